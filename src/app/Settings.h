@@ -1,0 +1,54 @@
+#pragma once
+// The program's five settings, read once when the main window is created and
+// written once when it is destroyed, over a small store interface: the Qt
+// front end stores them with QSettings, tests with a map.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace lindprog {
+
+class TSettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The open settings key. Reads never fail: anything that isn't a stored 32-bit
+// number falls back to the caller's default.
+class TSettingsStore {
+public:
+    virtual ~TSettingsStore() = default;
+
+    std::int32_t ReadIntegerDef(const std::string& name, std::int32_t defaultValue) const;
+    bool ReadBoolDef(const std::string& name, bool defaultValue) const;
+    // Throw TSettingsError "Failed to set data for '<name>'" when the store
+    // refuses the value.
+    void WriteInteger(const std::string& name, std::int32_t value);
+    void WriteBool(const std::string& name, bool value);
+
+protected:
+    // Nothing when the value is missing, of another type, or unreadable.
+    virtual std::optional<std::int32_t> ReadValue(const std::string& name) const = 0;
+    virtual bool WriteValue(const std::string& name, std::int32_t value) = 0;
+};
+
+struct TSettings {
+    static constexpr std::int32_t MinJtagDelay = 4;
+    static constexpr std::int32_t MaxJtagDelay = 2000;
+    static constexpr std::int32_t FixedBlockSize = 512;
+
+    std::int32_t SerialPort = 1;
+    bool TurnOffPower = true;
+    std::int32_t JtagDelay = MinJtagDelay;
+    std::int32_t BlockSize = FixedBlockSize;
+    bool IgnoreReadErrors = false;
+
+    void Load(const TSettingsStore& store);
+    // Writes the five values in their fixed order; a refused value stops the
+    // rest (the error propagates to the application's handler).
+    void Store(TSettingsStore& store) const;
+};
+
+} // namespace lindprog

@@ -1,0 +1,59 @@
+#pragma once
+// Everything above the serial port names a port by its number N (COM1, COM12,
+// ...). This unit is the one place where such a number becomes a device path.
+//
+// LINDPROG_COM<N> in the environment wins, so tests, the simulator and the demo
+// can point any number at a pseudo-terminal. Otherwise each serial device the
+// system lists gets a number the first time it is seen and keeps it: the
+// assignments are kept in a small file beside the settings, keyed by the
+// device's stable /dev/serial/by-id name where it has one, so the same adapter
+// is the same COMn after a replug or a restart.
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lindprog {
+
+struct TPortEntry {
+    int Number = 0;
+    std::string Key;        // stable name: by-id link, or the device path
+    std::string DevicePath; // what is opened
+};
+
+class TPortNames {
+public:
+    // devRoot is "/dev" in production; tests pass a folder of their own.
+    explicit TPortNames(std::filesystem::path assignmentsFile,
+                        std::filesystem::path devRoot = "/dev");
+
+    static std::optional<std::string> EnvironmentPath(int number);
+
+    // The device path for COM<number>, or nothing when no such port is known.
+    std::optional<std::string> DevicePath(int number);
+
+    // The serial devices present now, each with its (possibly new) number.
+    // New numbers are written to the assignments file at once.
+    std::vector<TPortEntry> SystemPorts();
+
+    // $XDG_CONFIG_HOME (or ~/.config) / "Fenwick Arl" / "Lindprog-ports.conf".
+    static std::filesystem::path DefaultAssignmentsFile();
+
+private:
+    struct TFoundPort {
+        std::string Key;
+        std::string DevicePath;
+    };
+    std::vector<TFoundPort> ScanDevices() const;
+    void LoadAssignments();
+    void SaveAssignments() const;
+    int AssignNumber(const std::string& key);
+
+    std::filesystem::path AssignmentsFile;
+    std::filesystem::path DevRoot;
+    std::map<int, std::string> NumberToKey;
+};
+
+} // namespace lindprog

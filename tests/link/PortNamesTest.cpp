@@ -1,0 +1,114 @@
+#include "PortNames.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TEnvPort;
+using test::TScratchDir;
+
+// A /dev of the test's own: device nodes are plain files, by-id names are
+// symlinks to them, as udev makes them.
+class PortNamesTest : public ::testing::Test {
+protected:
+    TScratchDir Dir;
+    fs::path Dev = Dir.Path / "dev";
+    fs::path File = Dir.Path / "config" / "ports.conf";
+
+    void SetUp() override { fs::create_directories(Dev / "serial" / "by-id"); }
+    void MakeDevice(const std::string& name) { std::ofstream(Dev / name) << ""; }
+    void Link(const std::string& id, const std::string& device)
+    {
+        std::error_code ignored;
+        fs::remove(Dev / "serial" / "by-id" / id, ignored);
+        fs::create_symlink(Dev / device, Dev / "serial" / "by-id" / id);
+    }
+    void Unplug(const std::string& id, const std::string& device)
+    {
+        fs::remove(Dev / "serial" / "by-id" / id);
+        fs::remove(Dev / device);
+    }
+};
+
+TEST_F(PortNamesTest, EnvironmentWins)
+{
+    MakeDevice("ttyUSB0");
+    TEnvPort env(1, "/tmp/somewhere");
+    TPortNames names(File, Dev);
+    EXPECT_EQ(names.DevicePath(1), "/tmp/somewhere");
+}
+
+TEST_F(PortNamesTest, UnknownNumberHasNoPath)
+{
+    TPortNames names(File, Dev);
+    EXPECT_FALSE(names.DevicePath(1).has_value());
+    EXPECT_TRUE(names.SystemPorts().empty());
+}
+
+TEST_F(PortNamesTest, SameAdapterKeepsItsNumberAcrossReplugAndRestart)
+{
+    MakeDevice("ttyUSB0");
+    MakeDevice("ttyACM0");
+    Link("usb-Corvane_Programmer_A1-if00-port0", "ttyUSB0");
+    {
+        TPortNames names(File, Dev);
+        const auto ports = names.SystemPorts();
+        ASSERT_EQ(ports.size(), 2u);
+        EXPECT_EQ(ports[0].Number, 1) << "stable names are numbered first";
+        EXPECT_EQ(ports[0].DevicePath, (Dev / "ttyUSB0").string());
+        EXPECT_EQ(ports[1].Number, 2);
+        EXPECT_EQ(ports[1].Key, (Dev / "ttyACM0").string());
+    }
+    // Replugged on another socket: the kernel calls it ttyUSB1 now, and the
+    // ACM device is gone; a new program run still finds the adapter as COM1.
+    Unplug("usb-Corvane_Programmer_A1-if00-port0", "ttyUSB0");
+    fs::remove(Dev / "ttyACM0");
+    MakeDevice("ttyUSB1");
+    Link("usb-Corvane_Programmer_A1-if00-port0", "ttyUSB1");
+    MakeDevice("ttyUSB0"); // a different, new adapter
+    TPortNames names(File, Dev);
+    EXPECT_EQ(names.DevicePath(1), (Dev / "ttyUSB1").string());
+    const auto ports = names.SystemPorts();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].Number, 1);
+    EXPECT_EQ(ports[1].Number, 3) << "COM2 stays reserved for the absent ACM device";
+    EXPECT_EQ(ports[1].DevicePath, (Dev / "ttyUSB0").string());
+}
+
+TEST_F(PortNamesTest, NumberSeenForTheFirstTimeIsAssignedOnLookup)
+{
+    MakeDevice("ttyUSB0");
+    TPortNames names(File, Dev);
+    EXPECT_EQ(names.DevicePath(1), (Dev / "ttyUSB0").string());
+    std::ifstream saved(File);
+    std::string line;
+    std::getline(saved, line);
+    EXPECT_EQ(line, "1 " + (Dev / "ttyUSB0").string());
+}
+
+TEST_F(PortNamesTest, DamagedAssignmentLinesAreSkipped)
+{
+    fs::create_directories(File.parent_path());
+    std::ofstream(File) << "garbage\n0 /dev/x\n-4 /dev/y\n7\n5 " << (Dev / "ttyUSB0").string() << "\n";
+    MakeDevice("ttyUSB0");
+    TPortNames names(File, Dev);
+    const auto ports = names.SystemPorts();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].Number, 5);
+}
+
+TEST_F(PortNamesTest, AbsentAssignedDeviceStillNamesItsPath)
+{
+    fs::create_directories(File.parent_path());
+    std::ofstream(File) << "4 " << (Dev / "ttyUSB9").string() << "\n";
+    TPortNames names(File, Dev);
+    EXPECT_EQ(names.DevicePath(4), (Dev / "ttyUSB9").string());
+}
+
+} // namespace
+} // namespace lindprog
