@@ -170,6 +170,31 @@ bool TCom::Read(std::uint8_t* buffer, std::size_t& count)
     return false;
 }
 
+void TCom::WaitForBytes(std::size_t count)
+{
+    using namespace std::chrono;
+    using Clock = steady_clock;
+    const auto byteTime = nanoseconds(1'000'000'000LL * BitsPerByte / BaudRate);
+    // Bridges hand bytes over in packets; allow one packet of slack.
+    const auto slack = byteTime * 64;
+    const auto deadline = Clock::now() + byteTime * count + slack;
+    for (;;) {
+        int waiting = 0;
+        if (::ioctl(Fd.Get(), FIONREAD, &waiting) != 0 || static_cast<std::size_t>(waiting) >= count)
+            return;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return;
+        const auto untilEnough = byteTime * (count - static_cast<std::size_t>(waiting));
+        const auto pause = std::min<nanoseconds>(untilEnough, deadline - now);
+        const timespec timeout{static_cast<time_t>(pause.count() / 1'000'000'000),
+                               static_cast<long>(pause.count() % 1'000'000'000)};
+        pollfd cancel{CancelFd.Get(), POLLIN, 0};
+        if (::ppoll(&cancel, 1, &timeout, nullptr) != 0)
+            return; // cancelled (or interrupted): let the caller look
+    }
+}
+
 bool TCom::Write(const std::uint8_t* buffer, std::size_t& count)
 {
     const std::size_t wanted = count;

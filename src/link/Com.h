@@ -32,6 +32,7 @@ public:
     static constexpr int WriteTimeoutConstantMs = 1000;
     static constexpr int WriteTimeoutPerByteMs = 5;
     static constexpr std::uint32_t BaudRate = 921600;
+    static constexpr std::uint32_t BitsPerByte = 10; // start, 8 data, stop
 
     explicit TCom(TPortNames& portNames);
     ~TCom();
@@ -54,6 +55,10 @@ public:
     // after the write deadline, which still counts as success).
     bool Write(const std::uint8_t* buffer, std::size_t& count);
     TComError LastReadError() const { return ReadError; }
+    // Sleeps until `count` bytes are waiting, for at most the line time they
+    // need (plus a little), or until CancelRead. Taking a frame in one read
+    // instead of one per USB packet keeps the receiver's CPU time low.
+    void WaitForBytes(std::size_t count);
 
     // Wakes a Read in progress (and the next one) at once; the receiver uses it
     // so that closing never waits out the read timeout.

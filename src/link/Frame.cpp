@@ -21,6 +21,19 @@ void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence,
     frame.push_back(check);
 }
 
+std::size_t TFrameReceiver::BytesToCompleteFrame() const
+{
+    switch (State) {
+    case 0: return 0;
+    case 1: return 4 + 1;
+    case 2: return 3 + 1;
+    case 3: return 2 + 1;
+    case 4: return 1 + static_cast<std::size_t>(ReceiveLength) + 1;
+    case 5: return static_cast<std::size_t>(ReceiveLength - ReceiveCount) + 1;
+    default: return 1;
+    }
+}
+
 bool TFrameReceiver::FeedByte(std::uint8_t byte)
 {
     bool complete = false;

@@ -30,6 +30,9 @@ public:
     // payload is then Buffer()[0 .. Length()).
     bool FeedByte(std::uint8_t byte);
     void Reset() { State = 0; }
+    // How many more bytes the frame being received needs at least (0 when no
+    // frame is under way); lets the receiver wait for a whole frame at once.
+    std::size_t BytesToCompleteFrame() const;
 
     int Length() const { return ReceiveLength; }
     // The whole receive buffer: bytes past Length() keep what earlier, longer

@@ -3,6 +3,7 @@
 #include "DevicePort.h"
 
 #include <array>
+#include <algorithm>
 #include <chrono>
 
 namespace lindprog {
@@ -11,6 +12,8 @@ namespace {
 // A read failure that is not the port going away is retried, but not at once:
 // a persistent one must not turn the receiver into a busy loop.
 constexpr std::chrono::milliseconds FailurePause{20};
+// Below this a frame's rest arrives in the next packet anyway.
+constexpr std::size_t MinBytesWorthWaiting = 64;
 } // namespace
 
 TSerialThread::TSerialThread(TDevicePort& owner, std::function<void()> onSelfEnd)
@@ -50,8 +53,12 @@ void TSerialThread::Execute()
     while (!TerminateRequested) {
         std::size_t count = bytes.size();
         if (Owner.Com.Read(bytes.data(), count)) {
-            if (count > 0)
-                Owner.FeedBytes(std::span(bytes.data(), count));
+            if (count == 0)
+                continue;
+            Owner.FeedBytes(std::span(bytes.data(), count));
+            const std::size_t missing = Owner.Frames.BytesToCompleteFrame();
+            if (missing > MinBytesWorthWaiting)
+                Owner.Com.WaitForBytes(std::min(missing, bytes.size()));
             continue;
         }
         if (Owner.Com.LastReadError() == TComError::PortGone) {

@@ -63,6 +63,7 @@ TEST(DevicePort, LargestReplyOf4096BytesIsAccepted)
 {
     TSimLink link;
     ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Start(TOperation::Read));
     std::vector<std::uint8_t> block(4094);
     ASSERT_TRUE(link.Port.ReadBlock(0, 4094, block)) << link.Port.StatusText();
     const auto flash = link.Sim.RegionContents(0, 0);
@@ -73,6 +74,7 @@ TEST(DevicePort, OversizeReplyIsDroppedAndTheRequestTimesOut)
 {
     TSimLink link(WithFault({{"command", 161}, {"kind", "oversize"}}));
     ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Start(TOperation::Read));
     std::vector<std::uint8_t> block(16);
     const auto start = steady_clock::now();
     EXPECT_FALSE(link.Port.ReadBlock(0, 16, block));
@@ -97,6 +99,7 @@ TEST(DevicePort, PayloadBytes27And14ArriveIntact)
 {
     TSimLink link;
     ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Start(TOperation::Read));
     std::vector<std::uint8_t> block(8);
     ASSERT_TRUE(link.Port.ReadBlock(100, 8, block));
     EXPECT_EQ(block, (std::vector<std::uint8_t>{0x1B, 0x0E, 0x1B, 0x1B, 0x0E, 0x0E, 0x00, 0x1B}));
@@ -279,6 +282,7 @@ TEST(DevicePort, ReplyAreaKeepsBytesBeyondAShorterPayload)
 {
     TSimLink link;
     ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Start(TOperation::Read));
     std::vector<std::uint8_t> block(8);
     ASSERT_TRUE(link.Port.ReadBlock(0, 8, block));
     ASSERT_TRUE(link.Port.GetMode());
@@ -319,8 +323,7 @@ TEST(DevicePort, BlockCommandsDriveTheFlash)
 {
     TSimLink link;
     ASSERT_TRUE(link.Open());
-    auto start = BuildStartOperation(0, 0, TOperation::Erase, 4, 1);
-    ASSERT_TRUE(link.Port.SendRequest(start));
+    ASSERT_TRUE(link.Start(TOperation::Erase));
     int notReady = 0;
     while (!link.Port.SendCommand(Cmd::EraseStep)) {
         ASSERT_EQ(link.Port.Status(), PortStatus::NotReady);
@@ -332,8 +335,7 @@ TEST(DevicePort, BlockCommandsDriveTheFlash)
     std::vector<std::uint8_t> data(512);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 3 + 1);
-    start = BuildStartOperation(0, 0, TOperation::Write, 4, 1);
-    ASSERT_TRUE(link.Port.SendRequest(start));
+    ASSERT_TRUE(link.Start(TOperation::Write));
     ASSERT_TRUE(link.Port.WriteBlock(512, 512, data));
     EXPECT_TRUE(link.Port.VerifyBlock(512, 512, data));
     data[77] ^= 0xFF;

@@ -54,6 +54,13 @@ public:
 
     bool Open() { return Port.Open(Number); }
 
+    // Block commands refer to the device, region and operation of the last
+    // start request, as on the real adapter.
+    bool Start(TOperation operation)
+    {
+        return Port.SendRequest(BuildStartOperation(0, 0, operation, 4, 1));
+    }
+
     // The frames of the transcript in one direction ("H>A" or "A>H"), as hex text.
     std::vector<std::string> Frames(const std::string& direction) const
     {

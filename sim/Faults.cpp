@@ -1,0 +1,209 @@
+#include "Faults.h"
+
+#include <array>
+#include <utility>
+
+#include "JsonFields.h"
+#include "Wire.h"
+
+namespace lindprog::sim {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, EFaultKind>, 10> kKinds{{
+    {"no_answer", EFaultKind::NoAnswer},
+    {"wrong_check", EFaultKind::WrongCheck},
+    {"wrong_echo", EFaultKind::WrongEcho},
+    {"wrong_sequence", EFaultKind::WrongSequence},
+    {"bad_header", EFaultKind::BadHeader},
+    {"oversize", EFaultKind::Oversize},
+    {"echo_only", EFaultKind::EchoOnly},
+    {"status", EFaultKind::Status},
+    {"delay", EFaultKind::Delay},
+    {"garbage", EFaultKind::Garbage},
+}};
+
+constexpr std::size_t kDefaultGarbage = 8;
+constexpr std::uint8_t kBrokenMark = kHeaderMark + 1;
+constexpr std::size_t kOversizePayload = kMaxPayload + 1;
+
+EFaultKind KindFromName(const nlohmann::json& value, const std::string& path)
+{
+    if (value.is_string()) {
+        for (const auto& [name, kind] : kKinds) {
+            if (value.get<std::string>() == name)
+                return kind;
+        }
+    }
+    std::string names;
+    for (const auto& entry : kKinds)
+        names += (names.empty() ? "" : ", ") + std::string(entry.first);
+    FailAt(path, "unknown fault kind " + value.dump() + " (known: " + names + ")");
+}
+
+// Line noise that never contains a frame start, so the host has to skip all of it.
+std::vector<std::uint8_t> Noise(std::size_t count, std::uint32_t seed)
+{
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        auto b = static_cast<std::uint8_t>(state >> 16);
+        if (b == kFrameStart)
+            b = 0xA5;
+        bytes.push_back(b);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> ParseGarbage(TFieldReader& fields, std::size_t index)
+{
+    const nlohmann::json* bytes = fields.Find("bytes");
+    if (bytes == nullptr)
+        return Noise(kDefaultGarbage, static_cast<std::uint32_t>(index));
+    if (bytes->is_string() && bytes->get<std::string>().rfind("0x", 0) != 0) {
+        auto literal = ReadHex(*bytes, fields.PathOf("bytes"));
+        if (literal.empty())
+            FailAt(fields.PathOf("bytes"), "needs at least one byte");
+        return literal;
+    }
+    const auto count = ReadUnsigned(*bytes, fields.PathOf("bytes"), kMaxPayload);
+    if (count == 0)
+        FailAt(fields.PathOf("bytes"), "needs at least one byte");
+    return Noise(count, static_cast<std::uint32_t>(index));
+}
+
+void ParseKindParameters(TFieldReader& fields, TFaultSpec& fault, std::size_t index)
+{
+    if (fault.kind == EFaultKind::Status) {
+        fault.status = static_cast<std::uint8_t>(fields.RequireUnsigned("status", 0xFF));
+    }
+    if (fault.kind == EFaultKind::Delay) {
+        fault.delay = std::chrono::milliseconds(fields.RequireUnsigned("delay_ms", 600'000));
+    } else if (fault.kind != EFaultKind::NoAnswer) {
+        // Any reply can also be late; useful to combine corruption with timing.
+        fault.delay = std::chrono::milliseconds(fields.Unsigned("delay_ms", 600'000, 0));
+    }
+    if (fault.kind == EFaultKind::Garbage)
+        fault.garbage = ParseGarbage(fields, index);
+}
+
+TFaultSpec ParseFault(const nlohmann::json& value, const std::string& path, std::size_t index)
+{
+    TFieldReader fields(value, path);
+    TFaultSpec fault;
+    if (const auto* command = fields.Find("command")) {
+        fault.command
+            = static_cast<std::uint8_t>(ReadUnsigned(*command, fields.PathOf("command"), 0xFF));
+    }
+    fault.kind = KindFromName(fields.Require("kind"), fields.PathOf("kind"));
+    fault.skip = static_cast<int>(fields.Unsigned("skip", 1'000'000, 0));
+    fault.times = static_cast<int>(fields.Signed("times", -1, 1'000'000, 1));
+    if (fault.times == 0)
+        FailAt(fields.PathOf("times"), "must be -1 (all) or at least 1");
+    ParseKindParameters(fields, fault, index);
+    fields.RejectUnknown();
+    return fault;
+}
+
+std::vector<std::uint8_t> Copy(std::span<const std::uint8_t> bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+TOutgoingFrame Corrupted(std::vector<std::uint8_t> bytes)
+{
+    return {std::move(bytes), true};
+}
+
+std::vector<TOutgoingFrame> FaultyFrames(
+    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec& fault)
+{
+    const TOutgoingFrame correct{EncodeFrame(sequence, payload), false};
+    auto changed = Copy(payload);
+    switch (fault.kind) {
+    case EFaultKind::NoAnswer:
+        return {};
+    case EFaultKind::WrongCheck: {
+        auto frame = EncodeFrame(sequence, payload);
+        frame.back() ^= 0xFF;
+        return {Corrupted(std::move(frame))};
+    }
+    case EFaultKind::WrongEcho:
+        changed[0] = static_cast<std::uint8_t>(changed[0] + 1);
+        return {Corrupted(EncodeFrame(sequence, changed))};
+    case EFaultKind::WrongSequence:
+        return {Corrupted(EncodeFrame(static_cast<std::uint8_t>(sequence + 1), payload))};
+    case EFaultKind::BadHeader:
+        return {Corrupted(EncodeFrameWithMark(sequence, kBrokenMark, payload)), correct};
+    case EFaultKind::Oversize:
+        changed.resize(kOversizePayload, 0);
+        return {Corrupted(EncodeFrame(sequence, changed))};
+    case EFaultKind::EchoOnly:
+        return {Corrupted(EncodeFrame(sequence, payload.first(1)))};
+    case EFaultKind::Status:
+        changed[1] = fault.status;
+        return {Corrupted(EncodeFrame(sequence, changed))};
+    case EFaultKind::Garbage:
+        return {Corrupted(fault.garbage), correct};
+    case EFaultKind::Delay:
+        break;
+    }
+    return {correct};
+}
+
+} // namespace
+
+std::string_view FaultKindName(EFaultKind kind)
+{
+    for (const auto& [name, known] : kKinds) {
+        if (known == kind)
+            return name;
+    }
+    return "unknown";
+}
+
+std::vector<TFaultSpec> ParseFaults(const nlohmann::json& value, const std::string& path)
+{
+    std::vector<TFaultSpec> faults;
+    for (std::size_t i = 0; i < ExpectArray(value, path).size(); ++i) {
+        faults.push_back(ParseFault(value[i], IndexPath(path, i), i));
+    }
+    return faults;
+}
+
+TFaultPlan::TFaultPlan(std::vector<TFaultSpec> faults)
+{
+    for (auto& fault : faults)
+        faults_.push_back({std::move(fault), 0});
+}
+
+std::optional<TFaultSpec> TFaultPlan::Pick(std::uint8_t command)
+{
+    std::optional<TFaultSpec> chosen;
+    for (auto& armed : faults_) {
+        if (armed.spec.command && *armed.spec.command != command)
+            continue;
+        ++armed.seen;
+        const int turn = armed.seen - armed.spec.skip; // 1 for the first faulty request
+        const bool due = turn >= 1 && (armed.spec.times < 0 || turn <= armed.spec.times);
+        if (due && !chosen)
+            chosen = armed.spec;
+    }
+    return chosen;
+}
+
+TShapedReply ShapeReply(
+    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault)
+{
+    TShapedReply reply;
+    if (fault == nullptr) {
+        reply.frames.push_back({EncodeFrame(sequence, payload), false});
+        return reply;
+    }
+    reply.frames = FaultyFrames(sequence, payload, *fault);
+    reply.delay = fault->delay;
+    return reply;
+}
+
+} // namespace lindprog::sim

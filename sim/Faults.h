@@ -1,0 +1,54 @@
+#pragma once
+
+// Deliberate misbehaviour on the reply side: which request gets which fault,
+// and what the reply bytes look like when it does.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Scenario.h"
+
+namespace lindprog::sim {
+
+std::vector<TFaultSpec> ParseFaults(const nlohmann::json& value, const std::string& path);
+std::string_view FaultKindName(EFaultKind kind);
+
+class TFaultPlan {
+public:
+    explicit TFaultPlan(std::vector<TFaultSpec> faults);
+
+    // Counts the request against every fault watching its command and returns
+    // the first one whose turn it is. Each fault counts matching requests on its
+    // own, so "skip" and "times" do not depend on the other entries.
+    std::optional<TFaultSpec> Pick(std::uint8_t command);
+
+private:
+    struct TArmed {
+        TFaultSpec spec;
+        int seen = 0;
+    };
+    std::vector<TArmed> faults_;
+};
+
+struct TOutgoingFrame {
+    std::vector<std::uint8_t> bytes;
+    bool corrupted = false; // deliberately wrong; marked in the transcript
+};
+
+struct TShapedReply {
+    std::vector<TOutgoingFrame> frames; // empty: the request is left unanswered
+    std::chrono::milliseconds delay{0};
+};
+
+// The frames that answer one request; fault == nullptr gives a correct reply.
+TShapedReply ShapeReply(
+    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault);
+
+} // namespace lindprog::sim

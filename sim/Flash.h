@@ -1,0 +1,61 @@
+#pragma once
+
+// Contents of every region of every device on the simulated target, plus the
+// read faults planted at particular offsets.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "Scenario.h"
+
+namespace lindprog::sim {
+
+inline constexpr std::uint32_t kFlagRead = 1;
+inline constexpr std::uint32_t kFlagWrite = 2;
+inline constexpr std::uint32_t kFlagErase = 4;
+inline constexpr std::uint32_t kFlagUnlock = 8;
+inline constexpr std::uint8_t kErased = 0xFF;
+
+class TFlash {
+public:
+    explicit TFlash(const std::vector<TDeviceSpec>& devices);
+
+    std::size_t DeviceCount() const { return devices_.size(); }
+    std::size_t RegionCount(std::size_t device) const;
+    bool Exists(std::size_t device, std::size_t region) const;
+    const TDeviceSpec& Device(std::size_t device) const { return devices_[device].spec; }
+    const TRegionSpec& Region(std::size_t device, std::size_t region) const;
+
+    // Range helpers take 64-bit arithmetic so offset + count cannot wrap.
+    bool InRange(
+        std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count) const;
+    std::span<const std::uint8_t> Bytes(std::size_t device, std::size_t region) const;
+    std::span<std::uint8_t> Bytes(std::size_t device, std::size_t region);
+    void Erase(std::size_t device, std::size_t region);
+    void EraseDevice(std::size_t device);
+
+    // The first planted read error inside [offset, offset + count) that still
+    // has turns left; using it counts one turn.
+    std::optional<TReadErrorSpec> TakeReadError(
+        std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count);
+
+private:
+    struct TRegionState {
+        TRegionSpec spec; // contents and read_errors are moved out into the fields below
+        std::vector<std::uint8_t> bytes;
+        std::vector<TReadErrorSpec> read_errors;
+    };
+    struct TDeviceState {
+        TDeviceSpec spec; // regions moved out
+        std::vector<TRegionState> regions;
+    };
+
+    static TRegionState BuildRegion(const TRegionSpec& spec);
+
+    std::vector<TDeviceState> devices_;
+};
+
+} // namespace lindprog::sim

@@ -1,0 +1,298 @@
+#include "Scenario.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "Faults.h"
+
+namespace lindprog::sim {
+
+namespace {
+
+constexpr std::uint64_t kU8 = 0xFF;
+constexpr std::uint64_t kU16 = 0xFFFF;
+constexpr std::uint64_t kU32 = 0xFFFFFFFF;
+constexpr std::int64_t kMaxCount = 1'000'000;
+
+std::string RecordName(TFieldReader& fields, std::string_view key)
+{
+    std::string name = ReadLatin1(fields.Require(key), fields.PathOf(key));
+    if (name.size() > kRecordNameSize) {
+        FailAt(
+            fields.PathOf(key), "longer than 64 characters (" + std::to_string(name.size()) + ")");
+    }
+    return name;
+}
+
+// Text that goes out zero-terminated cannot hold a zero itself.
+std::string TerminatedText(TFieldReader& fields, std::string_view key, const std::string& fallback)
+{
+    std::string text = fields.Latin1(key, fallback);
+    if (text.find('\0') != std::string::npos) {
+        FailAt(
+            fields.PathOf(key), "must not contain U+0000 (the adapter sends it zero-terminated)");
+    }
+    return text;
+}
+
+// Object keys that stand for numbers, e.g. {"3": 12}.
+std::uint64_t NumericKey(const std::string& key, const std::string& path, std::uint64_t max)
+{
+    std::uint64_t number = 0;
+    const auto result = std::from_chars(key.data(), key.data() + key.size(), number);
+    if (key.empty() || result.ec != std::errc() || result.ptr != key.data() + key.size()
+        || number > max) {
+        FailAt(path, "key must be a decimal number from 0 to " + std::to_string(max));
+    }
+    return number;
+}
+
+template <typename TKey>
+std::map<TKey, std::uint8_t> StatusMap(
+    const nlohmann::json& value, const std::string& path, std::uint64_t max_key)
+{
+    if (!value.is_object())
+        FailAt(path, "expected an object like {\"3\": 12}");
+    std::map<TKey, std::uint8_t> statuses;
+    for (const auto& [key, status] : value.items()) {
+        const std::string entry = path + "." + key;
+        const auto number = NumericKey(key, entry, max_key);
+        statuses[static_cast<TKey>(number)]
+            = static_cast<std::uint8_t>(ReadUnsigned(status, entry, kU8));
+    }
+    return statuses;
+}
+
+TContentSpec ParseContent(
+    const nlohmann::json& value, const std::string& path, std::uint32_t region_size)
+{
+    TFieldReader fields(value, path);
+    TContentSpec content;
+    content.offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", kU32));
+    const bool has_hex = fields.Has("hex");
+    if (has_hex == fields.Has("text"))
+        FailAt(path, "needs exactly one of \"hex\" or \"text\"");
+    if (has_hex) {
+        content.bytes = ReadHex(fields.Require("hex"), fields.PathOf("hex"));
+    } else {
+        const std::string text = ReadLatin1(fields.Require("text"), fields.PathOf("text"));
+        content.bytes.assign(text.begin(), text.end());
+    }
+    fields.RejectUnknown();
+    if (static_cast<std::uint64_t>(content.offset) + content.bytes.size() > region_size) {
+        FailAt(path, "runs past the end of the region (size " + std::to_string(region_size) + ")");
+    }
+    return content;
+}
+
+TReadErrorSpec ParseReadError(
+    const nlohmann::json& value, const std::string& path, std::uint32_t region_size)
+{
+    TFieldReader fields(value, path);
+    TReadErrorSpec error;
+    error.offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", kU32));
+    if (error.offset >= region_size)
+        FailAt(fields.PathOf("offset"), "outside the region");
+    error.times = static_cast<int>(fields.Signed("times", -1, kMaxCount, 1));
+    if (error.times == 0)
+        FailAt(fields.PathOf("times"), "must be -1 (always) or at least 1");
+    error.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 13));
+    error.no_answer = fields.Bool("no_answer", false);
+    fields.RejectUnknown();
+    return error;
+}
+
+TRegionSpec ParseRegion(const nlohmann::json& value, const std::string& path)
+{
+    TFieldReader fields(value, path);
+    TRegionSpec region;
+    region.name = RecordName(fields, "name");
+    region.flags = static_cast<std::uint32_t>(fields.RequireUnsigned("flags", kU32));
+    region.size = static_cast<std::uint32_t>(fields.RequireUnsigned("size", kMaxRegionSize));
+    region.fill = static_cast<std::uint8_t>(fields.Unsigned("fill", kU8, 0xFF));
+    if (const auto* contents = fields.Find("contents")) {
+        const auto base = fields.PathOf("contents");
+        for (std::size_t i = 0; i < ExpectArray(*contents, base).size(); ++i) {
+            region.contents.push_back(
+                ParseContent((*contents)[i], IndexPath(base, i), region.size));
+        }
+    }
+    if (const auto* errors = fields.Find("read_errors")) {
+        const auto base = fields.PathOf("read_errors");
+        for (std::size_t i = 0; i < ExpectArray(*errors, base).size(); ++i) {
+            region.read_errors.push_back(
+                ParseReadError((*errors)[i], IndexPath(base, i), region.size));
+        }
+    }
+    fields.RejectUnknown();
+    return region;
+}
+
+TDeviceSpec ParseDevice(const nlohmann::json& value, const std::string& path)
+{
+    TFieldReader fields(value, path);
+    TDeviceSpec device;
+    device.name = RecordName(fields, "name");
+    device.voltages = static_cast<std::uint32_t>(fields.Unsigned("voltages", kU32, 1));
+    device.reserved = static_cast<std::uint32_t>(fields.Unsigned("reserved", kU32, 0));
+    if (const auto* count = fields.Find("region_count")) {
+        device.region_count = static_cast<std::int32_t>(ReadSigned(*count,
+            fields.PathOf("region_count"), std::numeric_limits<std::int32_t>::min(),
+            std::numeric_limits<std::int32_t>::max()));
+    }
+    if (const auto* regions = fields.Find("regions")) {
+        const auto base = fields.PathOf("regions");
+        for (std::size_t i = 0; i < ExpectArray(*regions, base).size(); ++i) {
+            device.regions.push_back(ParseRegion((*regions)[i], IndexPath(base, i)));
+        }
+    }
+    fields.RejectUnknown();
+    return device;
+}
+
+std::vector<std::uint32_t> U32List(const nlohmann::json& value, const std::string& path)
+{
+    std::vector<std::uint32_t> list;
+    for (std::size_t i = 0; i < ExpectArray(value, path).size(); ++i) {
+        list.push_back(
+            static_cast<std::uint32_t>(ReadUnsigned(value[i], IndexPath(path, i), kU32)));
+    }
+    return list;
+}
+
+TJtagSpec ParseJtag(const nlohmann::json& value)
+{
+    TFieldReader fields(value, "jtag");
+    TJtagSpec jtag;
+    jtag.count = static_cast<std::uint32_t>(fields.Unsigned("count", kU32, 0));
+    jtag.ir_length = static_cast<std::uint32_t>(fields.Unsigned("ir_length", kU32, 0));
+    if (const auto* ids = fields.Find("ids"))
+        jtag.ids = U32List(*ids, fields.PathOf("ids"));
+    fields.RejectUnknown();
+    const std::size_t reported = std::min<std::size_t>(jtag.count, 10);
+    if (jtag.ids.size() < reported) {
+        FailAt("jtag.ids",
+            "has " + std::to_string(jtag.ids.size()) + " ids but the scan reports "
+                + std::to_string(reported));
+    }
+    return jtag;
+}
+
+TStartOperationSpec ParseStartOperation(const nlohmann::json& value)
+{
+    TFieldReader fields(value, "start_operation");
+    TStartOperationSpec spec;
+    if (const auto* values = fields.Find("values")) {
+        const auto list = U32List(*values, "start_operation.values");
+        if (list.size() != spec.values.size())
+            FailAt("start_operation.values", "needs exactly 4 numbers");
+        std::copy(list.begin(), list.end(), spec.values.begin());
+    }
+    spec.info = TerminatedText(fields, "info", "");
+    spec.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 0));
+    if (const auto* by_operation = fields.Find("status_by_operation")) {
+        spec.status_by_operation
+            = StatusMap<int>(*by_operation, "start_operation.status_by_operation", 5);
+    }
+    fields.RejectUnknown();
+    return spec;
+}
+
+TBootloaderSpec ParseBootloader(const nlohmann::json& value)
+{
+    TFieldReader fields(value, "bootloader");
+    TBootloaderSpec spec;
+    spec.app_start = static_cast<std::uint32_t>(fields.Unsigned("app_start", kU32, spec.app_start));
+    spec.app_end = static_cast<std::uint32_t>(fields.Unsigned("app_end", kU32, spec.app_end));
+    spec.page_size = static_cast<std::uint16_t>(fields.Unsigned("page_size", kU16, spec.page_size));
+    if (const auto* pages = fields.Find("page_status")) {
+        spec.page_status = StatusMap<std::uint32_t>(*pages, "bootloader.page_status", kU32);
+    }
+    fields.RejectUnknown();
+    return spec;
+}
+
+void ParseVersion(const nlohmann::json& value, TScenario& scenario)
+{
+    if (!value.is_array() || value.size() != 2)
+        FailAt("version", "expected [major, minor]");
+    scenario.version_major = static_cast<std::uint8_t>(ReadUnsigned(value[0], "version[0]", kU8));
+    scenario.version_minor = static_cast<std::uint8_t>(ReadUnsigned(value[1], "version[1]", kU8));
+}
+
+void ParseDevices(const nlohmann::json& value, TScenario& scenario)
+{
+    for (std::size_t i = 0; i < ExpectArray(value, "devices").size(); ++i) {
+        scenario.devices.push_back(ParseDevice(value[i], IndexPath("devices", i)));
+    }
+    if (scenario.devices.size() > 255)
+        FailAt("devices", "at most 255 devices");
+}
+
+void ParseTopLevel(TFieldReader& fields, TScenario& scenario)
+{
+    scenario.identity = TerminatedText(fields, "identity", scenario.identity);
+    if (const auto* version = fields.Find("version"))
+        ParseVersion(*version, scenario);
+    scenario.mode = static_cast<std::uint8_t>(fields.Unsigned("mode", kU8, kModeApplication));
+    if (scenario.mode != kModeApplication && scenario.mode != kModeBootloader) {
+        FailAt("mode", "must be 3 (application) or 1 (bootloader)");
+    }
+    scenario.key = static_cast<std::uint32_t>(fields.Unsigned("key", kU32, 0));
+    scenario.erase_not_ready = static_cast<int>(fields.Unsigned("erase_not_ready", kMaxCount, 0));
+    scenario.unlock_not_ready = static_cast<int>(fields.Unsigned("unlock_not_ready", kMaxCount, 0));
+    if (const auto* vanish = fields.Find("vanish_after")) {
+        scenario.vanish_after
+            = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", kU32));
+        if (*scenario.vanish_after == 0)
+            FailAt("vanish_after", "must be at least 1");
+    }
+}
+
+} // namespace
+
+TScenario ParseScenario(const nlohmann::json& document)
+{
+    TFieldReader fields(document, "");
+    TScenario scenario;
+    ParseTopLevel(fields, scenario);
+    if (const auto* devices = fields.Find("devices"))
+        ParseDevices(*devices, scenario);
+    if (const auto* jtag = fields.Find("jtag"))
+        scenario.jtag = ParseJtag(*jtag);
+    if (const auto* start = fields.Find("start_operation")) {
+        scenario.start_operation = ParseStartOperation(*start);
+    }
+    if (const auto* boot = fields.Find("bootloader"))
+        scenario.bootloader = ParseBootloader(*boot);
+    if (const auto* faults = fields.Find("faults"))
+        scenario.faults = ParseFaults(*faults, "faults");
+    fields.RejectUnknown();
+    return scenario;
+}
+
+TScenario ParseScenarioText(std::string_view text)
+{
+    nlohmann::json document;
+    try {
+        document = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error& error) {
+        throw TScenarioError(std::string("not valid JSON: ") + error.what());
+    }
+    return ParseScenario(document);
+}
+
+TScenario LoadScenarioFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw TScenarioError("cannot open " + path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return ParseScenarioText(text.str());
+}
+
+} // namespace lindprog::sim

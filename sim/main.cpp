@@ -1,0 +1,138 @@
+// lindprog-sim: serves a simulated programmer adapter on a pseudo-terminal so
+// the client (or a script) can be pointed at it like at the real device.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "AdapterSim.h"
+#include "Pty.h"
+#include "Scenario.h"
+
+namespace {
+
+using lindprog::sim::TAdapterSim;
+using lindprog::sim::TEventFd;
+using lindprog::sim::TFd;
+using lindprog::sim::TSimOptions;
+
+constexpr int kUsageExit = 2;
+constexpr const char* kUsage
+    = "usage: lindprog-sim --scenario FILE [--link PATH] [--pace] [--transcript FILE] [--quiet]";
+
+struct TArguments {
+    std::string scenario;
+    std::string link;
+    std::string transcript;
+    bool pace = false;
+    bool quiet = false;
+};
+
+int Fail(const std::string& message)
+{
+    std::cerr << "lindprog-sim: " << message << std::endl;
+    return kUsageExit;
+}
+
+// Returns an error message, or nullopt when the arguments were understood.
+std::optional<std::string> ParseArguments(
+    const std::vector<std::string_view>& args, TArguments& parsed)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--pace") {
+            parsed.pace = true;
+        } else if (arg == "--quiet") {
+            parsed.quiet = true;
+        } else if (arg == "--scenario" || arg == "--link" || arg == "--transcript") {
+            if (i + 1 == args.size())
+                return std::string(arg) + " needs a value; " + kUsage;
+            std::string& target = arg == "--scenario" ? parsed.scenario
+                : arg == "--link"                     ? parsed.link
+                                                      : parsed.transcript;
+            target = args[++i];
+        } else {
+            return "unknown argument '" + std::string(arg) + "'; " + kUsage;
+        }
+    }
+    if (parsed.scenario.empty())
+        return std::string("--scenario is required; ") + kUsage;
+    return std::nullopt;
+}
+
+// Blocks the stop signals in every thread (the serving thread inherits the
+// mask) and returns a descriptor that reports them.
+TFd StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return TFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+}
+
+// Waits until a stop signal arrives or the simulator reports the port vanished.
+void WaitForEnd(const TFd& signals, const TEventFd& vanished)
+{
+    pollfd fds[2] = {{signals.Get(), POLLIN, 0}, {vanished.Get(), POLLIN, 0}};
+    int ready = 0;
+    do {
+        ready = ::poll(fds, 2, -1);
+    } while (ready < 0 && errno == EINTR);
+}
+
+int Run(const TArguments& args)
+{
+    lindprog::sim::TScenario scenario;
+    try {
+        scenario = lindprog::sim::LoadScenarioFile(args.scenario);
+    } catch (const lindprog::sim::TScenarioError& error) {
+        return Fail("scenario " + args.scenario + ": " + error.what());
+    }
+    const TFd signals = StopSignals();
+    const TEventFd vanished;
+    if (!signals.Valid() || !vanished.Valid())
+        return Fail("cannot set up signal handling");
+
+    TSimOptions options;
+    options.pace = args.pace;
+    options.transcript_path = args.transcript;
+    options.link_path = args.link;
+    if (!args.quiet)
+        options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    options.on_vanish = [&vanished] { vanished.Signal(); };
+
+    TAdapterSim sim(std::move(scenario), std::move(options));
+    if (!sim.Start()) {
+        std::cerr << "lindprog-sim: " << sim.LastError() << std::endl;
+        return 1;
+    }
+    std::cout << sim.SlavePath() << std::endl;
+    WaitForEnd(signals, vanished);
+    sim.Stop();
+    if (sim.Vanished())
+        std::cerr << "lindprog-sim: the port vanished as the scenario asked" << std::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    TArguments parsed;
+    if (const auto error = ParseArguments(args, parsed))
+        return Fail(*error);
+    return Run(parsed);
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The main window's buffer: the in-memory image of the selected region, always
+// exactly the region's size, and the whole-buffer commands of the Buffer menu.
+//
+// The main window owns one TBuffer for the run. The hex view shows its bytes in
+// place through a span, so the block must never be replaced behind the view's
+// back: resize it only through ResizeBuffer (DumpEditor.h), which detaches the
+// view first. After SwapBytes or FillCounting the main window calls the view's
+// UpdateChanges, so the new contents are not shown as changed.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lindprog {
+
+class TBuffer {
+public:
+    // Releases the old block, then allocates `size` bytes, all 0x00. If the
+    // allocation fails (std::bad_alloc propagates) the buffer is left empty.
+    void Resize(std::uint32_t size);
+
+    std::span<std::uint8_t> Bytes() { return Block; }
+    std::span<const std::uint8_t> Bytes() const { return Block; }
+    std::uint32_t Size() const { return static_cast<std::uint32_t>(Block.size()); }
+
+    // The caption of the buffer-size label: "n/a" until the first Resize, then
+    // the size as "0x%X" (0x80000, 0x0).
+    std::string SizeCaption() const;
+
+private:
+    std::vector<std::uint8_t> Block;
+    bool Sized = false;
+};
+
+// Exchanges the two bytes of a 16-bit value.
+constexpr std::uint16_t Swap16(std::uint16_t x)
+{
+    return static_cast<std::uint16_t>((x << 8) | (x >> 8));
+}
+
+// Reverses the byte order of a 32-bit value: Swap16 of the low half goes high,
+// Swap16 of the high half goes low.
+constexpr std::uint32_t Swap32(std::uint32_t x)
+{
+    return (static_cast<std::uint32_t>(Swap16(static_cast<std::uint16_t>(x))) << 16) |
+           Swap16(static_cast<std::uint16_t>(x >> 16));
+}
+
+// "Swap bytes": every whole 32-bit word b0 b1 b2 b3 becomes b3 b2 b1 b0; the 1
+// to 3 bytes after the last whole word stay. Applying it twice restores.
+void SwapBytes(std::span<std::uint8_t> bytes);
+
+// "Fill": a counting pattern, word k := k as a 32-bit little-endian value
+// (00 00 00 00 01 00 00 00 ...); the 1 to 3 bytes after the last whole word stay.
+void FillCounting(std::span<std::uint8_t> bytes);
+
+} // namespace lindprog

@@ -1,0 +1,239 @@
+// lindprog-sim as a shell script would use it: slave path on stdout, --link,
+// signals, exit codes and error lines.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "RawPort.h"
+
+extern char** environ;
+
+namespace lindprog::sim::test {
+namespace {
+
+// A running lindprog-sim with its stdout and stderr captured.
+class TChild {
+public:
+    explicit TChild(const std::vector<std::string>& args)
+    {
+        int out[2];
+        int err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        std::vector<std::string> argv_text{LINDPROG_SIM_EXE};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : argv_text)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, LINDPROG_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~TChild()
+    {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(out_);
+        ::close(err_);
+    }
+
+    bool Running() const { return pid_ > 0; }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+
+    std::optional<std::string> StdoutLine(std::chrono::milliseconds timeout)
+    {
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{out_, POLLIN, 0};
+            if (::poll(&entry, 1, 20) <= 0)
+                continue;
+            char c = 0;
+            if (::read(out_, &c, 1) != 1)
+                return std::nullopt;
+            if (c == '\n')
+                return line;
+            line.push_back(c);
+        }
+        return std::nullopt;
+    }
+
+    // Collects stderr until the process closes it, then reaps the exit code;
+    // -1 when it did not end in time.
+    int WaitForExit(std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{err_, POLLIN, 0};
+            if (::poll(&entry, 1, 20) <= 0)
+                continue;
+            char buffer[512];
+            const ssize_t got = ::read(err_, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            stderr_.append(buffer, static_cast<std::size_t>(got));
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) != pid_ && ::waitpid(pid_, &status, 0) != pid_)
+            return -1;
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    const std::string& Stderr() const { return stderr_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    bool exited_ = false;
+    std::string stderr_;
+};
+
+std::string TempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "lindprog_cli_" + std::to_string(::getpid()) + "_" + name;
+}
+
+std::string WriteScenario(const std::string& name, const std::string& text)
+{
+    const auto path = TempPath(name);
+    std::ofstream(path) << text;
+    return path;
+}
+
+std::string Demo()
+{
+    return std::string(LINDPROG_SIM_SCENARIOS) + "/demo.json";
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info { };
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+int LineCount(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
+{
+    const auto link = TempPath("COM1");
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink("/nonexistent/stale", link.c_str()), 0); // left over from a crash
+    TChild child({"--scenario", Demo(), "--link", link, "--quiet"});
+    ASSERT_TRUE(child.Running());
+    const auto slave = child.StdoutLine(5s);
+    ASSERT_TRUE(slave);
+    EXPECT_EQ(slave->rfind("/dev/pts/", 0), 0u) << *slave;
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), *slave);
+
+    TRawPort port(link);
+    ASSERT_TRUE(port.IsOpen());
+    port.Write(MakeFrame(5, TBytes{2}));
+    const auto reply = port.ReadFrame();
+    ASSERT_TRUE(reply);
+    const std::string identity(reply->payload.begin() + 2, reply->payload.end() - 1);
+    EXPECT_EQ(identity, "Corvane JTAG/Nexus Programmer");
+    port.Close();
+
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.WaitForExit(5s), 0);
+    EXPECT_FALSE(Exists(link));
+    EXPECT_EQ(child.Stderr(), "");
+}
+
+TEST(SimCli, LogsFramesAndWritesTheTranscript)
+{
+    const auto transcript = TempPath("cli_transcript.txt");
+    TChild child({"--scenario", Demo(), "--pace", "--transcript", transcript});
+    const auto slave = child.StdoutLine(5s);
+    ASSERT_TRUE(slave);
+    {
+        TRawPort port(*slave);
+        port.Write(TBytes{0x1B, 0x01, 0x00, 0x01, 0x0E, 0x01, 0x14});
+        ASSERT_TRUE(port.ReadFrame());
+    }
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.WaitForExit(5s), 0);
+    EXPECT_NE(child.Stderr().find(" H>A 1B 01 00 01 0E 01 14\n"), std::string::npos)
+        << child.Stderr();
+    EXPECT_NE(child.Stderr().find(" A>H 1B 01 00 03 0E 01 00 03 15\n"), std::string::npos);
+    std::ifstream file(transcript);
+    const std::string text(
+        (std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(" A>H 1B 01 00 03 0E 01 00 03 15\n"), std::string::npos) << text;
+    std::remove(transcript.c_str());
+}
+
+TEST(SimCli, UsageErrorsExitWithTwoAndOneLine)
+{
+    const std::vector<std::vector<std::string>> cases{
+        {}, {"--scenario"}, {"--scenario", Demo(), "--bogus"}, {"--link", "/tmp/x"}};
+    for (const auto& args : cases) {
+        TChild child(args);
+        EXPECT_EQ(child.WaitForExit(5s), 2);
+        EXPECT_EQ(child.Stderr().rfind("lindprog-sim: ", 0), 0u) << child.Stderr();
+        EXPECT_EQ(LineCount(child.Stderr()), 1) << child.Stderr();
+    }
+}
+
+TEST(SimCli, BadScenarioNamesTheField)
+{
+    const auto path = WriteScenario(
+        "bad.json", R"({"devices": [{"name": "X", "regions": [{"name": "R", "flags": 7}]}]})");
+    TChild child({"--scenario", path});
+    EXPECT_EQ(child.WaitForExit(5s), 2);
+    EXPECT_NE(child.Stderr().find("devices[0].regions[0].size: missing"), std::string::npos)
+        << child.Stderr();
+    EXPECT_EQ(LineCount(child.Stderr()), 1);
+    std::remove(path.c_str());
+
+    TChild missing({"--scenario", "/nonexistent/scenario.json"});
+    EXPECT_EQ(missing.WaitForExit(5s), 2);
+    EXPECT_NE(missing.Stderr().find("cannot open"), std::string::npos);
+}
+
+TEST(SimCli, ExitsByItselfWhenThePortVanishes)
+{
+    const auto path = WriteScenario("vanish.json", R"({"vanish_after": 2})");
+    const auto link = TempPath("COM2");
+    TChild child({"--scenario", path, "--link", link, "--quiet"});
+    ASSERT_TRUE(child.StdoutLine(5s));
+    TRawPort port(link);
+    port.Write(MakeFrame(1, TBytes{1}));
+    ASSERT_TRUE(port.ReadFrame());
+    port.Write(MakeFrame(2, TBytes{1}));
+    EXPECT_TRUE(port.WaitForHangUp(5s));
+    EXPECT_EQ(child.WaitForExit(5s), 0);
+    EXPECT_FALSE(Exists(link));
+    std::remove(path.c_str());
+}
+
+} // namespace
+} // namespace lindprog::sim::test

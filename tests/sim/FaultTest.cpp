@@ -1,0 +1,160 @@
+// Every fault kind, seen on the wire as the client would see it.
+
+#include <gtest/gtest.h>
+
+#include "RawPort.h"
+
+namespace lindprog::sim::test {
+namespace {
+
+using nlohmann::json;
+
+// GetVersion (3) is the victim; the correct reply payload is 3 0 1 18.
+json WithFault(json fault)
+{
+    fault["command"] = 3;
+    return json{{"version", {1, 18}}, {"faults", json::array({fault})}};
+}
+
+const TBytes kVersionPayload{3, 0, 1, 18};
+
+std::optional<TRawFrame> AskVersion(THarness& harness, std::uint8_t& sequence)
+{
+    sequence = harness.NextSequence();
+    harness.Port().Write(MakeFrame(sequence, TBytes{3}));
+    return harness.Port().ReadFrame();
+}
+
+TEST(SimFaults, NoAnswerSendsNothingForThatRequest)
+{
+    THarness harness(WithFault({{"kind", "no_answer"}}));
+    harness.Send({3});
+    const auto next = harness.Call({1}); // would fail on the sequence if anything came first
+    EXPECT_EQ(next.Data(), (TBytes{3}));
+    EXPECT_EQ(harness.Call({3}).payload, kVersionPayload); // times defaults to 1
+    EXPECT_EQ(harness.Sim().RequestCount(3), 2);
+}
+
+TEST(SimFaults, WrongCheck)
+{
+    THarness harness(WithFault({{"kind", "wrong_check"}}));
+    std::uint8_t sequence = 0;
+    const auto reply = AskVersion(harness, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_FALSE(reply->check_ok);
+    EXPECT_EQ(reply->payload, kVersionPayload);
+    EXPECT_EQ(reply->sequence, sequence);
+}
+
+TEST(SimFaults, WrongEchoAndWrongSequence)
+{
+    THarness echo(WithFault({{"kind", "wrong_echo"}}));
+    std::uint8_t sequence = 0;
+    auto reply = AskVersion(echo, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->check_ok);
+    EXPECT_NE(reply->Echo(), 3);
+    EXPECT_EQ(reply->Data(), (TBytes{1, 18}));
+
+    THarness seq(WithFault({{"kind", "wrong_sequence"}}));
+    reply = AskVersion(seq, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->check_ok);
+    EXPECT_NE(reply->sequence, sequence);
+    EXPECT_EQ(reply->payload, kVersionPayload);
+}
+
+TEST(SimFaults, BadHeaderIsFollowedAtOnceByTheCorrectReply)
+{
+    THarness harness(WithFault({{"kind", "bad_header"}}));
+    std::uint8_t sequence = 0;
+    const auto broken = AskVersion(harness, sequence);
+    ASSERT_TRUE(broken);
+    EXPECT_NE(broken->mark, 14);
+    const auto correct = harness.Port().ReadFrame();
+    ASSERT_TRUE(correct);
+    EXPECT_EQ(correct->raw, MakeFrame(sequence, kVersionPayload));
+}
+
+TEST(SimFaults, OversizeAnnounces4097BytesAndSendsThemWithAValidCheck)
+{
+    THarness harness(WithFault({{"kind", "oversize"}}));
+    std::uint8_t sequence = 0;
+    const auto reply = AskVersion(harness, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->length, 4097u);
+    EXPECT_EQ(reply->payload.size(), 4097u);
+    EXPECT_TRUE(reply->check_ok);
+    EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3})); // nothing else followed
+}
+
+TEST(SimFaults, EchoOnlyAndStatusReplacement)
+{
+    THarness echo_only(WithFault({{"kind", "echo_only"}}));
+    std::uint8_t sequence = 0;
+    auto reply = AskVersion(echo_only, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->payload, (TBytes{3}));
+
+    THarness status(WithFault({{"kind", "status"}, {"status", 18}}));
+    reply = AskVersion(status, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->payload, (TBytes{3, 18, 1, 18}));
+}
+
+TEST(SimFaults, DelayHoldsTheReplyAndTheOnesBehindIt)
+{
+    THarness harness(WithFault({{"kind", "delay"}, {"delay_ms", 120}}));
+    const auto start = std::chrono::steady_clock::now();
+    std::uint8_t sequence = 0;
+    harness.Port().Write(MakeFrame(sequence = harness.NextSequence(), TBytes{3}));
+    const std::uint8_t second = harness.NextSequence();
+    harness.Port().Write(MakeFrame(second, TBytes{1}));
+    const auto first_reply = harness.Port().ReadFrame();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(first_reply);
+    EXPECT_EQ(first_reply->sequence, sequence);
+    EXPECT_GE(elapsed, 120ms);
+    const auto second_reply = harness.Port().ReadFrame();
+    ASSERT_TRUE(second_reply);
+    EXPECT_EQ(second_reply->sequence, second);
+}
+
+TEST(SimFaults, GarbageComesBeforeTheReply)
+{
+    THarness harness(WithFault({{"kind", "garbage"}, {"bytes", "00 0E 55 AA"}}));
+    std::uint8_t sequence = harness.NextSequence();
+    harness.Port().Write(MakeFrame(sequence, TBytes{3}));
+    EXPECT_EQ(harness.Port().Read(4), (TBytes{0x00, 0x0E, 0x55, 0xAA}));
+    const auto reply = harness.Port().ReadFrame();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->raw, MakeFrame(sequence, kVersionPayload));
+}
+
+TEST(SimFaults, SkipTimesAndCommandFilter)
+{
+    THarness harness(json{{"faults",
+        json::array(
+            {{{"command", 3}, {"kind", "status"}, {"status", 4}, {"skip", 1}, {"times", 2}}})}});
+    std::vector<int> statuses;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(harness.Call({1}).Status(), 0);
+        statuses.push_back(harness.Call({3}).Status());
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{0, 4, 4, 0, 0}));
+}
+
+TEST(SimFaults, AnyCommandForever)
+{
+    THarness harness(json{{"faults", json::array({{{"kind", "wrong_sequence"}, {"times", -1}}})}});
+    for (std::uint8_t code : {1, 2, 3, 6, 128}) {
+        const std::uint8_t sequence = harness.NextSequence();
+        harness.Port().Write(MakeFrame(sequence, TBytes{code}));
+        const auto reply = harness.Port().ReadFrame();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->sequence, static_cast<std::uint8_t>(sequence + 1));
+    }
+}
+
+} // namespace
+} // namespace lindprog::sim::test

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "Faults.h"
+#include "LinePacer.h"
+#include "Wire.h"
+
+namespace lindprog::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using TBytes = std::vector<std::uint8_t>;
+using Clock = TLinePacer::Clock;
+
+TEST(SimLinePacer, LineTimeIsTenBitsPerByteAt921600)
+{
+    EXPECT_EQ(TLinePacer::LineTime(92160), std::chrono::seconds(1));
+    const auto one = std::chrono::duration_cast<std::chrono::nanoseconds>(TLinePacer::LineTime(1));
+    EXPECT_EQ(one.count(), 10850);
+}
+
+TEST(SimLinePacer, ReplyLeavesIn64BytePacketsAtLineSpeed)
+{
+    TLinePacer pacer(true);
+    const auto ready = Clock::time_point(10s);
+    const auto packets = pacer.Outgoing(ready, 520);
+    ASSERT_EQ(packets.size(), 9u);
+    for (std::size_t i = 0; i + 1 < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].end, (i + 1) * 64);
+        EXPECT_EQ(packets[i].due, ready + TLinePacer::LineTime((i + 1) * 64));
+    }
+    EXPECT_EQ(packets.back().end, 520u);
+    EXPECT_EQ(packets.back().due, ready + TLinePacer::LineTime(520));
+}
+
+TEST(SimLinePacer, RepliesQueueBehindEachOther)
+{
+    TLinePacer pacer(true);
+    const auto ready = Clock::time_point(10s);
+    pacer.Outgoing(ready, 100);
+    const auto second = pacer.Outgoing(ready, 10);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].due, ready + TLinePacer::LineTime(100) + TLinePacer::LineTime(10));
+    // Once the line has gone idle a reply starts when it is ready.
+    const auto later = ready + 1s;
+    EXPECT_EQ(pacer.Outgoing(later, 10)[0].due, later + TLinePacer::LineTime(10));
+}
+
+TEST(SimLinePacer, RequestIsTakenUpAfterItsWholeFrameCrossedTheLine)
+{
+    TLinePacer pacer(true);
+    const auto arrival = Clock::time_point(5s);
+    EXPECT_EQ(pacer.Incoming(arrival, 13), arrival + TLinePacer::LineTime(13));
+    // A second frame read in the same chunk waits for the first.
+    EXPECT_EQ(pacer.Incoming(arrival, 13), arrival + TLinePacer::LineTime(26));
+    pacer.Reset();
+    EXPECT_EQ(pacer.Incoming(arrival, 13), arrival + TLinePacer::LineTime(13));
+}
+
+TEST(SimLinePacer, WithoutPacingEverythingIsDueAtOnceButInOrder)
+{
+    TLinePacer pacer(false);
+    const auto t = Clock::time_point(5s);
+    EXPECT_EQ(pacer.Incoming(t, 4000), t);
+    const auto delayed = pacer.Outgoing(t + 50ms, 600);
+    ASSERT_EQ(delayed.size(), 1u);
+    EXPECT_EQ(delayed[0].end, 600u);
+    EXPECT_EQ(pacer.Outgoing(t, 10)[0].due, t + 50ms);
+}
+
+TFaultSpec Fault(EFaultKind kind, std::optional<std::uint8_t> command, int skip = 0, int times = 1)
+{
+    TFaultSpec fault;
+    fault.kind = kind;
+    fault.command = command;
+    fault.skip = skip;
+    fault.times = times;
+    return fault;
+}
+
+TEST(SimFaultPlan, SkipAndTimesCountOnlyMatchingRequests)
+{
+    TFaultPlan plan({Fault(EFaultKind::NoAnswer, 161, 2, 2)});
+    std::vector<bool> hit;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_FALSE(plan.Pick(1)); // other commands neither hit nor count
+        hit.push_back(plan.Pick(161).has_value());
+    }
+    EXPECT_EQ(hit, (std::vector<bool>{false, false, true, true, false, false}));
+}
+
+TEST(SimFaultPlan, ForeverAndAnyCommand)
+{
+    TFaultPlan plan({Fault(EFaultKind::Delay, std::nullopt, 1, -1)});
+    EXPECT_FALSE(plan.Pick(3));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(plan.Pick(static_cast<std::uint8_t>(i)));
+}
+
+TEST(SimFaultPlan, FirstDueEntryWinsAndOthersStillCount)
+{
+    TFaultPlan plan({Fault(EFaultKind::NoAnswer, 1), Fault(EFaultKind::WrongCheck, 1, 1)});
+    EXPECT_EQ(plan.Pick(1)->kind, EFaultKind::NoAnswer);
+    EXPECT_EQ(plan.Pick(1)->kind, EFaultKind::WrongCheck);
+    EXPECT_FALSE(plan.Pick(1));
+}
+
+TEST(SimShapeReply, EachKindBendsTheReplyAsDocumented)
+{
+    const TBytes payload{3, 0, 1, 18};
+    const auto correct = EncodeFrame(2, payload);
+    auto shape = [&](EFaultKind kind) {
+        auto fault = Fault(kind, std::nullopt);
+        fault.status = 9;
+        fault.garbage = {0x11, 0x22};
+        return ShapeReply(2, payload, &fault).frames;
+    };
+    EXPECT_EQ(ShapeReply(2, payload, nullptr).frames[0].bytes, correct);
+    EXPECT_TRUE(shape(EFaultKind::NoAnswer).empty());
+    auto frames = shape(EFaultKind::WrongCheck);
+    EXPECT_EQ(frames[0].bytes.back(), correct.back() ^ 0xFF);
+    EXPECT_TRUE(frames[0].corrupted);
+    EXPECT_EQ(shape(EFaultKind::WrongEcho)[0].bytes[5], 4);
+    EXPECT_EQ(shape(EFaultKind::WrongSequence)[0].bytes[1], 3);
+    frames = shape(EFaultKind::BadHeader);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_NE(frames[0].bytes[4], kHeaderMark);
+    EXPECT_EQ(frames[1].bytes, correct);
+    frames = shape(EFaultKind::Oversize);
+    EXPECT_EQ(frames[0].bytes.size(), 4097u + 6);
+    EXPECT_EQ(XorCheck(std::span(frames[0].bytes).first(frames[0].bytes.size() - 1)),
+        frames[0].bytes.back());
+    EXPECT_EQ(shape(EFaultKind::EchoOnly)[0].bytes, EncodeFrame(2, TBytes{3}));
+    EXPECT_EQ(shape(EFaultKind::Status)[0].bytes, EncodeFrame(2, TBytes{3, 9, 1, 18}));
+    frames = shape(EFaultKind::Garbage);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].bytes, (TBytes{0x11, 0x22}));
+    EXPECT_EQ(frames[1].bytes, correct);
+    EXPECT_EQ(shape(EFaultKind::Delay)[0].bytes, correct);
+}
+
+} // namespace
+} // namespace lindprog::sim

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Scenario.h"
+
+namespace lindprog::sim {
+namespace {
+
+using nlohmann::json;
+
+// The message of the error a scenario raises, or "" when it parses.
+std::string ErrorOf(const json& document)
+{
+    try {
+        ParseScenario(document);
+    } catch (const TScenarioError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+json OneRegion(json region)
+{
+    return json{
+        {"devices", json::array({json{{"name", "D"}, {"regions", json::array({region})}}})}};
+}
+
+TEST(SimScenario, EmptyDocumentGivesAWorkingDefaultAdapter)
+{
+    const auto scenario = ParseScenario(json::object());
+    EXPECT_EQ(scenario.identity, "Corvane JTAG/Nexus Programmer");
+    EXPECT_EQ(scenario.mode, kModeApplication);
+    EXPECT_TRUE(scenario.devices.empty());
+    EXPECT_FALSE(scenario.vanish_after);
+}
+
+TEST(SimScenario, DemoScenarioLoads)
+{
+    const auto scenario = LoadScenarioFile(std::string(LINDPROG_SIM_SCENARIOS) + "/demo.json");
+    EXPECT_EQ(scenario.version_major, 1);
+    EXPECT_EQ(scenario.version_minor, 18);
+    EXPECT_EQ(scenario.key, 0x5A17C3E9u);
+    ASSERT_GE(scenario.devices.size(), 3u);
+    EXPECT_EQ(scenario.devices[0].name, "SPC560B50");
+    EXPECT_EQ(scenario.devices[0].regions[0].size, 512u * 1024);
+    EXPECT_EQ(scenario.jtag.ids.at(0), 0x0AE4201Du);
+    EXPECT_EQ(scenario.bootloader.app_end, 0x0803FFFFu);
+    const bool has_unlock
+        = std::any_of(scenario.devices.begin(), scenario.devices.end(), [](const auto& d) {
+              return std::any_of(
+                  d.regions.begin(), d.regions.end(), [](const auto& r) { return r.flags == 15; });
+          });
+    EXPECT_TRUE(has_unlock);
+}
+
+TEST(SimScenario, NamesAreEightBitAndAtMost64Characters)
+{
+    const std::string exact(64, 'N');
+    const auto scenario = ParseScenario(OneRegion({{"name", exact}, {"flags", 7}, {"size", 16}}));
+    EXPECT_EQ(scenario.devices[0].regions[0].name, exact);
+    EXPECT_EQ(ErrorOf(OneRegion({{"name", exact + "X"}, {"flags", 7}, {"size", 16}})),
+        "devices[0].regions[0].name: longer than 64 characters (65)");
+
+    // JSON text is UTF-8; names go out as one byte per character.
+    const std::string tail("B\0C", 3);
+    const auto latin = ParseScenario(
+        json{{"devices", json::array({{{"name", std::string("A\xC2\xB5") + tail}}})}});
+    EXPECT_EQ(latin.devices[0].name, std::string("A\xB5") + tail);
+    EXPECT_NE(ErrorOf(json{{"devices", json::array({{{"name", "\xC4\x80"}}})}})
+                  .find("devices[0].name: character"),
+        std::string::npos);
+}
+
+TEST(SimScenario, ErrorsNameTheField)
+{
+    EXPECT_EQ(ErrorOf(OneRegion({{"name", "R"}, {"flag", 7}, {"size", 16}})),
+        "devices[0].regions[0].flags: missing");
+    EXPECT_EQ(ErrorOf(OneRegion({{"name", "R"}, {"flags", 7}, {"size", 16}, {"flag", 7}})),
+        "devices[0].regions[0].flag: unknown key");
+    EXPECT_NE(ErrorOf(OneRegion({{"name", "R"}, {"flags", 7}, {"size", -1}}))
+                  .find("devices[0].regions[0].size: expected"),
+        std::string::npos);
+    EXPECT_NE(ErrorOf(OneRegion({{"name", "R"}, {"flags", 7}, {"size", 300000000}})).find("size"),
+        std::string::npos);
+    EXPECT_EQ(ErrorOf(json{{"mode", 2}}), "mode: must be 3 (application) or 1 (bootloader)");
+    EXPECT_EQ(ErrorOf(json{{"version", {1}}}), "version: expected [major, minor]");
+    EXPECT_EQ(ErrorOf(json{{"vanish_after", 0}}), "vanish_after: must be at least 1");
+    EXPECT_EQ(ErrorOf(json{{"identity", 5}}), "identity: expected a string, got 5");
+    EXPECT_EQ(ErrorOf(json{{"colour", "red"}}), "colour: unknown key");
+}
+
+TEST(SimScenario, ContentsMustFitAndBeEitherHexOrText)
+{
+    const json base{{"name", "R"}, {"flags", 7}, {"size", 16}};
+    auto with = [&](json content) {
+        json region = base;
+        region["contents"] = json::array({content});
+        return OneRegion(region);
+    };
+    const auto ok = ParseScenario(with({{"offset", "0x0E"}, {"hex", "A1 B2"}}));
+    EXPECT_EQ(ok.devices[0].regions[0].contents[0].offset, 14u);
+    EXPECT_EQ(ok.devices[0].regions[0].contents[0].bytes, (std::vector<std::uint8_t>{0xA1, 0xB2}));
+    EXPECT_EQ(ErrorOf(with({{"offset", 15}, {"hex", "A1B2"}})),
+        "devices[0].regions[0].contents[0]: runs past the end of the region (size 16)");
+    EXPECT_EQ(ErrorOf(with({{"offset", 0}, {"hex", "A1"}, {"text", "x"}})),
+        "devices[0].regions[0].contents[0]: needs exactly one of \"hex\" or \"text\"");
+    EXPECT_EQ(ErrorOf(with({{"offset", 0}, {"hex", "A1B"}})),
+        "devices[0].regions[0].contents[0].hex: expected pairs of hex digits (spaces allowed)");
+}
+
+TEST(SimScenario, ReadErrorsAndFaultsAreChecked)
+{
+    json region{{"name", "R"}, {"flags", 7}, {"size", 16}};
+    region["read_errors"] = json::array({{{"offset", 16}}});
+    EXPECT_EQ(ErrorOf(OneRegion(region)),
+        "devices[0].regions[0].read_errors[0].offset: outside the region");
+    region["read_errors"] = json::array({{{"offset", 3}, {"times", -1}, {"no_answer", true}}});
+    const auto error = ParseScenario(OneRegion(region)).devices[0].regions[0].read_errors[0];
+    EXPECT_EQ(error.times, -1);
+    EXPECT_EQ(error.status, 13);
+    EXPECT_TRUE(error.no_answer);
+
+    EXPECT_NE(ErrorOf(json{{"faults", {{{"kind", "explode"}}}}})
+                  .find("faults[0].kind: unknown fault kind \"explode\" (known: no_answer,"),
+        std::string::npos);
+    EXPECT_EQ(ErrorOf(json{{"faults", {{{"kind", "status"}}}}}), "faults[0].status: missing");
+    EXPECT_EQ(ErrorOf(json{{"faults", {{{"kind", "delay"}, {"command", 1}}}}}),
+        "faults[0].delay_ms: missing");
+    EXPECT_EQ(ErrorOf(json{{"faults", {{{"kind", "no_answer"}, {"status", 3}}}}}),
+        "faults[0].status: unknown key");
+    EXPECT_EQ(ErrorOf(json{{"faults", {{{"kind", "no_answer"}, {"times", 0}}}}}),
+        "faults[0].times: must be -1 (all) or at least 1");
+    const auto garbage = ParseScenario(json{{"faults", {{{"kind", "garbage"}, {"bytes", 20}}}}});
+    EXPECT_EQ(garbage.faults[0].garbage.size(), 20u);
+    EXPECT_EQ(
+        std::count(garbage.faults[0].garbage.begin(), garbage.faults[0].garbage.end(), 27), 0);
+}
+
+TEST(SimScenario, JtagNeedsAnIdForEveryReportedDevice)
+{
+    EXPECT_EQ(ErrorOf(json{{"jtag", {{"count", 25}, {"ids", {1, 2, 3}}}}}),
+        "jtag.ids: has 3 ids but the scan reports 10");
+    EXPECT_EQ(ErrorOf(json{{"jtag", {{"count", 2}, {"ids", {1, 2}}}}}), "");
+}
+
+TEST(SimScenario, StatusMapsTakeNumericKeys)
+{
+    const auto scenario
+        = ParseScenario(json{{"start_operation", {{"status_by_operation", {{"3", 12}}}}},
+            {"bootloader", {{"page_status", {{"2", 6}}}}}});
+    EXPECT_EQ(scenario.start_operation.status_by_operation.at(3), 12);
+    EXPECT_EQ(scenario.bootloader.page_status.at(2), 6);
+    EXPECT_EQ(ErrorOf(json{{"start_operation", {{"status_by_operation", {{"erase", 12}}}}}}),
+        "start_operation.status_by_operation.erase: key must be a decimal number from 0 to 5");
+}
+
+TEST(SimScenario, TextAndFileErrors)
+{
+    try {
+        ParseScenarioText("{ \"mode\": ");
+        FAIL() << "truncated JSON accepted";
+    } catch (const TScenarioError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("not valid JSON", 0), 0u);
+    }
+    EXPECT_THROW(LoadScenarioFile("/nonexistent/lindprog.json"), TScenarioError);
+}
+
+} // namespace
+} // namespace lindprog::sim
