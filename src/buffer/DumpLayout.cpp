@@ -80,6 +80,16 @@ char32_t AnsiToUnicode(std::uint8_t code)
     return code;
 }
 
+std::uint8_t UnicodeToAnsi(char32_t ch)
+{
+    if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF))
+        return static_cast<std::uint8_t>(ch);
+    for (std::size_t i = 0; i < Cp1252High.size(); ++i)
+        if (Cp1252High[i] == ch)
+            return static_cast<std::uint8_t>(0x80 + i);
+    return '?';
+}
+
 char32_t DisplayChar(std::uint8_t byte)
 {
     return byte < 0x20 || byte == 0xFF ? U'.' : AnsiToUnicode(byte);

@@ -61,6 +61,9 @@ int HexDigitValue(std::uint8_t ch);
 
 // The character of an 8-bit code in the program's ANSI code page (Windows-1252).
 char32_t AnsiToUnicode(std::uint8_t code);
+// The 8-bit code a typed character has in that code page; '?' for a character
+// the code page cannot hold, as the platform's conversion gives.
+std::uint8_t UnicodeToAnsi(char32_t ch);
 // What the character area shows for a byte: '.' below 0x20 and for 0xFF.
 char32_t DisplayChar(std::uint8_t byte);
 

@@ -41,6 +41,21 @@ TEST(DumpLayout, CharacterColumn)
     EXPECT_EQ(text.substr(61), ".. \x7F\xE2\x82\xAC\xC3\xA9..........");
 }
 
+TEST(DumpLayout, TypedCharactersToAnsi)
+{
+    EXPECT_EQ(UnicodeToAnsi(U'A'), 0x41);
+    EXPECT_EQ(UnicodeToAnsi(U'\b'), 0x08);
+    EXPECT_EQ(UnicodeToAnsi(U'\u20AC'), 0x80);
+    EXPECT_EQ(UnicodeToAnsi(U'\u0178'), 0x9F);
+    EXPECT_EQ(UnicodeToAnsi(U'\u0081'), 0x81);
+    EXPECT_EQ(UnicodeToAnsi(U'\u00E9'), 0xE9);
+    EXPECT_EQ(UnicodeToAnsi(U'\u0098'), '?'); // 0x98 is the tilde's code, not U+0098
+    EXPECT_EQ(UnicodeToAnsi(U'\u0416'), '?');
+    EXPECT_EQ(UnicodeToAnsi(U'\U0001F600'), '?');
+    for (int code = 0; code < 256; ++code)
+        EXPECT_EQ(UnicodeToAnsi(AnsiToUnicode(static_cast<std::uint8_t>(code))), code) << code;
+}
+
 TEST(DumpLayout, PartialLastLineShowsBlanks)
 {
     const Bytes data(0x13, 0xAB);

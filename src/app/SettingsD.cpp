@@ -1,0 +1,82 @@
+#include "SettingsD.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace lindprog {
+
+TSettingsDialog::TSettingsDialog(QWidget* parent)
+    : QDialog(parent), cbTurnOffPower(new QCheckBox("Turn off power after each operation", this)),
+      seJtagDelay(new QSpinBox(this)), cbBlockSIze(new QComboBox(this)),
+      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this))
+{
+    setObjectName("SettingsDialog");
+    setWindowTitle("Settings");
+    setFixedSize(275, 170);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    cbTurnOffPower->setObjectName("cbTurnOffPower");
+    cbTurnOffPower->setGeometry(16, 16, 209, 17);
+    (new QLabel("JTAG delay:", this))->move(16, 44);
+    seJtagDelay->setObjectName("seJtagDelay");
+    seJtagDelay->setGeometry(80, 40, 49, 21);
+    seJtagDelay->setRange(1, 1000);
+    seJtagDelay->setSingleStep(1);
+    seJtagDelay->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+
+    auto* blockLabel = new QLabel("Read / write block size, bytes:", this);
+    blockLabel->move(16, 72);
+    blockLabel->hide();
+    cbBlockSIze->setObjectName("cbBlockSIze");
+    cbBlockSIze->setGeometry(168, 68, 65, 21);
+    cbBlockSIze->addItems({"4", "8", "16", "32", "64", "128", "256", "512"});
+    cbBlockSIze->hide();
+    cbIgnoreReadErrors->setObjectName("cbIgnoreReadErrors");
+    cbIgnoreReadErrors->setGeometry(16, 96, 121, 17);
+    cbIgnoreReadErrors->hide();
+
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("btnOk");
+    ok->setGeometry(64, 136, 73, 25);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("btnCancel");
+    cancel->setGeometry(144, 136, 73, 25);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TSettingsDialog::Load(const TSettings& settings)
+{
+    cbTurnOffPower->setChecked(settings.TurnOffPower);
+    seJtagDelay->setRange(TSettings::MinJtagDelay, TSettings::MaxJtagDelay);
+    seJtagDelay->setValue(settings.JtagDelay);
+    cbIgnoreReadErrors->setChecked(settings.IgnoreReadErrors);
+    cbBlockSIze->setCurrentIndex(cbBlockSIze->findText(QString::number(settings.BlockSize)));
+}
+
+void TSettingsDialog::Apply(TSettings& settings) const
+{
+    settings.TurnOffPower = cbTurnOffPower->isChecked();
+    settings.JtagDelay = seJtagDelay->value();
+    settings.IgnoreReadErrors = cbIgnoreReadErrors->isChecked();
+    bool isNumber = false;
+    const int blockSize = cbBlockSIze->currentText().toInt(&isNumber, 10);
+    // With no item chosen there is no text; the block size stays as it was
+    // rather than becoming an error.
+    if (isNumber)
+        settings.BlockSize = blockSize;
+}
+
+void cmSettingsClick(QWidget* parent, TSettings& settings)
+{
+    TSettingsDialog dialog(parent);
+    dialog.Load(settings);
+    if (dialog.exec() == QDialog::Accepted)
+        dialog.Apply(settings);
+}
+
+} // namespace lindprog

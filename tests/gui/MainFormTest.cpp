@@ -1,0 +1,305 @@
+#include "DumpF.h"
+#include "LogView.h"
+#include "MainHarness.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace lindprog {
+namespace {
+
+using nlohmann::json;
+using test::AdapterScenario;
+using test::TMainHarness;
+
+struct TEnabled {
+    bool Read, Write, Verify, Erase, BlankCheck, Unlock, Program;
+    bool operator==(const TEnabled&) const = default;
+};
+
+TEnabled Enabled(const TMainForm& form)
+{
+    return {form.cmDeviceRead->isEnabled(),  form.cmDeviceWrite->isEnabled(),
+            form.cmDeviceVerify->isEnabled(), form.cmDeviceErase->isEnabled(),
+            form.cmDeviceBlankCheck->isEnabled(), form.cmDeviceUnlock->isEnabled(),
+            form.cmDeviceProgram->isEnabled()};
+}
+
+const TEnabled NothingEnabled{false, false, false, false, false, false, false};
+
+TEST(MainForm, FirstStartConnectsOnCom1AndStoresTheDefaults)
+{
+    TMainHarness harness;
+    ASSERT_TRUE(harness.Started);
+    TMainForm& form = harness.Start();
+    EXPECT_TRUE(harness.Prompts.Seen.empty()) << harness.Prompts.Texts().front();
+    EXPECT_EQ(form.windowTitle(), "Corvane Programmer - [COM1]");
+    EXPECT_EQ(form.PanelText(0), "");
+    EXPECT_EQ(form.PanelText(1), "Corvane JTAG");
+    EXPECT_EQ(form.PanelText(2), "v1.18");
+    EXPECT_EQ(form.cbDevice->count(), 2);
+    EXPECT_EQ(form.cbDevice->currentText(), "SPC560B50");
+    EXPECT_EQ(form.cbRegion->currentText(), "Code flash");
+    EXPECT_EQ(form.mBufferSize->text(), "0x80000");
+    EXPECT_TRUE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_TRUE(form.Connection().Actions().Detect);
+    harness.Stop();
+    EXPECT_EQ(harness.Stored("SerialPort"), "1");
+    EXPECT_EQ(harness.Stored("TurnOffPower"), "1");
+    EXPECT_EQ(harness.Stored("JtagDelay"), "4");
+    EXPECT_EQ(harness.Stored("BlockSize"), "512");
+    EXPECT_EQ(harness.Stored("IgnoreReadErrors"), "0");
+}
+
+TEST(MainForm, StoredValuesAreReadWithTheirLimits)
+{
+    const std::pair<QVariant, int> delays[] = {{0, 4}, {5000, 2000}, {-3, 4}, {QString("fast"), 4}, {77, 77}};
+    for (const auto& [stored, expected] : delays) {
+        TMainHarness harness;
+        harness.Preset("JtagDelay", stored);
+        harness.Preset("BlockSize", 64);
+        harness.Preset("TurnOffPower", 7);
+        harness.Preset("IgnoreReadErrors", 1);
+        TMainForm& form = harness.Start();
+        EXPECT_EQ(form.Settings().JtagDelay, expected) << stored.toString().toStdString();
+        EXPECT_EQ(form.Settings().BlockSize, 512);
+        EXPECT_TRUE(form.Settings().TurnOffPower);
+        EXPECT_FALSE(form.Settings().IgnoreReadErrors);
+        harness.Stop();
+        EXPECT_EQ(harness.Stored("BlockSize"), "512");
+        EXPECT_EQ(harness.Stored("TurnOffPower"), "1");
+        EXPECT_EQ(harness.Stored("JtagDelay"), QString::number(expected));
+    }
+}
+
+TEST(MainForm, PortThatCannotBeOpenedIsReportedBeforeTheWindowShows)
+{
+    TMainHarness harness;
+    test::TEnvPort missing(1, (harness.Dir.Path / "no-such-port").string());
+    TMainForm& form = harness.Start();
+    ASSERT_EQ(harness.Prompts.Seen.size(), 1u);
+    EXPECT_EQ(harness.Prompts.Seen[0].Kind, "error");
+    EXPECT_EQ(harness.Prompts.Seen[0].Text, "Can't open serial port COM1");
+    EXPECT_FALSE(harness.Prompts.Seen[0].WindowVisible);
+    EXPECT_EQ(form.windowTitle(), "Corvane Programmer");
+    EXPECT_EQ(form.PanelText(1), "");
+    EXPECT_EQ(form.PanelText(2), "");
+    EXPECT_EQ(Enabled(form), NothingEnabled);
+    EXPECT_FALSE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_FALSE(form.Connection().Actions().Detect);
+    EXPECT_FALSE(form.btnRead->isEnabled());
+    EXPECT_EQ(form.mBufferSize->text(), "n/a");
+}
+
+TEST(MainForm, SilentAdapterIsAskedTwiceThenReported)
+{
+    json scenario = AdapterScenario();
+    scenario["faults"] = json::array({{{"command", 1}, {"kind", "no_answer"}, {"times", -1}}});
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(harness.Sim.RequestCount(1), 2);
+    ASSERT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"No device found on port COM1"});
+    EXPECT_EQ(form.windowTitle(), "Corvane Programmer - [COM1]");
+    EXPECT_TRUE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_EQ(Enabled(form), NothingEnabled);
+    EXPECT_TRUE(form.Port().IsOpen());
+}
+
+TEST(MainForm, ModeAnsweredOnTheSecondTryIsAcceptedSilently)
+{
+    json scenario = AdapterScenario();
+    scenario["faults"] = json::array({{{"command", 1}, {"kind", "no_answer"}, {"times", 1}}});
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_TRUE(harness.Prompts.Seen.empty());
+    EXPECT_EQ(form.cbDevice->count(), 2);
+}
+
+TEST(MainForm, OldFirmwareWarnsAndStillListsDevices)
+{
+    const std::pair<json, bool> versions[] = {{{1, 17}, true}, {{1, 18}, false}, {{2, 0}, false}};
+    for (const auto& [version, warns] : versions) {
+        json scenario = AdapterScenario();
+        scenario["version"] = version;
+        TMainHarness harness(scenario);
+        TMainForm& form = harness.Start();
+        if (warns) {
+            EXPECT_EQ(harness.Prompts.Texts(),
+                      std::vector<std::string>{"Please update programmer's firmware to version 1.18 or above"});
+            EXPECT_EQ(harness.Prompts.Seen[0].Kind, "info");
+        } else {
+            EXPECT_TRUE(harness.Prompts.Seen.empty()) << version.dump();
+        }
+        EXPECT_EQ(form.cbDevice->count(), 2);
+    }
+}
+
+TEST(MainForm, BootloaderModeInformsAndDisablesTheDeviceCommands)
+{
+    json scenario = AdapterScenario();
+    scenario["mode"] = 1;
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Device is in bootloader mode"});
+    EXPECT_EQ(Enabled(form), NothingEnabled);
+    EXPECT_FALSE(form.Connection().Actions().Detect);
+    EXPECT_TRUE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_EQ(form.cbDevice->count(), 0);
+    EXPECT_EQ(harness.Sim.RequestCount(128), 0);
+}
+
+TEST(MainForm, NoDevicesLeavesTheListEmptyAndDisabled)
+{
+    json scenario = AdapterScenario();
+    scenario["devices"] = json::array();
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(form.cbDevice->count(), 0);
+    EXPECT_FALSE(form.cbDevice->isEnabled());
+    EXPECT_EQ(Enabled(form), NothingEnabled);
+    EXPECT_TRUE(form.Connection().Actions().Detect);
+}
+
+TEST(MainForm, RecordReadFailingPartWayKeepsWhatWasRead)
+{
+    json scenario = AdapterScenario();
+    scenario["faults"] = json::array({{{"command", 178}, {"kind", "status"}, {"status", 1}, {"skip", 1}}});
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_TRUE(harness.Prompts.Seen.empty());
+    ASSERT_EQ(form.cbDevice->count(), 1);
+    EXPECT_EQ(form.cbDevice->itemText(0), "SPC560B50");
+}
+
+TEST(MainForm, NamesEndAtTheirFirstNulOrAfter64Characters)
+{
+    json scenario = AdapterScenario();
+    const std::string full64(64, 'N');
+    scenario["devices"][0]["name"] = full64;
+    scenario["devices"][1]["name"] = std::string("TENCHARSXY\0hidden", 17);
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(form.cbDevice->itemText(0).toStdString(), full64);
+    EXPECT_EQ(form.cbDevice->itemText(1), "TENCHARSXY");
+}
+
+TEST(MainForm, VoltageListCarriesTheFixedChoiceCodes)
+{
+    json scenario = AdapterScenario();
+    scenario["devices"][0]["voltages"] = 5;
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    ASSERT_EQ(form.cbVoltage->count(), 2);
+    EXPECT_EQ(form.cbVoltage->itemText(0), "3.3 V");
+    EXPECT_EQ(form.cbVoltage->itemText(1), "3+5 V");
+    EXPECT_EQ(form.cbVoltage->currentIndex(), 0);
+    EXPECT_EQ(form.Connection().VoltageCode(), 1);
+
+    form.cbDevice->setCurrentIndex(1);
+    emit form.cbDevice->activated(1);
+    ASSERT_EQ(form.cbVoltage->count(), 2);
+    EXPECT_EQ(form.cbVoltage->itemText(0), "5.0 V");
+    EXPECT_EQ(form.cbVoltage->itemData(0).toInt(), 2);
+    EXPECT_EQ(form.cbVoltage->itemData(1).toInt(), 3);
+    EXPECT_EQ(form.Connection().VoltageCode(), 2);
+    EXPECT_EQ(form.cbRegion->count(), 1);
+    EXPECT_EQ(form.mBufferSize->text(), "0x1000");
+}
+
+TEST(MainForm, RegionFlagsEnableExactlyTheirOperations)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    // Code flash, 7: everything but Unlock.
+    EXPECT_EQ(Enabled(form), (TEnabled{true, true, true, true, true, false, true}));
+    EXPECT_TRUE(form.btnProgram->isEnabled());
+    const std::pair<int, TEnabled> cases[] = {
+        {1, {true, true, true, true, true, true, true}},        // 15
+        {2, {true, false, true, false, true, false, false}},    // 1
+        {3, {false, true, false, true, false, false, false}}};  // 6
+    for (const auto& [region, expected] : cases) {
+        form.cbRegion->setCurrentIndex(region);
+        emit form.cbRegion->activated(region);
+        EXPECT_EQ(Enabled(form), expected) << "region " << region;
+        EXPECT_EQ(form.btnRead->isEnabled(), expected.Read);
+        EXPECT_EQ(form.btnWrite->isEnabled(), expected.Write);
+        EXPECT_EQ(form.btnErase->isEnabled(), expected.Erase);
+        EXPECT_EQ(form.btnProgram->isEnabled(), expected.Program);
+    }
+}
+
+TEST(MainForm, ChoosingARegionGivesAZeroBufferOfItsSize)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(form.Buffer().Size(), 0x80000u);
+    form.Buffer().Bytes()[100] = 0x5A;
+    form.cbRegion->setCurrentIndex(0);
+    emit form.cbRegion->activated(0); // the same region again
+    EXPECT_EQ(form.Buffer().Size(), 0x80000u);
+    EXPECT_EQ(form.Buffer().Bytes()[100], 0);
+    form.cbRegion->setCurrentIndex(2);
+    emit form.cbRegion->activated(2);
+    EXPECT_EQ(form.Buffer().Size(), 1024u);
+    EXPECT_EQ(form.mBufferSize->text(), "0x400");
+    EXPECT_TRUE(form.Log().hasFocus() || !form.isActiveWindow());
+}
+
+TEST(MainForm, HintsShowTheLongPartInPanelZero)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(form.btnErase, &enter);
+    EXPECT_EQ(form.PanelText(0), " Erase device");
+    QApplication::sendEvent(form.cbRegion, &enter);
+    EXPECT_EQ(form.PanelText(0), " Device selection");
+    QApplication::sendEvent(form.lvLog, &enter);
+    EXPECT_EQ(form.PanelText(0), " ");
+    EXPECT_EQ(LongHint("Short|Long part"), "Long part");
+    EXPECT_EQ(LongHint("a|b|c"), "b|c");
+    EXPECT_EQ(LongHint("Plain"), "Plain");
+}
+
+TEST(MainForm, SwapAndFillChangeTheBufferWithoutMarkingChanges)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    form.cbRegion->setCurrentIndex(3);
+    emit form.cbRegion->activated(3); // six bytes
+    ASSERT_EQ(form.Buffer().Size(), 6u);
+    const std::uint8_t start[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    std::copy(std::begin(start), std::end(start), form.Buffer().Bytes().begin());
+    form.cmBufferSwap->trigger();
+    EXPECT_EQ(std::vector<std::uint8_t>(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end()),
+              (std::vector<std::uint8_t>{0x44, 0x33, 0x22, 0x11, 0x55, 0x66}));
+    EXPECT_FALSE(form.Dump().Editor().Data().IsChanged(0));
+    form.cmBufferFill->trigger();
+    EXPECT_EQ(std::vector<std::uint8_t>(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end()),
+              (std::vector<std::uint8_t>{0, 0, 0, 0, 0x55, 0x66}));
+}
+
+TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(form.cmDeviceRead->text(), "&Read");
+    EXPECT_EQ(form.cmDeviceBlankCheck->text(), "&Blank check");
+    EXPECT_EQ(form.cmFileExit->text(), "E&xit");
+    EXPECT_FALSE(form.cmDeviceDetect->isVisible());
+    const std::pair<QAction*, int> tags[] = {{form.cmDeviceRead, 0},  {form.cmDeviceWrite, 1},
+                                             {form.cmDeviceVerify, 2}, {form.cmDeviceErase, 3},
+                                             {form.cmDeviceBlankCheck, 4}, {form.cmDeviceUnlock, 5},
+                                             {form.cmDeviceProgram, 6}};
+    for (const auto& [action, tag] : tags)
+        EXPECT_EQ(action->data().toInt(), tag) << action->text().toStdString();
+    EXPECT_EQ(form.width(), TMainForm::ClientWidth);
+}
+
+} // namespace
+} // namespace lindprog

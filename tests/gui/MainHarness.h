@@ -1,0 +1,86 @@
+#pragma once
+// A main window against its own simulator, its own settings folder and its
+// own COM1, so GUI tests can run side by side.
+
+#include "AdapterSim.h"
+#include "Main.h"
+#include "ScriptedPrompts.h"
+#include "TestSupport.h"
+
+#include <QSettings>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <memory>
+
+namespace lindprog::test {
+
+// One device with one region of every capability the tests need.
+inline nlohmann::json AdapterScenario()
+{
+    return nlohmann::json::parse(R"({
+      "identity": "Corvane JTAG",
+      "version": [1, 18],
+      "mode": 3,
+      "key": 305419896,
+      "devices": [
+        {"name": "SPC560B50", "voltages": 3, "regions": [
+          {"name": "Code flash", "flags": 7, "size": 524288},
+          {"name": "Data flash", "flags": 15, "size": 65536},
+          {"name": "Shadow", "flags": 1, "size": 1024},
+          {"name": "Six bytes", "flags": 6, "size": 6}
+        ]},
+        {"name": "MPC5554", "voltages": 6, "regions": [
+          {"name": "Flash", "flags": 15, "size": 4096}
+        ]}
+      ]
+    })");
+}
+
+class TMainHarness {
+public:
+    explicit TMainHarness(const nlohmann::json& scenario = AdapterScenario())
+        : Sim(sim::ParseScenario(scenario)), Started(Sim.Start()), Port(1, Sim.SlavePath())
+    {
+        ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
+        // QSettings remembers the configuration folder it saw first in a
+        // process; tests that make several windows point it anew.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.Path.c_str());
+    }
+    ~TMainHarness()
+    {
+        Form.reset();
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    TMainForm& Start()
+    {
+        Form = std::make_unique<TMainForm>(&Prompts);
+        return *Form;
+    }
+    // Closing the window writes the settings back.
+    void Stop() { Form.reset(); }
+
+    QString SettingsFile() const { return (Dir.Path / "Fenwick Arl" / "Lindprog.conf").c_str(); }
+    // What the store holds for a value, as its text (empty when missing).
+    QString Stored(const char* name) const
+    {
+        QSettings store(SettingsFile(), QSettings::IniFormat);
+        return store.value(name).toString();
+    }
+    void Preset(const char* name, const QVariant& value)
+    {
+        QSettings store(SettingsFile(), QSettings::IniFormat);
+        store.setValue(name, value);
+    }
+
+    TScratchDir Dir;
+    sim::TAdapterSim Sim;
+    bool Started;
+    TEnvPort Port;
+    TScriptedPrompts Prompts;
+    std::unique_ptr<TMainForm> Form;
+};
+
+} // namespace lindprog::test
