@@ -42,6 +42,8 @@ void TLogView::AddLogLine(const std::string& text)
     auto* line = new QTreeWidgetItem(this); // owned by the list
     line->setText(0, TimeText(Clock()));
     line->setText(1, QString::fromLocal8Bit(text.c_str(), static_cast<qsizetype>(text.size())));
+    // The scroll range follows the new row only once the geometry is updated.
+    updateGeometries();
     scrollToItem(line, QAbstractItemView::PositionAtBottom);
     // Operations run in steps on this thread: each line must show as it is
     // added, not when control next returns to the event loop.

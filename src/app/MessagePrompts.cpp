@@ -1,7 +1,6 @@
 #include "MessagePrompts.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QPushButton>
 
 namespace lindprog {
@@ -42,24 +41,15 @@ TPromptBox::TPromptBox(TPromptKind kind, const QString& text, QWidget* parent) :
         setDefaultButton(ok);
         setEscapeButton(ok);
     }
-}
-
-void TPromptBox::closeEvent(QCloseEvent* event)
-{
-    // Qt would count the close box as the Esc button; here it chooses none.
-    ClosedByBox = event->spontaneous();
-    QMessageBox::closeEvent(event);
+    connect(this, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) { Chosen = button; });
 }
 
 TAnswer TPromptBox::Run()
 {
     exec();
-    if (ClosedByBox)
+    if (Chosen == nullptr)
         return TAnswer::None;
-    const auto* clicked = clickedButton();
-    if (clicked == nullptr)
-        return TAnswer::None;
-    return buttonRole(const_cast<QAbstractButton*>(clicked)) == QMessageBox::NoRole ? TAnswer::No : TAnswer::Yes;
+    return buttonRole(Chosen) == QMessageBox::NoRole ? TAnswer::No : TAnswer::Yes;
 }
 
 void TMessageBoxPrompts::ShowError(const std::string& text)

@@ -13,7 +13,8 @@ namespace lindprog {
 enum class TPromptKind { Error, Information, Confirmation, Warning };
 
 // A message box that tells a click on its close box apart from a button:
-// the close box chooses no button at all.
+// the close box chooses no button at all (Qt would count it as the Esc
+// button, which here is "&No").
 class TPromptBox : public QMessageBox {
     Q_OBJECT
 public:
@@ -21,11 +22,8 @@ public:
     // Runs the box modally and says which button ended it.
     TAnswer Run();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
-    bool ClosedByBox = false;
+    QAbstractButton* Chosen = nullptr; // a click, Enter or Esc; never the close box
 };
 
 class TMessageBoxPrompts final : public TPrompts {

@@ -1,6 +1,9 @@
 #include "SettingsD.h"
 
 #include <QCheckBox>
+#include <QValidator>
+
+#include <algorithm>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -8,9 +11,32 @@
 
 namespace lindprog {
 
+namespace {
+
+// Whole numbers only; anything may be typed, and what was typed is taken
+// when the field is left: brought to the nearer bound, or the lowest delay
+// when it is no number at all.
+class TJtagDelaySpin final : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
+    int valueFromText(const QString& text) const override
+    {
+        bool isNumber = false;
+        const qlonglong typed = text.trimmed().toLongLong(&isNumber, 10);
+        if (!isNumber)
+            return TSettings::MinJtagDelay;
+        return static_cast<int>(std::clamp<qlonglong>(typed, minimum(), maximum()));
+    }
+};
+
+} // namespace
+
 TSettingsDialog::TSettingsDialog(QWidget* parent)
     : QDialog(parent), cbTurnOffPower(new QCheckBox("Turn off power after each operation", this)),
-      seJtagDelay(new QSpinBox(this)), cbBlockSIze(new QComboBox(this)),
+      seJtagDelay(new TJtagDelaySpin(this)), cbBlockSIze(new QComboBox(this)),
       cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this))
 {
     setObjectName("SettingsDialog");

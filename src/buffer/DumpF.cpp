@@ -37,6 +37,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override { Frame.SurfaceMousePress(event); }
     void mouseMoveEvent(QMouseEvent* event) override { Frame.SurfaceMouseMove(event); }
     void mouseReleaseEvent(QMouseEvent* event) override { Frame.SurfaceMouseRelease(event); }
+    void wheelEvent(QWheelEvent* event) override
+    {
+        if (!Frame.Wheel(event))
+            event->ignore();
+    }
 
 private:
     TDumpFrame& Frame;
@@ -218,8 +223,6 @@ void TDumpFrame::SyncScrollBar()
 
 void TDumpFrame::Apply(const TDumpEffect& effect)
 {
-    if (effect.Scrolled)
-        sb->setValue(Model.ScrollPosition());
     if (effect.CaretMoved)
         RestartBlink();
     if (effect.Repaint || effect.CaretMoved)

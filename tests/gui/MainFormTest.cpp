@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -299,6 +300,38 @@ TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
     for (const auto& [action, tag] : tags)
         EXPECT_EQ(action->data().toInt(), tag) << action->text().toStdString();
     EXPECT_EQ(form.width(), TMainForm::ClientWidth);
+}
+
+TEST(MainForm, WheelOverTheDumpPanelScrollsTheViewFourLines)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    ASSERT_EQ(form.Dump().ScrollPosition(), 0);
+    QWheelEvent notch(QPointF(5, 5), form.pDump->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form.pDump, &notch);
+    EXPECT_EQ(form.Dump().ScrollPosition(), 4);
+}
+
+TEST(MainForm, WindowComesBackWhereItWasLeft)
+{
+    TMainHarness harness;
+    harness.Start().move(123, 77);
+    harness.Stop();
+    TMainForm& again = harness.Start();
+    EXPECT_EQ(again.pos(), QPoint(123, 77));
+}
+
+TEST(MainForm, SettingsChangedInTheRunAreWrittenAtTheEnd)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    form.Settings().JtagDelay = 300;
+    form.Settings().TurnOffPower = false;
+    EXPECT_EQ(harness.Stored("JtagDelay"), "") << "nothing is written while the program runs";
+    harness.Stop();
+    EXPECT_EQ(harness.Stored("JtagDelay"), "300");
+    EXPECT_EQ(harness.Stored("TurnOffPower"), "0");
 }
 
 } // namespace

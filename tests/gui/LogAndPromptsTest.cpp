@@ -1,0 +1,201 @@
+#include "LogView.h"
+#include "MessagePrompts.h"
+#include "SettingsD.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace lindprog {
+namespace {
+
+// Runs `act` on whatever modal box comes up next, once the event loop shows it.
+void WhenModalShows(std::function<void(QWidget*)> act)
+{
+    QTimer::singleShot(0, [act = std::move(act)] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        act(box);
+    });
+}
+
+TEST(LogView, TimeColumnHasTwoDigitsAndASpaceEachSide)
+{
+    EXPECT_EQ(TLogView::TimeText(QTime(9, 5, 7)), " 09:05:07 ");
+    EXPECT_EQ(TLogView::TimeText(QTime(23, 59, 59, 999)), " 23:59:59 ");
+    TLogView log(nullptr);
+    log.SetClock([] { return QTime(9, 5, 7); });
+    log.AddLogLine("Starting operation");
+    EXPECT_EQ(log.topLevelItem(0)->text(0), " 09:05:07 ");
+    EXPECT_EQ(log.MessageAt(0), "Starting operation");
+    EXPECT_EQ(log.headerItem()->text(0), "Time:");
+    EXPECT_EQ(log.headerItem()->text(1), "Message:");
+}
+
+TEST(LogView, NewLineIsScrolledIntoFullViewEvenAfterScrollingUp)
+{
+    TLogView log(nullptr);
+    log.resize(400, 120);
+    log.show();
+    for (int i = 0; i < 200; ++i)
+        log.AddLogLine("line " + std::to_string(i));
+    log.verticalScrollBar()->setValue(0);
+    log.AddLogLine("newest");
+    const QRect line = log.visualItemRect(log.topLevelItem(200));
+    EXPECT_TRUE(line.top() >= 0 && line.bottom() <= log.viewport()->rect().bottom())
+        << "the whole line must be visible: line " << line.y() << "+" << line.height() << " in "
+        << log.viewport()->height() << ", scroll " << log.verticalScrollBar()->value() << "/"
+        << log.verticalScrollBar()->maximum();
+}
+
+TEST(LogView, CopyTakesTheSelectedMessageOnlyAndNothingWithoutSelection)
+{
+    TLogView log(nullptr);
+    log.AddLogLine("Starting operation");
+    log.AddLogLine("Pause for voltage setting");
+    QApplication::clipboard()->setText("kept");
+    log.cmCopyClick();
+    EXPECT_EQ(QApplication::clipboard()->text(), "kept");
+    log.setCurrentItem(log.topLevelItem(0));
+    log.cmCopyClick();
+    EXPECT_EQ(QApplication::clipboard()->text(), "Starting operation");
+}
+
+TEST(LogView, ClearEmptiesAndTheNextLineIsAtTheTop)
+{
+    TLogView log(nullptr);
+    log.cmClearClick(); // on an empty log: nothing happens
+    log.AddLogLine("a");
+    log.AddLogLine("b");
+    log.cmClearClick();
+    EXPECT_EQ(log.topLevelItemCount(), 0);
+    log.AddLogLine("c");
+    EXPECT_EQ(log.MessageAt(0), "c");
+    const auto actions = log.ContextMenu()->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), "&Clear");
+    EXPECT_EQ(actions[1]->text(), "&Copy");
+}
+
+TEST(PromptBox, KindsHaveTheirCaptionsAndButtons)
+{
+    const std::tuple<TPromptKind, const char*, int> kinds[] = {{TPromptKind::Error, "Error", 1},
+                                                               {TPromptKind::Information, "Information", 1},
+                                                               {TPromptKind::Confirmation, "Confirm", 2},
+                                                               {TPromptKind::Warning, "Warning", 2}};
+    for (const auto& [kind, caption, buttons] : kinds) {
+        TPromptBox box(kind, "text", nullptr);
+        EXPECT_EQ(box.windowTitle(), caption);
+        EXPECT_EQ(box.buttons().size(), buttons);
+    }
+    TPromptBox confirm(TPromptKind::Confirmation, "Erase device?", nullptr);
+    EXPECT_EQ(confirm.defaultButton()->text(), "&Yes");
+    EXPECT_EQ(confirm.icon(), QMessageBox::Question);
+}
+
+TEST(PromptBox, EnterChoosesYesEscChoosesNoCloseBoxChoosesNothing)
+{
+    {
+        TPromptBox box(TPromptKind::Confirmation, "Write device?", nullptr);
+        WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Return); });
+        EXPECT_EQ(box.Run(), TAnswer::Yes);
+    }
+    {
+        TPromptBox box(TPromptKind::Confirmation, "Write device?", nullptr);
+        WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Escape); });
+        EXPECT_EQ(box.Run(), TAnswer::No);
+    }
+    {
+        TPromptBox box(TPromptKind::Warning, "File size is not equal to buffer size. Continue?", nullptr);
+        WhenModalShows([](QWidget* shown) { shown->close(); });
+        EXPECT_EQ(box.Run(), TAnswer::None);
+    }
+    TMessageBoxPrompts prompts(nullptr);
+    WhenModalShows([](QWidget* shown) { shown->close(); });
+    EXPECT_FALSE(prompts.AskConfirm("Erase device?")) << "the close box is not Yes";
+}
+
+TEST(ApplicationError, FullStopOnlyAfterLettersAndDigits)
+{
+    EXPECT_EQ(ApplicationErrorText("Failed to set data for 'JtagDelay'"), "Failed to set data for 'JtagDelay'")
+        << "a quote sorts before the full stop";
+    EXPECT_EQ(ApplicationErrorText("Cannot open file \"x.bin\". No such file"), "Cannot open file \"x.bin\". No such file.");
+    EXPECT_EQ(ApplicationErrorText("Done (6)"), "Done (6)");
+    EXPECT_EQ(ApplicationErrorText("Stop!"), "Stop!");
+    EXPECT_EQ(ApplicationErrorText("Already."), "Already.");
+    EXPECT_EQ(ApplicationErrorText("count 7"), "count 7.");
+}
+
+TEST(SettingsDialog, ShowsTheLoadedValuesAndCancelChangesNothing)
+{
+    TSettings settings;
+    settings.JtagDelay = 2000; // as loaded from a stored 9999
+    settings.TurnOffPower = false;
+    WhenModalShows([](QWidget* shown) {
+        auto* dialog = static_cast<TSettingsDialog*>(shown);
+        EXPECT_EQ(dialog->seJtagDelay->value(), 2000);
+        EXPECT_EQ(dialog->seJtagDelay->minimum(), 4);
+        EXPECT_EQ(dialog->seJtagDelay->maximum(), 2000);
+        EXPECT_FALSE(dialog->cbTurnOffPower->isChecked());
+        EXPECT_EQ(dialog->cbBlockSIze->currentText(), "512");
+        EXPECT_FALSE(dialog->cbBlockSIze->isVisible());
+        dialog->seJtagDelay->setValue(10);
+        dialog->cbTurnOffPower->setChecked(true);
+        QTest::keyClick(shown, Qt::Key_Escape);
+    });
+    cmSettingsClick(nullptr, settings);
+    EXPECT_EQ(settings.JtagDelay, 2000);
+    EXPECT_FALSE(settings.TurnOffPower);
+}
+
+TEST(SettingsDialog, OkTakesTheControlsAndKeepsTheHiddenValues)
+{
+    TSettings settings;
+    settings.IgnoreReadErrors = true;
+    WhenModalShows([](QWidget* shown) {
+        auto* dialog = static_cast<TSettingsDialog*>(shown);
+        dialog->seJtagDelay->setValue(250);
+        dialog->findChild<QPushButton*>("btnOk")->click();
+    });
+    cmSettingsClick(nullptr, settings);
+    EXPECT_EQ(settings.JtagDelay, 250);
+    EXPECT_EQ(settings.BlockSize, 512);
+    EXPECT_TRUE(settings.IgnoreReadErrors);
+
+    settings.BlockSize = 100; // matches no item: none is selected, and it stays
+    WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Return); });
+    cmSettingsClick(nullptr, settings);
+    EXPECT_EQ(settings.BlockSize, 100);
+}
+
+TEST(SettingsDialog, TypedDelayOutsideTheRangeGoesToTheNearerBound)
+{
+    TSettingsDialog dialog(nullptr);
+    TSettings settings;
+    dialog.Load(settings);
+    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("5000");
+    dialog.seJtagDelay->interpretText();
+    EXPECT_EQ(dialog.seJtagDelay->value(), 2000);
+    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("1");
+    dialog.seJtagDelay->interpretText();
+    EXPECT_EQ(dialog.seJtagDelay->value(), 4);
+    dialog.seJtagDelay->setValue(300);
+    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("fast");
+    dialog.seJtagDelay->interpretText();
+    EXPECT_EQ(dialog.seJtagDelay->value(), 4) << "text that is no number reads as 4";
+}
+
+} // namespace
+} // namespace lindprog
