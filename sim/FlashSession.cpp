@@ -82,8 +82,12 @@ TReply TFlashSession::StartOperation(std::span<const std::uint8_t> params)
     const std::uint8_t operation = params[2];
     const std::uint8_t status = StartStatus(operation);
     // "Device locked" is only a warning: the operation is set up all the same.
-    if (status != kStatusOk && status != kStatusDeviceLocked)
-        return StatusOnly(status);
+    // A refusal still explains itself in the reply's text, as the adapter does.
+    if (status != kStatusOk && status != kStatusDeviceLocked) {
+        TReply refusal = StartedReply();
+        refusal.status = status;
+        return refusal;
+    }
     selection_ = TSelection{params[0], params[1], operation};
     not_ready_left_ = operation == kOpErase ? erase_not_ready_
         : operation == kOpUnlock            ? unlock_not_ready_

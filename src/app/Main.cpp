@@ -1,10 +1,15 @@
 #include "Main.h"
 
+#include "AboutD.h"
+#include "ActionD.h"
 #include "DumpF.h"
+#include "JtagScan.h"
 #include "LogView.h"
 #include "MessagePrompts.h"
+#include "SelectPortD.h"
 #include "SettingsD.h"
 #include "ToolbarImages.h"
+#include "UpdateD.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -104,6 +109,7 @@ void TMainForm::FormCreate()
     tmrAction->setObjectName("tmrAction");
     tmrAction->setInterval(100);
     tmrAction->setSingleShot(true);
+    connect(tmrAction, &QTimer::timeout, this, &TMainForm::tmrActionTimer);
 
     qApp->installEventFilter(this); // hints follow the mouse over every control
     lvLog->setFocus();
@@ -112,6 +118,7 @@ void TMainForm::FormCreate()
     CurrentSettings.Load(*Registry);
     DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
     AdapterConnection = std::make_unique<TConnection>(*DevicePort, *ActivePrompts, *this);
+    OperationDriver = std::make_unique<TOperationDriver>(*DevicePort, CurrentSettings, *lvLog, *ActivePrompts, *this);
     AdapterConnection->Connect(CurrentSettings.SerialPort);
     RestorePlacement();
 }
@@ -158,13 +165,17 @@ void TMainForm::CreateMenus()
     cmDeviceUnlock = device->addAction("&Unlock");
 
     QMenu* options = menuBar()->addMenu("&Options");
-    cmOptionsPort = options->addAction("&Port...");
+    cmOptionsPort = options->addAction("&Port...", this, [this] {
+        lindprog::cmOptionsPortClick(this, PortNames, CurrentSettings, *AdapterConnection);
+    });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
-    cmFirmwareUpdate = options->addAction("Firmware update...");
+    cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+        lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
+    });
     cmFirmwareUpdate->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    cmHelpAbout = help->addAction("About...");
+    cmHelpAbout = help->addAction("About...", this, [this] { lindprog::cmHelpAboutClick(this, *DevicePort); });
 
     // The operation code each device command carries.
     const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},  {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
@@ -173,7 +184,9 @@ void TMainForm::CreateMenus()
     for (const auto& [action, tag] : tags) {
         action->setData(tag);
         action->setEnabled(false);
+        connect(action, &QAction::triggered, this, [this, tag = tag] { cmDeviceReadClick(tag); });
     }
+    connect(cmDeviceDetect, &QAction::triggered, this, &TMainForm::cmDeviceDetectClick);
     const std::pair<QAction*, const char*> names[] = {
         {cmFileOpen, "cmFileOpen"},         {cmFileSave, "cmFileSave"},       {cmFileExit, "cmFileExit"},
         {cmBufferSwap, "cmBufferSwap"},     {cmBufferFill, "cmBufferFill"},   {cmDeviceDetect, "cmDeviceDetect"},
@@ -350,6 +363,54 @@ void TMainForm::cmBufferFillClick()
 void TMainForm::cmSettingsClick()
 {
     lindprog::cmSettingsClick(this, CurrentSettings);
+}
+
+void TMainForm::cmDeviceReadClick(int tag)
+{
+    // A click in the pause between two stages runs the pending stage; the
+    // timer must not run it a second time.
+    tmrAction->stop();
+    const TOperationTarget target{static_cast<std::uint8_t>(AdapterConnection->SelectedDevice()),
+                                  static_cast<std::uint8_t>(AdapterConnection->SelectedRegion()),
+                                  AdapterConnection->VoltageCode(), MainBuffer.Bytes()};
+    if (!OperationDriver->Begin(tag, target))
+        return;
+    TActionDialog dialog(QString::fromStdString(OperationDriver->StageName()),
+                         [this](int& percent) { return OperationDriver->ActionStep(percent); }, this);
+    ActionDialog = &dialog;
+    const int result = dialog.Run();
+    ActionDialog = nullptr;
+    OperationDriver->Finish(result != TActionDialog::Done);
+}
+
+void TMainForm::tmrActionTimer()
+{
+    // Runs the pending stage whether or not the Read item is enabled (a
+    // region that can be written but not read still runs its Write sequence).
+    tmrAction->stop();
+    cmDeviceReadClick(0);
+}
+
+void TMainForm::cmDeviceDetectClick()
+{
+    lindprog::cmDeviceDetectClick(*DevicePort, *lvLog);
+}
+
+void TMainForm::AcceptBuffer()
+{
+    DumpView->Repaint();
+    DumpView->UpdateChanges();
+}
+
+void TMainForm::ShowSpeed(std::uint32_t bytesPerSecond)
+{
+    if (ActionDialog != nullptr)
+        ActionDialog->ShowSpeed(bytesPerSecond);
+}
+
+void TMainForm::ScheduleNextStage()
+{
+    tmrAction->start();
 }
 
 void TMainForm::ShowQuerying()

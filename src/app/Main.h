@@ -5,6 +5,7 @@
 
 #include "Buffer.h"
 #include "Connection.h"
+#include "OperationDriver.h"
 #include "DevicePort.h"
 #include "MyReg.h"
 #include "PortNames.h"
@@ -27,10 +28,11 @@ class QToolButton;
 
 namespace lindprog {
 
+class TActionDialog;
 class TDumpFrame;
 class TLogView;
 
-class TMainForm final : public QMainWindow, public TConnectionView {
+class TMainForm final : public QMainWindow, public TConnectionView, public TDriverView {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 610;
@@ -42,6 +44,9 @@ public:
 
     TDevicePort& Port() { return *DevicePort; }
     TConnection& Connection() { return *AdapterConnection; }
+    TOperationDriver& Driver() { return *OperationDriver; }
+    // The progress dialog of the running operation, if any.
+    TActionDialog* CurrentAction() const { return ActionDialog; }
     TSettings& Settings() { return CurrentSettings; }
     TBuffer& Buffer() { return MainBuffer; }
     TDumpFrame& Dump() { return *DumpView; }
@@ -49,10 +54,19 @@ public:
     TPrompts& Prompts() { return *ActivePrompts; }
     QString PanelText(int panel) const;
 
-    void AddLogLine(const std::string& text);
+    void AddLogLine(const std::string& text) override;
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
+    // Every device operation item; tag is its operation code.
+    void cmDeviceReadClick(int tag);
+    void tmrActionTimer();
+    void cmDeviceDetectClick();
+
+    // TDriverView
+    void AcceptBuffer() override;
+    void ShowSpeed(std::uint32_t bytesPerSecond) override;
+    void ScheduleNextStage() override;
 
     // TConnectionView
     void ShowQuerying() override;
@@ -104,6 +118,8 @@ private:
     TQtDispatcher Dispatcher;
     std::unique_ptr<TDevicePort> DevicePort;
     std::unique_ptr<TConnection> AdapterConnection;
+    std::unique_ptr<TOperationDriver> OperationDriver;
+    TActionDialog* ActionDialog = nullptr;
     TBuffer MainBuffer;
     TDumpFrame* DumpView = nullptr;
     std::array<QLabel*, 5> Panels{};

@@ -17,7 +17,7 @@ namespace lindprog {
 
 // The drawing surface: paints what the frame tells it and hands its mouse
 // input to the frame. It never takes the focus; the frame does.
-class TDumpSurface : public QWidget {
+class TDumpSurface final : public QWidget {
 public:
     explicit TDumpSurface(TDumpFrame& frame)
         : QWidget(&frame), Frame(frame)
@@ -25,6 +25,13 @@ public:
         setObjectName("pbDump");
         setFocusPolicy(Qt::NoFocus);
         setAutoFillBackground(true);
+    }
+
+    // Room for a whole line (77 columns) and a screenful of lines.
+    QSize sizeHint() const override
+    {
+        const TDumpEditor& model = Frame.Editor();
+        return {80 * model.CharWidth(), 16 * model.CharHeight()};
     }
 
 protected:
@@ -63,6 +70,16 @@ QFont ViewFont()
     if (!QFontInfo(font).fixedPitch())
         font.setStyleHint(QFont::TypeWriter);
     return font;
+}
+
+// Qt's text layout gives the soft hyphen (byte 0xAD) neither a glyph nor a
+// width, where plain text output shows it as a hyphen. Every byte must fill its
+// own cell, or the rest of the line would stand off the grid.
+QString DrawableText(const std::string& utf8)
+{
+    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    text.replace(QChar(0x00AD), QLatin1Char('-'));
+    return text;
 }
 
 QColor ToColor(TRgb rgb)
@@ -137,9 +154,6 @@ TDumpFrame::TDumpFrame(QWidget* parent)
     setObjectName("DumpFrame");
     setFocusPolicy(Qt::StrongFocus);
     setFont(ViewFont());
-    QPalette colours = palette();
-    colours.setColor(QPalette::WindowText, Qt::black);
-    setPalette(colours);
 
     pbDump = new TDumpSurface(*this);
     sb = new QScrollBar(Qt::Vertical, this);
@@ -223,6 +237,8 @@ void TDumpFrame::SyncScrollBar()
 
 void TDumpFrame::Apply(const TDumpEffect& effect)
 {
+    if (effect.Scrolled)
+        sb->setValue(Model.ScrollPosition());
     if (effect.CaretMoved)
         RestartBlink();
     if (effect.Repaint || effect.CaretMoved)
@@ -345,7 +361,7 @@ void TDumpFrame::PaintLine(QPainter& painter, int row) const
     const int y = row * height;
     int x = 0;
     for (const TLinePiece& piece : Model.LinePieces(row)) {
-        const QString text = QString::fromUtf8(piece.Text.data(), static_cast<qsizetype>(piece.Text.size()));
+        const QString text = DrawableText(piece.Text);
         const int width = metrics.horizontalAdvance(text);
         const TCellColours colours = Model.PieceColours(piece);
         painter.fillRect(x, y, width, height, ToColor(colours.Background));
@@ -396,9 +412,10 @@ void TDumpFrame::focusInEvent(QFocusEvent*)
 void TDumpFrame::focusOutEvent(QFocusEvent* event)
 {
     const Qt::FocusReason reason = event->reason();
-    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) {
+        BlinkTimer.stop();
         Repaint();
-    else
+    } else
         HideCursor();
 }
 

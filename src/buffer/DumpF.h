@@ -39,7 +39,9 @@ struct TDumpDialogs {
     std::function<std::optional<QString>(QWidget* parent, std::uint8_t current)> AskFillValue;
 };
 
-class TDumpFrame : public QWidget {
+class TDumpFrame final : public QWidget {
+    Q_OBJECT
+
 public:
     explicit TDumpFrame(QWidget* parent = nullptr);
 

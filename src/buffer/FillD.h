@@ -14,7 +14,9 @@ class QPushButton;
 
 namespace lindprog {
 
-class TFillDialog : public QDialog {
+class TFillDialog final : public QDialog {
+    Q_OBJECT
+
 public:
     explicit TFillDialog(QWidget* parent = nullptr);
 

@@ -50,10 +50,11 @@ std::string ReadReplyText(std::span<const std::uint8_t> data)
 
 TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data)
 {
+    // Fields the reply does not reach read as zero and as no text.
     TStartOperationReply reply;
-    for (std::size_t i = 0; i < reply.Values.size(); ++i)
+    for (std::size_t i = 0; i < reply.Values.size() && 4 * i + 4 <= data.size(); ++i)
         reply.Values[i] = GetU32LE(data, 4 * i);
-    const std::string text = ReadReplyText(data.subspan(16));
+    const std::string text = data.size() > 16 ? ReadReplyText(data.subspan(16)) : std::string();
     if (text.empty())
         return reply;
     std::size_t start = 0;
@@ -79,10 +80,13 @@ std::string FormatJtagDetect(const TStartOperationReply& reply)
 TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data)
 {
     TJtagScanReply reply;
+    if (data.size() < 8)
+        return reply;
     reply.DeviceCount = GetU32LE(data, 0);
     reply.IrLength = GetU32LE(data, 4);
-    const std::uint32_t listed = std::min<std::uint32_t>(reply.DeviceCount, 10);
-    for (std::uint32_t k = 0; k < listed; ++k)
+    // At most ten IDs, and no more than the reply carries.
+    const std::size_t listed = std::min<std::size_t>({reply.DeviceCount, 10, (data.size() - 8) / 4});
+    for (std::size_t k = 0; k < listed; ++k)
         reply.Ids.push_back(GetU32LE(data, 8 + 4 * k));
     return reply;
 }

@@ -71,7 +71,7 @@ std::string FormatJtagDetect(const TStartOperationReply& reply);
 struct TJtagScanReply {
     std::uint32_t DeviceCount = 0;
     std::uint32_t IrLength = 0;
-    std::vector<std::uint32_t> Ids; // the first min(count, 10)
+    std::vector<std::uint32_t> Ids; // the first min(count, 10) the reply carries
 };
 TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data);
 

@@ -20,6 +20,7 @@ TDevicePort::~TDevicePort()
 
 bool TDevicePort::Open(int portNumber)
 {
+    std::lock_guard use(UseMutex);
     Close();
     if (!Com.Open(portNumber))
         return false;
@@ -44,6 +45,7 @@ bool TDevicePort::Open(int portNumber)
 
 void TDevicePort::Close()
 {
+    std::lock_guard use(UseMutex);
     if (Receiver) {
         Receiver->Terminate();
         Receiver->WaitFor();
@@ -58,6 +60,7 @@ void TDevicePort::ReceiverEnded(std::uint64_t generation)
 {
     // A notification from a receiver of an earlier Open must not close the
     // port that has been opened since.
+    std::lock_guard use(UseMutex);
     if (generation == Generation && IsOpen())
         Close();
 }
@@ -80,6 +83,7 @@ bool TDevicePort::FailRequest(std::uint8_t status)
 
 bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra)
 {
+    std::lock_guard use(UseMutex);
     if (!Com.IsOpen())
         return FailRequest(PortStatus::PortNotOpen);
     if (!Receiver || Receiver->Terminated() || request.empty())
@@ -157,6 +161,7 @@ void TDevicePort::CompleteFrame()
         } else {
             StatusByte = Frames.Buffer()[1];
             ReplyArea = Frames.Buffer();
+            ReplyLength = static_cast<std::size_t>(Frames.Length());
         }
         Answered = true;
     }
@@ -244,6 +249,10 @@ bool TDevicePort::ReadBlock(std::uint32_t offset, std::uint16_t count, std::span
     const auto head = BuildBlockHead(Cmd::ReadBlock, offset, count);
     if (!SendRequest(head))
         return false;
+    // A reply shorter than the block would leave bytes of an earlier reply in
+    // the buffer; it is a failed read, not a good one.
+    if (ReplyDataLength() < count)
+        return FailRequest(PortStatus::BadReplyLength);
     std::copy_n(ReplyData().begin(), count, destination.begin());
     return true;
 }

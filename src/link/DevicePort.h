@@ -71,6 +71,10 @@ public:
     // a request has returned and only when Status is one the adapter sent.
     std::span<const std::uint8_t> Reply() const { return ReplyArea; }
     std::span<const std::uint8_t> ReplyData() const { return std::span(ReplyArea).subspan(2); }
+    // How many data bytes the last accepted reply really carried; the rest of
+    // ReplyData is left over from earlier, longer replies.
+    std::size_t ReplyDataLength() const { return ReplyLength > 2 ? ReplyLength - 2 : 0; }
+    std::span<const std::uint8_t> CarriedReplyData() const { return ReplyData().first(ReplyDataLength()); }
 
     // Typed queries: each clears its field, sends, and fills it on success.
     bool GetMode();
@@ -109,7 +113,13 @@ private:
 
     TFrameReceiver Frames; // receiver thread only
 
-    mutable std::mutex Mutex;
+    // Held by whoever uses the port (Open, Close, a request, the end-of-thread
+    // notification), so the UI thread closing a vanished port never pulls it
+    // from under a request of the firmware update worker. Recursive because
+    // Open closes first and the typed queries send requests.
+    std::recursive_mutex UseMutex;
+
+    mutable std::mutex Mutex; // the hand-over with the receiver
     std::condition_variable ReplyArrived;
     bool Awaiting = false;       // a request is outstanding
     bool Answered = false;       // its reply came in
@@ -117,6 +127,7 @@ private:
     std::uint8_t LastCommand = 0;
     std::uint8_t StatusByte = 0;
     std::array<std::uint8_t, ReplySize> ReplyArea{};
+    std::size_t ReplyLength = 0;
 
     std::vector<std::uint8_t> SendBuffer;
     std::uint8_t SequenceCounter = 0;

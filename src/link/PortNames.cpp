@@ -12,6 +12,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace fs = std::filesystem;
 
 namespace lindprog {
@@ -87,6 +89,44 @@ std::vector<TPortEntry> TPortNames::SystemPorts()
         SaveAssignments();
     std::sort(entries.begin(), entries.end(),
               [](const TPortEntry& a, const TPortEntry& b) { return a.Number < b.Number; });
+    return entries;
+}
+
+std::vector<TPortEntry> TPortNames::EnvironmentPorts()
+{
+    static const std::string prefix = "LINDPROG_COM";
+    std::vector<TPortEntry> entries;
+    for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) {
+        const std::string text = *variable;
+        const std::size_t equals = text.find('=');
+        if (!StartsWith(text, prefix) || equals == std::string::npos)
+            continue;
+        const std::string digits = text.substr(prefix.size(), equals - prefix.size());
+        const std::string path = text.substr(equals + 1);
+        // Only what DevicePath would resolve: plain decimal digits, no sign,
+        // no leading zero, a number that fits.
+        const bool decimal = !digits.empty() && digits.size() <= 9 && digits[0] != '0' &&
+                             std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!decimal || path.empty())
+            continue;
+        entries.push_back({std::stoi(digits), text.substr(0, equals), path, true});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const TPortEntry& a, const TPortEntry& b) { return a.Number < b.Number; });
+    return entries;
+}
+
+std::vector<TPortEntry> TPortNames::AvailablePorts()
+{
+    std::vector<TPortEntry> entries = EnvironmentPorts();
+    std::set<int> mapped;
+    for (const auto& entry : entries)
+        mapped.insert(entry.Number);
+    for (auto& port : SystemPorts())
+        if (!mapped.contains(port.Number))
+            entries.push_back(std::move(port));
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const TPortEntry& a, const TPortEntry& b) { return a.Number < b.Number; });
     return entries;
 }
 

@@ -21,6 +21,7 @@ struct TPortEntry {
     int Number = 0;
     std::string Key;        // stable name: by-id link, or the device path
     std::string DevicePath; // what is opened
+    bool Mapped = false;    // named by LINDPROG_COM<N> rather than found
 };
 
 class TPortNames {
@@ -37,6 +38,15 @@ public:
     // The serial devices present now, each with its (possibly new) number.
     // New numbers are written to the assignments file at once.
     std::vector<TPortEntry> SystemPorts();
+
+    // Every LINDPROG_COM<N> of the environment with a positive N and a
+    // non-empty path, by number.
+    static std::vector<TPortEntry> EnvironmentPorts();
+
+    // What the user may choose from: the mapped ports, then the system's ports
+    // whose number no mapping takes over, by number. A mapped number always
+    // opens its mapping, so a system port under the same number is left out.
+    std::vector<TPortEntry> AvailablePorts();
 
     // $XDG_CONFIG_HOME (or ~/.config) / "Fenwick Arl" / "Lindprog-ports.conf".
     static std::filesystem::path DefaultAssignmentsFile();

@@ -3,19 +3,14 @@
 #include "AdapterCommands.h"
 #include "DevicePort.h"
 #include "Prompts.h"
+#include "TextFormat.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
 namespace lindprog {
 
 namespace {
-
-std::string PortText(const char* format, int portNumber)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, format, portNumber);
-    return text;
-}
 
 std::vector<std::string> Names(const auto& records)
 {
@@ -27,6 +22,17 @@ std::vector<std::string> Names(const auto& records)
 
 } // namespace
 
+std::string OpenFailureAdvice(int portNumber, const std::string& reason)
+{
+    // TCom keeps the system's own text of the error; the same process gives
+    // the same text for the same code.
+    if (reason.empty() || reason != std::strerror(EACCES))
+        return {};
+    return "COM" + std::to_string(portNumber) + ": " + reason +
+           ". Serial ports are open to members of the dialout group: add your user to it "
+           "(sudo adduser $USER dialout) and log in again";
+}
+
 TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view)
     : Port(port), Prompts(prompts), View(view)
 {
@@ -36,7 +42,9 @@ void TConnection::Connect(int portNumber)
 {
     Disconnect();
     if (!Port.Open(portNumber)) {
-        Prompts.ShowError(PortText("Can't open serial port COM%d", portNumber));
+        if (const auto advice = OpenFailureAdvice(portNumber, Port.Port().OpenError()); !advice.empty())
+            View.AddLogLine(advice);
+        Prompts.ShowError(Format("Can't open serial port COM%d", portNumber));
         return;
     }
     View.ShowQuerying();
@@ -51,10 +59,10 @@ void TConnection::Connect(int portNumber)
             Prompts.ShowInfo("Device is in bootloader mode");
         }
     } else {
-        Prompts.ShowError(PortText("No device found on port COM%d", portNumber));
+        Prompts.ShowError(Format("No device found on port COM%d", portNumber));
     }
     View.ClearHintPanel();
-    View.SetCaption(std::string(ProductName) + PortText(" - [COM%d]", portNumber));
+    View.SetCaption(std::string(ProductName) + Format(" - [COM%d]", portNumber));
     View.SetFirmwareUpdateEnabled(Port.IsOpen());
 }
 

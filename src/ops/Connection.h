@@ -33,7 +33,14 @@ public:
     virtual void ApplyActions(const TActionState& actions) = 0;
     virtual void SetFirmwareUpdateEnabled(bool enabled) = 0;
     virtual void FocusLog() = 0;
+    // One line for the message log (the window's AddLogLine).
+    virtual void AddLogLine(const std::string& /*text*/) {}
 };
+
+// The log line that explains why COM<portNumber> could not be opened when the
+// system refused access, and how to get it; empty for every other reason.
+// reason is the system's text, as TCom::OpenError keeps it.
+std::string OpenFailureAdvice(int portNumber, const std::string& reason);
 
 class TConnection {
 public:

@@ -55,7 +55,7 @@ protected:
         Log = new QListWidget(&Window);
         layout->addWidget(Panel);
         layout->addWidget(Log);
-        Frame = new TDumpFrame;
+        Frame = new TDumpFrame(Panel);
         Frame->AttachTo(Panel);
         Cw = Frame->Editor().CharWidth();
         Ch = Frame->Editor().CharHeight();
@@ -221,10 +221,13 @@ TEST_F(DumpFrameTest, PaintsTheExampleLine)
     Block[0x20] = 0x1F;
     Block[0x21] = 0xFF;
     Block[0x22] = 0x20;
+    Block[0x23] = 0xAD; // the soft hyphen fills its cell like any other character
+    Block[0x24] = 0x80;
+    Block[0x25] = 0x41;
     Frame->UpdateChanges();
     const QImage shot = Shot();
     ExpectText(shot, 1, 0, " 000010 | 48 65 6C 6C 6F 00 FF 20  41 42 43 44 45 46 47 48 | Hello.. ABCDEFGH ");
-    ExpectText(shot, 2, 58, " | .. ");
+    ExpectText(shot, 2, 58, " | .. -\u20ACA");
     EXPECT_TRUE(Uniform(shot.copy(77 * Cw, Ch, shot.width() - 77 * Cw, Ch), LightCyan));
 }
 
@@ -339,6 +342,14 @@ TEST_F(DumpFrameTest, DragSelectsFiveToNine)
         ExpectByte(shot, i, {Blue, White});
     ExpectByte(shot, 10, PlainColours);
     EXPECT_TRUE(Uniform(Cell(shot, 34, 0), Blue)); // the gap takes byte 7's colours
+
+    // The right button only focuses the view (before its popup menu opens).
+    Log->setFocus(Qt::OtherFocusReason);
+    Click(HexCol(12), 1, Qt::RightButton);
+    EXPECT_TRUE(Frame->hasFocus());
+    EXPECT_EQ(Frame->SelStart(), 5);
+    EXPECT_EQ(Frame->SelEnd(), 9);
+    EXPECT_EQ(CaretCell(), std::make_pair(HexCol(5), 0));
 }
 
 TEST_F(DumpFrameTest, DragBackMovesTheStart)
@@ -374,6 +385,29 @@ TEST_F(DumpFrameTest, SelectedChangedByteFollowsTheFocus)
     EXPECT_EQ(Block[6], 0x33);
     Frame->setFocus(Qt::TabFocusReason);
     ExpectByte(Shot(), 5, {Blue, Yellow});
+}
+
+// A popup menu or another active window (the fill dialog) keeps the view the
+// focused control of its window: the selection stays in sight, the caret goes.
+TEST_F(DumpFrameTest, SelectionStaysWhileAPopupOrDialogIsUp)
+{
+    Attach(64, 0x33);
+    Drag(5, {9});
+    OpenPopupAt(HexCol(6), 0, "cmFillSelected");
+    EXPECT_TRUE(Frame->CursorShown());
+    ExpectByte(Shot(), 6, {Blue, White});
+    Frame->PopupMenu()->close();
+
+    QWidget dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    EXPECT_TRUE(Frame->CursorShown());
+    EXPECT_FALSE(Frame->CaretVisible());
+    ExpectByte(Shot(), 5, {Blue, White});
+    dialog.close();
+    Window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+    EXPECT_TRUE(Frame->CaretVisible());
 }
 
 TEST_F(DumpFrameTest, CaretIsAnInvertingBlock)

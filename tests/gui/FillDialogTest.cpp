@@ -63,7 +63,7 @@ TEST(FillDialog, AskFillValue)
 {
     const auto answer = [](QString text, QPushButton* (TFillDialog::*button)() const) {
         QTimer::singleShot(0, [text, button] {
-            auto* dialog = dynamic_cast<TFillDialog*>(QApplication::activeModalWidget());
+            auto* dialog = qobject_cast<TFillDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(dialog->FillText(), "3C");
             dialog->FillEdit()->setText(text);

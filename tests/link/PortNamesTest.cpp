@@ -20,7 +20,13 @@ protected:
     fs::path Dev = Dir.Path / "dev";
     fs::path File = Dir.Path / "config" / "ports.conf";
 
-    void SetUp() override { fs::create_directories(Dev / "serial" / "by-id"); }
+    void SetUp() override
+    {
+        fs::create_directories(Dev / "serial" / "by-id");
+        // Mappings the caller's shell may have set would show up in every list.
+        for (const auto& port : TPortNames::EnvironmentPorts())
+            ::unsetenv(port.Key.c_str());
+    }
     void MakeDevice(const std::string& name) { std::ofstream(Dev / name) << ""; }
     void Link(const std::string& id, const std::string& device)
     {
@@ -108,6 +114,66 @@ TEST_F(PortNamesTest, AbsentAssignedDeviceStillNamesItsPath)
     std::ofstream(File) << "4 " << (Dev / "ttyUSB9").string() << "\n";
     TPortNames names(File, Dev);
     EXPECT_EQ(names.DevicePath(4), (Dev / "ttyUSB9").string());
+}
+
+TEST_F(PortNamesTest, EnvironmentMappingsAreListedByNumber)
+{
+    TEnvPort twelve(12, "/tmp/twelve");
+    TEnvPort three(3, "/tmp/three");
+    TEnvPort empty(4, "");
+    const auto ports = TPortNames::EnvironmentPorts();
+    std::vector<std::pair<int, std::string>> seen;
+    for (const auto& port : ports) {
+        EXPECT_TRUE(port.Mapped);
+        seen.emplace_back(port.Number, port.DevicePath);
+    }
+    const std::vector<std::pair<int, std::string>> expected = {{3, "/tmp/three"}, {12, "/tmp/twelve"}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ports[0].Key, "LINDPROG_COM3");
+}
+
+TEST_F(PortNamesTest, EnvironmentNamesThatNoNumberResolvesAreNotListed)
+{
+    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx",
+                             "LINDPROG_COM-2", "LINDPROG_COM99999999999"})
+        ::setenv(name, "/tmp/bad", 1);
+    const auto ports = TPortNames::EnvironmentPorts();
+    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx",
+                             "LINDPROG_COM-2", "LINDPROG_COM99999999999"})
+        ::unsetenv(name);
+    EXPECT_TRUE(ports.empty()) << ports.front().Key;
+}
+
+TEST_F(PortNamesTest, AvailablePortsMergeMappingsAndSystemPorts)
+{
+    MakeDevice("ttyUSB0");
+    MakeDevice("ttyUSB1");
+    MakeDevice("ttyACM0");
+    TEnvPort mapped(2, "/tmp/sim");
+    TEnvPort far(9, "/tmp/far");
+    TPortNames names(File, Dev);
+    // System numbering: ttyACM0 1, ttyUSB0 2, ttyUSB1 3. COM2 is mapped, so the
+    // system's COM2 can't be opened under that number and is left out.
+    const auto ports = names.AvailablePorts();
+    std::vector<std::pair<int, std::string>> seen;
+    for (const auto& port : ports)
+        seen.emplace_back(port.Number, port.DevicePath);
+    const std::vector<std::pair<int, std::string>> expected = {{1, (Dev / "ttyACM0").string()},
+                                                               {2, "/tmp/sim"},
+                                                               {3, (Dev / "ttyUSB1").string()},
+                                                               {9, "/tmp/far"}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(ports[0].Mapped);
+    EXPECT_TRUE(ports[1].Mapped);
+    // Every listed number opens what the list shows.
+    for (const auto& port : ports)
+        EXPECT_EQ(names.DevicePath(port.Number), port.DevicePath) << port.Number;
+}
+
+TEST_F(PortNamesTest, NoPortsAtAll)
+{
+    TPortNames names(File, Dev);
+    EXPECT_TRUE(names.AvailablePorts().empty());
 }
 
 } // namespace

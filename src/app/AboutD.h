@@ -1,0 +1,44 @@
+#pragma once
+// The About box: the product line, the version, the maker's web page as a
+// link, and the key the attached adapter reports about itself.
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace lindprog {
+
+class TDevicePort;
+
+class TAboutDialog final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 233;
+    static constexpr int ClientHeight = 175;
+    static constexpr const char* WebAddress = "https://example.com/corvane-programmer";
+
+    explicit TAboutDialog(QWidget* parent);
+
+    // A click on the link: the system opens the link's own text.
+    void mWwwClick();
+
+    QFrame* Panel1;
+    QLabel* ProductName;
+    QLabel* Version;
+    QLabel* mWww;
+    QLabel* KeyLabel;
+    QLineEdit* eKey;
+    QPushButton* btnOk;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Help > "About...": asks the adapter for its key first (a closed port fails
+// at once, leaving the key empty), then shows the box.
+void cmHelpAboutClick(QWidget* parent, TDevicePort& port);
+
+} // namespace lindprog

@@ -1,0 +1,12 @@
+#pragma once
+// The JTAG chain scan: how many devices the adapter finds, their total
+// instruction-register length and the IDs of the first ten, into the log.
+
+namespace lindprog {
+
+class TDevicePort;
+class TLogSink;
+
+void cmDeviceDetectClick(TDevicePort& port, TLogSink& log);
+
+} // namespace lindprog
