@@ -182,13 +182,13 @@ std::optional<TFaultSpec> TFaultPlan::Pick(std::uint8_t command)
 {
     std::optional<TFaultSpec> chosen;
     for (auto& armed : faults_) {
-        if (armed.spec.command && *armed.spec.command != command)
+        if (armed.definition.command && *armed.definition.command != command)
             continue;
         ++armed.seen;
-        const int turn = armed.seen - armed.spec.skip; // 1 for the first faulty request
-        const bool due = turn >= 1 && (armed.spec.times < 0 || turn <= armed.spec.times);
+        const int turn = armed.seen - armed.definition.skip; // 1 for the first faulty request
+        const bool due = turn >= 1 && (armed.definition.times < 0 || turn <= armed.definition.times);
         if (due && !chosen)
-            chosen = armed.spec;
+            chosen = armed.definition;
     }
     return chosen;
 }

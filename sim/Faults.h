@@ -31,7 +31,7 @@ public:
 
 private:
     struct TArmed {
-        TFaultSpec spec;
+        TFaultSpec definition;
         int seen = 0;
     };
     std::vector<TArmed> faults_;

@@ -4,14 +4,14 @@
 
 namespace lindprog::sim {
 
-TFlash::TRegionState TFlash::BuildRegion(const TRegionSpec& spec)
+TFlash::TRegionState TFlash::BuildRegion(const TRegionSpec& definition)
 {
     TRegionState state;
-    state.spec = spec;
-    state.spec.contents.clear();
-    state.spec.read_errors.clear();
-    state.bytes.assign(spec.size, spec.fill);
-    for (const auto& content : spec.contents) {
+    state.definition = definition;
+    state.definition.contents.clear();
+    state.definition.read_errors.clear();
+    state.bytes.assign(definition.size, definition.fill);
+    for (const auto& content : definition.contents) {
         // The parser rejects contents that do not fit; one built in code is cut off.
         if (content.offset >= state.bytes.size())
             continue;
@@ -19,7 +19,7 @@ TFlash::TRegionState TFlash::BuildRegion(const TRegionSpec& spec)
             = std::min(content.bytes.size(), state.bytes.size() - content.offset);
         std::copy_n(content.bytes.begin(), fits, state.bytes.begin() + content.offset);
     }
-    state.read_errors = spec.read_errors;
+    state.read_errors = definition.read_errors;
     return state;
 }
 
@@ -27,8 +27,8 @@ TFlash::TFlash(const std::vector<TDeviceSpec>& devices)
 {
     for (const auto& device : devices) {
         TDeviceState state;
-        state.spec = device;
-        state.spec.regions.clear();
+        state.definition = device;
+        state.definition.regions.clear();
         for (const auto& region : device.regions)
             state.regions.push_back(BuildRegion(region));
         devices_.push_back(std::move(state));
@@ -47,7 +47,7 @@ bool TFlash::Exists(std::size_t device, std::size_t region) const
 
 const TRegionSpec& TFlash::Region(std::size_t device, std::size_t region) const
 {
-    return devices_[device].regions[region].spec;
+    return devices_[device].regions[region].definition;
 }
 
 bool TFlash::InRange(

@@ -26,7 +26,7 @@ public:
     std::size_t DeviceCount() const { return devices_.size(); }
     std::size_t RegionCount(std::size_t device) const;
     bool Exists(std::size_t device, std::size_t region) const;
-    const TDeviceSpec& Device(std::size_t device) const { return devices_[device].spec; }
+    const TDeviceSpec& Device(std::size_t device) const { return devices_[device].definition; }
     const TRegionSpec& Region(std::size_t device, std::size_t region) const;
 
     // Range helpers take 64-bit arithmetic so offset + count cannot wrap.
@@ -44,16 +44,16 @@ public:
 
 private:
     struct TRegionState {
-        TRegionSpec spec; // contents and read_errors are moved out into the fields below
+        TRegionSpec definition; // contents and read_errors are moved out into the fields below
         std::vector<std::uint8_t> bytes;
         std::vector<TReadErrorSpec> read_errors;
     };
     struct TDeviceState {
-        TDeviceSpec spec; // regions moved out
+        TDeviceSpec definition; // regions moved out
         std::vector<TRegionState> regions;
     };
 
-    static TRegionState BuildRegion(const TRegionSpec& spec);
+    static TRegionState BuildRegion(const TRegionSpec& definition);
 
     std::vector<TDeviceState> devices_;
 };

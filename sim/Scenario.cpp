@@ -184,35 +184,35 @@ TJtagSpec ParseJtag(const nlohmann::json& value)
 TStartOperationSpec ParseStartOperation(const nlohmann::json& value)
 {
     TFieldReader fields(value, "start_operation");
-    TStartOperationSpec spec;
+    TStartOperationSpec definition;
     if (const auto* values = fields.Find("values")) {
         const auto list = U32List(*values, "start_operation.values");
-        if (list.size() != spec.values.size())
+        if (list.size() != definition.values.size())
             FailAt("start_operation.values", "needs exactly 4 numbers");
-        std::copy(list.begin(), list.end(), spec.values.begin());
+        std::copy(list.begin(), list.end(), definition.values.begin());
     }
-    spec.info = TerminatedText(fields, "info", "");
-    spec.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 0));
+    definition.info = TerminatedText(fields, "info", "");
+    definition.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 0));
     if (const auto* by_operation = fields.Find("status_by_operation")) {
-        spec.status_by_operation
+        definition.status_by_operation
             = StatusMap<int>(*by_operation, "start_operation.status_by_operation", 5);
     }
     fields.RejectUnknown();
-    return spec;
+    return definition;
 }
 
 TBootloaderSpec ParseBootloader(const nlohmann::json& value)
 {
     TFieldReader fields(value, "bootloader");
-    TBootloaderSpec spec;
-    spec.app_start = static_cast<std::uint32_t>(fields.Unsigned("app_start", kU32, spec.app_start));
-    spec.app_end = static_cast<std::uint32_t>(fields.Unsigned("app_end", kU32, spec.app_end));
-    spec.page_size = static_cast<std::uint16_t>(fields.Unsigned("page_size", kU16, spec.page_size));
+    TBootloaderSpec definition;
+    definition.app_start = static_cast<std::uint32_t>(fields.Unsigned("app_start", kU32, definition.app_start));
+    definition.app_end = static_cast<std::uint32_t>(fields.Unsigned("app_end", kU32, definition.app_end));
+    definition.page_size = static_cast<std::uint16_t>(fields.Unsigned("page_size", kU16, definition.page_size));
     if (const auto* pages = fields.Find("page_status")) {
-        spec.page_status = StatusMap<std::uint32_t>(*pages, "bootloader.page_status", kU32);
+        definition.page_status = StatusMap<std::uint32_t>(*pages, "bootloader.page_status", kU32);
     }
     fields.RejectUnknown();
-    return spec;
+    return definition;
 }
 
 void ParseVersion(const nlohmann::json& value, TScenario& scenario)

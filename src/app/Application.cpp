@@ -10,6 +10,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     // The title names the task-bar entry and captions the error box below.
     setApplicationName(Title);
+    ShowError = [this](const QString& message) { ShowApplicationError(activeWindow(), message); };
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
@@ -17,9 +18,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        ShowApplicationError(activeWindow(), QString::fromLocal8Bit(error.what()));
+        ShowError(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        ShowApplicationError(activeWindow(), "Unexpected error");
+        ShowError("Unexpected error");
     }
     return false;
 }

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 
+#include <functional>
+
 namespace lindprog {
 
 class TApplication final : public QApplication {
@@ -13,6 +15,10 @@ public:
 
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // How an escaped error is shown: the application's error box; tests
+    // record it instead.
+    std::function<void(const QString& message)> ShowError;
 };
 
 } // namespace lindprog

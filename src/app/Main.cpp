@@ -7,6 +7,7 @@
 #include "LogView.h"
 #include "MessagePrompts.h"
 #include "SelectPortD.h"
+#include "StringFinderCommand.h"
 #include "SettingsD.h"
 #include "ToolbarImages.h"
 #include "UpdateD.h"
@@ -96,6 +97,8 @@ void TMainForm::FormCreate()
     pDump->setFixedHeight(DumpHeight);
     DumpView = new TDumpFrame(pDump);
     DumpView->AttachTo(pDump);
+    auto* stringFinder = new TStringFinderCommand(*DumpView); // owned by the view
+    DumpView->SetFindStringsHandler([stringFinder] { stringFinder->cmFindStringClick(); });
     pDump->installEventFilter(this);
     column->addWidget(pDump);
     column->addWidget(HorizontalRule(client));
@@ -141,6 +144,10 @@ void TMainForm::CreateMenus()
     QMenu* file = menuBar()->addMenu("&File");
     cmFileOpen = file->addAction("&Open...");
     cmFileSave = file->addAction("Save...");
+    // Queued: a file error then reaches the application's handler from a
+    // plain event rather than from the middle of a menu's or button's code.
+    connect(cmFileOpen, &QAction::triggered, this, &TMainForm::cmFileOpenClick, Qt::QueuedConnection);
+    connect(cmFileSave, &QAction::triggered, this, &TMainForm::cmFileSaveClick, Qt::QueuedConnection);
     file->addSeparator();
     cmFileExit = file->addAction("E&xit", this, &QWidget::close);
 
@@ -346,6 +353,17 @@ void TMainForm::ApplicationHint(const QString& hint)
 void TMainForm::AddLogLine(const std::string& text)
 {
     lvLog->AddLogLine(text);
+}
+
+void TMainForm::cmFileOpenClick()
+{
+    lindprog::cmFileOpenClick(*lvLog, MainBuffer, *DumpView, *ActivePrompts,
+                              [this] { return FileDialogs.ChooseOpen(); });
+}
+
+void TMainForm::cmFileSaveClick()
+{
+    lindprog::cmFileSaveClick(*lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); });
 }
 
 void TMainForm::cmBufferSwapClick()

@@ -5,6 +5,7 @@
 
 #include "Buffer.h"
 #include "Connection.h"
+#include "FileCommands.h"
 #include "OperationDriver.h"
 #include "DevicePort.h"
 #include "MyReg.h"
@@ -55,6 +56,8 @@ public:
     QString PanelText(int panel) const;
 
     void AddLogLine(const std::string& text) override;
+    void cmFileOpenClick();
+    void cmFileSaveClick();
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
@@ -122,6 +125,7 @@ private:
     TActionDialog* ActionDialog = nullptr;
     TBuffer MainBuffer;
     TDumpFrame* DumpView = nullptr;
+    TBufferFileDialogs FileDialogs{this};
     std::array<QLabel*, 5> Panels{};
 };
 
