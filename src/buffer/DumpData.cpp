@@ -1,24 +1,12 @@
 #include "DumpData.h"
 
+#include "DumpLayout.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
 namespace lindprog {
-namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 std::uint8_t ParseFillValue(std::string_view text)
 {
@@ -28,7 +16,7 @@ std::uint8_t ParseFillValue(std::string_view text)
     std::uint32_t value = 0;
     int significant = 0;
     for (const char c : text) {
-        const int digit = HexValue(c);
+        const int digit = HexDigitValue(static_cast<std::uint8_t>(c));
         if (digit < 0)
             return Unreadable;
         if (significant > 0 || digit != 0)

@@ -3,6 +3,7 @@
 // only modal parts; the tests pick the file instead, and drive the real
 // choosers without their modal loop.
 
+#include "ModalHandler.h"
 #include "DumpF.h"
 #include "FileCommands.h"
 #include "LogView.h"
@@ -33,41 +34,14 @@
 namespace lindprog {
 namespace {
 
+using test::TModalHandler;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using test::TMainHarness;
 
 const std::string SizeQuestion = "File size is not equal to buffer size. Continue?";
 
-// While it lives, acts on the modal window that comes up, then closes it if
-// the action left it open.
-class TModalHandler {
-public:
-    explicit TModalHandler(std::function<void(QWidget*)> act) : Act(std::move(act))
-    {
-        Timer.setSingleShot(true);
-        QObject::connect(&Timer, &QTimer::timeout, [this] { Handle(); });
-        Timer.start(0);
-    }
-    bool Seen = false;
-
-private:
-    void Handle()
-    {
-        QPointer<QWidget> shown = QApplication::activeModalWidget();
-        if (!shown) {
-            Timer.start(0);
-            return;
-        }
-        Seen = true;
-        Act(shown);
-        if (shown && shown->isVisible())
-            shown->close();
-    }
-
-    std::function<void(QWidget*)> Act;
-    QTimer Timer;
-};
 
 // What the application-wide handler does with an error that escapes a command.
 void RunAsTheApplicationDoes(const std::function<void()>& command)

@@ -2,6 +2,7 @@
 // prompt, the scan, and the strings dialog with its sorting and the double
 // click that scrolls the view.
 
+#include "ModalHandler.h"
 #include "DumpF.h"
 #include "MainHarness.h"
 #include "StringFinderCommand.h"
@@ -26,38 +27,11 @@
 namespace lindprog {
 namespace {
 
+using test::TModalHandler;
+
 using test::TMainHarness;
 using Entries = std::vector<TStringEntry>;
 
-// While it lives, acts on the modal window that comes up, then closes it if
-// the action left it open.
-class TModalHandler {
-public:
-    explicit TModalHandler(std::function<void(QWidget*)> act) : Act(std::move(act))
-    {
-        Timer.setSingleShot(true);
-        QObject::connect(&Timer, &QTimer::timeout, [this] { Handle(); });
-        Timer.start(0);
-    }
-    bool Seen = false;
-
-private:
-    void Handle()
-    {
-        QPointer<QWidget> shown = QApplication::activeModalWidget();
-        if (!shown) {
-            Timer.start(0);
-            return;
-        }
-        Seen = true;
-        Act(shown);
-        if (shown && shown->isVisible())
-            shown->close();
-    }
-
-    std::function<void(QWidget*)> Act;
-    QTimer Timer;
-};
 
 // Press, release, double click, release: what a mouse sends.
 void DoubleClick(QTreeWidget& list, int row)
