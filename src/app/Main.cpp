@@ -27,6 +27,8 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 namespace lindprog {
 
 namespace {
@@ -255,17 +257,24 @@ QWidget* TMainForm::CreateSelectionStrip()
     auto* strip = new QWidget(this);
     strip->setObjectName("pCaption");
     strip->setFixedHeight(StripHeight);
-    const auto label = [strip](const char* text, int x, int y) {
+    // The positions are the design's; where this platform's font makes a
+    // caption wider than the design allowed, what follows on the row moves
+    // right just enough not to cover it.
+    int rowEnd = 0;
+    const auto label = [strip, &rowEnd](const char* text, int x, int y) {
         auto* caption = new QLabel(text, strip);
-        caption->move(x, y);
+        caption->move(std::max(x, rowEnd + 8), y);
+        caption->adjustSize();
+        rowEnd = caption->geometry().right();
         return caption;
     };
-    const auto list = [strip](const char* name, int x, int width) {
+    const auto list = [strip, &rowEnd](const char* name, int x, int width) {
         auto* box = new QComboBox(strip);
         box->setObjectName(name);
-        box->setGeometry(x, 4, width, 21);
+        box->setGeometry(std::max(x, rowEnd + 4), 4, width, 21);
         box->setMaxVisibleItems(16);
         box->setProperty(HintProperty, "Device selection");
+        rowEnd = box->geometry().right();
         return box;
     };
     label("Device:", 8, 8);
@@ -275,6 +284,7 @@ QWidget* TMainForm::CreateSelectionStrip()
     cbVoltage->addItems({"3.3 V", "5.0 V"});
     label("Region:", 336, 8);
     cbRegion = list("cbRegion", 379, 158);
+    rowEnd = 0;
     label("Buffer size:", 8, 32);
     mBufferSize = label("n/a", 72, 32);
     mBufferSize->setObjectName("mBufferSize");
@@ -435,6 +445,14 @@ void TMainForm::ShowQuerying()
 {
     Panels[0]->setText("Quering device, please wait...");
     statusBar()->repaint(); // the commands that follow block the window
+}
+
+void TMainForm::ShowBusy(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 void TMainForm::ClearHintPanel()

@@ -73,6 +73,7 @@ public:
 
     // TConnectionView
     void ShowQuerying() override;
+    void ShowBusy(bool busy) override;
     void ClearHintPanel() override;
     void ShowAdapter(const std::string& identity, const std::string& version) override;
     void SetCaption(const std::string& caption) override;

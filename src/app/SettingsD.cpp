@@ -45,10 +45,15 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     cbTurnOffPower->setObjectName("cbTurnOffPower");
-    cbTurnOffPower->setGeometry(16, 16, 209, 17);
-    (new QLabel("JTAG delay:", this))->move(16, 44);
+    // The design's positions, widened where this platform's font needs more
+    // room than the design gave a caption.
+    cbTurnOffPower->setGeometry(16, 16, std::max(209, cbTurnOffPower->sizeHint().width()), 17);
+    auto* delayLabel = new QLabel("JTAG delay:", this);
+    delayLabel->move(16, 44);
+    delayLabel->adjustSize();
     seJtagDelay->setObjectName("seJtagDelay");
-    seJtagDelay->setGeometry(80, 40, 49, 21);
+    seJtagDelay->setGeometry(std::max(80, delayLabel->geometry().right() + 6), 40,
+                             std::max(49, seJtagDelay->sizeHint().width()), 21);
     seJtagDelay->setRange(1, 1000);
     seJtagDelay->setSingleStep(1);
     seJtagDelay->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);

@@ -41,7 +41,10 @@ TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& 
 void TConnection::Connect(int portNumber)
 {
     Disconnect();
-    if (!Port.Open(portNumber)) {
+    View.ShowBusy(true);
+    const bool opened = Port.Open(portNumber);
+    View.ShowBusy(false);
+    if (!opened) {
         if (const auto advice = OpenFailureAdvice(portNumber, Port.Port().OpenError()); !advice.empty())
             View.AddLogLine(advice);
         Prompts.ShowError(Format("Can't open serial port COM%d", portNumber));

@@ -21,6 +21,9 @@ public:
     // "Quering device, please wait..." in the hint panel, painted at once:
     // the commands that follow block the window.
     virtual void ShowQuerying() = 0;
+    // The busy cursor while the port is being opened, which can take a while
+    // on some USB bridges.
+    virtual void ShowBusy(bool /*busy*/) {}
     virtual void ClearHintPanel() = 0;
     // The adapter's name and firmware version panels; both empty when closed.
     virtual void ShowAdapter(const std::string& identity, const std::string& version) = 0;
