@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace lindprog;
 using namespace std::chrono;
@@ -54,6 +57,36 @@ double LineCeilingKBps()
     const double replyFrame = 5 + 2 + BlockSize + 1;
     const double seconds = (requestFrame + replyFrame) * BitsPerByte / TCom::BaudRate;
     return BlockSize / seconds / 1024.0;
+}
+
+// CPU time of the cheapest hand-over there is: one thread sleeps in poll on a
+// pipe until the other writes a byte, 2048 times (one per 512-byte block of a
+// MiB). No design with a blocking wait per block can cost less per MiB.
+double WakeFloorMsPerMiB()
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    constexpr int Blocks = 2048;
+    const TCpu before = CpuNow();
+    std::thread sleeper([&] {
+        char byte = 0;
+        for (int i = 0; i < Blocks; ++i) {
+            pollfd wait{pipeFds[0], POLLIN, 0};
+            ::poll(&wait, 1, -1);
+            [[maybe_unused]] auto got = ::read(pipeFds[0], &byte, 1);
+        }
+    });
+    for (int i = 0; i < Blocks; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200)); // let it fall asleep
+        [[maybe_unused]] auto put = ::write(pipeFds[1], "x", 1);
+    }
+    sleeper.join();
+    const TCpu after = CpuNow();
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    // The writer's own sleeps cost a wake each as well: count half.
+    return (after.User + after.System - before.User - before.System) * 1000.0 / 2.0;
 }
 
 } // namespace
@@ -100,6 +133,9 @@ int main()
                 (user + system) * 1000.0 * perMiB, user * 1000.0 * perMiB, system * 1000.0 * perMiB);
     std::printf("  context switches  %8.1f per block (requester wait + receiver wakes)\n",
                 static_cast<double>(cpuAfter.ContextSwitches - cpuBefore.ContextSwitches) / blocks);
+
+    std::printf("  wake-up floor     %8.1f ms per MiB   (one sleep/wake per block on this machine)\n",
+                WakeFloorMsPerMiB());
 
     std::vector<double> closeMs;
     for (int round = 0; round < 20; ++round) {
