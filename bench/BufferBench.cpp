@@ -1,9 +1,9 @@
 // Times the whole-buffer commands on a 16 MiB buffer; each should stay well
 // under 50 ms so the window never visibly stalls on the largest regions.
 
-#include "Buffer.h"
-#include "Stm32Crc.h"
-#include "StringFinder.h"
+#include "core/buffer/Buffer.h"
+#include "core/base/Stm32Crc.h"
+#include "core/buffer/StringFinder.h"
 
 #include <algorithm>
 #include <chrono>

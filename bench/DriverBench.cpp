@@ -3,13 +3,13 @@
 // against the simulator pacing the 921600-baud line. Prints the speed as the
 // log computes it, the design ceiling and their ratio.
 
-#include "AdapterCommands.h"
-#include "DevicePort.h"
-#include "OperationDriver.h"
-#include "PortNames.h"
-#include "Settings.h"
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
+#include "core/ops/OperationDriver.h"
+#include "core/link/PortNames.h"
+#include "core/settings/Settings.h"
 #include "SimProcess.h"
-#include "UiDispatcher.h"
+#include "core/base/UiDispatcher.h"
 
 #include <chrono>
 #include <cstdio>

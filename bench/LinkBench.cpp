@@ -3,11 +3,11 @@
 // prints the payload rate, the line-rate ceiling, their ratio and the client's
 // CPU time per MiB.
 
-#include "AdapterCommands.h"
-#include "DevicePort.h"
-#include "PortNames.h"
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
+#include "core/link/PortNames.h"
 #include "SimProcess.h"
-#include "UiDispatcher.h"
+#include "core/base/UiDispatcher.h"
 
 #include <algorithm>
 #include <chrono>

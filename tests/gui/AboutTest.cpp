@@ -1,6 +1,6 @@
-#include "AboutD.h"
+#include "gui/main/AboutD.h"
 #include "MainHarness.h"
-#include "ModalDriver.h"
+#include "support/ModalDriver.h"
 
 #include <QDesktopServices>
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "ActionD.h"
+#include "gui/ops/ActionD.h"
 
 #include <QLabel>
 #include <QProgressBar>

@@ -2,7 +2,7 @@
 // bar and popup menu reach the editor. The editor's own rules are proven in
 // tests/buffer; here they are driven through real Qt events.
 
-#include "DumpF.h"
+#include "gui/buffer/DumpF.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

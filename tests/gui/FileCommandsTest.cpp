@@ -3,13 +3,13 @@
 // only modal parts; the tests pick the file instead, and drive the real
 // choosers without their modal loop.
 
-#include "ModalHandler.h"
-#include "DumpF.h"
-#include "FileCommands.h"
-#include "LogView.h"
+#include "support/ModalHandler.h"
+#include "gui/buffer/DumpF.h"
+#include "gui/main/FileCommands.h"
+#include "gui/main/LogView.h"
 #include "MainHarness.h"
-#include "MessagePrompts.h"
-#include "Stm32Crc.h"
+#include "gui/main/MessagePrompts.h"
+#include "core/base/Stm32Crc.h"
 
 #include <QAction>
 #include <QApplication>

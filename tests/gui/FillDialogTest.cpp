@@ -1,4 +1,4 @@
-#include "FillD.h"
+#include "gui/buffer/FillD.h"
 
 #include <QApplication>
 #include <QGroupBox>

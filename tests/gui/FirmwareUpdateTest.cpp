@@ -1,7 +1,7 @@
-#include "FirmwareImage.h"
+#include "core/update/FirmwareImage.h"
 #include "MainHarness.h"
-#include "ModalDriver.h"
-#include "UpdateD.h"
+#include "support/ModalDriver.h"
+#include "gui/update/UpdateD.h"
 
 #include <QFileDialog>
 #include <QLineEdit>

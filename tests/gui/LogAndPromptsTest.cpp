@@ -1,6 +1,6 @@
-#include "LogView.h"
-#include "MessagePrompts.h"
-#include "SettingsD.h"
+#include "gui/main/LogView.h"
+#include "gui/main/MessagePrompts.h"
+#include "gui/settings/SettingsD.h"
 
 #include <QApplication>
 #include <QCheckBox>

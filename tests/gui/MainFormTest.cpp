@@ -1,5 +1,5 @@
-#include "DumpF.h"
-#include "LogView.h"
+#include "gui/buffer/DumpF.h"
+#include "gui/main/LogView.h"
 #include "MainHarness.h"
 
 #include <QAction>

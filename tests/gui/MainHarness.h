@@ -2,10 +2,10 @@
 // A main window against its own simulator, its own settings folder and its
 // own COM1, so GUI tests can run side by side.
 
-#include "AdapterSim.h"
-#include "Main.h"
-#include "ScriptedPrompts.h"
-#include "TestSupport.h"
+#include "sim/AdapterSim.h"
+#include "gui/main/Main.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestSupport.h"
 
 #include <QSettings>
 

@@ -1,7 +1,7 @@
-#include "ActionD.h"
-#include "LogView.h"
+#include "gui/ops/ActionD.h"
+#include "gui/main/LogView.h"
 #include "MainHarness.h"
-#include "Stm32Crc.h"
+#include "core/base/Stm32Crc.h"
 
 #include <QAction>
 #include <QComboBox>

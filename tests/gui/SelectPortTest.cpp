@@ -1,7 +1,7 @@
-#include "LogView.h"
+#include "gui/main/LogView.h"
 #include "MainHarness.h"
-#include "ModalDriver.h"
-#include "SelectPortD.h"
+#include "support/ModalDriver.h"
+#include "gui/link/SelectPortD.h"
 
 #include <QComboBox>
 #include <QEvent>

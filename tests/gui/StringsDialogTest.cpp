@@ -2,11 +2,11 @@
 // prompt, the scan, and the strings dialog with its sorting and the double
 // click that scrolls the view.
 
-#include "ModalHandler.h"
-#include "DumpF.h"
+#include "support/ModalHandler.h"
+#include "gui/buffer/DumpF.h"
 #include "MainHarness.h"
-#include "StringFinderCommand.h"
-#include "StringsD.h"
+#include "gui/buffer/StringFinderCommand.h"
+#include "gui/buffer/StringsD.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "Faults.h"
-#include "LinePacer.h"
-#include "Wire.h"
+#include "sim/Faults.h"
+#include "sim/LinePacer.h"
+#include "sim/Wire.h"
 
 namespace lindprog::sim {
 namespace {

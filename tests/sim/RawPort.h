@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "AdapterSim.h"
+#include "sim/AdapterSim.h"
 
 namespace lindprog::sim::test {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Scenario.h"
+#include "sim/Scenario.h"
 
 namespace lindprog::sim {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "LinePacer.h"
+#include "sim/LinePacer.h"
 #include "RawPort.h"
 
 namespace lindprog::sim::test {

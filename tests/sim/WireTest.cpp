@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "FrameParser.h"
-#include "Wire.h"
+#include "sim/FrameParser.h"
+#include "sim/Wire.h"
 
 namespace lindprog::sim {
 namespace {

@@ -1,0 +1,224 @@
+#include "core/buffer/BufferFile.h"
+
+#include "core/base/Stm32Crc.h"
+#include "core/base/UniqueFd.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Reason(int error)
+{
+    return std::error_code(error, std::generic_category()).message();
+}
+
+[[noreturn]] void CannotOpen(const std::string& name, int error)
+{
+    throw TFileError("Cannot open file \"" + name + "\". " + Reason(error));
+}
+
+[[noreturn]] void CannotCreate(const std::string& name, int error)
+{
+    throw TFileError("Cannot create file \"" + name + "\". " + Reason(error));
+}
+
+// Opens a file for reading and gives its size. A folder opens on this
+// platform but is no file to load.
+TUniqueFd OpenForReading(const std::string& name, std::uint64_t& size)
+{
+    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid())
+        CannotOpen(name, errno);
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0)
+        CannotOpen(name, errno);
+    if (S_ISDIR(info.st_mode))
+        CannotOpen(name, EISDIR);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return file;
+}
+
+// Reads until the buffer is full, the file ends or a read fails; a short read
+// is no error, the count tells what arrived.
+std::size_t ReadUpTo(int fd, std::span<std::uint8_t> buffer)
+{
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+// Writes every byte or gives the error that stopped it (0 when all went).
+int WriteAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
+            return errno;
+        if (put == 0)
+            return EIO;
+        done += static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+// A link is replaced through: the file it points at gets the new contents and
+// the link stays a link.
+fs::path ReplacedFile(const fs::path& target)
+{
+    std::error_code error;
+    if (!fs::is_symlink(target, error))
+        return target;
+    fs::path real = fs::weakly_canonical(target, error);
+    return error ? target : real;
+}
+
+// The new contents while they are written: a file of its own beside the target,
+// removed again unless Commit has renamed it over the target.
+class TReplacement {
+public:
+    explicit TReplacement(fs::path target) : Target(std::move(target)) {}
+    ~TReplacement()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+        if (!Temporary.empty())
+            ::unlink(Temporary.c_str());
+    }
+    TReplacement(const TReplacement&) = delete;
+    TReplacement& operator=(const TReplacement&) = delete;
+
+    // Creates the new file; 0 or the error.
+    int Create()
+    {
+        // Created as a plain create would be (0666 less the umask); a file
+        // that is replaced keeps its permission bits.
+        constexpr int Attempts = 16;
+        std::random_device random;
+        for (int attempt = 0; attempt < Attempts; ++attempt) {
+            const fs::path name = TemporaryName(random());
+            Fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (Fd >= 0) {
+                Temporary = name;
+                KeepPermissions();
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+
+    int Write(std::span<const std::uint8_t> bytes) { return WriteAll(Fd, bytes); }
+
+    // Puts the new file on the disk and in the target's place; 0 or the error.
+    int Commit()
+    {
+        if (::fsync(Fd) != 0)
+            return errno;
+        // A failed close can be the first report of a failed write.
+        if (::close(std::exchange(Fd, -1)) != 0)
+            return errno;
+        if (::rename(Temporary.c_str(), Target.c_str()) != 0)
+            return errno;
+        Temporary.clear();
+        return 0;
+    }
+
+private:
+    fs::path TemporaryName(unsigned salt) const
+    {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08X.tmp", salt);
+        // Short enough for any file system's name limit, named after the target.
+        const std::string base = Target.filename().string().substr(0, 64);
+        return Target.parent_path() / ("." + base + suffix);
+    }
+
+    void KeepPermissions()
+    {
+        struct stat old {};
+        // Best effort: the contents matter more than the mode bits.
+        if (::stat(Target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            (void)::fchmod(Fd, old.st_mode & 07777);
+    }
+
+    fs::path Target;
+    fs::path Temporary;
+    int Fd = -1;
+};
+
+std::string LoadedLine(std::size_t bytesRead, std::uint32_t crc)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "Loaded %zu bytes, CRC32 = %.08X", bytesRead, static_cast<unsigned>(crc));
+    return line;
+}
+
+} // namespace
+
+std::string FullPath(const std::string& path)
+{
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view,
+                    TLogSink& log, TPrompts& prompts)
+{
+    const std::string name = FullPath(path);
+    log.AddLogLine("Opening file [" + name + "]...");
+    std::uint64_t fileSize = 0;
+    TUniqueFd file = OpenForReading(name, fileSize);
+    const bool agreed = fileSize == buffer.size() || prompts.AskWarning(FileSizeQuestion) == TAnswer::Yes;
+    if (!agreed)
+        return false;
+    view.Clear();
+    const std::size_t bytesRead = ReadUpTo(file.Get(), buffer);
+    file.Reset();
+    // The CRC covers the whole buffer, the zeros after a short file included.
+    log.AddLogLine(LoadedLine(bytesRead, CrcUpdateBytes(CrcStart, buffer)));
+    view.UpdateChanges();
+    return true;
+}
+
+std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
+                           TLogSink& log)
+{
+    const std::string name = FullPath(path);
+    log.AddLogLine("Saving file [" + name + "]...");
+    TReplacement replacement(ReplacedFile(name));
+    if (const int error = replacement.Create())
+        CannotCreate(name, error);
+    if (const int error = replacement.Write(buffer))
+        CannotCreate(name, error);
+    if (const int error = replacement.Commit())
+        CannotCreate(name, error);
+    log.AddLogLine("Saved " + std::to_string(buffer.size()) + " bytes");
+    view.UpdateChanges();
+    return buffer.size();
+}
+
+} // namespace lindprog

@@ -1,0 +1,60 @@
+#pragma once
+// Loading the buffer from a raw binary file and saving it into one: the file
+// holds the buffer's bytes one to one from offset 0, nothing else. Loading never
+// changes the buffer's size; a file of another size is loaded only after the
+// user agrees, cut or filled up with zeros. Both end by accepting the buffer's
+// contents as the view's reference, so nothing shows as changed afterwards.
+//
+// A file that cannot be opened or saved is not reported here: TFileError
+// escapes to the application-wide handler, which shows its text. The log then
+// holds only the first line of the command and nothing else has changed.
+
+#include "core/base/Prompts.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace lindprog {
+
+class TFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What the file commands need of the hex view: its change tracking. The view
+// shows the buffer in place, so Clear sets the buffer's own bytes to 0x00.
+class TChangeTracking {
+public:
+    virtual ~TChangeTracking() = default;
+    // Every byte 0x00, accepted as the reference.
+    virtual void Clear() = 0;
+    // The current bytes become the reference.
+    virtual void UpdateChanges() = 0;
+};
+
+inline constexpr const char* FileSizeQuestion = "File size is not equal to buffer size. Continue?";
+
+// The path as the messages name it: absolute, without "." and ".." parts.
+std::string FullPath(const std::string& path);
+
+// Loads `path` into `buffer`. Logs "Opening file [...]...", asks the size
+// question (a warning) when the sizes differ, then clears the view, reads at
+// most buffer.size() bytes, logs the count and the CRC of the whole buffer and
+// accepts. Returns false when the user declined: then nothing but the first
+// log line has happened. Throws TFileError when the file can't be opened.
+bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view,
+                    TLogSink& log, TPrompts& prompts);
+
+// Saves `buffer` into `path`: logs "Saving file [...]...", writes, logs
+// "Saved %d bytes" and accepts. The bytes go into a new file beside the target
+// that replaces it only once every byte is written and on the disk, so a save
+// that fails (no space, no permission, a vanished folder) leaves the old file
+// as it was; it throws TFileError, logs no "Saved" line and accepts nothing.
+// Returns the number of bytes written.
+std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
+                           TLogSink& log);
+
+} // namespace lindprog

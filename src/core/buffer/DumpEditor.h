@@ -1,0 +1,129 @@
+#pragma once
+// Everything the hex view decides, without a window: the shown data with its
+// change tracking, the cursor and scroll position, the mouse selection, typing,
+// the wheel and what the popup menu enables. The Qt frame TDumpFrame owns one
+// TDumpEditor and only paints and routes input to it:
+//
+//   attach          SetMetrics(width and height of "A", surface height)
+//   focus in / out  ShowCursor() / HideCursor(); show or hide the block caret
+//                   by CursorShown(), repaint after HideCursor
+//   key press       KeyDown(key, ctrl) for keys, KeyPress(8-bit code) for typed
+//                   characters (control characters such as Backspace included)
+//   mouse           MouseDown(button, x, y) after taking the focus (any button),
+//                   MouseMove(x, y), MouseUp(button); Wheel(delta) per message
+//   scroll bar      ScrollTo(value) when the user moves it
+//   popup           PopupState() when it opens; "Fill selected..." shows
+//                   Data().FillValueText() and on OK calls FillSelected(text)
+//   painting        LinePieces(row) for each of the LineCount() lines, each piece
+//                   in PieceColours(piece); the caret at (CaretX(), CaretY()),
+//                   CharWidth() by CharHeight()
+//
+// Every input returns a TDumpEffect saying what the frame must do. SetData,
+// Clear, UpdateChanges and RevertChanges always change what is shown: the frame
+// repaints after them, and after SetData also sets the scroll bar from
+// ScrollPosition(), ScrollMax() and ScrollEnabled() and shows or hides the
+// caret by CursorShown() (the view has data only while it has a buffer).
+
+#include "core/buffer/Buffer.h"
+#include "core/buffer/DumpCursor.h"
+#include "core/buffer/DumpData.h"
+#include "core/buffer/DumpLayout.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace lindprog {
+
+enum class TMouseButton { Left, Right, Middle };
+
+struct TDumpEffect {
+    bool Repaint = false;    // draw the surface again
+    bool Scrolled = false;   // the scroll position changed: move the scroll bar
+    bool CaretMoved = false; // place the block caret at (CaretX(), CaretY())
+    bool Handled = false;    // the key or wheel event is consumed
+    bool operator==(const TDumpEffect&) const = default;
+};
+
+struct TDumpPopupState {
+    bool FillSelected = false;
+    bool RevertChanges = false;
+    bool UpdateChanges = false;
+    bool Font = true;
+    bool FindStrings = true;
+    bool operator==(const TDumpPopupState&) const = default;
+};
+
+class TDumpEditor {
+public:
+    // The cell size measured on the surface and the surface's height; measured
+    // once when the view is attached. LineCount() = height div charHeight.
+    void SetMetrics(int charWidth, int charHeight, int surfaceHeight);
+
+    // Change tracking; SetData also resets the scroll position to 0. The cursor
+    // and the selection are left as they were.
+    bool SetData(std::span<std::uint8_t> block);
+    void Clear() { Tracking.Clear(); }
+    void UpdateChanges() { Tracking.UpdateChanges(); }
+    void RevertChanges() { Tracking.RevertChanges(); }
+
+    // Focus in and out. The cursor shows only while the view has the focus and
+    // data; ShowCursor returns CursorShown().
+    bool ShowCursor();
+    void HideCursor() { Focused = false; }
+
+    TDumpEffect KeyDown(TDumpKey key, bool ctrl);
+    TDumpEffect KeyPress(std::uint8_t ch);
+    TDumpEffect MouseDown(TMouseButton button, int x, int y);
+    TDumpEffect MouseMove(int x, int y);
+    void MouseUp(TMouseButton button);
+    TDumpEffect Wheel(int delta);
+    TDumpEffect ScrollTo(std::int64_t position);
+    // "Fill selected..." after OK; does nothing without a selection.
+    TDumpEffect FillSelected(std::string_view text);
+    TDumpPopupState PopupState() const;
+
+    std::vector<TLinePiece> LinePieces(int row) const;
+    TCellColours PieceColours(const TLinePiece& piece) const;
+    TCellColours ByteColours(std::int64_t index) const;
+    bool IsSelected(std::int64_t index) const;
+
+    const TDumpData& Data() const { return Tracking; }
+    const TDumpCursor& Cursor() const { return CursorModel; }
+    std::int64_t CellToIndex(int col, int row) const { return CursorModel.CellToIndex(col, row); }
+    std::int64_t SelStart() const { return SelectionStart; }
+    std::int64_t SelEnd() const { return SelectionEnd; }
+    bool Dragging() const { return IsDragging; }
+    bool CursorShown() const { return Focused && Tracking.HasData(); }
+    int CharWidth() const { return CellWidth; }
+    int CharHeight() const { return CellHeight; }
+    int LineCount() const { return CursorModel.LineCount(); }
+    int CaretX() const { return CellWidth * CursorModel.CursorCol(); }
+    int CaretY() const { return CellHeight * CursorModel.CursorRow(); }
+    std::int32_t ScrollPosition() const { return CursorModel.ScrollPosition(); }
+    std::int32_t ScrollMax() const { return CursorModel.ScrollMax(); }
+    bool ScrollEnabled() const { return CursorModel.ScrollMax() > 0; }
+
+private:
+    bool TypeHexDigit(std::int64_t index, std::uint8_t ch);
+
+    TDumpData Tracking;
+    TDumpCursor CursorModel;
+    int CellWidth = 1;
+    int CellHeight = 1;
+    std::int64_t SelectionStart = 0;
+    std::int64_t SelectionEnd = 0;
+    bool IsDragging = false;
+    bool Focused = false;
+};
+
+// The main window's ResizeBuffer: a new buffer of `size` zero bytes, shown by
+// the view from offset 0 with nothing changed. The view lets go of the old
+// block before it is released, so a failed allocation (std::bad_alloc
+// propagates) leaves an empty buffer and a view without data, never a view
+// over freed memory. The caller then sets the size label from
+// buffer.SizeCaption() and repaints the view.
+void ResizeBuffer(TBuffer& buffer, TDumpEditor& view, std::uint32_t size);
+
+} // namespace lindprog

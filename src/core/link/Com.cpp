@@ -1,0 +1,226 @@
+#include "core/link/Com.h"
+
+#include "core/link/PortNames.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace lindprog {
+
+namespace {
+
+bool IsGoneErrno(int error)
+{
+    // What a vanished USB bridge or a closed pty master gives on read.
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+std::string DescribeErrno(int error)
+{
+    return std::strerror(error);
+}
+
+} // namespace
+
+TCom::TCom(TPortNames& portNames)
+    : PortNames(portNames), CancelFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+}
+
+TCom::~TCom()
+{
+    Close();
+}
+
+bool TCom::Open(int portNumber)
+{
+    Close();
+    const auto path = PortNames.DevicePath(portNumber);
+    if (!path) {
+        LastOpenError = "no such port";
+        return false;
+    }
+    TUniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) {
+        LastOpenError = DescribeErrno(errno);
+        return false;
+    }
+    if (!::isatty(fd.Get())) {
+        LastOpenError = "not a serial device";
+        return false;
+    }
+    // The adapter serves one program at a time; a second one on the same
+    // port would steal replies.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        LastOpenError = errno == EWOULDBLOCK ? "port is in use by another program" : DescribeErrno(errno);
+        return false;
+    }
+    Fd = std::move(fd);
+    Path = *path;
+    LastOpenError.clear();
+    Number = portNumber;
+    Opened = true;
+    ReadError = TComError::None;
+    // termios has no driver queue sizes to set; the kernel's are large enough
+    // for the longest frame.
+    ResetPort();
+    return true;
+}
+
+void TCom::Close()
+{
+    if (!Opened)
+        return;
+    Fd.Reset();
+    Opened = false;
+    Number = 0;
+    Path.clear();
+}
+
+void TCom::ResetPort()
+{
+    if (!Fd.Valid())
+        return;
+    // Results are ignored on purpose: a pty or an unusual bridge may refuse one
+    // of these, and the port is usable all the same.
+    termios settings{};
+    if (::tcgetattr(Fd.Get(), &settings) == 0) {
+        ::cfmakeraw(&settings);
+        settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+        settings.c_cflag |= CS8 | CLOCAL | CREAD;
+        settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 0;
+        ::cfsetispeed(&settings, B921600);
+        ::cfsetospeed(&settings, B921600);
+        ::tcsetattr(Fd.Get(), TCSANOW, &settings);
+    }
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(Fd.Get(), TIOCMBIC, &lines);
+    Purge();
+}
+
+void TCom::Purge()
+{
+    if (Fd.Valid())
+        ::tcflush(Fd.Get(), TCIOFLUSH);
+}
+
+void TCom::CancelRead()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(CancelFd.Get(), &one, sizeof one);
+}
+
+void TCom::ClearCancel()
+{
+    std::uint64_t value = 0;
+    [[maybe_unused]] auto drained = ::read(CancelFd.Get(), &value, sizeof value);
+}
+
+bool TCom::Read(std::uint8_t* buffer, std::size_t& count)
+{
+    const std::size_t wanted = count;
+    count = 0;
+    ReadError = TComError::None;
+    if (!Fd.Valid()) {
+        ReadError = TComError::Other;
+        return false;
+    }
+    pollfd fds[2] = {{Fd.Get(), POLLIN, 0}, {CancelFd.Get(), POLLIN, 0}};
+    const int ready = ::poll(fds, 2, ReadTimeoutMs);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return true;
+        ReadError = TComError::Other;
+        return false;
+    }
+    if (fds[1].revents & POLLIN) {
+        ReadError = TComError::Cancelled;
+        return true;
+    }
+    if (ready == 0)
+        return true;
+    if (fds[0].revents & POLLNVAL) {
+        ReadError = TComError::PortGone;
+        return false;
+    }
+    const ssize_t got = ::read(Fd.Get(), buffer, wanted);
+    if (got > 0) {
+        count = static_cast<std::size_t>(got);
+        return true;
+    }
+    if (got == 0 || (fds[0].revents & (POLLHUP | POLLERR)) || IsGoneErrno(errno)) {
+        // Readable but nothing to read: the device is no longer there.
+        ReadError = TComError::PortGone;
+        return false;
+    }
+    if (errno == EAGAIN || errno == EINTR)
+        return true;
+    ReadError = TComError::Other;
+    return false;
+}
+
+void TCom::WaitForBytes(std::size_t count)
+{
+    using namespace std::chrono;
+    using Clock = steady_clock;
+    const auto byteTime = nanoseconds(1'000'000'000LL * BitsPerByte / BaudRate);
+    // Bridges hand bytes over in packets; allow one packet of slack.
+    const auto slack = byteTime * 64;
+    const auto deadline = Clock::now() + byteTime * count + slack;
+    for (;;) {
+        int waiting = 0;
+        if (::ioctl(Fd.Get(), FIONREAD, &waiting) != 0 || static_cast<std::size_t>(waiting) >= count)
+            return;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return;
+        const auto untilEnough = byteTime * (count - static_cast<std::size_t>(waiting));
+        const auto pause = std::min<nanoseconds>(untilEnough, deadline - now);
+        const timespec timeout{static_cast<time_t>(pause.count() / 1'000'000'000),
+                               static_cast<long>(pause.count() % 1'000'000'000)};
+        pollfd cancel{CancelFd.Get(), POLLIN, 0};
+        if (::ppoll(&cancel, 1, &timeout, nullptr) != 0)
+            return; // cancelled (or interrupted): let the caller look
+    }
+}
+
+bool TCom::Write(const std::uint8_t* buffer, std::size_t& count)
+{
+    const std::size_t wanted = count;
+    count = 0;
+    if (!Fd.Valid())
+        return false;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(WriteTimeoutMs(wanted));
+    while (count < wanted) {
+        const ssize_t put = ::write(Fd.Get(), buffer + count, wanted - count);
+        if (put > 0) {
+            count += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return true; // timed out part-way: what was written counts
+        pollfd out{Fd.Get(), POLLOUT, 0};
+        if (::poll(&out, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            return false;
+        if (out.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+    }
+    return true;
+}
+
+} // namespace lindprog

@@ -1,0 +1,87 @@
+#pragma once
+// The serial port of the adapter: opened by port number, set to the adapter's
+// line settings (921600 8N1, raw, no flow control, DTR/RTS off), with a read
+// that returns within 200 ms and a write that gives up after 1000 ms plus
+// 5 ms per byte.
+//
+// Read runs on the receiver thread and Write on the requesting thread; each
+// direction touches only its own state, so one of each may be in progress at
+// the same time. Open, ResetPort and Close are called only while no Read is in
+// progress (the endpoint stops its receiver first).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/base/UniqueFd.h"
+
+namespace lindprog {
+
+class TPortNames;
+
+enum class TComError {
+    None,
+    PortGone,  // the device went away (unplugged, pty master closed)
+    Cancelled, // CancelRead woke the read
+    Other,
+};
+
+class TCom {
+public:
+    static constexpr int ReadTimeoutMs = 200;
+    static constexpr int WriteTimeoutConstantMs = 1000;
+    static constexpr int WriteTimeoutPerByteMs = 5;
+    static constexpr std::uint32_t BaudRate = 921600;
+    static constexpr std::uint32_t BitsPerByte = 10; // start, 8 data, stop
+
+    explicit TCom(TPortNames& portNames);
+    ~TCom();
+    TCom(const TCom&) = delete;
+    TCom& operator=(const TCom&) = delete;
+
+    bool Open(int portNumber);
+    void Close();
+    bool IsOpen() const { return Opened; }
+    int PortNumber() const { return Number; }
+    // Why the last Open failed, as the system put it (empty after success).
+    const std::string& OpenError() const { return LastOpenError; }
+    const std::string& DevicePath() const { return Path; }
+
+    // Reads up to count bytes; on return count holds how many were read
+    // (0 after the 200 ms timeout, which is a success). False on failure, with
+    // the reason in LastReadError().
+    bool Read(std::uint8_t* buffer, std::size_t& count);
+    // Writes count bytes; on return count holds how many were written (fewer
+    // after the write deadline, which still counts as success).
+    bool Write(const std::uint8_t* buffer, std::size_t& count);
+    TComError LastReadError() const { return ReadError; }
+    // Sleeps until `count` bytes are waiting, for at most the line time they
+    // need (plus a little), or until CancelRead. Taking a frame in one read
+    // instead of one per USB packet keeps the receiver's CPU time low.
+    void WaitForBytes(std::size_t count);
+
+    // Wakes a Read in progress (and the next one) at once; the receiver uses it
+    // so that closing never waits out the read timeout.
+    void CancelRead();
+    void ClearCancel();
+
+    void Purge();
+    void ResetPort();
+
+    static int WriteTimeoutMs(std::size_t count)
+    {
+        return WriteTimeoutConstantMs + WriteTimeoutPerByteMs * static_cast<int>(count);
+    }
+
+private:
+    TPortNames& PortNames;
+    TUniqueFd Fd;
+    TUniqueFd CancelFd; // eventfd, lives as long as the object
+    bool Opened = false;
+    int Number = 0;
+    std::string Path;
+    std::string LastOpenError;
+    TComError ReadError = TComError::None;
+};
+
+} // namespace lindprog

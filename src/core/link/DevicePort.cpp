@@ -1,0 +1,285 @@
+#include "core/link/DevicePort.h"
+
+#include "core/base/LittleEndian.h"
+#include "core/base/UiDispatcher.h"
+
+#include <cstdio>
+
+namespace lindprog {
+
+TDevicePort::TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher)
+    : Com(portNames), Dispatcher(dispatcher), Alive(std::make_shared<TDevicePort*>(this))
+{
+    SendBuffer.reserve(FrameHeaderSize + MaxPayload + 1);
+}
+
+TDevicePort::~TDevicePort()
+{
+    Close();
+}
+
+bool TDevicePort::Open(int portNumber)
+{
+    std::lock_guard use(UseMutex);
+    Close();
+    if (!Com.Open(portNumber))
+        return false;
+    Frames.Reset();
+    Com.ClearCancel();
+    {
+        std::lock_guard lock(Mutex);
+        PortGone = false;
+    }
+    const std::uint64_t generation = ++Generation;
+    std::weak_ptr<TDevicePort*> alive = Alive;
+    TUiDispatcher& dispatcher = Dispatcher;
+    Receiver = std::make_unique<TSerialThread>(*this, [alive, generation, &dispatcher] {
+        dispatcher.Post([alive, generation] {
+            if (auto port = alive.lock())
+                (*port)->ReceiverEnded(generation);
+        });
+    });
+    Receiver->Start();
+    return Com.IsOpen();
+}
+
+void TDevicePort::Close()
+{
+    std::lock_guard use(UseMutex);
+    if (Receiver) {
+        Receiver->Terminate();
+        Receiver->WaitFor();
+        Receiver.reset();
+    }
+    // The fd is closed only after the receiver has been joined, so no read is
+    // ever in progress on a closed descriptor.
+    Com.Close();
+}
+
+void TDevicePort::ReceiverEnded(std::uint64_t generation)
+{
+    // A notification from a receiver of an earlier Open must not close the
+    // port that has been opened since.
+    std::lock_guard use(UseMutex);
+    if (generation == Generation && IsOpen())
+        Close();
+}
+
+void TDevicePort::ReceiverGone()
+{
+    {
+        std::lock_guard lock(Mutex);
+        PortGone = true;
+    }
+    ReplyArrived.notify_all();
+}
+
+bool TDevicePort::FailRequest(std::uint8_t status)
+{
+    std::lock_guard lock(Mutex);
+    StatusByte = status;
+    return false;
+}
+
+bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra)
+{
+    std::lock_guard use(UseMutex);
+    if (!Com.IsOpen())
+        return FailRequest(PortStatus::PortNotOpen);
+    if (!Receiver || Receiver->Terminated() || request.empty())
+        return FailRequest(PortStatus::NoAnswer);
+
+    BuildFrame(SendBuffer, ++SequenceCounter, request, extra);
+    {
+        std::lock_guard lock(Mutex);
+        StatusByte = PortStatus::NoAnswer;
+        LastCommand = request[0];
+        Answered = false;
+        Awaiting = true;
+    }
+    std::size_t written = SendBuffer.size();
+    if (!Com.Write(SendBuffer.data(), written)) {
+        std::lock_guard lock(Mutex);
+        Awaiting = false;
+        StatusByte = PortStatus::PortWriteError;
+        return false;
+    }
+    std::unique_lock lock(Mutex);
+    ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone; });
+    Awaiting = false;
+    return Answered && StatusByte == PortStatus::Ok;
+}
+
+bool TDevicePort::SendCommand(std::uint8_t code)
+{
+    const std::uint8_t request[] = {code};
+    return SendRequest(request);
+}
+
+bool TDevicePort::SendCommand(std::uint8_t code, std::uint8_t p1)
+{
+    const std::uint8_t request[] = {code, p1};
+    return SendRequest(request);
+}
+
+bool TDevicePort::SendCommand(std::uint8_t code, std::uint8_t p1, std::uint8_t p2)
+{
+    const std::uint8_t request[] = {code, p1, p2};
+    return SendRequest(request);
+}
+
+std::uint8_t TDevicePort::Status() const
+{
+    std::lock_guard lock(Mutex);
+    return StatusByte;
+}
+
+void TDevicePort::ClearStatus()
+{
+    std::lock_guard lock(Mutex);
+    StatusByte = PortStatus::Ok;
+}
+
+void TDevicePort::FeedBytes(std::span<const std::uint8_t> bytes)
+{
+    for (const std::uint8_t byte : bytes)
+        if (Frames.FeedByte(byte))
+            CompleteFrame();
+}
+
+void TDevicePort::CompleteFrame()
+{
+    // A frame without payload carries no echo; it never matches a request.
+    if (Frames.Length() == 0)
+        return;
+    {
+        std::lock_guard lock(Mutex);
+        if (!Awaiting || Answered || Frames.Buffer()[0] != LastCommand)
+            return;
+        if (Frames.Length() < 2) {
+            StatusByte = PortStatus::BadReplyLength;
+        } else {
+            StatusByte = Frames.Buffer()[1];
+            ReplyArea = Frames.Buffer();
+            ReplyLength = static_cast<std::size_t>(Frames.Length());
+        }
+        Answered = true;
+    }
+    ReplyArrived.notify_all();
+}
+
+std::string TDevicePort::StatusToText(std::uint8_t status)
+{
+    switch (status) {
+    case 0: return "OK";
+    case 1: return "Error";
+    case 2: return "Bad command code";
+    case 3: return "Bad parameter value";
+    case 4: return "Not ready";
+    case 5: return "Bad packet size";
+    case 6: return "Bad CRC";
+    case 7: return "Interface locked";
+    case 8: return "PIN requierd";
+    case 9: return "EEPROM not found";
+    case 10: return "Device not found";
+    case 11: return "Device not open";
+    case 12: return "Device locked";
+    case 13: return "Device read error";
+    case 14: return "Compare error";
+    case 15: return "Device not blank";
+    case 17: return "Device write error";
+    case 18: return "NEXUS error (possibly locked)";
+    case 19: return "RDY signal timeout";
+    case 20: return "Data read mismatch";
+    case 21: return "Read ECC error";
+    case 22: return "Flash controller init error";
+    case 23: return "Incorrect JTAG ID";
+    case 252: return "Port is not open";
+    case 253: return "Bad reply length";
+    case 254: return "Port write error";
+    case 255: return "No answer";
+    default: return "Unknown error " + std::to_string(status);
+    }
+}
+
+bool TDevicePort::GetMode()
+{
+    ModeByte = 0;
+    if (!SendCommand(Cmd::GetMode))
+        return false;
+    ModeByte = ReplyData()[0];
+    return true;
+}
+
+bool TDevicePort::GetIdentity()
+{
+    IdentityText.clear();
+    if (!SendCommand(Cmd::GetIdentity))
+        return false;
+    IdentityText = ReadReplyText(ReplyData());
+    return true;
+}
+
+bool TDevicePort::GetVersion()
+{
+    Major = 0;
+    Minor = 0;
+    if (!SendCommand(Cmd::GetVersion))
+        return false;
+    Major = ReplyData()[0];
+    Minor = ReplyData()[1];
+    return true;
+}
+
+bool TDevicePort::GetKey()
+{
+    Key.clear();
+    if (!SendCommand(Cmd::GetKey))
+        return false;
+    char text[9];
+    std::snprintf(text, sizeof text, "%.08X", GetU32LE(ReplyData(), 0));
+    Key = text;
+    return true;
+}
+
+bool TDevicePort::ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination)
+{
+    if (destination.size() < count || count > ReplySize - 2)
+        return FailRequest(3);
+    const auto head = BuildBlockHead(Cmd::ReadBlock, offset, count);
+    if (!SendRequest(head))
+        return false;
+    // A reply shorter than the block would leave bytes of an earlier reply in
+    // the buffer; it is a failed read, not a good one.
+    if (ReplyDataLength() < count)
+        return FailRequest(PortStatus::BadReplyLength);
+    std::copy_n(ReplyData().begin(), count, destination.begin());
+    return true;
+}
+
+bool TDevicePort::WriteBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source)
+{
+    // The request is one head and at most 2048 data bytes; a caller asking for
+    // more, or handing less data than it names, gets a parameter error rather
+    // than a frame that reads past its source.
+    if (count > MaxWriteBlock || source.size() < count)
+        return FailRequest(3);
+    const auto head = BuildBlockHead(Cmd::WriteBlock, offset, count);
+    return SendRequest(head, source.first(count));
+}
+
+bool TDevicePort::VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source)
+{
+    if (source.size() < count || BlockHeadSize + count > MaxPayload - 6)
+        return FailRequest(3);
+    const auto head = BuildBlockHead(Cmd::VerifyBlock, offset, count);
+    return SendRequest(head, source.first(count));
+}
+
+bool TDevicePort::BlankCheckBlock(std::uint32_t offset, std::uint16_t count)
+{
+    const auto head = BuildBlockHead(Cmd::BlankCheckBlock, offset, count);
+    return SendRequest(head);
+}
+
+} // namespace lindprog

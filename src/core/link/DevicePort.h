@@ -1,0 +1,142 @@
+#pragma once
+// The one endpoint towards the adapter: frames a request, writes it, and
+// blocks the calling thread until the reply with the same command echo has
+// arrived or 5000 ms have passed. The outcome of every request is one status
+// byte: the adapter's own code, or 252..255 set by the endpoint.
+//
+// Hand-over between the requesting thread and the receiver is one mutex and
+// one condition variable. The receiver stores a reply only while a request is
+// outstanding, so a reply that comes in late can complete a later request with
+// the same echo, but can never change Status or Reply while the requesting
+// thread reads them.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/link/AdapterCommands.h"
+#include "core/link/Com.h"
+#include "core/link/Frame.h"
+#include "core/link/SerialThread.h"
+
+namespace lindprog {
+
+class TUiDispatcher;
+class TPortNames;
+
+namespace PortStatus {
+constexpr std::uint8_t Ok = 0;
+constexpr std::uint8_t NotReady = 4;
+constexpr std::uint8_t DeviceLocked = 12;
+constexpr std::uint8_t PortNotOpen = 252;
+constexpr std::uint8_t BadReplyLength = 253;
+constexpr std::uint8_t PortWriteError = 254;
+constexpr std::uint8_t NoAnswer = 255;
+} // namespace PortStatus
+
+class TDevicePort {
+public:
+    static constexpr std::chrono::milliseconds ReplyTimeout{5000};
+    static constexpr std::size_t ReplySize = MaxPayload;
+
+    TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher);
+    ~TDevicePort();
+    TDevicePort(const TDevicePort&) = delete;
+    TDevicePort& operator=(const TDevicePort&) = delete;
+
+    bool Open(int portNumber);
+    void Close();
+    bool IsOpen() const { return Com.IsOpen(); }
+    int PortNumber() const { return Com.PortNumber(); }
+    const TCom& Port() const { return Com; }
+
+    bool SendRequest(std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra = {});
+    bool SendCommand(std::uint8_t code);
+    bool SendCommand(std::uint8_t code, std::uint8_t p1);
+    bool SendCommand(std::uint8_t code, std::uint8_t p1, std::uint8_t p2);
+
+    std::uint8_t Status() const;
+    void ClearStatus();
+    std::string StatusText() const { return StatusToText(Status()); }
+    static std::string StatusToText(std::uint8_t status);
+
+    // The last accepted reply payload: echo, status, data. Read it only after
+    // a request has returned and only when Status is one the adapter sent.
+    std::span<const std::uint8_t> Reply() const { return ReplyArea; }
+    std::span<const std::uint8_t> ReplyData() const { return std::span(ReplyArea).subspan(2); }
+    // How many data bytes the last accepted reply really carried; the rest of
+    // ReplyData is left over from earlier, longer replies.
+    std::size_t ReplyDataLength() const { return ReplyLength > 2 ? ReplyLength - 2 : 0; }
+    std::span<const std::uint8_t> CarriedReplyData() const { return ReplyData().first(ReplyDataLength()); }
+
+    // Typed queries: each clears its field, sends, and fills it on success.
+    bool GetMode();
+    bool GetIdentity();
+    bool GetVersion();
+    bool GetKey();
+    bool ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination);
+    bool WriteBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source);
+    bool VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source);
+    bool BlankCheckBlock(std::uint32_t offset, std::uint16_t count);
+
+    std::uint8_t Mode() const { return ModeByte; }
+    const std::string& Identity() const { return IdentityText; }
+    std::uint8_t VersionMajor() const { return Major; }
+    std::uint8_t VersionMinor() const { return Minor; }
+    const std::string& KeyText() const { return Key; }
+    std::uint8_t Sequence() const { return SequenceCounter; }
+
+private:
+    friend class TSerialThread;
+    // Receiver side: every byte read goes through the frame machine.
+    void FeedBytes(std::span<const std::uint8_t> bytes);
+    void CompleteFrame();
+    // Runs on the UI thread after a receiver ended by itself (port gone).
+    void ReceiverEnded(std::uint64_t generation);
+    // Runs on the receiver thread when the port went away: a request waiting
+    // for its reply gives up at once instead of waiting out the reply time.
+    void ReceiverGone();
+    bool FailRequest(std::uint8_t status);
+
+    TCom Com;
+    TUiDispatcher& Dispatcher;
+    std::unique_ptr<TSerialThread> Receiver;
+    std::uint64_t Generation = 0; // which Open a receiver notification belongs to
+    std::shared_ptr<TDevicePort*> Alive; // lets posted notifications outlive us safely
+
+    TFrameReceiver Frames; // receiver thread only
+
+    // Held by whoever uses the port (Open, Close, a request, the end-of-thread
+    // notification), so the UI thread closing a vanished port never pulls it
+    // from under a request of the firmware update worker. Recursive because
+    // Open closes first and the typed queries send requests.
+    std::recursive_mutex UseMutex;
+
+    mutable std::mutex Mutex; // the hand-over with the receiver
+    std::condition_variable ReplyArrived;
+    bool Awaiting = false;       // a request is outstanding
+    bool Answered = false;       // its reply came in
+    bool PortGone = false;       // the receiver ended because the port went away
+    std::uint8_t LastCommand = 0;
+    std::uint8_t StatusByte = 0;
+    std::array<std::uint8_t, ReplySize> ReplyArea{};
+    std::size_t ReplyLength = 0;
+
+    std::vector<std::uint8_t> SendBuffer;
+    std::uint8_t SequenceCounter = 0;
+
+    std::string IdentityText;
+    std::uint8_t Major = 0;
+    std::uint8_t Minor = 0;
+    std::uint8_t ModeByte = 0;
+    std::string Key;
+};
+
+} // namespace lindprog

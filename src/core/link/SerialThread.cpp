@@ -1,0 +1,78 @@
+#include "core/link/SerialThread.h"
+
+#include "core/link/DevicePort.h"
+
+#include <array>
+#include <algorithm>
+#include <chrono>
+
+namespace lindprog {
+
+namespace {
+// A read failure that is not the port going away is retried, but not at once:
+// a persistent one must not turn the receiver into a busy loop.
+constexpr std::chrono::milliseconds FailurePause{20};
+// Below this a frame's rest arrives in the next packet anyway.
+constexpr std::size_t MinBytesWorthWaiting = 64;
+} // namespace
+
+TSerialThread::TSerialThread(TDevicePort& owner, std::function<void()> onSelfEnd)
+    : Owner(owner), OnSelfEnd(std::move(onSelfEnd))
+{
+}
+
+TSerialThread::~TSerialThread()
+{
+    Terminate();
+    WaitFor();
+}
+
+void TSerialThread::Start()
+{
+    Thread = std::thread([this] { Execute(); });
+}
+
+void TSerialThread::Terminate()
+{
+    TerminateRequested = true;
+    Owner.Com.CancelRead();
+}
+
+void TSerialThread::WaitFor()
+{
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TSerialThread::Execute()
+{
+    // Whatever the driver has is taken in one call and fed byte by byte: one
+    // system call per byte would cost more CPU than the whole transfer.
+    std::array<std::uint8_t, 4096> bytes{};
+    bool portGone = false;
+    while (!TerminateRequested) {
+        std::size_t count = bytes.size();
+        if (Owner.Com.Read(bytes.data(), count)) {
+            if (count == 0)
+                continue;
+            Owner.FeedBytes(std::span(bytes.data(), count));
+            const std::size_t missing = Owner.Frames.BytesToCompleteFrame();
+            if (missing > MinBytesWorthWaiting)
+                Owner.Com.WaitForBytes(std::min(missing, bytes.size()));
+            continue;
+        }
+        if (Owner.Com.LastReadError() == TComError::PortGone) {
+            TerminateRequested = true;
+            portGone = true;
+            break;
+        }
+        std::this_thread::sleep_for(FailurePause);
+    }
+    if (!portGone)
+        return;
+    Owner.ReceiverGone();
+    if (OnSelfEnd)
+        OnSelfEnd();
+}
+
+} // namespace lindprog

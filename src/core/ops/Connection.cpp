@@ -1,0 +1,176 @@
+#include "core/ops/Connection.h"
+
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
+#include "core/base/Prompts.h"
+#include "core/base/TextFormat.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace lindprog {
+
+namespace {
+
+std::vector<std::string> Names(const auto& records)
+{
+    std::vector<std::string> names;
+    for (const auto& record : records)
+        names.push_back(record.Name());
+    return names;
+}
+
+} // namespace
+
+std::string OpenFailureAdvice(int portNumber, const std::string& reason)
+{
+    // TCom keeps the system's own text of the error; the same process gives
+    // the same text for the same code.
+    if (reason.empty() || reason != std::strerror(EACCES))
+        return {};
+    return "COM" + std::to_string(portNumber) + ": " + reason +
+           ". Serial ports are open to members of the dialout group: add your user to it "
+           "(sudo adduser $USER dialout) and log in again";
+}
+
+TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view)
+    : Port(port), Prompts(prompts), View(view)
+{
+}
+
+void TConnection::Connect(int portNumber)
+{
+    Disconnect();
+    View.ShowBusy(true);
+    const bool opened = Port.Open(portNumber);
+    View.ShowBusy(false);
+    if (!opened) {
+        if (const auto advice = OpenFailureAdvice(portNumber, Port.Port().OpenError()); !advice.empty())
+            View.AddLogLine(advice);
+        Prompts.ShowError(Format("Can't open serial port COM%d", portNumber));
+        return;
+    }
+    View.ShowQuerying();
+    if (QueryMode()) {
+        ShowIdentity();
+        if (Port.Mode() == ModeApplication) {
+            if (Port.VersionMajor() * 256 + Port.VersionMinor() < MinimumFirmware)
+                Prompts.ShowInfo("Please update programmer's firmware to version 1.18 or above");
+            ReadDeviceList();
+            UpdateActions();
+        } else if (Port.Mode() == ModeBootloader) {
+            Prompts.ShowInfo("Device is in bootloader mode");
+        }
+    } else {
+        Prompts.ShowError(Format("No device found on port COM%d", portNumber));
+    }
+    View.ClearHintPanel();
+    View.SetCaption(std::string(ProductName) + Format(" - [COM%d]", portNumber));
+    View.SetFirmwareUpdateEnabled(Port.IsOpen());
+}
+
+bool TConnection::QueryMode()
+{
+    // The adapter may still be settling after the port opened: one retry.
+    return Port.GetMode() || Port.GetMode();
+}
+
+void TConnection::ShowIdentity()
+{
+    Port.GetIdentity();
+    Port.GetVersion();
+    View.ShowAdapter(Port.Identity(),
+                     "v" + std::to_string(Port.VersionMajor()) + "." + std::to_string(Port.VersionMinor()));
+}
+
+void TConnection::Disconnect()
+{
+    Port.Close();
+    View.ShowAdapter("", "");
+    View.SetCaption(ProductName);
+    CurrentFlags = 0;
+    UpdateActions();
+}
+
+void TConnection::ReadDeviceList()
+{
+    DeviceList.clear();
+    if (Port.SendCommand(Cmd::GetDeviceCount)) {
+        const int count = Port.ReplyData()[0];
+        for (int index = 0; index < count; ++index) {
+            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index)))
+                break;
+            DeviceList.push_back(TDeviceInfo::FromReply(Port.ReplyData()));
+        }
+    }
+    DeviceIndex = DeviceList.empty() ? -1 : 0;
+    View.ShowDevices(Names(DeviceList), DeviceIndex);
+    if (DeviceIndex == 0)
+        SelectDevice(0);
+}
+
+void TConnection::SelectDevice(int index)
+{
+    if (index < 0 || index >= static_cast<int>(DeviceList.size()))
+        return;
+    DeviceIndex = index;
+    VoltageList = VoltageEntries(DeviceList[static_cast<std::size_t>(index)].Voltages());
+    VoltageIndex = VoltageList.empty() ? -1 : 0;
+    View.ShowVoltages(VoltageList, VoltageIndex);
+    ReadRegionList();
+    UpdateActions();
+    View.FocusLog();
+}
+
+void TConnection::ReadRegionList()
+{
+    RegionList.clear();
+    const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
+    for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
+        if (!Port.SendCommand(Cmd::GetRegionRecord, static_cast<std::uint8_t>(DeviceIndex),
+                              static_cast<std::uint8_t>(region)))
+            break;
+        RegionList.push_back(TRegionInfo::FromReply(Port.ReplyData()));
+    }
+    RegionIndex = RegionList.empty() ? -1 : 0;
+    View.ShowRegions(Names(RegionList), RegionIndex);
+    if (RegionIndex == 0) {
+        SelectRegion(0);
+    } else {
+        // No region: nothing may start on the region of the previous device.
+        CurrentFlags = 0;
+    }
+}
+
+void TConnection::SelectRegion(int index)
+{
+    if (index < 0 || index >= static_cast<int>(RegionList.size()))
+        return;
+    RegionIndex = index;
+    const TRegionInfo& region = RegionList[static_cast<std::size_t>(index)];
+    CurrentFlags = region.Flags();
+    UpdateActions();
+    View.ResizeBuffer(region.Size());
+    View.FocusLog();
+}
+
+void TConnection::SelectVoltage(int index)
+{
+    if (index >= 0 && index < static_cast<int>(VoltageList.size()))
+        VoltageIndex = index;
+}
+
+std::uint8_t TConnection::VoltageCode() const
+{
+    if (VoltageIndex < 0)
+        return 0;
+    return VoltageList[static_cast<std::size_t>(VoltageIndex)].Code;
+}
+
+void TConnection::UpdateActions()
+{
+    CurrentActions = TActionState::From(Port.IsOpen(), CurrentFlags);
+    View.ApplyActions(CurrentActions);
+}
+
+} // namespace lindprog

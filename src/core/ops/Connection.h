@@ -1,0 +1,92 @@
+#pragma once
+// The main window's view of the adapter: opens the stored port, identifies
+// the adapter, reads its catalogue of devices and, for the chosen device, its
+// regions, and decides from the chosen region's flags which operations may
+// start. The window shows what this reports through TConnectionView.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/ops/Catalogue.h"
+
+namespace lindprog {
+
+class TDevicePort;
+class TPrompts;
+
+class TConnectionView {
+public:
+    virtual ~TConnectionView() = default;
+    // "Quering device, please wait..." in the hint panel, painted at once:
+    // the commands that follow block the window.
+    virtual void ShowQuerying() = 0;
+    // The busy cursor while the port is being opened, which can take a while
+    // on some USB bridges.
+    virtual void ShowBusy(bool /*busy*/) {}
+    virtual void ClearHintPanel() = 0;
+    // The adapter's name and firmware version panels; both empty when closed.
+    virtual void ShowAdapter(const std::string& identity, const std::string& version) = 0;
+    virtual void SetCaption(const std::string& caption) = 0;
+    // A list is enabled exactly when it has entries; selected is -1 for none.
+    virtual void ShowDevices(const std::vector<std::string>& names, int selected) = 0;
+    virtual void ShowVoltages(const std::vector<TVoltageEntry>& entries, int selected) = 0;
+    virtual void ShowRegions(const std::vector<std::string>& names, int selected) = 0;
+    virtual void ResizeBuffer(std::uint32_t size) = 0;
+    virtual void ApplyActions(const TActionState& actions) = 0;
+    virtual void SetFirmwareUpdateEnabled(bool enabled) = 0;
+    virtual void FocusLog() = 0;
+    // One line for the message log (the window's AddLogLine).
+    virtual void AddLogLine(const std::string& /*text*/) {}
+};
+
+// The log line that explains why COM<portNumber> could not be opened when the
+// system refused access, and how to get it; empty for every other reason.
+// reason is the system's text, as TCom::OpenError keeps it.
+std::string OpenFailureAdvice(int portNumber, const std::string& reason);
+
+class TConnection {
+public:
+    static constexpr const char* ProductName = "Corvane Programmer";
+    static constexpr int MinimumFirmware = 0x0112; // 1.18
+
+    TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view);
+
+    void Connect(int portNumber);
+    void Disconnect();
+    void ReadDeviceList();
+    void SelectDevice(int index);   // cbDeviceSelect
+    void ReadRegionList();
+    void SelectRegion(int index);   // cbRegionSelect
+    void SelectVoltage(int index);
+    void UpdateActions();
+
+    const std::vector<TDeviceInfo>& Devices() const { return DeviceList; }
+    const std::vector<TRegionInfo>& Regions() const { return RegionList; }
+    const std::vector<TVoltageEntry>& Voltages() const { return VoltageList; }
+    int SelectedDevice() const { return DeviceIndex; }
+    int SelectedRegion() const { return RegionIndex; }
+    int SelectedVoltage() const { return VoltageIndex; }
+    // Code of the chosen output voltage, 0 when the device allows none.
+    std::uint8_t VoltageCode() const;
+    std::uint32_t RegionFlags() const { return CurrentFlags; }
+    const TActionState& Actions() const { return CurrentActions; }
+
+private:
+    bool QueryMode();
+    void ShowIdentity();
+
+    TDevicePort& Port;
+    TPrompts& Prompts;
+    TConnectionView& View;
+    std::vector<TDeviceInfo> DeviceList;
+    std::vector<TRegionInfo> RegionList;
+    std::vector<TVoltageEntry> VoltageList;
+    int DeviceIndex = -1;
+    int RegionIndex = -1;
+    int VoltageIndex = -1;
+    std::uint32_t CurrentFlags = 0;
+    TActionState CurrentActions;
+};
+
+} // namespace lindprog

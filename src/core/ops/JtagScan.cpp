@@ -1,0 +1,22 @@
+#include "core/ops/JtagScan.h"
+
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
+#include "core/base/Prompts.h"
+#include "core/base/TextFormat.h"
+
+namespace lindprog {
+
+void cmDeviceDetectClick(TDevicePort& port, TLogSink& log)
+{
+    if (!port.SendCommand(Cmd::JtagScan)) {
+        log.AddLogLine(Format("JTAG scan failed (%s)", port.StatusText().c_str()));
+        return;
+    }
+    const TJtagScanReply reply = ParseJtagScanReply(port.CarriedReplyData());
+    log.AddLogLine(Format("Device count: %d, total IR length: %d", reply.DeviceCount, reply.IrLength));
+    for (std::size_t k = 0; k < reply.Ids.size(); ++k)
+        log.AddLogLine(Format("Device %d ID: %.08X", static_cast<int>(k + 1), reply.Ids[k]));
+}
+
+} // namespace lindprog

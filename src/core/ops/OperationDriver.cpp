@@ -1,0 +1,352 @@
+#include "core/ops/OperationDriver.h"
+
+#include "core/link/DevicePort.h"
+#include "core/settings/Settings.h"
+#include "core/base/Stm32Crc.h"
+#include "core/base/TextFormat.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace lindprog {
+
+namespace {
+
+constexpr std::uint32_t SpeedUpdateMs = 500;
+
+std::uint32_t SteadyTick()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+const char* NameOf(TOperation operation)
+{
+    switch (operation) {
+    case TOperation::Read: return "Reading";
+    case TOperation::Write: return "Writing";
+    case TOperation::Verify: return "Verifying";
+    case TOperation::Erase: return "Erasing";
+    case TOperation::BlankCheck: return "Blank-checking";
+    default: return "Unlocking";
+    }
+}
+
+const char* ConfirmationOf(int tag)
+{
+    switch (tag) {
+    case 1: return "Write device?";
+    case 3: return "Erase device?";
+    case 5: return "Unlocking will erase whole device. Continue?";
+    case 6: return "Program (erase, blank-check, write and verify) device?";
+    default: return nullptr;
+    }
+}
+
+bool AdapterAnswered(std::uint8_t status)
+{
+    return status < PortStatus::PortNotOpen;
+}
+
+} // namespace
+
+TOperationDriver::TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
+                                   TDriverView& view, TTick tick)
+    : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
+      Tick(tick ? std::move(tick) : TTick(SteadyTick))
+{
+}
+
+std::string TOperationDriver::StageName() const
+{
+    return NameOf(Operation);
+}
+
+bool TOperationDriver::Confirm(int tag) const
+{
+    const char* question = ConfirmationOf(tag);
+    return question == nullptr || Prompts.AskConfirm(question);
+}
+
+bool TOperationDriver::Begin(int tag, const TOperationTarget& target)
+{
+    if (!SequenceUnderWay()) {
+        if (tag < 0 || tag > static_cast<int>(TOperationCode::Program) || !Confirm(tag))
+            return false;
+        if (tag == static_cast<int>(TOperationCode::Program))
+            ProgramSequence = true;
+        else if (tag == static_cast<int>(TOperationCode::Write))
+            WriteSequence = true; // a Write always erases first
+        Operation = SequenceUnderWay() ? TOperation::Erase : static_cast<TOperation>(tag);
+    }
+    Target = target;
+    if (Operation == TOperation::Read) {
+        std::fill(Target.Buffer.begin(), Target.Buffer.end(), std::uint8_t{0xFF});
+        View.AcceptBuffer();
+    }
+    Log.AddLogLine("Starting operation");
+    Log.AddLogLine("Pause for voltage setting");
+    if (!StartOnAdapter()) {
+        ProgramSequence = false;
+        WriteSequence = false;
+        return false;
+    }
+    Log.AddLogLine(StageName() + " device...");
+    Offset = 0;
+    ReadCrc = CrcStart;
+    StartTick = LastTick = Tick();
+    BlockLen = FullBlock;
+    BlockErrors = 0;
+    GoodReads = 0;
+    LastStatus = 0;
+    Settings.IgnoreReadErrors = false;
+    return true;
+}
+
+bool TOperationDriver::StartOnAdapter()
+{
+    const auto request = BuildStartOperation(Target.DeviceIndex, Target.RegionIndex, Operation,
+                                             Settings.JtagDelay, Target.VoltageCode);
+    const bool succeeded = Port.SendRequest(request);
+    LogStartReply(succeeded);
+    const std::uint8_t status = Port.Status();
+    if (status == PortStatus::DeviceLocked) {
+        Log.AddLogLine("WARNING: device is locked!");
+        return true;
+    }
+    if (status != PortStatus::Ok) {
+        Log.AddLogLine(Format("Error: %s", Port.StatusText().c_str()));
+        return false;
+    }
+    return true;
+}
+
+void TOperationDriver::LogStartReply(bool succeeded)
+{
+    if (!AdapterAnswered(Port.Status()))
+        return;
+    // Only what this reply carried counts; the reply area beyond it still
+    // holds bytes of earlier replies.
+    const TStartOperationReply reply = ParseStartOperationReply(Port.CarriedReplyData());
+    if (succeeded)
+        Log.AddLogLine(FormatJtagDetect(reply));
+    for (const auto& line : reply.InfoLines)
+        Log.AddLogLine(line);
+}
+
+bool TOperationDriver::ActionStep(int& percent)
+{
+    percent = 0;
+    if (GoodReads == GoodReadsToRecover && BlockLen != FullBlock) {
+        BlockLen = FullBlock;
+        Log.AddLogLine(Format("Setting read block size to %d bytes", FullBlock));
+    }
+    const std::size_t size = Target.Buffer.size();
+    const bool blockOperation = Operation != TOperation::Erase && Operation != TOperation::Unlock;
+    // A region of size 0 has no block to send.
+    if (blockOperation && Offset >= size)
+        return false;
+    if (Offset + BlockLen > size)
+        BlockLen = static_cast<std::uint16_t>(size - Offset);
+
+    bool more = false;
+    switch (Operation) {
+    case TOperation::Read:
+        more = StepRead(percent);
+        break;
+    case TOperation::Write:
+    case TOperation::Verify:
+        more = StepTransfer(percent);
+        break;
+    case TOperation::BlankCheck:
+        more = StepBlankCheck(percent);
+        break;
+    default:
+        more = StepRepeat();
+        break;
+    }
+    UpdateSpeed();
+    return more;
+}
+
+bool TOperationDriver::StepRead(int& percent)
+{
+    const auto block = Target.Buffer.subspan(Offset, BlockLen);
+    const bool succeeded = Port.ReadBlock(Offset, BlockLen, block);
+    LastStatus = Port.Status();
+    if (succeeded) {
+        ++GoodReads;
+    } else {
+        GoodReads = 0;
+        if (!Settings.IgnoreReadErrors) {
+            // Closing the box with its close box counts as going on.
+            if (Prompts.AskConfirmButton("Read error occured. Ignore this error and continue?") == TAnswer::No)
+                return false;
+            Settings.IgnoreReadErrors = true;
+        }
+        if (BlockLen > SmallBlock) {
+            BlockLen = SmallBlock;
+            Log.AddLogLine(Format("Lowering read block size to %d bytes", SmallBlock));
+            return true; // the same offset again, in small blocks
+        }
+        Log.AddLogLine(Format("Read block (%d bytes) failed at %X (%s)", BlockLen, Offset,
+                              Port.StatusText().c_str()));
+        SkipFailedBlock();
+    }
+    ReadCrc = CrcUpdateBytes(ReadCrc, Target.Buffer.subspan(Offset, BlockLen));
+    return Advance(percent);
+}
+
+void TOperationDriver::SkipFailedBlock()
+{
+    // The block keeps its 0xFF fill except for bytes the failed reply really
+    // carried: a missing answer leaves only an earlier reply's data behind.
+    if (AdapterAnswered(LastStatus)) {
+        const std::size_t carried = std::min<std::size_t>(BlockLen, Port.ReplyDataLength());
+        std::copy_n(Port.ReplyData().begin(), carried, Target.Buffer.begin() + Offset);
+    }
+    Port.ClearStatus();
+    LastStatus = PortStatus::Ok;
+    ++BlockErrors;
+}
+
+bool TOperationDriver::StepTransfer(int& percent)
+{
+    const auto block = Target.Buffer.subspan(Offset, BlockLen);
+    const bool succeeded = Operation == TOperation::Write ? Port.WriteBlock(Offset, BlockLen, block)
+                                                          : Port.VerifyBlock(Offset, BlockLen, block);
+    LastStatus = Port.Status();
+    return succeeded && Advance(percent);
+}
+
+bool TOperationDriver::StepBlankCheck(int& percent)
+{
+    const bool succeeded = Port.BlankCheckBlock(Offset, BlockLen);
+    LastStatus = Port.Status();
+    return succeeded && Advance(percent);
+}
+
+bool TOperationDriver::StepRepeat()
+{
+    Port.SendCommand(Operation == TOperation::Erase ? Cmd::EraseStep : Cmd::UnlockStep);
+    LastStatus = Port.Status();
+    return LastStatus == PortStatus::NotReady;
+}
+
+bool TOperationDriver::Advance(int& percent)
+{
+    Offset += BlockLen;
+    const std::uint64_t size = Target.Buffer.size();
+    percent = static_cast<int>(std::uint64_t{Offset} * 100 / size);
+    return Offset < size;
+}
+
+void TOperationDriver::UpdateSpeed()
+{
+    const std::uint32_t now = Tick();
+    if (now - LastTick <= SpeedUpdateMs)
+        return;
+    LastTick = now;
+    if ((Operation == TOperation::Read || Operation == TOperation::Write) && LastTick != StartTick)
+        View.ShowSpeed(static_cast<std::uint32_t>(std::uint64_t{Offset} * 1000 / (LastTick - StartTick)));
+}
+
+double TOperationDriver::Speed() const
+{
+    const std::uint32_t elapsed = LastTick - StartTick;
+    if (elapsed == 0)
+        return 0.0;
+    return static_cast<double>(Offset) * 1000.0 / (static_cast<double>(elapsed) * 1024.0);
+}
+
+void TOperationDriver::Finish(bool cancelled)
+{
+    LastTick = Tick();
+    View.AcceptBuffer();
+    const TOperation stage = Operation;
+    const bool nextScheduled = ReportResult(cancelled);
+    const bool stageFailed = cancelled || LastStatus != PortStatus::Ok;
+    if (SequenceUnderWay() && stageFailed) {
+        PowerOff();
+        if (ProgramSequence)
+            Prompts.ShowError("Programming failed");
+        ProgramSequence = false;
+        WriteSequence = false;
+    } else if (nextScheduled) {
+        View.ScheduleNextStage();
+    } else if (WriteSequence && stage == TOperation::Write) {
+        PowerOff();
+        WriteSequence = false;
+    } else if (ProgramSequence && stage == TOperation::Verify) {
+        PowerOff();
+        Prompts.ShowInfo("Programming successfull");
+        ProgramSequence = false;
+    } else {
+        PowerOff();
+    }
+}
+
+bool TOperationDriver::ReportResult(bool cancelled)
+{
+    if (cancelled) {
+        Log.AddLogLine("Canceled");
+        return false;
+    }
+    const std::string reason = TDevicePort::StatusToText(LastStatus);
+    const bool failed = LastStatus != PortStatus::Ok;
+    const auto next = [this](TOperation stage) {
+        Operation = stage;
+        return true;
+    };
+    switch (Operation) {
+    case TOperation::Read:
+        if (failed) {
+            Log.AddLogLine(Format("Read failed at offset %X (%s)", Offset, reason.c_str()));
+            return false;
+        }
+        Log.AddLogLine(Format("Successfully read %d bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
+        if (Settings.IgnoreReadErrors && BlockErrors > 0)
+            Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
+        return false;
+    case TOperation::Write:
+        if (failed) {
+            Log.AddLogLine(Format("Write failed at offset %X (%s)", Offset, reason.c_str()));
+            return false;
+        }
+        Log.AddLogLine(Format("Programming OK, %d bytes written, speed %.1f kB/s", Offset, Speed()));
+        return ProgramSequence && next(TOperation::Verify);
+    case TOperation::Verify:
+        Log.AddLogLine(failed ? Format("Verify failed at offset %X (%s)", Offset, reason.c_str())
+                              : Format("Verification OK, %d bytes compared, speed %.1f kB/s", Offset, Speed()));
+        return false;
+    case TOperation::Erase:
+        if (failed) {
+            Log.AddLogLine(Format("Erase failed (%s)", reason.c_str()));
+            return false;
+        }
+        Log.AddLogLine("Erase OK");
+        if (ProgramSequence)
+            return next(TOperation::BlankCheck);
+        return WriteSequence && next(TOperation::Write);
+    case TOperation::BlankCheck:
+        if (failed) {
+            Log.AddLogLine(Format("Blank check failed at offset %X (%s)", Offset, reason.c_str()));
+            return false;
+        }
+        Log.AddLogLine(Format("Blank check OK, %d bytes checked, speed %.1f kB/s", Offset, Speed()));
+        return ProgramSequence && next(TOperation::Write);
+    default:
+        Log.AddLogLine(failed ? Format("Unlocking failed (%s)", reason.c_str()) : std::string("Unlocking OK"));
+        return false;
+    }
+}
+
+void TOperationDriver::PowerOff()
+{
+    // Its outcome changes nothing: the operation is over either way.
+    if (Settings.TurnOffPower)
+        Port.SendCommand(Cmd::PowerOff);
+}
+
+} // namespace lindprog

@@ -1,0 +1,66 @@
+#include "gui/buffer/FillD.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace lindprog {
+
+TFillDialog::TFillDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle("Fill selected");
+
+    auto* group = new QGroupBox(this);
+    auto* label = new QLabel("Fill value (in hex):", group);
+    eFillValue = new QLineEdit(group);
+    eFillValue->setObjectName("eFillValue");
+    label->setBuddy(eFillValue);
+    auto* groupLayout = new QHBoxLayout(group);
+    groupLayout->addWidget(label);
+    groupLayout->addWidget(eFillValue);
+
+    btnOk = new QPushButton("OK", this);
+    btnOk->setObjectName("btnOk");
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton("Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+    // A fixed border: the dialog keeps the size its contents need.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TFillDialog::SetFillValue(std::uint8_t value)
+{
+    eFillValue->setText(QString::asprintf("%02X", static_cast<unsigned>(value)));
+    eFillValue->selectAll();
+}
+
+QString TFillDialog::FillText() const
+{
+    return eFillValue->text();
+}
+
+std::optional<QString> AskFillValue(QWidget* parent, std::uint8_t current)
+{
+    TFillDialog dialog(parent);
+    dialog.SetFillValue(current);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.FillText();
+}
+
+} // namespace lindprog

@@ -1,0 +1,552 @@
+#include "gui/main/Main.h"
+
+#include "gui/main/AboutD.h"
+#include "gui/ops/ActionD.h"
+#include "gui/buffer/DumpF.h"
+#include "core/ops/JtagScan.h"
+#include "gui/main/LogView.h"
+#include "gui/main/MessagePrompts.h"
+#include "gui/link/SelectPortD.h"
+#include "gui/buffer/StringFinderCommand.h"
+#include "gui/settings/SettingsD.h"
+#include "gui/main/ToolbarImages.h"
+#include "gui/update/UpdateD.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+namespace lindprog {
+
+namespace {
+
+constexpr int ToolBarHeight = 62;
+constexpr int StripHeight = 49;
+constexpr int DumpHeight = 286;
+constexpr int StatusBarHeight = 19;
+constexpr const char* HintProperty = "hint";
+
+QFrame* HorizontalRule(QWidget* parent)
+{
+    auto* rule = new QFrame(parent);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    return rule;
+}
+
+QString Text(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.c_str(), static_cast<qsizetype>(text.size()));
+}
+
+// The window's position is kept apart from the five settings.
+constexpr const char* PlacementFile = "Lindprog-window";
+
+} // namespace
+
+QString LongHint(const QString& hint)
+{
+    const qsizetype bar = hint.indexOf('|');
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+TMainForm::TMainForm(TPrompts* prompts, QWidget* parent)
+    : QMainWindow(parent),
+      OwnPrompts(prompts ? nullptr : std::make_unique<TMessageBoxPrompts>(this)),
+      ActivePrompts(prompts ? prompts : OwnPrompts.get()),
+      PortNames(TPortNames::DefaultAssignmentsFile()),
+      Dispatcher(this)
+{
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    FormDestroy();
+}
+
+void TMainForm::FormCreate()
+{
+    setObjectName("MainForm");
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(QFont("Sans Serif", 8));
+    setWindowTitle(TConnection::ProductName);
+
+    CreateMenus();
+    auto* client = new QWidget(this);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(CreateToolBar());
+    column->addWidget(CreateSelectionStrip());
+    column->addWidget(HorizontalRule(client));
+    pDump = new QFrame(client);
+    pDump->setObjectName("pDump");
+    pDump->setFixedHeight(DumpHeight);
+    DumpView = new TDumpFrame(pDump);
+    DumpView->AttachTo(pDump);
+    auto* stringFinder = new TStringFinderCommand(*DumpView); // owned by the view
+    DumpView->SetFindStringsHandler([stringFinder] { stringFinder->cmFindStringClick(); });
+    pDump->installEventFilter(this);
+    column->addWidget(pDump);
+    column->addWidget(HorizontalRule(client));
+    lvLog = new TLogView(client);
+    column->addWidget(lvLog, 1);
+    setCentralWidget(client);
+    CreateStatusBar();
+    setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+
+    tmrAction = new QTimer(this);
+    tmrAction->setObjectName("tmrAction");
+    tmrAction->setInterval(100);
+    tmrAction->setSingleShot(true);
+    connect(tmrAction, &QTimer::timeout, this, &TMainForm::tmrActionTimer);
+
+    qApp->installEventFilter(this); // hints follow the mouse over every control
+    lvLog->setFocus();
+
+    Registry = std::make_unique<TMyRegistry>();
+    CurrentSettings.Load(*Registry);
+    DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
+    AdapterConnection = std::make_unique<TConnection>(*DevicePort, *ActivePrompts, *this);
+    OperationDriver = std::make_unique<TOperationDriver>(*DevicePort, CurrentSettings, *lvLog, *ActivePrompts, *this);
+    AdapterConnection->Connect(CurrentSettings.SerialPort);
+    RestorePlacement();
+}
+
+void TMainForm::FormDestroy()
+{
+    qApp->removeEventFilter(this);
+    // The receiver must not post into a window that is going away.
+    DevicePort->Close();
+    SavePlacement();
+    try {
+        CurrentSettings.Store(*Registry);
+    } catch (const TSettingsError& error) {
+        ShowApplicationError(nullptr, error.what());
+    }
+}
+
+void TMainForm::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    cmFileOpen = file->addAction("&Open...");
+    cmFileSave = file->addAction("Save...");
+    // Queued: a file error then reaches the application's handler from a
+    // plain event rather than from the middle of a menu's or button's code.
+    connect(cmFileOpen, &QAction::triggered, this, &TMainForm::cmFileOpenClick, Qt::QueuedConnection);
+    connect(cmFileSave, &QAction::triggered, this, &TMainForm::cmFileSaveClick, Qt::QueuedConnection);
+    file->addSeparator();
+    cmFileExit = file->addAction("E&xit", this, &QWidget::close);
+
+    QMenu* buffer = menuBar()->addMenu("&Buffer");
+    cmBufferSwap = buffer->addAction("Swap bytes", this, &TMainForm::cmBufferSwapClick);
+    cmBufferFill = buffer->addAction("Fill", this, &TMainForm::cmBufferFillClick);
+
+    QMenu* device = menuBar()->addMenu("&Device");
+    // Hidden for now; a hidden action also reads as disabled, so whether a
+    // scan may run is kept by the connection (Connection().Actions().Detect).
+    cmDeviceDetect = device->addAction("&Detect");
+    cmDeviceDetect->setVisible(false);
+    device->addSeparator()->setVisible(false);
+    cmDeviceProgram = device->addAction("Program");
+    device->addSeparator();
+    cmDeviceRead = device->addAction("&Read");
+    cmDeviceWrite = device->addAction("&Write");
+    cmDeviceVerify = device->addAction("&Verify");
+    cmDeviceErase = device->addAction("&Erase");
+    cmDeviceBlankCheck = device->addAction("&Blank check");
+    device->addSeparator();
+    cmDeviceUnlock = device->addAction("&Unlock");
+
+    QMenu* options = menuBar()->addMenu("&Options");
+    cmOptionsPort = options->addAction("&Port...", this, [this] {
+        lindprog::cmOptionsPortClick(this, PortNames, CurrentSettings, *AdapterConnection);
+    });
+    cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
+    cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+        lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
+    });
+    cmFirmwareUpdate->setEnabled(false);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    cmHelpAbout = help->addAction("About...", this, [this] { lindprog::cmHelpAboutClick(this, *DevicePort); });
+
+    // The operation code each device command carries.
+    const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},  {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
+                                             {cmDeviceErase, 3}, {cmDeviceBlankCheck, 4}, {cmDeviceUnlock, 5},
+                                             {cmDeviceProgram, 6}};
+    for (const auto& [action, tag] : tags) {
+        action->setData(tag);
+        action->setEnabled(false);
+        connect(action, &QAction::triggered, this, [this, tag = tag] { cmDeviceReadClick(tag); });
+    }
+    connect(cmDeviceDetect, &QAction::triggered, this, &TMainForm::cmDeviceDetectClick);
+    const std::pair<QAction*, const char*> names[] = {
+        {cmFileOpen, "cmFileOpen"},         {cmFileSave, "cmFileSave"},       {cmFileExit, "cmFileExit"},
+        {cmBufferSwap, "cmBufferSwap"},     {cmBufferFill, "cmBufferFill"},   {cmDeviceDetect, "cmDeviceDetect"},
+        {cmDeviceProgram, "cmDeviceProgram"}, {cmDeviceRead, "cmDeviceRead"}, {cmDeviceWrite, "cmDeviceWrite"},
+        {cmDeviceVerify, "cmDeviceVerify"}, {cmDeviceErase, "cmDeviceErase"}, {cmDeviceBlankCheck, "cmDeviceBlankCheck"},
+        {cmDeviceUnlock, "cmDeviceUnlock"}, {cmOptionsPort, "cmOptionsPort"}, {cmSettings, "cmSettings"},
+        {cmFirmwareUpdate, "cmFirmwareUpdate"}, {cmHelpAbout, "cmHelpAbout"}};
+    for (const auto& [action, name] : names)
+        action->setObjectName(name);
+}
+
+QToolButton* TMainForm::MakeToolButton(QWidget* bar, QAction* action, int image, const char* name, const char* hint)
+{
+    auto* button = new QToolButton(bar);
+    button->setObjectName(name);
+    button->setAutoRaise(true);
+    button->setFixedSize(71, 54);
+    button->setIconSize(QSize(64, 48));
+    button->setIcon(ToolbarIcon(static_cast<TToolImage>(image)));
+    button->setProperty(HintProperty, hint);
+    button->setEnabled(action->isEnabled());
+    // A button is enabled exactly when its menu item is, and does what it does.
+    connect(action, &QAction::enabledChanged, button, &QWidget::setEnabled);
+    connect(button, &QToolButton::clicked, action, &QAction::trigger);
+    return button;
+}
+
+QWidget* TMainForm::CreateToolBar()
+{
+    auto* bar = new QFrame(this);
+    bar->setObjectName("ToolBar1");
+    bar->setFixedHeight(ToolBarHeight);
+    bar->setFrameShape(QFrame::StyledPanel);
+    bar->setFrameShadow(QFrame::Sunken);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(2, 3, 2, 3);
+    row->setSpacing(0);
+    btnOpen = MakeToolButton(bar, cmFileOpen, 0, "btnOpen", "Load file into buffer");
+    btnSave = MakeToolButton(bar, cmFileSave, 1, "btnSave", "Save buffer into file");
+    btnProgram = MakeToolButton(bar, cmDeviceProgram, 2, "btnProgram", "Erase, blank-check, write and verify device");
+    btnRead = MakeToolButton(bar, cmDeviceRead, 3, "btnRead", "Read device into buffer");
+    btnWrite = MakeToolButton(bar, cmDeviceWrite, 4, "btnWrite", "Write buffer to device");
+    btnVerify = MakeToolButton(bar, cmDeviceVerify, 5, "btnVerify", "Verify device against buffer");
+    btnErase = MakeToolButton(bar, cmDeviceErase, 6, "btnErase", "Erase device");
+    btnBlankCheck = MakeToolButton(bar, cmDeviceBlankCheck, 7, "btnBlankCheck", "Blank check device");
+    row->addWidget(btnOpen);
+    row->addWidget(btnSave);
+    row->addSpacing(16);
+    row->addWidget(btnProgram);
+    row->addSpacing(16);
+    for (QToolButton* button : {btnRead, btnWrite, btnVerify, btnErase, btnBlankCheck})
+        row->addWidget(button);
+    row->addStretch(1);
+    return bar;
+}
+
+QWidget* TMainForm::CreateSelectionStrip()
+{
+    auto* strip = new QWidget(this);
+    strip->setObjectName("pCaption");
+    strip->setFixedHeight(StripHeight);
+    // The positions are the design's; where this platform's font makes a
+    // caption wider than the design allowed, what follows on the row moves
+    // right just enough not to cover it.
+    int rowEnd = 0;
+    const auto label = [strip, &rowEnd](const char* text, int x, int y) {
+        auto* caption = new QLabel(text, strip);
+        caption->move(std::max(x, rowEnd + 8), y);
+        caption->adjustSize();
+        rowEnd = caption->geometry().right();
+        return caption;
+    };
+    const auto list = [strip, &rowEnd](const char* name, int x, int width) {
+        auto* box = new QComboBox(strip);
+        box->setObjectName(name);
+        box->setGeometry(std::max(x, rowEnd + 4), 4, width, 21);
+        box->setMaxVisibleItems(16);
+        box->setProperty(HintProperty, "Device selection");
+        rowEnd = box->geometry().right();
+        return box;
+    };
+    label("Device:", 8, 8);
+    cbDevice = list("cbDevice", 52, 117);
+    label("Output voltage:", 184, 8);
+    cbVoltage = list("cbVoltage", 265, 56);
+    cbVoltage->addItems({"3.3 V", "5.0 V"});
+    label("Region:", 336, 8);
+    cbRegion = list("cbRegion", 379, 158);
+    rowEnd = 0;
+    label("Buffer size:", 8, 32);
+    mBufferSize = label("n/a", 72, 32);
+    mBufferSize->setObjectName("mBufferSize");
+    mBufferSize->setStyleSheet("color: rgb(0, 0, 128);");
+    mBufferSize->setMinimumWidth(100);
+
+    // Present for a later display mode; not shown.
+    auto* viewAs = label("View as:", 440, 32);
+    cbViewMode = new QComboBox(strip);
+    cbViewMode->setObjectName("cbViewMode");
+    cbViewMode->addItems({"Bytes", "Words", "DWords"});
+    cbSwapBytes = new QCheckBox("Swap bytes", strip);
+    cbSwapBytes->setObjectName("cbSwapBytes");
+    for (QWidget* hidden : std::initializer_list<QWidget*>{viewAs, cbViewMode, cbSwapBytes})
+        hidden->hide();
+
+    connect(cbDevice, qOverload<int>(&QComboBox::activated), this,
+            [this](int index) { AdapterConnection->SelectDevice(index); });
+    connect(cbRegion, qOverload<int>(&QComboBox::activated), this,
+            [this](int index) { AdapterConnection->SelectRegion(index); });
+    connect(cbVoltage, qOverload<int>(&QComboBox::activated), this,
+            [this](int index) { AdapterConnection->SelectVoltage(index); });
+    return strip;
+}
+
+void TMainForm::CreateStatusBar()
+{
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName("StatusBar");
+    bar->setFixedHeight(StatusBarHeight);
+    bar->setSizeGripEnabled(false);
+    const int widths[] = {300, 80, 35, 50, 50};
+    for (std::size_t panel = 0; panel < Panels.size(); ++panel) {
+        Panels[panel] = new QLabel(bar);
+        Panels[panel]->setObjectName(QString("Panel%1").arg(panel));
+        Panels[panel]->setFixedWidth(widths[panel]);
+        Panels[panel]->setFrameShape(QFrame::Panel);
+        Panels[panel]->setFrameShadow(QFrame::Sunken);
+        bar->addWidget(Panels[panel]);
+    }
+    setStatusBar(bar);
+}
+
+QString TMainForm::PanelText(int panel) const
+{
+    return Panels[static_cast<std::size_t>(panel)]->text();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == pDump && event->type() == QEvent::Wheel) {
+        DumpView->WheelFromParent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() == this) {
+            // The hint of the control under the pointer, or of its nearest
+            // parent that has one.
+            QString hint;
+            for (QWidget* w = widget; w != nullptr && hint.isEmpty(); w = w->parentWidget())
+                hint = w->property(HintProperty).toString();
+            ApplicationHint(hint);
+        }
+    } else if (event->type() == QEvent::Leave && watched == this) {
+        ApplicationHint(QString());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::ApplicationHint(const QString& hint)
+{
+    Panels[0]->setText(' ' + LongHint(hint));
+}
+
+void TMainForm::AddLogLine(const std::string& text)
+{
+    lvLog->AddLogLine(text);
+}
+
+void TMainForm::cmFileOpenClick()
+{
+    lindprog::cmFileOpenClick(*lvLog, MainBuffer, *DumpView, *ActivePrompts,
+                              [this] { return FileDialogs.ChooseOpen(); });
+}
+
+void TMainForm::cmFileSaveClick()
+{
+    lindprog::cmFileSaveClick(*lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); });
+}
+
+void TMainForm::cmBufferSwapClick()
+{
+    SwapBytes(MainBuffer.Bytes());
+    DumpView->UpdateChanges();
+}
+
+void TMainForm::cmBufferFillClick()
+{
+    FillCounting(MainBuffer.Bytes());
+    DumpView->UpdateChanges();
+}
+
+void TMainForm::cmSettingsClick()
+{
+    lindprog::cmSettingsClick(this, CurrentSettings);
+}
+
+void TMainForm::cmDeviceReadClick(int tag)
+{
+    // A click in the pause between two stages runs the pending stage; the
+    // timer must not run it a second time.
+    tmrAction->stop();
+    const TOperationTarget target{static_cast<std::uint8_t>(AdapterConnection->SelectedDevice()),
+                                  static_cast<std::uint8_t>(AdapterConnection->SelectedRegion()),
+                                  AdapterConnection->VoltageCode(), MainBuffer.Bytes()};
+    if (!OperationDriver->Begin(tag, target))
+        return;
+    TActionDialog dialog(QString::fromStdString(OperationDriver->StageName()),
+                         [this](int& percent) { return OperationDriver->ActionStep(percent); }, this);
+    ActionDialog = &dialog;
+    const int result = dialog.Run();
+    ActionDialog = nullptr;
+    OperationDriver->Finish(result != TActionDialog::Done);
+}
+
+void TMainForm::tmrActionTimer()
+{
+    // Runs the pending stage whether or not the Read item is enabled (a
+    // region that can be written but not read still runs its Write sequence).
+    tmrAction->stop();
+    cmDeviceReadClick(0);
+}
+
+void TMainForm::cmDeviceDetectClick()
+{
+    lindprog::cmDeviceDetectClick(*DevicePort, *lvLog);
+}
+
+void TMainForm::AcceptBuffer()
+{
+    DumpView->Repaint();
+    DumpView->UpdateChanges();
+}
+
+void TMainForm::ShowSpeed(std::uint32_t bytesPerSecond)
+{
+    if (ActionDialog != nullptr)
+        ActionDialog->ShowSpeed(bytesPerSecond);
+}
+
+void TMainForm::ScheduleNextStage()
+{
+    tmrAction->start();
+}
+
+void TMainForm::ShowQuerying()
+{
+    Panels[0]->setText("Quering device, please wait...");
+    statusBar()->repaint(); // the commands that follow block the window
+}
+
+void TMainForm::ShowBusy(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::ClearHintPanel()
+{
+    Panels[0]->clear();
+}
+
+void TMainForm::ShowAdapter(const std::string& identity, const std::string& version)
+{
+    Panels[1]->setText(Text(identity));
+    Panels[2]->setText(Text(version));
+}
+
+void TMainForm::SetCaption(const std::string& caption)
+{
+    setWindowTitle(Text(caption));
+}
+
+void TMainForm::ShowDevices(const std::vector<std::string>& names, int selected)
+{
+    const QSignalBlocker quiet(cbDevice);
+    cbDevice->clear();
+    for (const auto& name : names)
+        cbDevice->addItem(Text(name));
+    cbDevice->setEnabled(!names.empty());
+    cbDevice->setCurrentIndex(selected);
+}
+
+void TMainForm::ShowVoltages(const std::vector<TVoltageEntry>& entries, int selected)
+{
+    const QSignalBlocker quiet(cbVoltage);
+    cbVoltage->clear();
+    for (const auto& entry : entries)
+        cbVoltage->addItem(Text(entry.Text), entry.Code);
+    cbVoltage->setCurrentIndex(selected);
+}
+
+void TMainForm::ShowRegions(const std::vector<std::string>& names, int selected)
+{
+    const QSignalBlocker quiet(cbRegion);
+    cbRegion->clear();
+    for (const auto& name : names)
+        cbRegion->addItem(Text(name));
+    cbRegion->setEnabled(!names.empty());
+    cbRegion->setCurrentIndex(selected);
+}
+
+void TMainForm::ResizeBuffer(std::uint32_t size)
+{
+    // The view lets go of the old block before it is released.
+    DumpView->SetData({});
+    MainBuffer.Resize(size);
+    DumpView->SetData(MainBuffer.Bytes());
+    mBufferSize->setText(QString::fromStdString(MainBuffer.SizeCaption()));
+}
+
+void TMainForm::ApplyActions(const TActionState& actions)
+{
+    cmFirmwareUpdate->setEnabled(actions.FirmwareUpdate);
+    cmDeviceDetect->setEnabled(actions.Detect);
+    cmDeviceRead->setEnabled(actions.Read);
+    cmDeviceWrite->setEnabled(actions.Write);
+    cmDeviceVerify->setEnabled(actions.Verify);
+    cmDeviceErase->setEnabled(actions.Erase);
+    cmDeviceBlankCheck->setEnabled(actions.BlankCheck);
+    cmDeviceUnlock->setEnabled(actions.Unlock);
+    cmDeviceProgram->setEnabled(actions.Program);
+}
+
+void TMainForm::SetFirmwareUpdateEnabled(bool enabled)
+{
+    cmFirmwareUpdate->setEnabled(enabled);
+}
+
+void TMainForm::FocusLog()
+{
+    lvLog->setFocus();
+}
+
+void TMainForm::RestorePlacement()
+{
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", PlacementFile);
+    if (store.contains("Left") && store.contains("Top"))
+        move(store.value("Left").toInt(), store.value("Top").toInt());
+    if (store.value("Minimized").toBool())
+        setWindowState(Qt::WindowMinimized);
+}
+
+void TMainForm::SavePlacement()
+{
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", PlacementFile);
+    store.setValue("Left", pos().x());
+    store.setValue("Top", pos().y());
+    store.setValue("Minimized", isMinimized());
+}
+
+} // namespace lindprog

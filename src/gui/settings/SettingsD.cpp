@@ -1,0 +1,113 @@
+#include "gui/settings/SettingsD.h"
+
+#include <QCheckBox>
+#include <QValidator>
+
+#include <algorithm>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace lindprog {
+
+namespace {
+
+// Whole numbers only; anything may be typed, and what was typed is taken
+// when the field is left: brought to the nearer bound, or the lowest delay
+// when it is no number at all.
+class TJtagDelaySpin final : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
+    int valueFromText(const QString& text) const override
+    {
+        bool isNumber = false;
+        const qlonglong typed = text.trimmed().toLongLong(&isNumber, 10);
+        if (!isNumber)
+            return TSettings::MinJtagDelay;
+        return static_cast<int>(std::clamp<qlonglong>(typed, minimum(), maximum()));
+    }
+};
+
+} // namespace
+
+TSettingsDialog::TSettingsDialog(QWidget* parent)
+    : QDialog(parent), cbTurnOffPower(new QCheckBox("Turn off power after each operation", this)),
+      seJtagDelay(new TJtagDelaySpin(this)), cbBlockSIze(new QComboBox(this)),
+      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this))
+{
+    setObjectName("SettingsDialog");
+    setWindowTitle("Settings");
+    setFixedSize(275, 170);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    cbTurnOffPower->setObjectName("cbTurnOffPower");
+    // The design's positions, widened where this platform's font needs more
+    // room than the design gave a caption.
+    cbTurnOffPower->setGeometry(16, 16, std::max(209, cbTurnOffPower->sizeHint().width()), 17);
+    auto* delayLabel = new QLabel("JTAG delay:", this);
+    delayLabel->move(16, 44);
+    delayLabel->adjustSize();
+    seJtagDelay->setObjectName("seJtagDelay");
+    seJtagDelay->setGeometry(std::max(80, delayLabel->geometry().right() + 6), 40,
+                             std::max(49, seJtagDelay->sizeHint().width()), 21);
+    seJtagDelay->setRange(1, 1000);
+    seJtagDelay->setSingleStep(1);
+    seJtagDelay->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+
+    auto* blockLabel = new QLabel("Read / write block size, bytes:", this);
+    blockLabel->move(16, 72);
+    blockLabel->hide();
+    cbBlockSIze->setObjectName("cbBlockSIze");
+    cbBlockSIze->setGeometry(168, 68, 65, 21);
+    cbBlockSIze->addItems({"4", "8", "16", "32", "64", "128", "256", "512"});
+    cbBlockSIze->hide();
+    cbIgnoreReadErrors->setObjectName("cbIgnoreReadErrors");
+    cbIgnoreReadErrors->setGeometry(16, 96, 121, 17);
+    cbIgnoreReadErrors->hide();
+
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("btnOk");
+    ok->setGeometry(64, 136, 73, 25);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("btnCancel");
+    cancel->setGeometry(144, 136, 73, 25);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TSettingsDialog::Load(const TSettings& settings)
+{
+    cbTurnOffPower->setChecked(settings.TurnOffPower);
+    seJtagDelay->setRange(TSettings::MinJtagDelay, TSettings::MaxJtagDelay);
+    seJtagDelay->setValue(settings.JtagDelay);
+    cbIgnoreReadErrors->setChecked(settings.IgnoreReadErrors);
+    cbBlockSIze->setCurrentIndex(cbBlockSIze->findText(QString::number(settings.BlockSize)));
+}
+
+void TSettingsDialog::Apply(TSettings& settings) const
+{
+    settings.TurnOffPower = cbTurnOffPower->isChecked();
+    settings.JtagDelay = seJtagDelay->value();
+    settings.IgnoreReadErrors = cbIgnoreReadErrors->isChecked();
+    bool isNumber = false;
+    const int blockSize = cbBlockSIze->currentText().toInt(&isNumber, 10);
+    // With no item chosen there is no text; the block size stays as it was
+    // rather than becoming an error.
+    if (isNumber)
+        settings.BlockSize = blockSize;
+}
+
+void cmSettingsClick(QWidget* parent, TSettings& settings)
+{
+    TSettingsDialog dialog(parent);
+    dialog.Load(settings);
+    if (dialog.exec() == QDialog::Accepted)
+        dialog.Apply(settings);
+}
+
+} // namespace lindprog

@@ -1,0 +1,401 @@
+// Loading and saving the buffer, against real files in a scratch folder and the
+// view's real change tracking.
+
+#include "core/buffer/BufferFile.h"
+#include "core/buffer/DumpData.h"
+#include "core/base/Stm32Crc.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+class TRecordingLog final : public TLogSink {
+public:
+    void AddLogLine(const std::string& text) override { Lines.push_back(text); }
+    std::vector<std::string> Lines;
+};
+
+class TAnsweringPrompts final : public TPrompts {
+public:
+    void ShowError(const std::string& text) override { Asked.push_back("error: " + text); }
+    void ShowInfo(const std::string& text) override { Asked.push_back("info: " + text); }
+    bool AskConfirm(const std::string& text) override { return AskConfirmButton(text) == TAnswer::Yes; }
+    TAnswer AskConfirmButton(const std::string& text) override
+    {
+        Asked.push_back("confirm: " + text);
+        return Next();
+    }
+    TAnswer AskWarning(const std::string& text) override
+    {
+        Asked.push_back("warning: " + text);
+        return Next();
+    }
+    std::deque<TAnswer> Answers;
+    std::vector<std::string> Asked;
+
+private:
+    TAnswer Next()
+    {
+        if (Answers.empty())
+            return TAnswer::No;
+        const TAnswer answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+};
+
+// The view's change tracking over the buffer, counting the calls it gets.
+class TTracking final : public TChangeTracking {
+public:
+    explicit TTracking(TDumpData& data) : Data(data) {}
+    void Clear() override
+    {
+        ++Clears;
+        Data.Clear();
+    }
+    void UpdateChanges() override
+    {
+        ++Updates;
+        Data.UpdateChanges();
+    }
+    TDumpData& Data;
+    int Clears = 0;
+    int Updates = 0;
+};
+
+const std::string SizeWarning = std::string("warning: ") + FileSizeQuestion;
+
+std::string CrcLine(std::size_t count, std::uint32_t crc)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "Loaded %zu bytes, CRC32 = %.08X", count, static_cast<unsigned>(crc));
+    return line;
+}
+
+class BufferFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "lindprog-file-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(Dir, ignored);
+    }
+
+    // A buffer of `size` bytes shown by the view, holding `value` as accepted contents.
+    void MakeBuffer(std::size_t size, std::uint8_t value = 0)
+    {
+        Buffer.assign(size, 0);
+        Data.SetData(Buffer);
+        std::ranges::fill(Buffer, value);
+        Data.UpdateChanges();
+    }
+    std::string Write(const std::string& name, const Bytes& bytes) const
+    {
+        const fs::path path = Dir / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+    static Bytes Read(const fs::path& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(file), {});
+    }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Dir))
+            names.push_back(entry.path().filename().string());
+        std::ranges::sort(names);
+        return names;
+    }
+    bool Load(const std::string& path) { return LoadBufferFile(path, Buffer, Tracking, Log, Prompts); }
+    std::size_t Save(const std::string& path) { return SaveBufferFile(path, Buffer, Tracking, Log); }
+    std::size_t ChangedCount() const
+    {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < Buffer.size(); ++i)
+            count += Data.IsChanged(static_cast<std::int64_t>(i)) ? 1 : 0;
+        return count;
+    }
+
+    fs::path Dir;
+    Bytes Buffer;
+    TDumpData Data;
+    TTracking Tracking{Data};
+    TRecordingLog Log;
+    TAnsweringPrompts Prompts;
+};
+
+TEST_F(BufferFileTest, FileOfTheBufferSizeLoadsWithoutAQuestion)
+{
+    MakeBuffer(8, 0x55);
+    const std::string path = Write("digits.bin", {'1', '2', '3', '4', '5', '6', '7', '8'});
+    EXPECT_TRUE(Load(path));
+    EXPECT_TRUE(Prompts.Asked.empty());
+    EXPECT_EQ(Buffer, (Bytes{'1', '2', '3', '4', '5', '6', '7', '8'}));
+    EXPECT_EQ(Log.Lines, (std::vector<std::string>{"Opening file [" + path + "]...",
+                                                   "Loaded 8 bytes, CRC32 = FEFC54F9"}));
+    EXPECT_EQ(ChangedCount(), 0u);
+    EXPECT_FALSE(Data.Modified());
+    EXPECT_EQ(Tracking.Updates, 1);
+}
+
+TEST_F(BufferFileTest, FourBytesFFGiveCrcZero)
+{
+    MakeBuffer(4);
+    EXPECT_TRUE(Load(Write("ff.bin", {0xFF, 0xFF, 0xFF, 0xFF})));
+    ASSERT_EQ(Log.Lines.size(), 2u);
+    EXPECT_EQ(Log.Lines[1], "Loaded 4 bytes, CRC32 = 00000000");
+}
+
+TEST_F(BufferFileTest, ShorterFileAfterYesIsFilledUpWithZeros)
+{
+    MakeBuffer(16, 0xEE);
+    const Bytes file = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    Prompts.Answers = {TAnswer::Yes};
+    EXPECT_TRUE(Load(Write("short.bin", file)));
+    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    Bytes expected = file;
+    expected.resize(16, 0x00);
+    EXPECT_EQ(Buffer, expected);
+    EXPECT_EQ(Tracking.Clears, 1);
+    ASSERT_EQ(Log.Lines.size(), 2u);
+    // The CRC covers the six zeros after the file too.
+    EXPECT_EQ(Log.Lines[1], CrcLine(10, CrcUpdateBytes(CrcStart, expected)));
+    EXPECT_NE(CrcUpdateBytes(CrcStart, expected), CrcUpdateBytes(CrcStart, Bytes(file.begin(), file.begin() + 8)));
+    EXPECT_EQ(ChangedCount(), 0u);
+}
+
+TEST_F(BufferFileTest, LongerFileAfterYesLoadsItsFirstBytes)
+{
+    MakeBuffer(16);
+    Bytes file(32);
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<std::uint8_t>(0xA0 + i);
+    Prompts.Answers = {TAnswer::Yes};
+    EXPECT_TRUE(Load(Write("long.bin", file)));
+    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    EXPECT_EQ(Buffer, Bytes(file.begin(), file.begin() + 16));
+    ASSERT_EQ(Log.Lines.size(), 2u);
+    EXPECT_EQ(Log.Lines[1], CrcLine(16, CrcUpdateBytes(CrcStart, Buffer)));
+}
+
+TEST_F(BufferFileTest, AnsweringNoOrClosingTheBoxKeepsEditsRevertible)
+{
+    for (const TAnswer answer : {TAnswer::No, TAnswer::None}) {
+        MakeBuffer(16, 0x11);
+        ASSERT_TRUE(Data.SetByte(3, 0x99));
+        Log.Lines.clear();
+        Prompts.Answers = {answer};
+        const std::string path = Write("other.bin", Bytes(20, 0x77));
+        EXPECT_FALSE(Load(path));
+        EXPECT_EQ(Log.Lines, std::vector<std::string>{"Opening file [" + path + "]..."});
+        EXPECT_EQ(Buffer[3], 0x99);
+        EXPECT_EQ(Buffer[4], 0x11);
+        EXPECT_TRUE(Data.Modified());
+        EXPECT_TRUE(Data.IsChanged(3));
+        EXPECT_EQ(Tracking.Clears + Tracking.Updates, 0);
+        Data.RevertChanges();
+        EXPECT_EQ(Buffer, Bytes(16, 0x11));
+    }
+}
+
+TEST_F(BufferFileTest, WithoutARegionLoadingAsksAndLogsZeroBytes)
+{
+    MakeBuffer(0);
+    Prompts.Answers = {TAnswer::Yes};
+    EXPECT_TRUE(Load(Write("some.bin", Bytes(12, 0x42))));
+    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    ASSERT_EQ(Log.Lines.size(), 2u);
+    EXPECT_EQ(Log.Lines[1], "Loaded 0 bytes, CRC32 = FFFFFFFF");
+}
+
+TEST_F(BufferFileTest, EmptyFileIntoNoBufferAsksNothing)
+{
+    MakeBuffer(0);
+    EXPECT_TRUE(Load(Write("empty.bin", {})));
+    EXPECT_TRUE(Prompts.Asked.empty());
+    ASSERT_EQ(Log.Lines.size(), 2u);
+    EXPECT_EQ(Log.Lines[1], "Loaded 0 bytes, CRC32 = FFFFFFFF");
+}
+
+TEST_F(BufferFileTest, FileThatCannotBeOpenedThrowsAndChangesNothing)
+{
+    const std::pair<fs::path, std::string> cases[] = {{Dir / "missing.bin", "No such file or directory"},
+                                                      {Dir, "Is a directory"}};
+    for (const auto& [path, reason] : cases) {
+        MakeBuffer(8, 0x33);
+        ASSERT_TRUE(Data.SetByte(0, 0x44));
+        Log.Lines.clear();
+        try {
+            Load(path.string());
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + path.string() + "\". " + reason);
+        }
+        EXPECT_EQ(Log.Lines, std::vector<std::string>{"Opening file [" + path.string() + "]..."});
+        EXPECT_TRUE(Prompts.Asked.empty());
+        EXPECT_EQ(Buffer, (Bytes{0x44, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33}));
+        EXPECT_TRUE(Data.IsChanged(0));
+        EXPECT_EQ(Tracking.Clears + Tracking.Updates, 0);
+    }
+}
+
+TEST_F(BufferFileTest, MessagesNameTheFullPath)
+{
+    const fs::path cwd = fs::current_path();
+    EXPECT_EQ(FullPath("a/../b.bin"), (cwd / "b.bin").string());
+    EXPECT_EQ(FullPath("/x/./y/../z.bin"), "/x/z.bin");
+    MakeBuffer(4);
+    const std::string relative = fs::relative(Dir / "nothing.bin", cwd).string();
+    EXPECT_THROW(Load(relative), TFileError);
+    EXPECT_EQ(Log.Lines.front(), "Opening file [" + (Dir / "nothing.bin").string() + "]...");
+}
+
+TEST_F(BufferFileTest, SaveWritesTheBufferAndAcceptsEdits)
+{
+    MakeBuffer(6, 0x10);
+    ASSERT_TRUE(Data.SetByte(5, 0xC3));
+    const fs::path path = Dir / "out.bin";
+    EXPECT_EQ(Save(path.string()), 6u);
+    EXPECT_EQ(Read(path), (Bytes{0x10, 0x10, 0x10, 0x10, 0x10, 0xC3}));
+    EXPECT_EQ(Log.Lines, (std::vector<std::string>{"Saving file [" + path.string() + "]...", "Saved 6 bytes"}));
+    EXPECT_FALSE(Data.Modified());
+    Data.RevertChanges(); // the save accepted the edit: nothing to revert
+    EXPECT_EQ(Buffer[5], 0xC3);
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.bin"});
+}
+
+TEST_F(BufferFileTest, SaveWithoutARegionWritesAnEmptyFile)
+{
+    MakeBuffer(0);
+    const std::string path = Write("old.bin", Bytes(100, 0xAB));
+    EXPECT_EQ(Save(path), 0u);
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_EQ(Log.Lines.back(), "Saved 0 bytes");
+}
+
+TEST_F(BufferFileTest, SaveReplacesALargerFileAndKeepsItsPermissions)
+{
+    MakeBuffer(4, 0x5A);
+    const std::string path = Write("old.bin", Bytes(100, 0xAB));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    Save(path);
+    EXPECT_EQ(Read(path), Bytes(4, 0x5A));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(BufferFileTest, SaveThroughALinkWritesTheFileItPointsAt)
+{
+    MakeBuffer(3, 0x21);
+    const std::string real = Write("real.bin", Bytes(9, 0));
+    fs::create_directory(Dir / "links");
+    fs::create_symlink(real, Dir / "links" / "link.bin");
+    Save((Dir / "links" / "link.bin").string());
+    EXPECT_TRUE(fs::is_symlink(Dir / "links" / "link.bin"));
+    EXPECT_EQ(Read(real), Bytes(3, 0x21));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"links", "real.bin"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "links"), fs::directory_iterator()), 1);
+}
+
+TEST_F(BufferFileTest, SaveIntoAMissingFolderThrowsAndAcceptsNothing)
+{
+    MakeBuffer(4, 0x01);
+    ASSERT_TRUE(Data.SetByte(2, 0x02));
+    const fs::path path = Dir / "no-such-folder" / "out.bin";
+    try {
+        Save(path.string());
+        ADD_FAILURE() << "no error";
+    } catch (const TFileError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path.string() + "\". No such file or directory");
+    }
+    EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path.string() + "]..."});
+    EXPECT_TRUE(Data.Modified());
+    EXPECT_TRUE(Data.IsChanged(2));
+    EXPECT_EQ(Tracking.Updates, 0);
+}
+
+TEST_F(BufferFileTest, SaveOverAFolderFailsAndLeavesNoTemporaryFile)
+{
+    MakeBuffer(4);
+    fs::create_directory(Dir / "taken.bin");
+    Write("taken.bin/inside", {1});
+    EXPECT_THROW(Save((Dir / "taken.bin").string()), TFileError);
+    EXPECT_EQ(Names(), std::vector<std::string>{"taken.bin"});
+    EXPECT_EQ(Read(Dir / "taken.bin" / "inside"), Bytes{1});
+    EXPECT_EQ(Log.Lines.size(), 1u);
+}
+
+// Lets this process write files of at most `bytes`; a longer write fails with
+// EFBIG instead of raising SIGXFSZ.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &Old);
+        OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = Old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &Old);
+        std::signal(SIGXFSZ, OldHandler);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit Old{};
+    void (*OldHandler)(int) = SIG_DFL;
+};
+
+TEST_F(BufferFileTest, SaveThatCannotWriteEveryByteKeepsTheOldFile)
+{
+    MakeBuffer(64 * 1024, 0x6B);
+    ASSERT_TRUE(Data.SetByte(0, 0x00));
+    const Bytes old = {'o', 'l', 'd', ' ', 'i', 'm', 'a', 'g', 'e'};
+    const std::string path = Write("image.bin", old);
+    try {
+        const TFileSizeLimit limit(4096);
+        Save(path);
+        ADD_FAILURE() << "no error";
+    } catch (const TFileError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". File too large");
+    }
+    EXPECT_EQ(Read(path), old);
+    EXPECT_EQ(Names(), std::vector<std::string>{"image.bin"});
+    EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
+    EXPECT_TRUE(Data.IsChanged(0));
+}
+
+} // namespace
+} // namespace lindprog

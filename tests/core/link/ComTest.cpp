@@ -1,0 +1,159 @@
+#include "core/link/Com.h"
+#include "core/link/PortNames.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <vector>
+
+#include <poll.h>
+
+namespace lindprog {
+namespace {
+
+using namespace std::chrono;
+using test::TBarePty;
+using test::TEnvPort;
+using test::TScratchDir;
+
+class ComTest : public ::testing::Test {
+protected:
+    TScratchDir Dir;
+    TPortNames Names{Dir.Path / "ports.conf", Dir.Path / "dev"};
+    TCom Com{Names};
+};
+
+TEST_F(ComTest, OpensTwoDigitPortNumbersLikeSingleDigitOnes)
+{
+    TBarePty pty2, pty12;
+    TEnvPort env2(2, pty2.SlavePath), env12(12, pty12.SlavePath);
+    ASSERT_TRUE(Com.Open(2));
+    EXPECT_EQ(Com.PortNumber(), 2);
+    ASSERT_TRUE(Com.Open(12));
+    EXPECT_TRUE(Com.IsOpen());
+    EXPECT_EQ(Com.PortNumber(), 12);
+    EXPECT_EQ(Com.DevicePath(), pty12.SlavePath);
+    Com.Close();
+    EXPECT_FALSE(Com.IsOpen());
+    EXPECT_EQ(Com.PortNumber(), 0);
+}
+
+TEST_F(ComTest, MissingPortFailsAndClosesTheOneOpenBefore)
+{
+    TBarePty pty;
+    TEnvPort env(3, pty.SlavePath);
+    TEnvPort missing(4, (Dir.Path / "no-such-tty").string());
+    ASSERT_TRUE(Com.Open(3));
+    EXPECT_FALSE(Com.Open(4));
+    EXPECT_FALSE(Com.IsOpen());
+    EXPECT_EQ(Com.PortNumber(), 0);
+    EXPECT_FALSE(Com.OpenError().empty());
+    EXPECT_FALSE(Com.Open(77)) << "a number nothing maps to";
+    EXPECT_FALSE(Com.IsOpen());
+}
+
+TEST_F(ComTest, RefusesAFileThatIsNotATerminal)
+{
+    const auto file = Dir.Path / "plain";
+    { std::ofstream(file) << "x"; }
+    TEnvPort env(5, file.string());
+    EXPECT_FALSE(Com.Open(5));
+    EXPECT_EQ(Com.OpenError(), "not a serial device");
+}
+
+TEST_F(ComTest, SecondOpenOfTheSamePortIsRefused)
+{
+    TBarePty pty;
+    TEnvPort env(6, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(6));
+    TCom other(Names);
+    EXPECT_FALSE(other.Open(6));
+    EXPECT_EQ(other.OpenError(), "port is in use by another program");
+    Com.Close();
+    EXPECT_TRUE(other.Open(6)) << "the lock goes with the close";
+}
+
+TEST_F(ComTest, ReadWithoutDataTimesOutWithZeroBytes)
+{
+    TBarePty pty;
+    TEnvPort env(1, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(1));
+    std::uint8_t buffer[16];
+    std::size_t count = sizeof buffer;
+    const auto start = steady_clock::now();
+    EXPECT_TRUE(Com.Read(buffer, count));
+    const auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    EXPECT_EQ(count, 0u);
+    EXPECT_GE(waited, 190);
+    EXPECT_EQ(Com.LastReadError(), TComError::None);
+}
+
+TEST_F(ComTest, ReadAndWriteMoveBytesBothWays)
+{
+    TBarePty pty;
+    TEnvPort env(1, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(1));
+    const std::uint8_t out[] = {0x1B, 0x00, 0x0E, 0xFF, 0x11, 0x13};
+    std::size_t count = sizeof out;
+    ASSERT_TRUE(Com.Write(out, count));
+    EXPECT_EQ(count, sizeof out);
+    std::uint8_t seen[16];
+    ASSERT_EQ(::read(pty.Master, seen, sizeof seen), static_cast<ssize_t>(sizeof out));
+    EXPECT_TRUE(std::equal(out, out + sizeof out, seen)) << "raw mode: no translation, no flow control";
+
+    ASSERT_EQ(::write(pty.Master, out, sizeof out), static_cast<ssize_t>(sizeof out));
+    std::uint8_t in[16];
+    count = sizeof in;
+    ASSERT_TRUE(Com.Read(in, count));
+    EXPECT_EQ(count, sizeof out);
+}
+
+TEST_F(ComTest, CancelWakesAReadAtOnce)
+{
+    TBarePty pty;
+    TEnvPort env(1, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(1));
+    Com.CancelRead();
+    std::uint8_t buffer[4];
+    std::size_t count = sizeof buffer;
+    const auto start = steady_clock::now();
+    EXPECT_TRUE(Com.Read(buffer, count));
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 100);
+    EXPECT_EQ(Com.LastReadError(), TComError::Cancelled);
+    Com.ClearCancel();
+}
+
+TEST_F(ComTest, ClosedMasterReadsAsPortGone)
+{
+    TBarePty pty;
+    TEnvPort env(1, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(1));
+    pty.CloseMaster();
+    std::uint8_t buffer[4];
+    std::size_t count = sizeof buffer;
+    EXPECT_FALSE(Com.Read(buffer, count));
+    EXPECT_EQ(Com.LastReadError(), TComError::PortGone);
+    count = 1;
+    EXPECT_FALSE(Com.Write(buffer, count));
+}
+
+TEST_F(ComTest, WriteDeadlineGrowsWithTheFrame)
+{
+    EXPECT_EQ(TCom::WriteTimeoutMs(0), 1000);
+    EXPECT_EQ(TCom::WriteTimeoutMs(2063), 1000 + 5 * 2063);
+}
+
+TEST_F(ComTest, NothingIsReadOrWrittenWhenClosed)
+{
+    std::uint8_t buffer[4];
+    std::size_t count = sizeof buffer;
+    EXPECT_FALSE(Com.Read(buffer, count));
+    count = sizeof buffer;
+    EXPECT_FALSE(Com.Write(buffer, count));
+    EXPECT_EQ(count, 0u);
+}
+
+} // namespace
+} // namespace lindprog

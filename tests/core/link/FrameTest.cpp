@@ -1,0 +1,209 @@
+#include "core/link/AdapterCommands.h"
+#include "core/link/Frame.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lindprog {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Frame(std::uint8_t sequence, const Bytes& payload)
+{
+    Bytes frame;
+    BuildFrame(frame, sequence, payload, {});
+    return frame;
+}
+
+// Feeds bytes and returns the payload of every frame that completed.
+std::vector<Bytes> Feed(TFrameReceiver& receiver, const Bytes& bytes)
+{
+    std::vector<Bytes> frames;
+    for (const std::uint8_t byte : bytes)
+        if (receiver.FeedByte(byte))
+            frames.emplace_back(receiver.Buffer().begin(), receiver.Buffer().begin() + receiver.Length());
+    return frames;
+}
+
+TEST(Frame, GoldenRequestAndReply)
+{
+    EXPECT_EQ(Frame(1, {0x01}), (Bytes{0x1B, 0x01, 0x00, 0x01, 0x0E, 0x01, 0x14}));
+    EXPECT_EQ(Frame(2, {0x03, 0x00, 0x01, 0x12}),
+              (Bytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
+
+    // Request bytes and extra bytes form one payload; the length is big-endian.
+    Bytes frame;
+    const Bytes head(7, 0xA3);
+    const Bytes data(300, 0x55);
+    BuildFrame(frame, 9, head, data);
+    ASSERT_EQ(frame.size(), 5u + 307u + 1u);
+    EXPECT_EQ(frame[2], 0x01);
+    EXPECT_EQ(frame[3], 0x33);
+    EXPECT_EQ(frame[5 + 7], 0x55);
+}
+
+TEST(Frame, GoldenReplyIsReceived)
+{
+    TFrameReceiver receiver;
+    const auto frames = Feed(receiver, {0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03});
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x03, 0x00, 0x01, 0x12}));
+}
+
+TEST(Frame, LengthLimitIs4096)
+{
+    TFrameReceiver receiver;
+    Bytes largest(4096);
+    for (std::size_t i = 0; i < largest.size(); ++i)
+        largest[i] = static_cast<std::uint8_t>(i * 7);
+    auto frames = Feed(receiver, Frame(1, largest));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], largest);
+
+    // 4097 is dropped at its header; its payload is hunted through for a
+    // start byte, and the frame after it still arrives.
+    Bytes oversize(4097, 0x11);
+    Bytes stream = Frame(2, oversize);
+    const Bytes next = Frame(3, {0x01, 0x00, 0x03});
+    stream.insert(stream.end(), next.begin(), next.end());
+    frames = Feed(receiver, stream);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x01, 0x00, 0x03}));
+}
+
+TEST(Frame, BadHeaderMarkAndBadCheckResynchronise)
+{
+    TFrameReceiver receiver;
+    Bytes badMark = Frame(1, {0x02, 0x00, 'x'});
+    badMark[4] = 0x0F;
+    Bytes badCheck = Frame(2, {0x02, 0x00, 'y'});
+    badCheck.back() ^= 0xFF;
+    Bytes stream = {0x00, 0x42, 0x0E};
+    stream.insert(stream.end(), badMark.begin(), badMark.end());
+    stream.insert(stream.end(), badCheck.begin(), badCheck.end());
+    const Bytes good = Frame(3, {0x02, 0x00, 'z'});
+    stream.insert(stream.end(), good.begin(), good.end());
+    const auto frames = Feed(receiver, stream);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x02, 0x00, 'z'}));
+}
+
+TEST(Frame, PayloadBytes27And14AreNotSpecial)
+{
+    TFrameReceiver receiver;
+    const Bytes payload = {0xA1, 0x00, 0x1B, 0x0E, 0x1B, 0x1B, 0x0E, 0x00, 0x1B};
+    const auto frames = Feed(receiver, Frame(0x1B, payload));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], payload);
+}
+
+TEST(Frame, ShorterFrameLeavesTheRestOfTheBuffer)
+{
+    TFrameReceiver receiver;
+    Feed(receiver, Frame(1, {0xA1, 0x00, 1, 2, 3, 4, 5, 6}));
+    Feed(receiver, Frame(2, {0x01, 0x00, 3}));
+    EXPECT_EQ(receiver.Length(), 3);
+    EXPECT_EQ(receiver.Buffer()[3], 2);
+    EXPECT_EQ(receiver.Buffer()[7], 6);
+}
+
+TEST(Frame, EmptyPayloadCompletesWithLengthZero)
+{
+    TFrameReceiver receiver;
+    Feed(receiver, Frame(1, {0x01, 0x00, 3}));
+    const auto frames = Feed(receiver, Frame(2, {}));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(receiver.Length(), 0);
+}
+
+TEST(AdapterCommands, BlockHeadIsLittleEndian)
+{
+    const auto head = BuildBlockHead(Cmd::ReadBlock, 512, 4);
+    EXPECT_EQ(Bytes(head.begin(), head.end()), (Bytes{0xA1, 0x00, 0x02, 0x00, 0x00, 0x04, 0x00}));
+    const auto big = BuildBlockHead(Cmd::WriteBlock, 0x12345678, 0xABCD);
+    EXPECT_EQ(Bytes(big.begin(), big.end()), (Bytes{0xA2, 0x78, 0x56, 0x34, 0x12, 0xCD, 0xAB}));
+}
+
+TEST(AdapterCommands, StartOperationIs73BytesEndingIn64Zeros)
+{
+    const auto payload = BuildStartOperation(2, 1, TOperation::BlankCheck, 2000, 3);
+    ASSERT_EQ(payload.size(), 73u);
+    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 9),
+              (Bytes{0xA0, 2, 1, 4, 0xD0, 0x07, 0x00, 0x00, 3}));
+    for (std::size_t i = 9; i < 73; ++i)
+        EXPECT_EQ(payload[i], 0) << "byte " << i;
+}
+
+TEST(AdapterCommands, ProgramPageCarriesTheRecordUnchanged)
+{
+    Bytes record(FirmwarePageSize);
+    for (std::size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+    const Bytes request = BuildProgramPage(record);
+    ASSERT_EQ(request.size(), 2057u);
+    EXPECT_EQ(request[0], 34);
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), request.begin() + 1));
+}
+
+Bytes StartReplyWithText(const std::string& text)
+{
+    Bytes data = {1, 0, 0, 0, 2, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE};
+    data.insert(data.end(), text.begin(), text.end());
+    data.push_back(0);
+    return data;
+}
+
+TEST(AdapterCommands, StartOperationReplyTextSplitsAtEveryBar)
+{
+    EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("Flash|Locked")).InfoLines,
+              (std::vector<std::string>{"Flash", "Locked"}));
+    EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("One line")).InfoLines,
+              (std::vector<std::string>{"One line"}));
+    EXPECT_TRUE(ParseStartOperationReply(StartReplyWithText("")).InfoLines.empty());
+    EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("a|b|")).InfoLines,
+              (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(FormatJtagDetect(ParseStartOperationReply(StartReplyWithText(""))),
+              "JTAG/Nexus detect: 1/2/12345678/DEADBEEF");
+}
+
+TEST(AdapterCommands, ReplyTextWithoutTerminatorStopsAtTheEndOfTheArea)
+{
+    const Bytes area = {'A', 'B', 'C'};
+    EXPECT_EQ(ReadReplyText(std::span(area).first(2)), "AB");
+    const Bytes withNul = {'A', 0, 'C'};
+    EXPECT_EQ(ReadReplyText(withNul), "A");
+    EXPECT_EQ(ReadReplyText({}), "");
+}
+
+TEST(AdapterCommands, JtagScanListsAtMostTenIds)
+{
+    Bytes data = {25, 0, 0, 0, 100, 0, 0, 0};
+    for (std::uint8_t k = 0; k < 25; ++k) {
+        data.push_back(k);
+        data.push_back(0);
+        data.push_back(0);
+        data.push_back(0x40);
+    }
+    const auto reply = ParseJtagScanReply(data);
+    EXPECT_EQ(reply.DeviceCount, 25u);
+    EXPECT_EQ(reply.IrLength, 100u);
+    ASSERT_EQ(reply.Ids.size(), 10u);
+    EXPECT_EQ(reply.Ids[9], 0x40000009u);
+
+    const Bytes none = {0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(ParseJtagScanReply(none).Ids.empty());
+}
+
+TEST(AdapterCommands, BootloaderAreaFields)
+{
+    const Bytes data = {0x00, 0x40, 0x00, 0x08, 0xFF, 0xFF, 0x03, 0x08, 0x00, 0x08};
+    const auto area = ParseBootloaderArea(data);
+    EXPECT_EQ(area.Start, 0x08004000u);
+    EXPECT_EQ(area.End, 0x0803FFFFu);
+    EXPECT_EQ(area.PageSize, 2048);
+}
+
+} // namespace
+} // namespace lindprog
