@@ -4,7 +4,7 @@
 //
 // The main window owns one TBuffer for the run. The hex view shows its bytes in
 // place through a span, so the block must never be replaced behind the view's
-// back: resize it only through ResizeBuffer (DumpEditor.h), which detaches the
+// back: resize it only through ResizeBuffer (below), which detaches the
 // view first. After SwapBytes or FillCounting the main window calls the view's
 // UpdateChanges, so the new contents are not shown as changed.
 
@@ -33,6 +33,20 @@ private:
     std::vector<std::uint8_t> Block;
     bool Sized = false;
 };
+
+// The main window's ResizeBuffer: a new buffer of `size` zero bytes, shown by
+// the view from offset 0 with nothing changed. The view (anything with
+// SetData(span): the hex view's editor or its frame) lets go of the old block
+// before it is released, so a failed allocation (std::bad_alloc propagates)
+// leaves an empty buffer and a view without data, never a view over freed
+// memory. The caller then sets the size label from buffer.SizeCaption().
+template <typename TView>
+void ResizeBuffer(TBuffer& buffer, TView& view, std::uint32_t size)
+{
+    view.SetData({});
+    buffer.Resize(size);
+    view.SetData(buffer.Bytes());
+}
 
 // Exchanges the two bytes of a 16-bit value.
 constexpr std::uint16_t Swap16(std::uint16_t x)

@@ -161,11 +161,4 @@ bool TDumpEditor::IsSelected(std::int64_t index) const
     return CursorShown() && SelectionStart != SelectionEnd && SelectionStart <= index && index <= SelectionEnd;
 }
 
-void ResizeBuffer(TBuffer& buffer, TDumpEditor& view, std::uint32_t size)
-{
-    view.SetData({});
-    buffer.Resize(size);
-    view.SetData(buffer.Bytes());
-}
-
 } // namespace lindprog

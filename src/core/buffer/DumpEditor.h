@@ -118,12 +118,4 @@ private:
     bool Focused = false;
 };
 
-// The main window's ResizeBuffer: a new buffer of `size` zero bytes, shown by
-// the view from offset 0 with nothing changed. The view lets go of the old
-// block before it is released, so a failed allocation (std::bad_alloc
-// propagates) leaves an empty buffer and a view without data, never a view
-// over freed memory. The caller then sets the size label from
-// buffer.SizeCaption() and repaints the view.
-void ResizeBuffer(TBuffer& buffer, TDumpEditor& view, std::uint32_t size);
-
 } // namespace lindprog

@@ -41,8 +41,10 @@ constexpr std::size_t MaxWriteBlock = 2048;
 constexpr std::size_t StartOperationSize = 73;
 constexpr std::size_t FirmwarePageSize = 2056;
 
-// Operation codes as the start request carries them.
-enum class TOperation : std::uint8_t { Read = 0, Write = 1, Verify = 2, Erase = 3, BlankCheck = 4, Unlock = 5 };
+// Operation codes: the tag of each operation command. Read to Unlock are also
+// what the start request carries; Program is a sequence of them and never goes
+// to the adapter.
+enum class TOperation : std::uint8_t { Read = 0, Write = 1, Verify = 2, Erase = 3, BlankCheck = 4, Unlock = 5, Program = 6 };
 
 // code, offset (32-bit), count (16-bit): the head of every block command.
 std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::uint32_t offset,

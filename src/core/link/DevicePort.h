@@ -43,7 +43,9 @@ constexpr std::uint8_t NoAnswer = 255;
 
 class TDevicePort {
 public:
-    static constexpr std::chrono::milliseconds ReplyTimeout{5000};
+    // How long a request waits for its reply. Tests shorten it so that the
+    // no-answer cases run in milliseconds; the program never changes it.
+    static constexpr std::chrono::milliseconds DefaultReplyTimeout{5000};
     static constexpr std::size_t ReplySize = MaxPayload;
 
     TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher);
@@ -61,6 +63,8 @@ public:
     bool SendCommand(std::uint8_t code);
     bool SendCommand(std::uint8_t code, std::uint8_t p1);
     bool SendCommand(std::uint8_t code, std::uint8_t p1, std::uint8_t p2);
+
+    void SetReplyTimeout(std::chrono::milliseconds timeout) { ReplyTimeout = timeout; }
 
     std::uint8_t Status() const;
     void ClearStatus();
@@ -125,6 +129,7 @@ private:
     bool Answered = false;       // its reply came in
     bool PortGone = false;       // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
+    std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     std::uint8_t StatusByte = 0;
     std::array<std::uint8_t, ReplySize> ReplyArea{};
     std::size_t ReplyLength = 0;

@@ -7,7 +7,7 @@
 
 namespace lindprog {
 
-void cmDeviceDetectClick(TDevicePort& port, TLogSink& log)
+void RunJtagScan(TDevicePort& port, TLogSink& log)
 {
     if (!port.SendCommand(Cmd::JtagScan)) {
         log.AddLogLine(Format("JTAG scan failed (%s)", port.StatusText().c_str()));

@@ -7,6 +7,6 @@ namespace lindprog {
 class TDevicePort;
 class TLogSink;
 
-void cmDeviceDetectClick(TDevicePort& port, TLogSink& log);
+void RunJtagScan(TDevicePort& port, TLogSink& log);
 
 } // namespace lindprog

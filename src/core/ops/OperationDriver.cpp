@@ -72,11 +72,11 @@ bool TOperationDriver::Confirm(int tag) const
 bool TOperationDriver::Begin(int tag, const TOperationTarget& target)
 {
     if (!SequenceUnderWay()) {
-        if (tag < 0 || tag > static_cast<int>(TOperationCode::Program) || !Confirm(tag))
+        if (tag < 0 || tag > static_cast<int>(TOperation::Program) || !Confirm(tag))
             return false;
-        if (tag == static_cast<int>(TOperationCode::Program))
+        if (tag == static_cast<int>(TOperation::Program))
             ProgramSequence = true;
-        else if (tag == static_cast<int>(TOperationCode::Write))
+        else if (tag == static_cast<int>(TOperation::Write))
             WriteSequence = true; // a Write always erases first
         Operation = SequenceUnderWay() ? TOperation::Erase : static_cast<TOperation>(tag);
     }

@@ -43,10 +43,6 @@ struct TOperationTarget {
     std::span<std::uint8_t> Buffer;
 };
 
-enum class TOperationCode : std::uint8_t {
-    Read = 0, Write = 1, Verify = 2, Erase = 3, BlankCheck = 4, Unlock = 5, Program = 6
-};
-
 class TOperationDriver {
 public:
     using TTick = std::function<std::uint32_t()>;

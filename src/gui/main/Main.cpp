@@ -421,7 +421,7 @@ void TMainForm::tmrActionTimer()
 
 void TMainForm::cmDeviceDetectClick()
 {
-    lindprog::cmDeviceDetectClick(*DevicePort, *lvLog);
+    RunJtagScan(*DevicePort, *lvLog);
 }
 
 void TMainForm::AcceptBuffer()
@@ -502,10 +502,7 @@ void TMainForm::ShowRegions(const std::vector<std::string>& names, int selected)
 
 void TMainForm::ResizeBuffer(std::uint32_t size)
 {
-    // The view lets go of the old block before it is released.
-    DumpView->SetData({});
-    MainBuffer.Resize(size);
-    DumpView->SetData(MainBuffer.Bytes());
+    lindprog::ResizeBuffer(MainBuffer, *DumpView, size);
     mBufferSize->setText(QString::fromStdString(MainBuffer.SizeCaption()));
 }
 
