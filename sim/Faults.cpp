@@ -1,5 +1,6 @@
 #include "Faults.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -10,7 +11,7 @@ namespace lindprog::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, EFaultKind>, 10> kKinds{{
+constexpr std::array<std::pair<std::string_view, EFaultKind>, 11> kKinds{{
     {"no_answer", EFaultKind::NoAnswer},
     {"wrong_check", EFaultKind::WrongCheck},
     {"wrong_echo", EFaultKind::WrongEcho},
@@ -21,11 +22,13 @@ constexpr std::array<std::pair<std::string_view, EFaultKind>, 10> kKinds{{
     {"status", EFaultKind::Status},
     {"delay", EFaultKind::Delay},
     {"garbage", EFaultKind::Garbage},
+    {"truncate", EFaultKind::Truncate},
 }};
 
 constexpr std::size_t kDefaultGarbage = 8;
 constexpr std::uint8_t kBrokenMark = kHeaderMark + 1;
 constexpr std::size_t kOversizePayload = kMaxPayload + 1;
+constexpr std::size_t kReplyHead = 2; // echo and status
 
 EFaultKind KindFromName(const nlohmann::json& value, const std::string& path)
 {
@@ -86,6 +89,8 @@ void ParseKindParameters(TFieldReader& fields, TFaultSpec& fault, std::size_t in
     }
     if (fault.kind == EFaultKind::Garbage)
         fault.garbage = ParseGarbage(fields, index);
+    if (fault.kind == EFaultKind::Truncate)
+        fault.kept_data = fields.RequireUnsigned("bytes", kMaxPayload - kReplyHead);
 }
 
 TFaultSpec ParseFault(const nlohmann::json& value, const std::string& path, std::size_t index)
@@ -146,6 +151,13 @@ std::vector<TOutgoingFrame> FaultyFrames(
         return {Corrupted(EncodeFrame(sequence, changed))};
     case EFaultKind::Garbage:
         return {Corrupted(fault.garbage), correct};
+    case EFaultKind::Truncate: {
+        // A reply that already carries no more than that goes out unchanged.
+        const std::size_t kept = std::min(payload.size(), kReplyHead + fault.kept_data);
+        if (kept == payload.size())
+            return {correct};
+        return {Corrupted(EncodeFrame(sequence, payload.first(kept)))};
+    }
     case EFaultKind::Delay:
         break;
     }

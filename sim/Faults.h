@@ -2,6 +2,11 @@
 
 // Deliberate misbehaviour on the reply side: which request gets which fault,
 // and what the reply bytes look like when it does.
+//
+// Kind "truncate" needs "bytes": how many data bytes of the reply (after the
+// echo and status) to keep, 0..4094. The shortened reply is well formed, so
+// the host must notice from its length alone that fields are missing; a reply
+// no longer than that is sent unchanged.
 
 #include <chrono>
 #include <cstdint>

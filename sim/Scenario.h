@@ -85,6 +85,7 @@ enum class EFaultKind {
     Status,
     Delay,
     Garbage,
+    Truncate, // the reply cut after `kept_data` data bytes
 };
 
 struct TFaultSpec {
@@ -95,6 +96,7 @@ struct TFaultSpec {
     std::uint8_t status = 0;
     std::chrono::milliseconds delay{0};
     std::vector<std::uint8_t> garbage;
+    std::size_t kept_data = 0; // kind truncate: data bytes kept after the echo and status
 };
 
 struct TScenario {

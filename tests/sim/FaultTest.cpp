@@ -131,6 +131,42 @@ TEST(SimFaults, GarbageComesBeforeTheReply)
     EXPECT_EQ(reply->raw, MakeFrame(sequence, kVersionPayload));
 }
 
+TEST(SimFaults, TruncateKeepsEchoStatusAndTheFirstDataBytes)
+{
+    THarness harness(WithFault({{"kind", "truncate"}, {"bytes", 1}, {"times", 2}}));
+    std::uint8_t sequence = 0;
+    const auto reply = AskVersion(harness, sequence);
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->check_ok);
+    EXPECT_EQ(reply->length, 3u);
+    EXPECT_EQ(reply->raw, MakeFrame(sequence, TBytes{3, 0, 1}));
+    EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3})) << "other commands untouched";
+    EXPECT_EQ(harness.Call({3}).payload, (TBytes{3, 0, 1}));
+    EXPECT_EQ(harness.Call({3}).payload, kVersionPayload);
+
+    // Keeping as much as the reply has, or more, sends it as it is.
+    THarness whole(WithFault({{"kind", "truncate"}, {"bytes", 2}}));
+    EXPECT_EQ(whole.Call({3}).payload, kVersionPayload);
+}
+
+TEST(SimFaults, TruncateNeedsACountOfDataBytes)
+{
+    const auto error = [](json fault) -> std::string {
+        try {
+            ParseScenario(json{{"faults", json::array({std::move(fault)})}});
+        } catch (const TScenarioError& failure) {
+            return failure.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(error({{"kind", "truncate"}}), "faults[0].bytes: missing");
+    EXPECT_EQ(error({{"kind", "truncate"}, {"bytes", 4095}}).rfind("faults[0].bytes: ", 0), 0u);
+    EXPECT_EQ(error({{"kind", "truncate"}, {"bytes", "01 02"}}).rfind("faults[0].bytes: ", 0), 0u);
+    EXPECT_EQ(error({{"kind", "status"}, {"status", 1}, {"bytes", 1}}), "faults[0].bytes: unknown key");
+    const auto longest = ParseScenario(json{{"faults", {{{"kind", "truncate"}, {"bytes", 4094}}}}});
+    EXPECT_EQ(longest.faults[0].kept_data, 4094u);
+}
+
 TEST(SimFaults, SkipTimesAndCommandFilter)
 {
     THarness harness(json{{"faults",

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 namespace lindprog {
 
@@ -37,18 +36,6 @@ inline void PutU32LE(std::span<std::uint8_t> bytes, std::size_t offset, std::uin
 {
     for (std::size_t i = 0; i < 4; ++i)
         bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-inline void AppendU16LE(std::vector<std::uint8_t>& bytes, std::uint16_t value)
-{
-    bytes.push_back(static_cast<std::uint8_t>(value));
-    bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-inline void AppendU32LE(std::vector<std::uint8_t>& bytes, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 } // namespace lindprog

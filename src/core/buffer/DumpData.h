@@ -56,7 +56,6 @@ public:
     std::uint8_t Byte(std::int64_t index) const { return Data[static_cast<std::size_t>(index)]; }
 
     std::span<std::uint8_t> Bytes() const { return Data; }
-    std::span<const std::uint8_t> Reference() const { return RefData; }
     std::size_t DataSize() const { return Data.size(); }
     bool HasData() const { return !Data.empty(); }
     bool Modified() const { return IsModified; }

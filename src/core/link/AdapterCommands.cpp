@@ -54,7 +54,9 @@ TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data
     TStartOperationReply reply;
     for (std::size_t i = 0; i < reply.Values.size() && 4 * i + 4 <= data.size(); ++i)
         reply.Values[i] = GetU32LE(data, 4 * i);
-    const std::string text = data.size() > 16 ? ReadReplyText(data.subspan(16)) : std::string();
+    const std::string text = data.size() > StartOperationValuesSize
+        ? ReadReplyText(data.subspan(StartOperationValuesSize))
+        : std::string();
     if (text.empty())
         return reply;
     std::size_t start = 0;
@@ -77,22 +79,43 @@ std::string FormatJtagDetect(const TStartOperationReply& reply)
     return line;
 }
 
+namespace {
+
+constexpr std::size_t MaxJtagIds = 10;
+
+std::size_t ListedJtagIds(std::uint32_t deviceCount)
+{
+    return std::min<std::size_t>(deviceCount, MaxJtagIds);
+}
+
+} // namespace
+
+std::size_t JtagScanReplySize(std::span<const std::uint8_t> data)
+{
+    if (data.size() < JtagScanHeadSize)
+        return JtagScanHeadSize;
+    return JtagScanHeadSize + 4 * ListedJtagIds(GetU32LE(data, 0));
+}
+
 TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data)
 {
     TJtagScanReply reply;
-    if (data.size() < 8)
+    if (data.size() < JtagScanHeadSize)
         return reply;
     reply.DeviceCount = GetU32LE(data, 0);
     reply.IrLength = GetU32LE(data, 4);
     // At most ten IDs, and no more than the reply carries.
-    const std::size_t listed = std::min<std::size_t>({reply.DeviceCount, 10, (data.size() - 8) / 4});
+    const std::size_t listed
+        = std::min(ListedJtagIds(reply.DeviceCount), (data.size() - JtagScanHeadSize) / 4);
     for (std::size_t k = 0; k < listed; ++k)
-        reply.Ids.push_back(GetU32LE(data, 8 + 4 * k));
+        reply.Ids.push_back(GetU32LE(data, JtagScanHeadSize + 4 * k));
     return reply;
 }
 
 TBootloaderArea ParseBootloaderArea(std::span<const std::uint8_t> data)
 {
+    if (data.size() < BootloaderAreaSize)
+        return {};
     return {GetU32LE(data, 0), GetU32LE(data, 4), GetU16LE(data, 8)};
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The adapter's command codes, the payloads the program sends and the reply
 // fields it reads. Offsets in replies count from ReplyData (after the echo and
-// status bytes).
+// status bytes). The parsers are handed the data a reply carried and never
+// read past it; the caller has checked that it is long enough.
 
 #include <array>
 #include <cstdint>
@@ -41,6 +42,16 @@ constexpr std::size_t MaxWriteBlock = 2048;
 constexpr std::size_t StartOperationSize = 73;
 constexpr std::size_t FirmwarePageSize = 2056;
 
+// Data bytes a reply must carry before its fields are read
+// (TDevicePort::RequireReplyData).
+constexpr std::size_t ModeReplySize = 1;
+constexpr std::size_t VersionReplySize = 2;
+constexpr std::size_t KeyReplySize = 4;
+constexpr std::size_t DeviceCountReplySize = 1;
+constexpr std::size_t StartOperationValuesSize = 16; // the four values; the text after them may be empty
+constexpr std::size_t JtagScanHeadSize = 8;          // device count, IR length
+constexpr std::size_t BootloaderAreaSize = 10;
+
 // Operation codes: the tag of each operation command. Read to Unlock are also
 // what the start request carries; Program is a sequence of them and never goes
 // to the adapter.
@@ -75,6 +86,9 @@ struct TJtagScanReply {
     std::uint32_t IrLength = 0;
     std::vector<std::uint32_t> Ids; // the first min(count, 10) the reply carries
 };
+// What a scan reply must carry: its head and, once the head is there, the ID
+// of every device it lists (at most ten).
+std::size_t JtagScanReplySize(std::span<const std::uint8_t> data);
 TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data);
 
 struct TBootloaderArea {
@@ -82,6 +96,7 @@ struct TBootloaderArea {
     std::uint32_t End = 0;
     std::uint16_t PageSize = 0;
 };
+// All zero when data is shorter than BootloaderAreaSize.
 TBootloaderArea ParseBootloaderArea(std::span<const std::uint8_t> data);
 
 } // namespace lindprog

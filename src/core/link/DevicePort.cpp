@@ -170,44 +170,27 @@ void TDevicePort::CompleteFrame()
 
 std::string TDevicePort::StatusToText(std::uint8_t status)
 {
-    switch (status) {
-    case 0: return "OK";
-    case 1: return "Error";
-    case 2: return "Bad command code";
-    case 3: return "Bad parameter value";
-    case 4: return "Not ready";
-    case 5: return "Bad packet size";
-    case 6: return "Bad CRC";
-    case 7: return "Interface locked";
-    case 8: return "PIN requierd";
-    case 9: return "EEPROM not found";
-    case 10: return "Device not found";
-    case 11: return "Device not open";
-    case 12: return "Device locked";
-    case 13: return "Device read error";
-    case 14: return "Compare error";
-    case 15: return "Device not blank";
-    case 17: return "Device write error";
-    case 18: return "NEXUS error (possibly locked)";
-    case 19: return "RDY signal timeout";
-    case 20: return "Data read mismatch";
-    case 21: return "Read ECC error";
-    case 22: return "Flash controller init error";
-    case 23: return "Incorrect JTAG ID";
-    case 252: return "Port is not open";
-    case 253: return "Bad reply length";
-    case 254: return "Port write error";
-    case 255: return "No answer";
-    default: return "Unknown error " + std::to_string(status);
-    }
+    const std::string_view text = PortStatus::Text(status);
+    if (text.empty())
+        return "Unknown error " + std::to_string(status);
+    return std::string(text);
+}
+
+bool TDevicePort::RequireReplyData(std::size_t length)
+{
+    // Beyond what the reply carried, the reply area holds bytes of earlier
+    // replies; a field read from there would be made up.
+    if (ReplyDataLength() < length)
+        return FailRequest(PortStatus::BadReplyLength);
+    return true;
 }
 
 bool TDevicePort::GetMode()
 {
     ModeByte = 0;
-    if (!SendCommand(Cmd::GetMode))
+    if (!SendCommand(Cmd::GetMode) || !RequireReplyData(ModeReplySize))
         return false;
-    ModeByte = ReplyData()[0];
+    ModeByte = CarriedReplyData()[0];
     return true;
 }
 
@@ -216,7 +199,8 @@ bool TDevicePort::GetIdentity()
     IdentityText.clear();
     if (!SendCommand(Cmd::GetIdentity))
         return false;
-    IdentityText = ReadReplyText(ReplyData());
+    // A text without its terminating zero ends with the bytes the reply carried.
+    IdentityText = ReadReplyText(CarriedReplyData());
     return true;
 }
 
@@ -224,20 +208,20 @@ bool TDevicePort::GetVersion()
 {
     Major = 0;
     Minor = 0;
-    if (!SendCommand(Cmd::GetVersion))
+    if (!SendCommand(Cmd::GetVersion) || !RequireReplyData(VersionReplySize))
         return false;
-    Major = ReplyData()[0];
-    Minor = ReplyData()[1];
+    Major = CarriedReplyData()[0];
+    Minor = CarriedReplyData()[1];
     return true;
 }
 
 bool TDevicePort::GetKey()
 {
     Key.clear();
-    if (!SendCommand(Cmd::GetKey))
+    if (!SendCommand(Cmd::GetKey) || !RequireReplyData(KeyReplySize))
         return false;
     char text[9];
-    std::snprintf(text, sizeof text, "%.08X", GetU32LE(ReplyData(), 0));
+    std::snprintf(text, sizeof text, "%.08X", GetU32LE(CarriedReplyData(), 0));
     Key = text;
     return true;
 }
@@ -245,15 +229,13 @@ bool TDevicePort::GetKey()
 bool TDevicePort::ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination)
 {
     if (destination.size() < count || count > ReplySize - 2)
-        return FailRequest(3);
+        return FailRequest(PortStatus::BadParameter);
     const auto head = BuildBlockHead(Cmd::ReadBlock, offset, count);
-    if (!SendRequest(head))
-        return false;
     // A reply shorter than the block would leave bytes of an earlier reply in
     // the buffer; it is a failed read, not a good one.
-    if (ReplyDataLength() < count)
-        return FailRequest(PortStatus::BadReplyLength);
-    std::copy_n(ReplyData().begin(), count, destination.begin());
+    if (!SendRequest(head) || !RequireReplyData(count))
+        return false;
+    std::copy_n(CarriedReplyData().begin(), count, destination.begin());
     return true;
 }
 
@@ -263,7 +245,7 @@ bool TDevicePort::WriteBlock(std::uint32_t offset, std::uint16_t count, std::spa
     // more, or handing less data than it names, gets a parameter error rather
     // than a frame that reads past its source.
     if (count > MaxWriteBlock || source.size() < count)
-        return FailRequest(3);
+        return FailRequest(PortStatus::BadParameter);
     const auto head = BuildBlockHead(Cmd::WriteBlock, offset, count);
     return SendRequest(head, source.first(count));
 }
@@ -271,7 +253,7 @@ bool TDevicePort::WriteBlock(std::uint32_t offset, std::uint16_t count, std::spa
 bool TDevicePort::VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source)
 {
     if (source.size() < count || BlockHeadSize + count > MaxPayload - 6)
-        return FailRequest(3);
+        return FailRequest(PortStatus::BadParameter);
     const auto head = BuildBlockHead(Cmd::VerifyBlock, offset, count);
     return SendRequest(head, source.first(count));
 }

@@ -24,22 +24,13 @@
 #include "core/link/AdapterCommands.h"
 #include "core/link/Com.h"
 #include "core/link/Frame.h"
+#include "core/link/PortStatus.h"
 #include "core/link/SerialThread.h"
 
 namespace lindprog {
 
 class TUiDispatcher;
 class TPortNames;
-
-namespace PortStatus {
-constexpr std::uint8_t Ok = 0;
-constexpr std::uint8_t NotReady = 4;
-constexpr std::uint8_t DeviceLocked = 12;
-constexpr std::uint8_t PortNotOpen = 252;
-constexpr std::uint8_t BadReplyLength = 253;
-constexpr std::uint8_t PortWriteError = 254;
-constexpr std::uint8_t NoAnswer = 255;
-} // namespace PortStatus
 
 class TDevicePort {
 public:
@@ -79,8 +70,13 @@ public:
     // ReplyData is left over from earlier, longer replies.
     std::size_t ReplyDataLength() const { return ReplyLength > 2 ? ReplyLength - 2 : 0; }
     std::span<const std::uint8_t> CarriedReplyData() const { return ReplyData().first(ReplyDataLength()); }
+    // The one check before reading reply fields: a reply that carried fewer
+    // than `length` data bytes has not answered the request, which then fails
+    // with BadReplyLength. Read fields from CarriedReplyData afterwards.
+    bool RequireReplyData(std::size_t length);
 
-    // Typed queries: each clears its field, sends, and fills it on success.
+    // Typed queries: each clears its field, sends, and fills it on success;
+    // a reply too short for the field fails the query with BadReplyLength.
     bool GetMode();
     bool GetIdentity();
     bool GetVersion();
@@ -130,7 +126,7 @@ private:
     bool PortGone = false;       // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
-    std::uint8_t StatusByte = 0;
+    std::uint8_t StatusByte = PortStatus::Ok;
     std::array<std::uint8_t, ReplySize> ReplyArea{};
     std::size_t ReplyLength = 0;
 

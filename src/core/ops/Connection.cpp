@@ -95,12 +95,15 @@ void TConnection::Disconnect()
 void TConnection::ReadDeviceList()
 {
     DeviceList.clear();
-    if (Port.SendCommand(Cmd::GetDeviceCount)) {
-        const int count = Port.ReplyData()[0];
+    if (Port.SendCommand(Cmd::GetDeviceCount) && Port.RequireReplyData(DeviceCountReplySize)) {
+        const int count = Port.CarriedReplyData()[0];
+        // A record reply too short for its record fails like any other
+        // record request: the list keeps what was read before it.
         for (int index = 0; index < count; ++index) {
-            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index)))
+            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index))
+                || !Port.RequireReplyData(DeviceRecordSize))
                 break;
-            DeviceList.push_back(TDeviceInfo::FromReply(Port.ReplyData()));
+            DeviceList.push_back(TDeviceInfo::FromReply(Port.CarriedReplyData()));
         }
     }
     DeviceIndex = DeviceList.empty() ? -1 : 0;
@@ -128,9 +131,10 @@ void TConnection::ReadRegionList()
     const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
     for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
         if (!Port.SendCommand(Cmd::GetRegionRecord, static_cast<std::uint8_t>(DeviceIndex),
-                              static_cast<std::uint8_t>(region)))
+                              static_cast<std::uint8_t>(region))
+            || !Port.RequireReplyData(RegionRecordSize))
             break;
-        RegionList.push_back(TRegionInfo::FromReply(Port.ReplyData()));
+        RegionList.push_back(TRegionInfo::FromReply(Port.CarriedReplyData()));
     }
     RegionIndex = RegionList.empty() ? -1 : 0;
     View.ShowRegions(Names(RegionList), RegionIndex);

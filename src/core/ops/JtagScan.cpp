@@ -9,7 +9,11 @@ namespace lindprog {
 
 void RunJtagScan(TDevicePort& port, TLogSink& log)
 {
-    if (!port.SendCommand(Cmd::JtagScan)) {
+    // The head says how many IDs follow; a reply that lists fewer than it
+    // announces is a failed scan, not a shorter chain.
+    const bool scanned = port.SendCommand(Cmd::JtagScan)
+        && port.RequireReplyData(JtagScanReplySize(port.CarriedReplyData()));
+    if (!scanned) {
         log.AddLogLine(Format("JTAG scan failed (%s)", port.StatusText().c_str()));
         return;
     }

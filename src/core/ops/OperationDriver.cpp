@@ -99,7 +99,7 @@ bool TOperationDriver::Begin(int tag, const TOperationTarget& target)
     BlockLen = FullBlock;
     BlockErrors = 0;
     GoodReads = 0;
-    LastStatus = 0;
+    LastStatus = PortStatus::Ok;
     Settings.IgnoreReadErrors = false;
     return true;
 }
@@ -108,7 +108,9 @@ bool TOperationDriver::StartOnAdapter()
 {
     const auto request = BuildStartOperation(Target.DeviceIndex, Target.RegionIndex, Operation,
                                              Settings.JtagDelay, Target.VoltageCode);
-    const bool succeeded = Port.SendRequest(request);
+    // The four values are shown only for an accepted start; without them the
+    // start has not been answered and fails with the reply-length status.
+    const bool succeeded = Port.SendRequest(request) && Port.RequireReplyData(StartOperationValuesSize);
     LogStartReply(succeeded);
     const std::uint8_t status = Port.Status();
     if (status == PortStatus::DeviceLocked) {

@@ -10,6 +10,7 @@
 // (100 ms later) through TDriverView::ScheduleNextStage.
 
 #include "core/link/AdapterCommands.h"
+#include "core/link/PortStatus.h"
 #include "core/base/Prompts.h"
 
 #include <cstdint>
@@ -102,7 +103,7 @@ private:
     std::uint16_t BlockLen = FullBlock;
     std::int32_t BlockErrors = 0;
     std::int32_t GoodReads = 0;
-    std::uint8_t LastStatus = 0; // of the last command of the run
+    std::uint8_t LastStatus = PortStatus::Ok; // of the last command of the run
 };
 
 } // namespace lindprog

@@ -109,9 +109,10 @@ bool TProgramThread::StartBootloader()
             Clock.Sleep(NotReadyPause);
             continue;
         }
-        if (status != PortStatus::Ok)
+        // A reply too short for the area is a failed attempt like any other.
+        if (status != PortStatus::Ok || !Port.RequireReplyData(BootloaderAreaSize))
             continue;
-        const TBootloaderArea area = ParseBootloaderArea(Port.ReplyData());
+        const TBootloaderArea area = ParseBootloaderArea(Port.CarriedReplyData());
         AppStart = area.Start;
         AppEnd = area.End;
         AddLine(Line("Application area [%.08X-%.08X]", AppStart, AppEnd));
