@@ -3,6 +3,7 @@
 #include "MainHarness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
@@ -97,61 +98,20 @@ TEST(MainForm, PortThatCannotBeOpenedIsReportedBeforeTheWindowShows)
     EXPECT_EQ(form.mBufferSize->text(), "n/a");
 }
 
-TEST(MainForm, SilentAdapterIsAskedTwiceThenReported)
-{
-    json scenario = AdapterScenario();
-    scenario["faults"] = json::array({{{"command", 1}, {"kind", "no_answer"}, {"times", -1}}});
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    EXPECT_EQ(harness.Sim.RequestCount(1), 2);
-    ASSERT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"No device found on port COM1"});
-    EXPECT_EQ(form.windowTitle(), "Corvane Programmer - [COM1]");
-    EXPECT_TRUE(form.cmFirmwareUpdate->isEnabled());
-    EXPECT_EQ(Enabled(form), NothingEnabled);
-    EXPECT_TRUE(form.Port().IsOpen());
-}
-
-TEST(MainForm, ModeAnsweredOnTheSecondTryIsAcceptedSilently)
-{
-    json scenario = AdapterScenario();
-    scenario["faults"] = json::array({{{"command", 1}, {"kind", "no_answer"}, {"times", 1}}});
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    EXPECT_TRUE(harness.Prompts.Seen.empty());
-    EXPECT_EQ(form.cbDevice->count(), 2);
-}
-
-TEST(MainForm, OldFirmwareWarnsAndStillListsDevices)
-{
-    const std::pair<json, bool> versions[] = {{{1, 17}, true}, {{1, 18}, false}, {{2, 0}, false}};
-    for (const auto& [version, warns] : versions) {
-        json scenario = AdapterScenario();
-        scenario["version"] = version;
-        TMainHarness harness(scenario);
-        TMainForm& form = harness.Start();
-        if (warns) {
-            EXPECT_EQ(harness.Prompts.Texts(),
-                      std::vector<std::string>{"Please update programmer's firmware to version 1.18 or above"});
-            EXPECT_EQ(harness.Prompts.Seen[0].Kind, "info");
-        } else {
-            EXPECT_TRUE(harness.Prompts.Seen.empty()) << version.dump();
-        }
-        EXPECT_EQ(form.cbDevice->count(), 2);
-    }
-}
-
-TEST(MainForm, BootloaderModeInformsAndDisablesTheDeviceCommands)
+TEST(MainForm, BootloaderModeLeavesOnlyFirmwareUpdateEnabled)
 {
     json scenario = AdapterScenario();
     scenario["mode"] = 1;
     TMainHarness harness(scenario);
     TMainForm& form = harness.Start();
-    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Device is in bootloader mode"});
+    ASSERT_EQ(harness.Prompts.Seen.size(), 1u);
     EXPECT_EQ(Enabled(form), NothingEnabled);
-    EXPECT_FALSE(form.Connection().Actions().Detect);
+    EXPECT_FALSE(form.cmDeviceDetect->isEnabled());
+    EXPECT_FALSE(form.btnRead->isEnabled());
     EXPECT_TRUE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_EQ(form.windowTitle(), "Corvane Programmer - [COM1]");
+    EXPECT_EQ(form.PanelText(2), "v1.18");
     EXPECT_EQ(form.cbDevice->count(), 0);
-    EXPECT_EQ(harness.Sim.RequestCount(128), 0);
 }
 
 TEST(MainForm, NoDevicesLeavesTheListEmptyAndDisabled)
@@ -164,29 +124,6 @@ TEST(MainForm, NoDevicesLeavesTheListEmptyAndDisabled)
     EXPECT_FALSE(form.cbDevice->isEnabled());
     EXPECT_EQ(Enabled(form), NothingEnabled);
     EXPECT_TRUE(form.Connection().Actions().Detect);
-}
-
-TEST(MainForm, RecordReadFailingPartWayKeepsWhatWasRead)
-{
-    json scenario = AdapterScenario();
-    scenario["faults"] = json::array({{{"command", 178}, {"kind", "status"}, {"status", 1}, {"skip", 1}}});
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    EXPECT_TRUE(harness.Prompts.Seen.empty());
-    ASSERT_EQ(form.cbDevice->count(), 1);
-    EXPECT_EQ(form.cbDevice->itemText(0), "SPC560B50");
-}
-
-TEST(MainForm, NamesEndAtTheirFirstNulOrAfter64Characters)
-{
-    json scenario = AdapterScenario();
-    const std::string full64(64, 'N');
-    scenario["devices"][0]["name"] = full64;
-    scenario["devices"][1]["name"] = std::string("TENCHARSXY\0hidden", 17);
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    EXPECT_EQ(form.cbDevice->itemText(0).toStdString(), full64);
-    EXPECT_EQ(form.cbDevice->itemText(1), "TENCHARSXY");
 }
 
 TEST(MainForm, VoltageListCarriesTheFixedChoiceCodes)

@@ -1,3 +1,4 @@
+#include "gui/buffer/DumpF.h"
 #include "gui/ops/ActionD.h"
 #include "gui/main/LogView.h"
 #include "MainHarness.h"
@@ -20,7 +21,7 @@ namespace {
 using nlohmann::json;
 using test::TMainHarness;
 
-enum Region { Flash, Read1024, Read2048, Odd, Big, Empty, WriteOnly };
+enum Region { Flash, Read1024, Big, WriteOnly };
 
 json OperationsScenario()
 {
@@ -30,12 +31,7 @@ json OperationsScenario()
         {"name": "Flash", "flags": 7, "size": 2048, "fill": 0},
         {"name": "Read1024", "flags": 1, "size": 1024, "fill": 90,
          "read_errors": [{"offset": 512, "times": 1, "status": 13}]},
-        {"name": "Read2048", "flags": 1, "size": 2048, "fill": 90,
-         "read_errors": [{"offset": 512, "times": 1, "status": 13}]},
-        {"name": "Odd", "flags": 1, "size": 1030, "fill": 0,
-         "contents": [{"offset": 1020, "hex": "0102030405060708090A"}]},
-        {"name": "Big", "flags": 7, "size": 262144, "fill": 0},
-        {"name": "Empty", "flags": 7, "size": 0},
+        {"name": "Big", "flags": 7, "size": 16384, "fill": 0},
         {"name": "WriteOnly", "flags": 6, "size": 1024, "fill": 0}
       ]}],
       "jtag": {"count": 2, "ir_length": 10, "ids": [305419896, 1048575]},
@@ -78,6 +74,31 @@ void FillPattern(TMainForm& form)
         bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
 }
 
+// The captions of the progress dialogs, one entry per dialog shown.
+class TCaptionsSeen {
+public:
+    explicit TCaptionsSeen(TMainForm& form)
+    {
+        Poll.setInterval(0);
+        QObject::connect(&Poll, &QTimer::timeout, [&form, this] {
+            const TActionDialog* dialog = form.CurrentAction();
+            if (dialog == nullptr) {
+                BetweenDialogs = true;
+            } else if (BetweenDialogs) {
+                Captions.push_back(dialog->windowTitle());
+                BetweenDialogs = false;
+            }
+        });
+        Poll.start();
+    }
+
+    QStringList Captions;
+
+private:
+    QTimer Poll;
+    bool BetweenDialogs = true;
+};
+
 // Clicks Cancel as soon as a progress dialog with this caption is running.
 class TCancelWhen {
 public:
@@ -101,77 +122,24 @@ private:
     int Seen = 0;
 };
 
-TEST(Operations, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
+TEST(Operations, ProgramRunsEachStageUnderItsOwnDialogAndWritesTheWindowsBuffer)
 {
     TMainHarness harness(OperationsScenario());
     TMainForm& form = harness.Start();
     FillPattern(form);
     const std::vector<std::uint8_t> image(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end());
     harness.Prompts.Answers = {TAnswer::Yes};
+    TCaptionsSeen dialogs(form);
     form.btnProgram->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !harness.Prompts.Seen.empty() &&
                                              harness.Prompts.Seen.back().Text == "Programming successfull"; },
                                 20000));
-    EXPECT_EQ(harness.Prompts.Seen.front().Text, "Program (erase, blank-check, write and verify) device?");
-    EXPECT_EQ(harness.Prompts.Seen.back().Kind, "info");
+    EXPECT_EQ(dialogs.Captions, (QStringList{"Erasing", "Blank-checking", "Writing", "Verifying"}));
     EXPECT_EQ(CountLines(form, "Starting operation"), 4);
-    std::vector<std::string> stages;
-    for (const auto& line : LogLines(form))
-        if (line.size() > 10 && line.substr(line.size() - 10) == " device...")
-            stages.push_back(line);
-    EXPECT_EQ(stages, (std::vector<std::string>{"Erasing device...", "Blank-checking device...", "Writing device...",
-                                                "Verifying device..."}));
-    EXPECT_EQ(CountLines(form, "Erase OK"), 1);
     EXPECT_EQ(harness.Sim.RequestCount(175), 1);
-    EXPECT_EQ(harness.Sim.RequestPayloads().back(), std::vector<std::uint8_t>{175});
     EXPECT_EQ(harness.Sim.RegionContents(0, Flash), image);
+    EXPECT_FALSE(form.tmrAction->isActive());
     EXPECT_FALSE(form.Driver().SequenceUnderWay());
-}
-
-TEST(Operations, WriteChosenByTheUserErasesFirst)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    FillPattern(form);
-    harness.Prompts.Answers = {TAnswer::Yes};
-    form.btnWrite->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return harness.Sim.RequestCount(175) == 1; }, 20000));
-    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Write device?"});
-    EXPECT_EQ(CountLines(form, "Erasing device..."), 1);
-    EXPECT_EQ(CountLines(form, "Writing device..."), 1);
-    EXPECT_TRUE(HasLineStartingWith(form, "Programming OK, 2048 bytes written, speed "));
-    EXPECT_EQ(harness.Sim.RequestCount(165), 0);
-    EXPECT_EQ(harness.Sim.RequestCount(163), 0);
-    EXPECT_FALSE(form.Driver().SequenceUnderWay());
-}
-
-TEST(Operations, RefusedConfirmationSendsNothing)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    const std::size_t before = harness.Sim.RequestTotal();
-    harness.Prompts.Answers = {TAnswer::No};
-    form.btnErase->click();
-    EXPECT_EQ(harness.Sim.RequestTotal(), before);
-    EXPECT_EQ(form.Log().topLevelItemCount(), 0);
-}
-
-TEST(Operations, BlankCheckFailureEndsProgramAndTheNextReadReads)
-{
-    json scenario = OperationsScenario();
-    scenario["faults"] = json::array({{{"command", 165}, {"kind", "status"}, {"status", 15}}});
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    harness.Prompts.Answers = {TAnswer::Yes};
-    form.btnProgram->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return harness.Prompts.Seen.size() == 2; }, 20000));
-    EXPECT_EQ(harness.Prompts.Seen[1].Text, "Programming failed");
-    EXPECT_EQ(harness.Prompts.Seen[1].Kind, "error");
-    EXPECT_EQ(CountLines(form, "Blank check failed at offset 0 (Device not blank)"), 1);
-    EXPECT_EQ(harness.Sim.RequestCount(175), 1);
-    form.btnRead->click();
-    EXPECT_EQ(CountLines(form, "Reading device..."), 1);
-    EXPECT_TRUE(HasLineStartingWith(form, "Successfully read 2048 bytes"));
 }
 
 TEST(Operations, CancelDuringTheWriteStageEndsProgram)
@@ -191,137 +159,25 @@ TEST(Operations, CancelDuringTheWriteStageEndsProgram)
     EXPECT_EQ(CountLines(form, "Reading device..."), 1);
 }
 
-TEST(Operations, FailedBlockReadAnsweredYesContinuesInSmallBlocks)
+TEST(Operations, ReadAsksInsideItsStepAndLeavesTheViewWithoutChanges)
 {
     TMainHarness harness(OperationsScenario());
     TMainForm& form = harness.Start();
     SelectRegion(form, Read1024);
     harness.Prompts.Answers = {TAnswer::Yes};
     form.btnRead->click();
-    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Read error occured. Ignore this error and continue?"});
+    ASSERT_EQ(harness.Prompts.Seen.size(), 1u);
+    EXPECT_EQ(harness.Prompts.Seen[0].Text, "Read error occured. Ignore this error and continue?");
     EXPECT_EQ(harness.Prompts.Seen[0].Kind, "confirm");
-    EXPECT_EQ(CountLines(form, "Lowering read block size to 4 bytes"), 1);
-    EXPECT_EQ(harness.Sim.RequestCount(161), 1 + 1 + 128);
+    EXPECT_TRUE(std::all_of(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end(),
+                            [](std::uint8_t b) { return b == 90; }));
     const std::uint32_t crc = CrcUpdateBytes(CrcStart, form.Buffer().Bytes());
     EXPECT_TRUE(HasLineStartingWith(
         form, QString::asprintf("Successfully read 1024 bytes, CRC32 = %.08X, speed ", crc).toStdString()));
-    EXPECT_FALSE(HasLineStartingWith(form, "Block read error count"));
-    EXPECT_FALSE(HasLineStartingWith(form, "Setting read block size"));
-    EXPECT_TRUE(std::all_of(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end(),
-                            [](std::uint8_t b) { return b == 90; }));
-}
-
-TEST(Operations, SmallBlocksGoBackTo512After128GoodReads)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Read2048);
-    harness.Prompts.Answers = {TAnswer::Yes};
-    form.btnRead->click();
-    EXPECT_EQ(CountLines(form, "Setting read block size to 512 bytes"), 1);
-    EXPECT_EQ(harness.Sim.RequestCount(161), 1 + 1 + 128 + 2);
-    EXPECT_TRUE(HasLineStartingWith(form, "Successfully read 2048 bytes"));
-}
-
-TEST(Operations, FailedBlockReadAnsweredNoEndsTheRead)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Read1024);
-    harness.Prompts.Answers = {TAnswer::No};
-    form.btnRead->click();
-    EXPECT_EQ(CountLines(form, "Read failed at offset 200 (Device read error)"), 1);
+    // The view takes what was read as its reference: nothing shows as edited.
+    EXPECT_FALSE(form.Dump().Editor().Data().IsChanged(0));
+    EXPECT_FALSE(form.Dump().Modified());
     EXPECT_EQ(harness.Sim.RequestCount(175), 1);
-}
-
-TEST(Operations, OddSizedRegionEndsWithAShortBlockAndWholeWordCrc)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Odd);
-    form.btnRead->click();
-    const auto payloads = harness.Sim.RequestPayloads();
-    std::vector<std::uint16_t> lengths;
-    for (const auto& payload : payloads)
-        if (payload[0] == 161)
-            lengths.push_back(static_cast<std::uint16_t>(payload[5] | payload[6] << 8));
-    EXPECT_EQ(lengths, (std::vector<std::uint16_t>{512, 512, 6}));
-    const auto bytes = form.Buffer().Bytes();
-    EXPECT_EQ(bytes[1029], 0x0A);
-    // The same routine file loading logs: whole words only, 1028 bytes.
-    const std::uint32_t crc = CrcUpdateBytes(CrcStart, bytes);
-    EXPECT_EQ(crc, CrcUpdateBytes(CrcStart, bytes.first(1028)));
-    EXPECT_TRUE(HasLineStartingWith(
-        form, QString::asprintf("Successfully read 1030 bytes, CRC32 = %.08X, speed ", crc).toStdString()));
-}
-
-TEST(Operations, StartStatusTwelveWarnsAndRuns)
-{
-    json scenario = OperationsScenario();
-    scenario["start_operation"]["status"] = 12;
-    scenario["start_operation"]["info"] = "Flash A|Flash B|";
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    form.btnRead->click();
-    const auto lines = LogLines(form);
-    ASSERT_GE(lines.size(), 7u);
-    EXPECT_EQ(lines[0], "Starting operation");
-    EXPECT_EQ(lines[1], "Pause for voltage setting");
-    EXPECT_EQ(lines[2], "Flash A");
-    EXPECT_EQ(lines[3], "Flash B");
-    EXPECT_EQ(lines[4], "");
-    EXPECT_EQ(lines[5], "WARNING: device is locked!");
-    EXPECT_EQ(lines[6], "Reading device...");
-    EXPECT_TRUE(HasLineStartingWith(form, "Successfully read 2048 bytes"));
-}
-
-TEST(Operations, OtherStartStatusStopsWithoutPowerOff)
-{
-    json scenario = OperationsScenario();
-    scenario["start_operation"]["status"] = 10;
-    scenario["start_operation"]["info"] = "No target";
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    form.btnRead->click();
-    EXPECT_EQ(LogLines(form), (std::vector<std::string>{"Starting operation", "Pause for voltage setting",
-                                                        "No target", "Error: Device not found"}));
-    EXPECT_EQ(harness.Sim.RequestCount(175), 0);
-    EXPECT_EQ(harness.Sim.RequestCount(161), 0);
-}
-
-TEST(Operations, SuccessfulStartLogsTheDetectValues)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    form.btnVerify->click();
-    EXPECT_EQ(CountLines(form, "JTAG/Nexus detect: 5/7/12345678/DEADBEEF"), 1);
-    EXPECT_EQ(CountLines(form, "Verify failed at offset 0 (Compare error)"), 0);
-}
-
-TEST(Operations, CancelledReadLeavesFFAfterTheLastBlockRead)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Big);
-    TCancelWhen cancel(form, "Reading", 5);
-    form.btnRead->click();
-    EXPECT_EQ(CountLines(form, "Canceled"), 1);
-    const std::size_t read = static_cast<std::size_t>(harness.Sim.RequestCount(161)) * 512;
-    const auto bytes = form.Buffer().Bytes();
-    ASSERT_LT(read, bytes.size());
-    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.begin() + static_cast<long>(read), [](auto b) { return b == 0; }));
-    EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<long>(read), bytes.end(), [](auto b) { return b == 0xFF; }));
-    EXPECT_EQ(harness.Sim.RequestCount(175), 1) << "a cancelled operation still powers off";
-}
-
-TEST(Operations, EmptyRegionRunsNoBlock)
-{
-    TMainHarness harness(OperationsScenario());
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Empty);
-    form.btnRead->click();
-    EXPECT_EQ(harness.Sim.RequestCount(161), 0);
-    EXPECT_EQ(CountLines(form, "Successfully read 0 bytes, CRC32 = FFFFFFFF, speed 0.0 kB/s"), 1);
 }
 
 TEST(Operations, WriteOnlyRegionRunsItsWriteSequence)
@@ -343,6 +199,7 @@ TEST(Operations, ClickInThePauseBetweenStagesRunsThePendingStageOnce)
     harness.Prompts.Answers = {TAnswer::Yes};
     form.btnProgram->click(); // returns after the erase stage, next one pending
     ASSERT_TRUE(form.tmrAction->isActive());
+    EXPECT_EQ(form.tmrAction->interval(), 100);
     form.btnRead->click(); // runs the pending blank check, not a read
     EXPECT_FALSE(form.tmrAction->isActive() && CountLines(form, "Blank-checking device...") == 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return harness.Prompts.Seen.size() == 2; }, 20000));
@@ -350,24 +207,6 @@ TEST(Operations, ClickInThePauseBetweenStagesRunsThePendingStageOnce)
     EXPECT_EQ(CountLines(form, "Blank-checking device..."), 1);
     EXPECT_EQ(CountLines(form, "Reading device..."), 0);
     EXPECT_EQ(harness.Sim.RequestCount(165), 4);
-}
-
-TEST(Operations, SkippedBlockWithoutAnswerKeepsTheFill)
-{
-    json scenario = OperationsScenario();
-    scenario["devices"][0]["regions"][Read1024]["read_errors"] =
-        json::array({{{"offset", 0}, {"times", 2}, {"no_answer", true}}});
-    TMainHarness harness(scenario);
-    TMainForm& form = harness.Start();
-    SelectRegion(form, Read1024);
-    harness.Prompts.Answers = {TAnswer::Yes};
-    form.btnRead->click();
-    EXPECT_EQ(CountLines(form, "Read block (4 bytes) failed at 0 (No answer)"), 1);
-    const auto bytes = form.Buffer().Bytes();
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4), std::vector<std::uint8_t>(4, 0xFF));
-    EXPECT_EQ(bytes[4], 90);
-    EXPECT_TRUE(HasLineStartingWith(form, "Successfully read 1024 bytes"));
-    EXPECT_EQ(CountLines(form, "Block read error count: 1"), 1);
 }
 
 TEST(JtagScan, ListsCountAndUpToTenIds)
