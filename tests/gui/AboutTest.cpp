@@ -1,6 +1,6 @@
 #include "gui/main/AboutD.h"
 #include "MainHarness.h"
-#include "support/ModalDriver.h"
+#include "support/Modal.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -17,7 +17,7 @@ namespace {
 
 using nlohmann::json;
 using test::TMainHarness;
-using test::WhenModal;
+using test::TModalAnswer;
 
 // Takes the addresses the program hands to the system instead of a browser.
 class TUrlCatcher : public QObject {
@@ -42,7 +42,7 @@ json ScenarioWithKey(std::uint32_t key)
 QString ShownKey(TMainForm& form, const std::function<void(TAboutDialog*)>& more = {})
 {
     QString key = "not shown";
-    const auto timer = WhenModal<TAboutDialog>([&](TAboutDialog* dialog) {
+    const TModalAnswer<TAboutDialog> answer([&](TAboutDialog* dialog) {
         key = dialog->eKey->text();
         if (more)
             more(dialog);

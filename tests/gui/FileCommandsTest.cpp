@@ -3,11 +3,11 @@
 // only modal parts; the tests pick the file instead, and drive the real
 // choosers without their modal loop.
 
-#include "support/ModalHandler.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/FileCommands.h"
 #include "gui/main/LogView.h"
 #include "MainHarness.h"
+#include "support/Modal.h"
 #include "gui/main/MessagePrompts.h"
 #include "core/base/Stm32Crc.h"
 
@@ -18,9 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -34,7 +32,7 @@
 namespace lindprog {
 namespace {
 
-using test::TModalHandler;
+using test::TModalAnswer;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -101,12 +99,11 @@ protected:
     TErrorBox FailingCommand(const std::function<void()>& command)
     {
         TErrorBox seen;
-        const TModalHandler handler([&](QWidget* shown) {
-            if (auto* box = qobject_cast<QMessageBox*>(shown))
-                seen = {box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())};
+        const TModalAnswer<QMessageBox> handler([&](QMessageBox* box) {
+            seen = {box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())};
         });
         RunAsTheApplicationDoes(command);
-        EXPECT_TRUE(handler.Seen) << "no error box";
+        EXPECT_TRUE(handler.Seen()) << "no error box";
         return seen;
     }
 

@@ -1,13 +1,12 @@
 #include "gui/buffer/FillD.h"
+#include "support/Modal.h"
 
-#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -62,9 +61,7 @@ TEST(FillDialog, EnterAcceptsEscapeCancels)
 TEST(FillDialog, AskFillValue)
 {
     const auto answer = [](QString text, QPushButton* (TFillDialog::*button)() const) {
-        QTimer::singleShot(0, [text, button] {
-            auto* dialog = qobject_cast<TFillDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
+        const test::TModalAnswer<TFillDialog> user([text, button](TFillDialog* dialog) {
             EXPECT_EQ(dialog->FillText(), "3C");
             dialog->FillEdit()->setText(text);
             QTest::mouseClick((dialog->*button)(), Qt::LeftButton);

@@ -1,6 +1,6 @@
 #include "core/update/FirmwareImage.h"
 #include "MainHarness.h"
-#include "support/ModalDriver.h"
+#include "support/Modal.h"
 #include "gui/update/UpdateD.h"
 
 #include <QFileDialog>
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 namespace lindprog {
 namespace {
@@ -20,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using test::TMainHarness;
-using test::WhenModal;
+using test::TModalAnswer;
 
 std::vector<std::uint8_t> MakeImage(std::size_t size)
 {
@@ -58,14 +59,14 @@ public:
 
     void Run(const fs::path& path, std::function<void(TUpdateDialog*)> act = {})
     {
-        const auto chooser = WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        const TModalAnswer<QFileDialog> chooser([&](QFileDialog* dialog) {
             ChooserName = dialog->objectName();
             if (path.empty()) {
                 dialog->reject();
                 return;
             }
             if (act)
-                Next = WhenModal<TUpdateDialog>(act);
+                Next.emplace(act);
             // As a user does: go to the folder, type the name, press Enter.
             dialog->setDirectory(QString::fromStdString(path.parent_path().string()));
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -81,7 +82,7 @@ public:
     QString ChooserName;
 
 private:
-    std::unique_ptr<QTimer> Next;
+    std::optional<TModalAnswer<TUpdateDialog>> Next;
 };
 
 TEST(FirmwareUpdate, ChooserTakesFwuFilesAndCancelDoesNothing)
@@ -93,7 +94,7 @@ TEST(FirmwareUpdate, ChooserTakesFwuFilesAndCancelDoesNothing)
     QStringList filters;
     QString suffix;
     QFileDialog::FileMode mode = QFileDialog::ExistingFile;
-    const auto timer = WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    const TModalAnswer<QFileDialog> chooser([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
         mode = dialog->fileMode();

@@ -1,6 +1,7 @@
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
 #include "gui/settings/SettingsD.h"
+#include "support/Modal.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,24 +13,13 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 namespace lindprog {
 namespace {
 
-// Runs `act` on whatever modal box comes up next, once the event loop shows it.
-void WhenModalShows(std::function<void(QWidget*)> act)
-{
-    QTimer::singleShot(0, [act = std::move(act)] {
-        QWidget* box = QApplication::activeModalWidget();
-        ASSERT_NE(box, nullptr);
-        act(box);
-    });
-}
+using test::TModalAnswer;
 
 TEST(LogView, TimeColumnHasTwoDigitsAndASpaceEachSide)
 {
@@ -109,21 +99,21 @@ TEST(PromptBox, EnterChoosesYesEscChoosesNoCloseBoxChoosesNothing)
 {
     {
         TPromptBox box(TPromptKind::Confirmation, "Write device?", nullptr);
-        WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Return); });
+        const TModalAnswer<TPromptBox> enter([](TPromptBox* shown) { QTest::keyClick(shown, Qt::Key_Return); });
         EXPECT_EQ(box.Run(), TAnswer::Yes);
     }
     {
         TPromptBox box(TPromptKind::Confirmation, "Write device?", nullptr);
-        WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Escape); });
+        const TModalAnswer<TPromptBox> escape([](TPromptBox* shown) { QTest::keyClick(shown, Qt::Key_Escape); });
         EXPECT_EQ(box.Run(), TAnswer::No);
     }
     {
         TPromptBox box(TPromptKind::Warning, "File size is not equal to buffer size. Continue?", nullptr);
-        WhenModalShows([](QWidget* shown) { shown->close(); });
+        const TModalAnswer<TPromptBox> closeBox([](TPromptBox* shown) { shown->close(); });
         EXPECT_EQ(box.Run(), TAnswer::None);
     }
     TMessageBoxPrompts prompts(nullptr);
-    WhenModalShows([](QWidget* shown) { shown->close(); });
+    const TModalAnswer<TPromptBox> closeBox([](TPromptBox* shown) { shown->close(); });
     EXPECT_FALSE(prompts.AskConfirm("Erase device?")) << "the close box is not Yes";
 }
 
@@ -143,8 +133,7 @@ TEST(SettingsDialog, ShowsTheLoadedValuesAndCancelChangesNothing)
     TSettings settings;
     settings.JtagDelay = 2000; // as loaded from a stored 9999
     settings.TurnOffPower = false;
-    WhenModalShows([](QWidget* shown) {
-        auto* dialog = static_cast<TSettingsDialog*>(shown);
+    const TModalAnswer<TSettingsDialog> cancel([](TSettingsDialog* dialog) {
         EXPECT_EQ(dialog->seJtagDelay->value(), 2000);
         EXPECT_EQ(dialog->seJtagDelay->minimum(), 4);
         EXPECT_EQ(dialog->seJtagDelay->maximum(), 2000);
@@ -153,7 +142,7 @@ TEST(SettingsDialog, ShowsTheLoadedValuesAndCancelChangesNothing)
         EXPECT_FALSE(dialog->cbBlockSIze->isVisible());
         dialog->seJtagDelay->setValue(10);
         dialog->cbTurnOffPower->setChecked(true);
-        QTest::keyClick(shown, Qt::Key_Escape);
+        QTest::keyClick(dialog, Qt::Key_Escape);
     });
     cmSettingsClick(nullptr, settings);
     EXPECT_EQ(settings.JtagDelay, 2000);
@@ -164,18 +153,19 @@ TEST(SettingsDialog, OkTakesTheControlsAndKeepsTheHiddenValues)
 {
     TSettings settings;
     settings.IgnoreReadErrors = true;
-    WhenModalShows([](QWidget* shown) {
-        auto* dialog = static_cast<TSettingsDialog*>(shown);
-        dialog->seJtagDelay->setValue(250);
-        dialog->findChild<QPushButton*>("btnOk")->click();
-    });
-    cmSettingsClick(nullptr, settings);
+    {
+        const TModalAnswer<TSettingsDialog> ok([](TSettingsDialog* dialog) {
+            dialog->seJtagDelay->setValue(250);
+            dialog->findChild<QPushButton*>("btnOk")->click();
+        });
+        cmSettingsClick(nullptr, settings);
+    }
     EXPECT_EQ(settings.JtagDelay, 250);
     EXPECT_EQ(settings.BlockSize, 512);
     EXPECT_TRUE(settings.IgnoreReadErrors);
 
     settings.BlockSize = 100; // matches no item: none is selected, and it stays
-    WhenModalShows([](QWidget* shown) { QTest::keyClick(shown, Qt::Key_Return); });
+    const TModalAnswer<TSettingsDialog> enter([](TSettingsDialog* shown) { QTest::keyClick(shown, Qt::Key_Return); });
     cmSettingsClick(nullptr, settings);
     EXPECT_EQ(settings.BlockSize, 100);
 }

@@ -2,9 +2,9 @@
 // A main window against its own simulator, its own settings folder and its
 // own COM1, so GUI tests can run side by side.
 
-#include "sim/AdapterSim.h"
 #include "gui/main/Main.h"
-#include "support/ScriptedPrompts.h"
+#include "support/WindowPrompts.h"
+#include "support/SimPty.h"
 #include "support/TestSupport.h"
 
 #include <QSettings>
@@ -38,10 +38,10 @@ inline nlohmann::json AdapterScenario()
     })");
 }
 
-class TMainHarness {
+// The simulator (Sim, Started) serves as COM1.
+class TMainHarness : public TSimPty {
 public:
-    explicit TMainHarness(const nlohmann::json& scenario = AdapterScenario())
-        : Sim(sim::ParseScenario(scenario)), Started(Sim.Start()), Port(1, Sim.SlavePath())
+    explicit TMainHarness(const nlohmann::json& scenario = AdapterScenario()) : TSimPty(scenario, 1)
     {
         ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
         // QSettings remembers the configuration folder it saw first in a
@@ -76,10 +76,7 @@ public:
     }
 
     TScratchDir Dir;
-    sim::TAdapterSim Sim;
-    bool Started;
-    TEnvPort Port;
-    TScriptedPrompts Prompts;
+    TWindowPrompts Prompts;
     std::unique_ptr<TMainForm> Form;
 };
 

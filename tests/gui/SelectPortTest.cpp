@@ -1,6 +1,6 @@
 #include "gui/main/LogView.h"
 #include "MainHarness.h"
-#include "support/ModalDriver.h"
+#include "support/Modal.h"
 #include "gui/link/SelectPortD.h"
 
 #include <QComboBox>
@@ -28,15 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TEnvPort;
 using test::TMainHarness;
+using test::TModalAnswer;
 using test::TScratchDir;
-using test::WhenModal;
-
-// Leaves out every LINDPROG_COM<N> the caller's shell may have set.
-void ClearMappings()
-{
-    for (const auto& port : TPortNames::EnvironmentPorts())
-        ::unsetenv(port.Key.c_str());
-}
+using test::TSimPty;
 
 // Every caption the window shows, in order.
 class TCaptionLog final : public QObject {
@@ -56,19 +50,9 @@ private:
     QWidget* Window;
 };
 
-// A second adapter on COM2 beside the harness's COM1.
-struct TSecondAdapter {
-    TSecondAdapter() : Sim(sim::ParseScenario(test::AdapterScenario())), Started(Sim.Start()), Port(2, Sim.SlavePath())
-    {
-    }
-    sim::TAdapterSim Sim;
-    bool Started;
-    TEnvPort Port;
-};
-
 TEST(SelectPortDialog, Layout)
 {
-    ClearMappings();
+    TEnvPort::ClearAll();
     TScratchDir dir;
     TPortNames names(dir.Path / "ports.conf", dir.Path / "dev");
     TSelectPortDialog dialog(names, nullptr);
@@ -85,7 +69,7 @@ TEST(SelectPortDialog, Layout)
 
 TEST(SelectPortDialog, NoPortsGivesAnEmptyListAndNoOpen)
 {
-    ClearMappings();
+    TEnvPort::ClearAll();
     TScratchDir dir;
     fs::create_directories(dir.Path / "dev");
     TPortNames names(dir.Path / "ports.conf", dir.Path / "dev");
@@ -105,7 +89,7 @@ TEST(SelectPortDialog, NoPortsGivesAnEmptyListAndNoOpen)
 
 TEST(SelectPortDialog, ListsSystemAndMappedPortsWithNumberAndPath)
 {
-    ClearMappings();
+    TEnvPort::ClearAll();
     TScratchDir dir;
     const fs::path dev = dir.Path / "dev";
     fs::create_directories(dev / "serial" / "by-id");
@@ -144,8 +128,8 @@ class OptionsPort : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearMappings();
-        Second = std::make_unique<TSecondAdapter>();
+        TEnvPort::ClearAll();
+        Second = std::make_unique<TSimPty>(test::AdapterScenario(), 2); // beside the harness's COM1
         Harness = std::make_unique<TMainHarness>();
         ASSERT_TRUE(Harness->Started);
         ASSERT_TRUE(Second->Started);
@@ -160,12 +144,12 @@ protected:
     void RunCommand(TPortNames& names, std::function<void(TSelectPortDialog*)> act)
     {
         TMainForm& form = *Harness->Form;
-        const auto timer = WhenModal<TSelectPortDialog>(std::move(act));
+        const TModalAnswer<TSelectPortDialog> answer(std::move(act));
         cmOptionsPortClick(&form, names, form.Settings(), form.Connection());
     }
     TPortNames Names() { return TPortNames(Harness->Dir.Path / "ports.conf", Harness->Dir.Path / "dev"); }
 
-    std::unique_ptr<TSecondAdapter> Second;
+    std::unique_ptr<TSimPty> Second;
     std::unique_ptr<TMainHarness> Harness;
 };
 
@@ -284,7 +268,7 @@ std::vector<std::string> LogMessages(TMainForm& form)
 
 TEST(PortPermissions, RefusedPortSaysWhyAndHowToFixIt)
 {
-    ClearMappings();
+    TEnvPort::ClearAll();
     TMainHarness harness;
     const fs::path device = harness.Dir.Path / "ttyUSB7";
     std::ofstream(device) << "";
@@ -310,7 +294,7 @@ TEST(PortPermissions, RefusedPortSaysWhyAndHowToFixIt)
 
 TEST(PortPermissions, OtherOpenFailuresGiveOnlyTheErrorBox)
 {
-    ClearMappings();
+    TEnvPort::ClearAll();
     TMainHarness harness;
     TEnvPort mapped(4, (harness.Dir.Path / "absent").string());
     harness.Preset("SerialPort", 4);

@@ -2,32 +2,28 @@
 // prompt, the scan, and the strings dialog with its sorting and the double
 // click that scrolls the view.
 
-#include "support/ModalHandler.h"
 #include "gui/buffer/DumpF.h"
 #include "MainHarness.h"
+#include "support/Modal.h"
 #include "gui/buffer/StringFinderCommand.h"
 #include "gui/buffer/StringsD.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QInputDialog>
-#include <QPointer>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string_view>
 #include <vector>
 
 namespace lindprog {
 namespace {
 
-using test::TModalHandler;
+using test::TModalAnswer;
 
 using test::TMainHarness;
 using Entries = std::vector<TStringEntry>;
@@ -137,9 +133,7 @@ TEST_F(StringFinderCommandTest, CancelledPromptScansNothing)
 
 TEST_F(StringFinderCommandTest, PromptIsTheFindStringsInputBox)
 {
-    const TModalHandler typing([](QWidget* shown) {
-        auto* input = qobject_cast<QInputDialog*>(shown);
-        ASSERT_NE(input, nullptr);
+    const TModalAnswer<QInputDialog> typing([](QInputDialog* input) {
         EXPECT_EQ(input->windowTitle(), "Find strings");
         EXPECT_EQ(input->labelText(), "Enter minimal string length");
         EXPECT_EQ(input->textValue(), "10");
@@ -147,9 +141,9 @@ TEST_F(StringFinderCommandTest, PromptIsTheFindStringsInputBox)
         input->accept();
     });
     const std::optional<QString> answer = AskMinStringLength(Form, 10);
-    EXPECT_TRUE(typing.Seen);
+    EXPECT_TRUE(typing.Seen());
     EXPECT_EQ(answer, QString("7"));
-    const TModalHandler cancelling([](QWidget* shown) { static_cast<QDialog*>(shown)->reject(); });
+    const TModalAnswer<QInputDialog> cancelling([](QInputDialog* input) { input->reject(); });
     EXPECT_EQ(AskMinStringLength(Form, 4), std::nullopt);
 }
 
@@ -292,9 +286,7 @@ TEST_F(StringFinderCommandTest, CommandShowsTheRealDialogAndDiscardsIt)
     TStringFinderCommand command(Form->Dump(), {.AskMinLength = [](QWidget*, std::int32_t) { return QString("4"); },
                                                 .ShowStrings = ShowStringsDialog});
     std::int32_t scrolledTo = -1;
-    const TModalHandler user([&](QWidget* shown) {
-        auto* dialog = qobject_cast<TStringDialog*>(shown);
-        ASSERT_NE(dialog, nullptr);
+    const TModalAnswer<TStringDialog> user([&](TStringDialog* dialog) {
         ASSERT_EQ(dialog->List()->topLevelItemCount(), 1);
         EXPECT_EQ(dialog->List()->topLevelItem(0)->text(0), "0001A40");
         EXPECT_EQ(dialog->List()->topLevelItem(0)->text(1), "11");
@@ -303,7 +295,7 @@ TEST_F(StringFinderCommandTest, CommandShowsTheRealDialogAndDiscardsIt)
         QTest::mouseClick(dialog->CloseButton(), Qt::LeftButton);
     });
     command.cmFindStringClick();
-    EXPECT_TRUE(user.Seen);
+    EXPECT_TRUE(user.Seen());
     EXPECT_EQ(scrolledTo, 0x1A4);
     EXPECT_EQ(Form->Dump().ScrollPosition(), 0x1A4) << "the scroll position stays";
     EXPECT_TRUE(Form->Dump().findChildren<TStringDialog*>().isEmpty());

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "RawPort.h"
+#include "support/TestSupport.h"
 
 extern char** environ;
 
@@ -111,14 +112,11 @@ private:
     std::string stderr_;
 };
 
-std::string TempPath(const std::string& name)
-{
-    return ::testing::TempDir() + "lindprog_cli_" + std::to_string(::getpid()) + "_" + name;
-}
+using lindprog::test::TScratchDir;
 
-std::string WriteScenario(const std::string& name, const std::string& text)
+std::string WriteScenario(const TScratchDir& dir, const std::string& text)
 {
-    const auto path = TempPath(name);
+    const auto path = (dir.Path / "scenario.json").string();
     std::ofstream(path) << text;
     return path;
 }
@@ -141,8 +139,8 @@ int LineCount(const std::string& text)
 
 TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
 {
-    const auto link = TempPath("COM1");
-    ::unlink(link.c_str());
+    const TScratchDir dir;
+    const auto link = (dir.Path / "COM1").string();
     ASSERT_EQ(::symlink("/nonexistent/stale", link.c_str()), 0); // left over from a crash
     TChild child({"--scenario", Demo(), "--link", link, "--quiet"});
     ASSERT_TRUE(child.Running());
@@ -170,7 +168,8 @@ TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
 
 TEST(SimCli, LogsFramesAndWritesTheTranscript)
 {
-    const auto transcript = TempPath("cli_transcript.txt");
+    const TScratchDir dir;
+    const auto transcript = (dir.Path / "transcript.txt").string();
     TChild child({"--scenario", Demo(), "--pace", "--transcript", transcript});
     const auto slave = child.StdoutLine(5s);
     ASSERT_TRUE(slave);
@@ -188,7 +187,6 @@ TEST(SimCli, LogsFramesAndWritesTheTranscript)
     const std::string text(
         (std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find(" A>H 1B 01 00 03 0E 01 00 03 15\n"), std::string::npos) << text;
-    std::remove(transcript.c_str());
 }
 
 TEST(SimCli, UsageErrorsExitWithTwoAndOneLine)
@@ -205,14 +203,13 @@ TEST(SimCli, UsageErrorsExitWithTwoAndOneLine)
 
 TEST(SimCli, BadScenarioNamesTheField)
 {
-    const auto path = WriteScenario(
-        "bad.json", R"({"devices": [{"name": "X", "regions": [{"name": "R", "flags": 7}]}]})");
+    const TScratchDir dir;
+    const auto path = WriteScenario(dir, R"({"devices": [{"name": "X", "regions": [{"name": "R", "flags": 7}]}]})");
     TChild child({"--scenario", path});
     EXPECT_EQ(child.WaitForExit(5s), 2);
     EXPECT_NE(child.Stderr().find("devices[0].regions[0].size: missing"), std::string::npos)
         << child.Stderr();
     EXPECT_EQ(LineCount(child.Stderr()), 1);
-    std::remove(path.c_str());
 
     TChild missing({"--scenario", "/nonexistent/scenario.json"});
     EXPECT_EQ(missing.WaitForExit(5s), 2);
@@ -221,8 +218,9 @@ TEST(SimCli, BadScenarioNamesTheField)
 
 TEST(SimCli, ExitsByItselfWhenThePortVanishes)
 {
-    const auto path = WriteScenario("vanish.json", R"({"vanish_after": 2})");
-    const auto link = TempPath("COM2");
+    const TScratchDir dir;
+    const auto path = WriteScenario(dir, R"({"vanish_after": 2})");
+    const auto link = (dir.Path / "COM2").string();
     TChild child({"--scenario", path, "--link", link, "--quiet"});
     ASSERT_TRUE(child.StdoutLine(5s));
     TRawPort port(link);
@@ -232,7 +230,6 @@ TEST(SimCli, ExitsByItselfWhenThePortVanishes)
     EXPECT_TRUE(port.WaitForHangUp(5s));
     EXPECT_EQ(child.WaitForExit(5s), 0);
     EXPECT_FALSE(Exists(link));
-    std::remove(path.c_str());
 }
 
 } // namespace

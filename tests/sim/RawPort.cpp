@@ -147,21 +147,16 @@ bool TRawPort::WaitForHangUp(std::chrono::milliseconds timeout)
     return false;
 }
 
-THarness::THarness(const nlohmann::json& scenario, TSimOptions options)
-    : sim_(std::make_unique<TAdapterSim>(ParseScenario(scenario), std::move(options)))
+THarness::THarness(const nlohmann::json& scenario, TSimOptions options) : sim_(scenario, 0, std::move(options))
 {
-    if (!sim_->Start()) {
-        ADD_FAILURE() << "simulator did not start: " << sim_->LastError();
-        return;
-    }
-    if (!port_.Open(sim_->SlavePath()))
-        ADD_FAILURE() << "cannot open " << sim_->SlavePath();
+    if (sim_.Started && !port_.Open(Sim().SlavePath()))
+        ADD_FAILURE() << "cannot open " << Sim().SlavePath();
 }
 
 bool THarness::Reopen()
 {
     port_.Close();
-    return port_.Open(sim_->SlavePath());
+    return port_.Open(Sim().SlavePath());
 }
 
 TRawFrame THarness::Call(const TBytes& payload)

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/AdapterSim.h"
+#include "support/SimPty.h"
 
 namespace lindprog::sim::test {
 
@@ -74,7 +74,7 @@ class THarness {
 public:
     explicit THarness(const nlohmann::json& scenario, TSimOptions options = {});
 
-    TAdapterSim& Sim() { return *sim_; }
+    TAdapterSim& Sim() { return sim_.Sim; }
     TRawPort& Port() { return port_; }
     std::uint8_t NextSequence() { return ++sequence_; }
 
@@ -85,7 +85,7 @@ public:
     bool Reopen();
 
 private:
-    std::unique_ptr<TAdapterSim> sim_;
+    lindprog::test::TSimPty sim_;
     TRawPort port_;
     std::uint8_t sequence_ = 0;
 };

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -11,10 +10,12 @@
 
 #include "sim/LinePacer.h"
 #include "RawPort.h"
+#include "support/TestSupport.h"
 
 namespace lindprog::sim::test {
 namespace {
 
+using lindprog::test::TScratchDir;
 using nlohmann::json;
 
 json Bootloader()
@@ -29,11 +30,6 @@ TBytes Page(std::uint8_t marker)
     TBytes payload(2057, marker);
     payload[0] = 34;
     return payload;
-}
-
-std::string TempPath(const std::string& name)
-{
-    return ::testing::TempDir() + "lindprog_" + std::to_string(::getpid()) + "_" + name;
 }
 
 TSimOptions Paced()
@@ -142,7 +138,8 @@ TEST(SimSession, RepliesForAClosedSessionAreNotDeliveredToTheNextOne)
 
 TEST(SimSession, VanishClosesTheLineAndStopsServing)
 {
-    const std::string link = TempPath("vanish_link");
+    const TScratchDir dir;
+    const std::string link = (dir.Path / "vanish_link").string();
     TSimOptions options;
     options.link_path = link;
     THarness harness(json{{"vanish_after", 3}}, options);
@@ -163,7 +160,8 @@ TEST(SimSession, VanishClosesTheLineAndStopsServing)
 
 TEST(SimSession, TranscriptHasALinePerFrame)
 {
-    const std::string path = TempPath("transcript.txt");
+    const TScratchDir dir;
+    const std::string path = (dir.Path / "transcript.txt").string();
     TSimOptions options;
     options.transcript_path = path;
     {
@@ -202,7 +200,6 @@ TEST(SimSession, TranscriptHasALinePerFrame)
         EXPECT_GE(ms, last);
         last = ms;
     }
-    std::remove(path.c_str());
 }
 
 TEST(SimSession, PacedBlockReadsNeverBeatTheLine)
@@ -279,7 +276,8 @@ TEST(SimSession, StopIsPromptAndIdempotent)
 
 TEST(SimSession, LinkNeverReplacesARegularFile)
 {
-    const std::string path = TempPath("not_a_link");
+    const TScratchDir dir;
+    const std::string path = (dir.Path / "not_a_link").string();
     std::ofstream(path) << "keep me";
     TSimOptions options;
     options.link_path = path;
@@ -287,7 +285,6 @@ TEST(SimSession, LinkNeverReplacesARegularFile)
     EXPECT_FALSE(sim.Start());
     EXPECT_NE(sim.LastError().find("not a symlink"), std::string::npos);
     EXPECT_EQ(Lines(path), std::vector<std::string>{"keep me"});
-    std::remove(path.c_str());
 }
 
 } // namespace

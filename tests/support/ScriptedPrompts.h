@@ -1,11 +1,7 @@
 #pragma once
-// Answers the program's questions from a script and records every prompt,
-// with whether any main window was already on screen when it came up.
+// Answers the program's questions from a script and records every prompt.
 
 #include "core/base/Prompts.h"
-
-#include <QApplication>
-#include <QWidget>
 
 #include <deque>
 #include <string>
@@ -17,9 +13,10 @@ struct TPromptRecord {
     std::string Kind; // "error", "info", "confirm", "warning"
     std::string Text;
     bool WindowVisible = false;
+    bool operator==(const TPromptRecord&) const = default;
 };
 
-class TScriptedPrompts final : public TPrompts {
+class TScriptedPrompts : public TPrompts {
 public:
     std::vector<TPromptRecord> Seen;
     std::deque<TAnswer> Answers; // for questions; "&No" when it runs dry
@@ -46,14 +43,12 @@ public:
         return texts;
     }
 
+protected:
+    // Whether any window was on screen when a prompt came up; none without a GUI.
+    virtual bool WindowShown() const { return false; }
+
 private:
-    void Record(const char* kind, const std::string& text)
-    {
-        bool visible = false;
-        for (const QWidget* widget : QApplication::topLevelWidgets())
-            visible = visible || widget->isVisible();
-        Seen.push_back({kind, text, visible});
-    }
+    void Record(const char* kind, const std::string& text) { Seen.push_back({kind, text, WindowShown()}); }
     TAnswer NextAnswer()
     {
         if (Answers.empty())

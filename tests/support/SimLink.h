@@ -3,11 +3,11 @@
 // only, with an endpoint that talks to it. Every test makes its own, so
 // `ctest -j` is safe.
 
-#include "sim/AdapterSim.h"
+#include "core/base/UiDispatcher.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
+#include "support/SimPty.h"
 #include "support/TestSupport.h"
-#include "core/base/UiDispatcher.h"
 
 #include <nlohmann/json.hpp>
 
@@ -40,12 +40,17 @@ inline nlohmann::json BaseScenario()
     })");
 }
 
-class TSimLink {
+// The folder a link test keeps its files in, made before the simulator starts
+// so that the transcript can go there.
+struct TLinkFolder {
+    TScratchDir Dir;
+    std::string TranscriptPath = (Dir.Path / "transcript.txt").string();
+};
+
+class TSimLink : public TLinkFolder, public TSimPty {
 public:
     explicit TSimLink(const nlohmann::json& scenario = BaseScenario(), int portNumber = 1)
-        : Sim(sim::ParseScenario(scenario), Options()),
-          Started(Sim.Start()),
-          Env(portNumber, Sim.SlavePath()),
+        : TSimPty(scenario, portNumber, WithTranscript(TranscriptPath)),
           Names(Dir.Path / "ports.conf", Dir.Path / "dev"),
           Port(Names, Dispatcher),
           Number(portNumber)
@@ -80,21 +85,16 @@ public:
         return frames;
     }
 
-    TScratchDir Dir;
-    std::string TranscriptPath = (Dir.Path / "transcript.txt").string();
-    sim::TAdapterSim Sim;
-    bool Started;
-    TEnvPort Env;
     TPortNames Names;
     TQueueDispatcher Dispatcher;
     TDevicePort Port;
     int Number;
 
 private:
-    sim::TSimOptions Options() const
+    static sim::TSimOptions WithTranscript(const std::string& path)
     {
         sim::TSimOptions options;
-        options.transcript_path = TranscriptPath;
+        options.transcript_path = path;
         return options;
     }
 };

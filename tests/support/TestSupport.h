@@ -1,10 +1,13 @@
 #pragma once
-// Small helpers shared by the link tests: a scratch folder per test, a bare
-// pseudo-terminal, and LINDPROG_COM<N> pointed at a path for one test.
+// Small helpers every suite shares: a scratch folder per test, LINDPROG_COM<N>
+// pointed at a path for one test, and a bare pseudo-terminal.
 
-#include <cstdlib>
+#include "core/link/PortNames.h"
+
+#include <cerrno>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -13,21 +16,31 @@
 
 namespace lindprog::test {
 
+// A fresh folder of its own, removed with everything in it at the end.
 class TScratchDir {
 public:
     TScratchDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "lindprog-test-XXXXXX").string();
-        Path = ::mkdtemp(pattern.data());
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::system_error(errno, std::generic_category(), "cannot make a scratch folder");
+        Path = pattern;
     }
     ~TScratchDir()
     {
+        // A test may have taken the write permission away to provoke an error.
         std::error_code ignored;
+        std::filesystem::permissions(Path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ignored);
         std::filesystem::remove_all(Path, ignored);
     }
+    TScratchDir(const TScratchDir&) = delete;
+    TScratchDir& operator=(const TScratchDir&) = delete;
+
     std::filesystem::path Path;
 };
 
+// COM<number> mapped to `path` while it lives.
 class TEnvPort {
 public:
     TEnvPort(int number, const std::string& path) : Name("LINDPROG_COM" + std::to_string(number))
@@ -35,6 +48,15 @@ public:
         ::setenv(Name.c_str(), path.c_str(), 1);
     }
     ~TEnvPort() { ::unsetenv(Name.c_str()); }
+    TEnvPort(const TEnvPort&) = delete;
+    TEnvPort& operator=(const TEnvPort&) = delete;
+
+    // Leaves out every LINDPROG_COM<N> the caller's shell may have set.
+    static void ClearAll()
+    {
+        for (const auto& port : TPortNames::EnvironmentPorts())
+            ::unsetenv(port.Key.c_str());
+    }
 
 private:
     std::string Name;
@@ -46,11 +68,14 @@ public:
     TBarePty()
     {
         Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(Master);
-        ::unlockpt(Master);
+        if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) {
+            const int error = errno;
+            CloseMaster();
+            throw std::system_error(error, std::generic_category(), "cannot open a pseudo-terminal");
+        }
         SlavePath = ::ptsname(Master);
         // Keep the line raw from the start so nothing is echoed back.
-        const int slave = ::open(SlavePath.c_str(), O_RDWR | O_NOCTTY);
+        const int slave = ::open(SlavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios settings{};
         ::tcgetattr(slave, &settings);
         ::cfmakeraw(&settings);
@@ -58,12 +83,16 @@ public:
         ::close(slave);
     }
     ~TBarePty() { CloseMaster(); }
+    TBarePty(const TBarePty&) = delete;
+    TBarePty& operator=(const TBarePty&) = delete;
+
     void CloseMaster()
     {
         if (Master >= 0)
             ::close(Master);
         Master = -1;
     }
+
     int Master = -1;
     std::string SlavePath;
 };

@@ -4,20 +4,20 @@
 #include "core/buffer/BufferFile.h"
 #include "core/buffer/DumpData.h"
 #include "core/base/Stm32Crc.h"
+#include "support/ScriptedPrompts.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -31,35 +31,6 @@ class TRecordingLog final : public TLogSink {
 public:
     void AddLogLine(const std::string& text) override { Lines.push_back(text); }
     std::vector<std::string> Lines;
-};
-
-class TAnsweringPrompts final : public TPrompts {
-public:
-    void ShowError(const std::string& text) override { Asked.push_back("error: " + text); }
-    void ShowInfo(const std::string& text) override { Asked.push_back("info: " + text); }
-    bool AskConfirm(const std::string& text) override { return AskConfirmButton(text) == TAnswer::Yes; }
-    TAnswer AskConfirmButton(const std::string& text) override
-    {
-        Asked.push_back("confirm: " + text);
-        return Next();
-    }
-    TAnswer AskWarning(const std::string& text) override
-    {
-        Asked.push_back("warning: " + text);
-        return Next();
-    }
-    std::deque<TAnswer> Answers;
-    std::vector<std::string> Asked;
-
-private:
-    TAnswer Next()
-    {
-        if (Answers.empty())
-            return TAnswer::No;
-        const TAnswer answer = Answers.front();
-        Answers.pop_front();
-        return answer;
-    }
 };
 
 // The view's change tracking over the buffer, counting the calls it gets.
@@ -81,7 +52,7 @@ public:
     int Updates = 0;
 };
 
-const std::string SizeWarning = std::string("warning: ") + FileSizeQuestion;
+const test::TPromptRecord SizeWarning{"warning", FileSizeQuestion};
 
 std::string CrcLine(std::size_t count, std::uint32_t crc)
 {
@@ -92,19 +63,6 @@ std::string CrcLine(std::size_t count, std::uint32_t crc)
 
 class BufferFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "lindprog-file-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(Dir, ignored);
-    }
-
     // A buffer of `size` bytes shown by the view, holding `value` as accepted contents.
     void MakeBuffer(std::size_t size, std::uint8_t value = 0)
     {
@@ -143,12 +101,13 @@ protected:
         return count;
     }
 
-    fs::path Dir;
+    const test::TScratchDir Scratch;
+    const fs::path Dir = Scratch.Path;
     Bytes Buffer;
     TDumpData Data;
     TTracking Tracking{Data};
     TRecordingLog Log;
-    TAnsweringPrompts Prompts;
+    test::TScriptedPrompts Prompts;
 };
 
 TEST_F(BufferFileTest, FileOfTheBufferSizeLoadsWithoutAQuestion)
@@ -156,7 +115,7 @@ TEST_F(BufferFileTest, FileOfTheBufferSizeLoadsWithoutAQuestion)
     MakeBuffer(8, 0x55);
     const std::string path = Write("digits.bin", {'1', '2', '3', '4', '5', '6', '7', '8'});
     EXPECT_TRUE(Load(path));
-    EXPECT_TRUE(Prompts.Asked.empty());
+    EXPECT_TRUE(Prompts.Seen.empty());
     EXPECT_EQ(Buffer, (Bytes{'1', '2', '3', '4', '5', '6', '7', '8'}));
     EXPECT_EQ(Log.Lines, (std::vector<std::string>{"Opening file [" + path + "]...",
                                                    "Loaded 8 bytes, CRC32 = FEFC54F9"}));
@@ -179,7 +138,7 @@ TEST_F(BufferFileTest, ShorterFileAfterYesIsFilledUpWithZeros)
     const Bytes file = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     Prompts.Answers = {TAnswer::Yes};
     EXPECT_TRUE(Load(Write("short.bin", file)));
-    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    EXPECT_EQ(Prompts.Seen, std::vector{SizeWarning});
     Bytes expected = file;
     expected.resize(16, 0x00);
     EXPECT_EQ(Buffer, expected);
@@ -199,7 +158,7 @@ TEST_F(BufferFileTest, LongerFileAfterYesLoadsItsFirstBytes)
         file[i] = static_cast<std::uint8_t>(0xA0 + i);
     Prompts.Answers = {TAnswer::Yes};
     EXPECT_TRUE(Load(Write("long.bin", file)));
-    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    EXPECT_EQ(Prompts.Seen, std::vector{SizeWarning});
     EXPECT_EQ(Buffer, Bytes(file.begin(), file.begin() + 16));
     ASSERT_EQ(Log.Lines.size(), 2u);
     EXPECT_EQ(Log.Lines[1], CrcLine(16, CrcUpdateBytes(CrcStart, Buffer)));
@@ -230,7 +189,7 @@ TEST_F(BufferFileTest, WithoutARegionLoadingAsksAndLogsZeroBytes)
     MakeBuffer(0);
     Prompts.Answers = {TAnswer::Yes};
     EXPECT_TRUE(Load(Write("some.bin", Bytes(12, 0x42))));
-    EXPECT_EQ(Prompts.Asked, std::vector<std::string>{SizeWarning});
+    EXPECT_EQ(Prompts.Seen, std::vector{SizeWarning});
     ASSERT_EQ(Log.Lines.size(), 2u);
     EXPECT_EQ(Log.Lines[1], "Loaded 0 bytes, CRC32 = FFFFFFFF");
 }
@@ -239,7 +198,7 @@ TEST_F(BufferFileTest, EmptyFileIntoNoBufferAsksNothing)
 {
     MakeBuffer(0);
     EXPECT_TRUE(Load(Write("empty.bin", {})));
-    EXPECT_TRUE(Prompts.Asked.empty());
+    EXPECT_TRUE(Prompts.Seen.empty());
     ASSERT_EQ(Log.Lines.size(), 2u);
     EXPECT_EQ(Log.Lines[1], "Loaded 0 bytes, CRC32 = FFFFFFFF");
 }
@@ -259,7 +218,7 @@ TEST_F(BufferFileTest, FileThatCannotBeOpenedThrowsAndChangesNothing)
             EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + path.string() + "\". " + reason);
         }
         EXPECT_EQ(Log.Lines, std::vector<std::string>{"Opening file [" + path.string() + "]..."});
-        EXPECT_TRUE(Prompts.Asked.empty());
+        EXPECT_TRUE(Prompts.Seen.empty());
         EXPECT_EQ(Buffer, (Bytes{0x44, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33, 0x33}));
         EXPECT_TRUE(Data.IsChanged(0));
         EXPECT_EQ(Tracking.Clears + Tracking.Updates, 0);
