@@ -24,8 +24,7 @@ protected:
     {
         fs::create_directories(Dev / "serial" / "by-id");
         // Mappings the caller's shell may have set would show up in every list.
-        for (const auto& port : TPortNames::EnvironmentPorts())
-            ::unsetenv(port.Key.c_str());
+        TEnvPort::ClearAll();
     }
     void MakeDevice(const std::string& name) { std::ofstream(Dev / name) << ""; }
     void Link(const std::string& id, const std::string& device)

@@ -9,7 +9,7 @@ namespace {
 
 using nlohmann::json;
 using test::TOpsRig;
-using test::TPromptSeen;
+using test::TPromptRecord;
 
 json CatalogueScenario()
 {
@@ -67,14 +67,14 @@ TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
 {
     TOpsRig rig(CatalogueScenario());
     rig.Connect();
-    ASSERT_TRUE(rig.View.Prompts.empty());
+    ASSERT_TRUE(rig.View.Seen.empty());
     ASSERT_EQ(rig.View.Caption, "Corvane Programmer - [COM1]");
     ASSERT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
     const std::size_t requestsBefore = rig.Link.Sim.RequestTotal();
 
     test::TEnvPort missing(2, (rig.Link.Dir.Path / "no-such-port").string());
     rig.Connection.Connect(2);
-    EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"error", "Can't open serial port COM2"}}));
+    EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"error", "Can't open serial port COM2"}}));
     EXPECT_EQ(rig.View.Log, std::vector<std::string>{}) << "a missing port is no matter of access rights";
     EXPECT_EQ(rig.View.Captions.back(), "Corvane Programmer");
     EXPECT_EQ(rig.View.Identity, "");
@@ -95,7 +95,7 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         rig.Connect();
         EXPECT_EQ(rig.Count(Cmd::GetMode), 2);
         EXPECT_EQ(rig.Link.Sim.RequestTotal(), 2u) << "nothing else is asked of a silent adapter";
-        EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"error", "No device found on port COM1"}}));
+        EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"error", "No device found on port COM1"}}));
         EXPECT_EQ(rig.View.Caption, "Corvane Programmer - [COM1]");
         EXPECT_EQ(rig.View.HintPanel, "");
         EXPECT_TRUE(rig.Link.Port.IsOpen());
@@ -108,7 +108,7 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         rig.ShortReplyWait();
         rig.Connect();
         EXPECT_EQ(rig.Count(Cmd::GetMode), 2);
-        EXPECT_TRUE(rig.View.Prompts.empty()) << rig.View.Prompts.front().Text;
+        EXPECT_TRUE(rig.View.Seen.empty()) << rig.View.Seen.front().Text;
         EXPECT_EQ(rig.View.DeviceNames, AllDevices);
         EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
     }
@@ -130,10 +130,10 @@ TEST(Connection, FirmwareBelow118WarnsAndTheDevicesAreStillListed)
         scenario["version"] = version;
         TOpsRig rig(scenario);
         rig.Connect();
-        const std::vector<TPromptSeen> expected =
-            warns ? std::vector<TPromptSeen>{{"info", "Please update programmer's firmware to version 1.18 or above"}}
-                  : std::vector<TPromptSeen>{};
-        EXPECT_EQ(rig.View.Prompts, expected) << shown;
+        const std::vector<TPromptRecord> expected =
+            warns ? std::vector<TPromptRecord>{{"info", "Please update programmer's firmware to version 1.18 or above"}}
+                  : std::vector<TPromptRecord>{};
+        EXPECT_EQ(rig.View.Seen, expected) << shown;
         EXPECT_EQ(rig.View.Identity, "Corvane JTAG");
         EXPECT_EQ(rig.View.Version, shown);
         EXPECT_EQ(rig.View.DeviceNames, AllDevices) << shown;
@@ -143,7 +143,7 @@ TEST(Connection, FirmwareBelow118WarnsAndTheDevicesAreStillListed)
     // An adapter that will not tell its name is still used, without a word.
     TOpsRig rig(WithFaults(CatalogueScenario(), json::parse(R"([{"command": 2, "kind": "status", "status": 1}])")));
     rig.Connect();
-    EXPECT_TRUE(rig.View.Prompts.empty());
+    EXPECT_TRUE(rig.View.Seen.empty());
     EXPECT_EQ(rig.View.Identity, "");
     EXPECT_EQ(rig.View.Version, "v1.18");
     EXPECT_EQ(rig.View.DeviceNames, AllDevices);
@@ -155,7 +155,7 @@ TEST(Connection, BootloaderModeInformsAndReadsNoCatalogue)
     scenario["mode"] = 1;
     TOpsRig rig(scenario);
     rig.Connect();
-    EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"info", "Device is in bootloader mode"}}));
+    EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"info", "Device is in bootloader mode"}}));
     EXPECT_EQ(rig.Count(Cmd::GetDeviceCount), 0);
     EXPECT_EQ(rig.Count(Cmd::GetDeviceRecord), 0);
     EXPECT_EQ(rig.View.Version, "v1.18");
@@ -175,7 +175,7 @@ TEST(Connection, NoDevicesOrNoCountLeavesTheListEmptyWithOnlyDetect)
     for (const auto& scenario : scenarios) {
         TOpsRig rig(scenario);
         rig.Connect();
-        EXPECT_TRUE(rig.View.Prompts.empty());
+        EXPECT_TRUE(rig.View.Seen.empty());
         EXPECT_TRUE(rig.View.DeviceNames.empty());
         EXPECT_EQ(rig.View.DeviceSelected, -1);
         EXPECT_EQ(rig.Count(Cmd::GetDeviceRecord), 0);
@@ -192,7 +192,7 @@ TEST(Connection, RecordReadFailingPartWayKeepsWhatWasRead)
         {"command": 179, "kind": "no_answer", "skip": 2}])")));
     rig.ShortReplyWait();
     rig.Connect();
-    EXPECT_TRUE(rig.View.Prompts.empty());
+    EXPECT_TRUE(rig.View.Seen.empty());
     EXPECT_EQ(rig.View.DeviceNames, std::vector<std::string>{"SPC560B50"});
     EXPECT_EQ(rig.Count(Cmd::GetDeviceRecord), 2) << "the loop stops at the first failure";
     EXPECT_EQ(rig.View.RegionNames, (std::vector<std::string>{"Code flash", "Data flash"}));

@@ -13,7 +13,7 @@ namespace {
 
 using nlohmann::json;
 using test::TOpsRig;
-using test::TPromptSeen;
+using test::TPromptRecord;
 using Lines = std::vector<std::string>;
 
 enum Region { Flash, Read1024, Read2048, Odd, Big, Empty, Lockable };
@@ -56,7 +56,7 @@ json WithReadErrors(Region region, const char* errors)
 void Choose(TOpsRig& rig, Region region)
 {
     rig.Connect();
-    ASSERT_TRUE(rig.View.Prompts.empty()) << rig.View.Prompts.front().Text;
+    ASSERT_TRUE(rig.View.Seen.empty()) << rig.View.Seen.front().Text;
     rig.Connection.SelectRegion(region);
     ASSERT_EQ(rig.Connection.SelectedRegion(), region);
 }
@@ -103,8 +103,8 @@ void FillPattern(std::vector<std::uint8_t>& buffer)
         buffer[i] = static_cast<std::uint8_t>(i * 7 + 3);
 }
 
-const TPromptSeen ReadErrorQuestion{"confirm", "Read error occured. Ignore this error and continue?"};
-const TPromptSeen ProgramQuestion{"confirm", "Program (erase, blank-check, write and verify) device?"};
+const TPromptRecord ReadErrorQuestion{"confirm", "Read error occured. Ignore this error and continue?"};
+const TPromptRecord ProgramQuestion{"confirm", "Program (erase, blank-check, write and verify) device?"};
 const std::vector<std::uint8_t> PowerOffRequest{Cmd::PowerOff};
 
 TEST(OperationDriver, FailedBlockReadDropsTo4BytesAndGoesBackTo512After128GoodReads)
@@ -126,7 +126,7 @@ TEST(OperationDriver, FailedBlockReadDropsTo4BytesAndGoesBackTo512After128GoodRe
         Choose(rig, where);
         rig.View.Answers = {answer};
         rig.Click(static_cast<int>(TOperation::Read));
-        EXPECT_EQ(rig.View.Prompts, std::vector<TPromptSeen>{ReadErrorQuestion});
+        EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
         EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), lengths);
         EXPECT_TRUE(AllBytes(rig.View.Buffer, 90));
         EXPECT_EQ(rig.View.Log,
@@ -166,7 +166,7 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
         Choose(rig, Read1024);
         rig.View.Answers = {TAnswer::Yes};
         rig.Click(static_cast<int>(TOperation::Read));
-        EXPECT_EQ(rig.View.Prompts, std::vector<TPromptSeen>{ReadErrorQuestion});
+        EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
         const std::span<const std::uint8_t> bytes = rig.View.Buffer;
         EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + 4), holds);
         EXPECT_TRUE(AllBytes(bytes.first(at), 90));
@@ -183,7 +183,7 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     Choose(rig, Read1024);
     rig.View.Answers = {TAnswer::Yes};
     rig.Click(static_cast<int>(TOperation::Read));
-    EXPECT_EQ(rig.View.Prompts, std::vector<TPromptSeen>{ReadErrorQuestion}) << "two failures, one question";
+    EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion}) << "two failures, one question";
     EXPECT_TRUE(rig.Settings.IgnoreReadErrors);
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"),
                                   {"Lowering read block size to 4 bytes",
@@ -194,7 +194,7 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     rig.View.Log.clear();
     rig.View.Answers = {TAnswer::No};
     rig.Click(static_cast<int>(TOperation::Read));
-    EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{ReadErrorQuestion, ReadErrorQuestion}));
+    EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ReadErrorQuestion, ReadErrorQuestion}));
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {"Read failed at offset 200 (Device read error)"}}));
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
     EXPECT_TRUE(AllBytes(std::span<const std::uint8_t>(rig.View.Buffer).subspan(512), 0xFF));
@@ -211,7 +211,7 @@ TEST(OperationDriver, OddSizedRegionEndsWithAShortBlockAndTheCrcCoversWholeWords
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 1020, bytes.end()),
               (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {ReadOk(1030, bytes.first(1028), "33.5")}}));
-    EXPECT_TRUE(rig.View.Prompts.empty());
+    EXPECT_TRUE(rig.View.Seen.empty());
 
     // A region of no bytes reads nothing and still reports.
     rig.View.Log.clear();
@@ -243,7 +243,7 @@ TEST(OperationDriver, CancelledReadKeepsTheFillAfterTheLastBlockAndOnlyReadShows
     EXPECT_EQ(rig.Count(Cmd::VerifyBlock), 61);
     EXPECT_EQ(rig.View.Speeds.size(), 1u);
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
-    EXPECT_TRUE(rig.View.Prompts.empty());
+    EXPECT_TRUE(rig.View.Seen.empty());
 }
 
 TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
@@ -258,7 +258,7 @@ TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
         rig.View.Answers = {TAnswer::Yes};
         rig.Click(static_cast<int>(TOperation::Program));
 
-        EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{ProgramQuestion, {"info", "Programming successfull"}}));
+        EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ProgramQuestion, {"info", "Programming successfull"}}));
         EXPECT_EQ(rig.View.Log,
                   Join({Started("Erasing"), {"Erase OK"}, Started("Blank-checking"),
                         {"Blank check OK, 2048 bytes checked, speed 50.0 kB/s"}, Started("Writing"),
@@ -291,7 +291,7 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     rig.View.Answers = {TAnswer::No, TAnswer::No, TAnswer::None, TAnswer::No};
     for (const TOperation refused : {TOperation::Write, TOperation::Erase, TOperation::Unlock, TOperation::Program})
         rig.Click(static_cast<int>(refused));
-    EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"confirm", "Write device?"},
+    EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"},
                                                           {"confirm", "Erase device?"},
                                                           {"confirm", "Unlocking will erase whole device. Continue?"},
                                                           ProgramQuestion}));
@@ -299,11 +299,11 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     EXPECT_TRUE(rig.View.Log.empty());
     EXPECT_EQ(rig.View.BufferAccepted, 0);
 
-    rig.View.Prompts.clear();
+    rig.View.Seen.clear();
     FillPattern(rig.View.Buffer);
     rig.View.Answers = {TAnswer::Yes};
     rig.Click(static_cast<int>(TOperation::Write));
-    EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"confirm", "Write device?"}}));
+    EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"}}));
     EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Erase OK"}, Started("Writing"),
                                   {"Programming OK, 2048 bytes written, speed 50.0 kB/s"}}));
     EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{3, 1}));
@@ -339,7 +339,7 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
                                        "JTAG/Nexus detect: 5/7/12345678/DEADBEEF", "No target", "Erasing device...",
                                        "Erase OK", "Starting operation", "Pause for voltage setting", "No target",
                                        "Error: Device not found"}));
-        EXPECT_EQ(rig.View.Prompts, std::vector<TPromptSeen>{ProgramQuestion});
+        EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ProgramQuestion});
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 0);
         EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), 0);
         EXPECT_FALSE(rig.Driver.SequenceUnderWay());
@@ -399,7 +399,7 @@ TEST(OperationDriver, CancelBetweenStepsEndsTheSequence)
         EXPECT_EQ(rig.Count(Cmd::WriteBlock), 3);
         EXPECT_EQ(rig.View.Log.back(), "Canceled");
         EXPECT_EQ(rig.LogCount("Verifying device..."), 0);
-        EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{ProgramQuestion, {"error", "Programming failed"}}));
+        EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ProgramQuestion, {"error", "Programming failed"}}));
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
         EXPECT_FALSE(rig.Driver.SequenceUnderWay());
         rig.View.Log.clear();
@@ -413,7 +413,7 @@ TEST(OperationDriver, CancelBetweenStepsEndsTheSequence)
         rig.View.Answers = {TAnswer::Yes};
         rig.Click(static_cast<int>(TOperation::Write), [](const std::string&, int steps) { return steps == 1; });
         EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Canceled"}}));
-        EXPECT_EQ(rig.View.Prompts, (std::vector<TPromptSeen>{{"confirm", "Write device?"}}));
+        EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"}}));
         EXPECT_EQ(rig.View.StagesScheduled, 0);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
         EXPECT_FALSE(rig.Driver.SequenceUnderWay());
@@ -426,7 +426,7 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
         const char* Faults;
         TOperation Click;
         std::string Result;
-        std::vector<TPromptSeen> Prompts;
+        std::vector<TPromptRecord> Prompts;
     };
     const TCase cases[] = {
         {R"([{"command": 165, "kind": "status", "status": 15}])", TOperation::Program,
@@ -443,7 +443,7 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
         rig.Click(static_cast<int>(click));
         EXPECT_EQ(rig.View.Log.back(), result);
         EXPECT_EQ(rig.LogCount(result), 1);
-        EXPECT_EQ(rig.View.Prompts, prompts);
+        EXPECT_EQ(rig.View.Seen, prompts);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
         EXPECT_EQ(rig.Link.Sim.RequestPayloads().back(), PowerOffRequest);
         EXPECT_FALSE(rig.Driver.SequenceUnderWay());

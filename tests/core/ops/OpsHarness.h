@@ -7,42 +7,22 @@
 #include "core/ops/Connection.h"
 #include "core/ops/OperationDriver.h"
 #include "core/settings/Settings.h"
+#include "support/ScriptedPrompts.h"
 #include "support/SimLink.h"
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace lindprog::test {
 
-struct TPromptSeen {
-    std::string Kind; // "error", "info", "confirm", "warning"
-    std::string Text;
-    bool operator==(const TPromptSeen&) const = default;
-};
-
-class TOpsView final : public TLogSink, public TPrompts, public TDriverView, public TConnectionView {
+// Questions are answered by TScriptedPrompts: Answers in, Seen out.
+class TOpsView final : public TLogSink, public TScriptedPrompts, public TDriverView, public TConnectionView {
 public:
     // TLogSink, and the connection's log line.
     void AddLogLine(const std::string& text) override { Log.push_back(text); }
-
-    // TPrompts
-    void ShowError(const std::string& text) override { Prompts.push_back({"error", text}); }
-    void ShowInfo(const std::string& text) override { Prompts.push_back({"info", text}); }
-    bool AskConfirm(const std::string& text) override { return AskConfirmButton(text) == TAnswer::Yes; }
-    TAnswer AskConfirmButton(const std::string& text) override
-    {
-        Prompts.push_back({"confirm", text});
-        return NextAnswer();
-    }
-    TAnswer AskWarning(const std::string& text) override
-    {
-        Prompts.push_back({"warning", text});
-        return NextAnswer();
-    }
 
     // TDriverView
     void AcceptBuffer() override { ++BufferAccepted; }
@@ -99,8 +79,6 @@ public:
     void FocusLog() override {}
 
     std::vector<std::string> Log;
-    std::vector<TPromptSeen> Prompts;
-    std::deque<TAnswer> Answers; // for questions; "No" when it runs dry
 
     int BufferAccepted = 0;
     std::vector<std::uint32_t> Speeds;
@@ -122,16 +100,6 @@ public:
     std::vector<std::uint32_t> Resizes;
     TActionState Actions;
     bool FirmwareUpdate = false;
-
-private:
-    TAnswer NextAnswer()
-    {
-        if (Answers.empty())
-            return TAnswer::No;
-        const TAnswer answer = Answers.front();
-        Answers.pop_front();
-        return answer;
-    }
 };
 
 class TOpsRig {
