@@ -11,57 +11,57 @@ namespace {
 // Zero-padded fixed-size name field; a name of exactly 64 characters has no zero.
 void AppendName(std::vector<std::uint8_t>& out, const std::string& name)
 {
-    std::vector<std::uint8_t> field(kRecordNameSize, 0);
+    std::vector<std::uint8_t> field(RecordNameSize, 0);
     std::copy(name.begin(), name.end(), field.begin());
     out.insert(out.end(), field.begin(), field.end());
 }
 
 TReply WithData(std::vector<std::uint8_t> data)
 {
-    return TReply{true, kStatusOk, std::move(data)};
+    return TReply{true, StatusOk, std::move(data)};
 }
 
 } // namespace
 
 TAdapterCore::TAdapterCore(const TScenario& scenario)
-    : scenario_(scenario)
-    , session_(scenario)
-    , mode_(scenario.mode)
+    : Scenario(scenario)
+    , Session(scenario)
+    , CurrentMode(scenario.Mode)
 {
 }
 
 void TAdapterCore::Record(std::span<const std::uint8_t> payload)
 {
-    requests_.emplace_back(payload.begin(), payload.end());
+    Requests.emplace_back(payload.begin(), payload.end());
 }
 
 int TAdapterCore::RequestCount(std::uint8_t code) const
 {
-    return static_cast<int>(std::count_if(requests_.begin(), requests_.end(),
+    return static_cast<int>(std::count_if(Requests.begin(), Requests.end(),
         [code](const auto& p) { return !p.empty() && p[0] == code; }));
 }
 
 void TAdapterCore::OnHostReopened()
 {
-    if (!bootloader_on_reopen_)
+    if (!BootloaderOnReopen)
         return;
-    bootloader_on_reopen_ = false;
-    mode_ = kModeBootloader;
-    session_.Close();
+    BootloaderOnReopen = false;
+    CurrentMode = ModeBootloader;
+    Session.Close();
 }
 
 bool TAdapterCore::Allowed(std::uint8_t code) const
 {
-    if (mode_ == kModeApplication)
-        return code != kCmdProgramPage;
+    if (CurrentMode == ModeApplication)
+        return code != CmdProgramPage;
     switch (code) {
-    case kCmdGetMode:
-    case kCmdGetIdentity:
-    case kCmdGetVersion:
-    case kCmdResetAdapter:
-    case kCmdGetKey:
-    case kCmdProgramPage:
-    case kCmdEnterBootloader:
+    case CmdGetMode:
+    case CmdGetIdentity:
+    case CmdGetVersion:
+    case CmdResetAdapter:
+    case CmdGetKey:
+    case CmdProgramPage:
+    case CmdEnterBootloader:
         return true;
     default:
         return false;
@@ -72,100 +72,100 @@ TReply TAdapterCore::Handle(std::span<const std::uint8_t> payload)
 {
     Record(payload);
     if (payload.empty())
-        return StatusOnly(kStatusBadPacketSize);
+        return StatusOnly(StatusBadPacketSize);
     const std::uint8_t code = payload[0];
     if (!Allowed(code))
-        return StatusOnly(kStatusBadCommand);
+        return StatusOnly(StatusBadCommand);
     return Dispatch(code, payload.subspan(1));
 }
 
 TReply TAdapterCore::Dispatch(std::uint8_t code, std::span<const std::uint8_t> params)
 {
     switch (code) {
-    case kCmdProgramPage:
+    case CmdProgramPage:
         return ProgramPage(params);
-    case kCmdGetDeviceRecord:
+    case CmdGetDeviceRecord:
         return DeviceRecord(params);
-    case kCmdGetRegionRecord:
+    case CmdGetRegionRecord:
         return RegionRecord(params);
     default:
         break;
     }
-    if (code >= kCmdStartOperation && code <= kCmdUnlockStep)
+    if (code >= CmdStartOperation && code <= CmdUnlockStep)
         return DispatchFlash(code, params);
     // Everything else takes no parameters.
     if (!params.empty())
-        return StatusOnly(kStatusBadPacketSize);
+        return StatusOnly(StatusBadPacketSize);
     switch (code) {
-    case kCmdGetMode:
-        return WithData({mode_});
-    case kCmdGetIdentity:
+    case CmdGetMode:
+        return WithData({CurrentMode});
+    case CmdGetIdentity:
         return Identity();
-    case kCmdGetVersion:
+    case CmdGetVersion:
         return Version();
-    case kCmdResetAdapter:
+    case CmdResetAdapter:
         return Reset();
-    case kCmdGetKey:
+    case CmdGetKey:
         return Key();
-    case kCmdGetDeviceCount:
+    case CmdGetDeviceCount:
         return DeviceCount();
-    case kCmdEnterBootloader:
+    case CmdEnterBootloader:
         return EnterBootloader();
-    case kCmdPowerOff:
-        return StatusOnly(kStatusOk);
-    case kCmdJtagScan:
+    case CmdPowerOff:
+        return StatusOnly(StatusOk);
+    case CmdJtagScan:
         return JtagScan();
     default:
-        return StatusOnly(kStatusBadCommand);
+        return StatusOnly(StatusBadCommand);
     }
 }
 
 TReply TAdapterCore::DispatchFlash(std::uint8_t code, std::span<const std::uint8_t> params)
 {
     switch (code) {
-    case kCmdStartOperation:
-        return session_.StartOperation(params);
-    case kCmdReadBlock:
-        return session_.ReadBlock(params);
-    case kCmdWriteBlock:
-        return session_.WriteBlock(params);
-    case kCmdVerifyBlock:
-        return session_.VerifyBlock(params);
-    case kCmdBlankCheckBlock:
-        return session_.BlankCheckBlock(params);
-    case kCmdEraseStep:
-        return session_.EraseStep(params);
-    case kCmdUnlockStep:
-        return session_.UnlockStep(params);
+    case CmdStartOperation:
+        return Session.StartOperation(params);
+    case CmdReadBlock:
+        return Session.ReadBlock(params);
+    case CmdWriteBlock:
+        return Session.WriteBlock(params);
+    case CmdVerifyBlock:
+        return Session.VerifyBlock(params);
+    case CmdBlankCheckBlock:
+        return Session.BlankCheckBlock(params);
+    case CmdEraseStep:
+        return Session.EraseStep(params);
+    case CmdUnlockStep:
+        return Session.UnlockStep(params);
     default:
-        return StatusOnly(kStatusBadCommand);
+        return StatusOnly(StatusBadCommand);
     }
 }
 
 TReply TAdapterCore::Identity() const
 {
     std::vector<std::uint8_t> data;
-    AppendText(data, scenario_.identity);
+    AppendText(data, Scenario.Identity);
     return WithData(std::move(data));
 }
 
 TReply TAdapterCore::Version() const
 {
-    return WithData({scenario_.version_major, scenario_.version_minor});
+    return WithData({Scenario.VersionMajor, Scenario.VersionMinor});
 }
 
 TReply TAdapterCore::Reset()
 {
-    mode_ = kModeApplication;
-    bootloader_on_reopen_ = false;
-    session_.Close();
-    return StatusOnly(kStatusOk);
+    CurrentMode = ModeApplication;
+    BootloaderOnReopen = false;
+    Session.Close();
+    return StatusOnly(StatusOk);
 }
 
 TReply TAdapterCore::Key() const
 {
     std::vector<std::uint8_t> data;
-    AppendU32(data, scenario_.key);
+    AppendU32(data, Scenario.Key);
     return WithData(std::move(data));
 }
 
@@ -176,58 +176,58 @@ TReply TAdapterCore::DeviceCount() const
 
 TReply TAdapterCore::EnterBootloader()
 {
-    if (mode_ == kModeApplication) {
+    if (CurrentMode == ModeApplication) {
         // The adapter restarts; the host sees it again once it reopens the port.
-        bootloader_on_reopen_ = true;
-        return StatusOnly(kStatusNotReady);
+        BootloaderOnReopen = true;
+        return StatusOnly(StatusNotReady);
     }
     std::vector<std::uint8_t> data;
-    AppendU32(data, scenario_.bootloader.app_start);
-    AppendU32(data, scenario_.bootloader.app_end);
-    AppendU16(data, scenario_.bootloader.page_size);
+    AppendU32(data, Scenario.Bootloader.AppStart);
+    AppendU32(data, Scenario.Bootloader.AppEnd);
+    AppendU16(data, Scenario.Bootloader.PageSize);
     return WithData(std::move(data));
 }
 
 TReply TAdapterCore::ProgramPage(std::span<const std::uint8_t> params)
 {
-    if (params.size() != kPageRecordSize)
-        return StatusOnly(kStatusBadPacketSize);
-    const std::size_t index = pages_attempted_++;
-    const auto& overrides = scenario_.bootloader.page_status;
+    if (params.size() != PageRecordSize)
+        return StatusOnly(StatusBadPacketSize);
+    const std::size_t index = PagesAttempted++;
+    const auto& overrides = Scenario.Bootloader.PageStatus;
     const auto it = overrides.find(static_cast<std::uint32_t>(index));
-    const std::uint8_t status = it != overrides.end() ? it->second : kStatusOk;
-    if (status == kStatusOk)
-        pages_.emplace_back(params.begin(), params.end());
+    const std::uint8_t status = it != overrides.end() ? it->second : StatusOk;
+    if (status == StatusOk)
+        Pages.emplace_back(params.begin(), params.end());
     return StatusOnly(status);
 }
 
 TReply TAdapterCore::JtagScan() const
 {
-    const auto& jtag = scenario_.jtag;
+    const auto& jtag = Scenario.Jtag;
     std::vector<std::uint8_t> data;
-    AppendU32(data, jtag.count);
-    AppendU32(data, jtag.ir_length);
+    AppendU32(data, jtag.Count);
+    AppendU32(data, jtag.IrLength);
     // The scenario parser makes sure there are enough ids; a scenario built in
     // code that has fewer reports only the ones it has.
-    const std::size_t reported = std::min({std::size_t{jtag.count}, kMaxJtagIds, jtag.ids.size()});
+    const std::size_t reported = std::min({std::size_t{jtag.Count}, MaxJtagIds, jtag.Ids.size()});
     for (std::size_t k = 0; k < reported; ++k)
-        AppendU32(data, jtag.ids[k]);
+        AppendU32(data, jtag.Ids[k]);
     return WithData(std::move(data));
 }
 
 TReply TAdapterCore::DeviceRecord(std::span<const std::uint8_t> params) const
 {
     if (params.size() != 1)
-        return StatusOnly(kStatusBadPacketSize);
+        return StatusOnly(StatusBadPacketSize);
     if (params[0] >= Flash().DeviceCount())
-        return StatusOnly(kStatusBadParameter);
+        return StatusOnly(StatusBadParameter);
     const auto& device = Flash().Device(params[0]);
     std::vector<std::uint8_t> data;
-    AppendName(data, device.name);
-    AppendU32(data, device.voltages);
-    AppendU32(data, device.reserved);
+    AppendName(data, device.Name);
+    AppendU32(data, device.Voltages);
+    AppendU32(data, device.Reserved);
     const auto count
-        = device.region_count.value_or(static_cast<std::int32_t>(Flash().RegionCount(params[0])));
+        = device.RegionCount.value_or(static_cast<std::int32_t>(Flash().RegionCount(params[0])));
     AppendU32(data, static_cast<std::uint32_t>(count));
     return WithData(std::move(data));
 }
@@ -235,14 +235,14 @@ TReply TAdapterCore::DeviceRecord(std::span<const std::uint8_t> params) const
 TReply TAdapterCore::RegionRecord(std::span<const std::uint8_t> params) const
 {
     if (params.size() != 2)
-        return StatusOnly(kStatusBadPacketSize);
+        return StatusOnly(StatusBadPacketSize);
     if (!Flash().Exists(params[0], params[1]))
-        return StatusOnly(kStatusBadParameter);
+        return StatusOnly(StatusBadParameter);
     const auto& region = Flash().Region(params[0], params[1]);
     std::vector<std::uint8_t> data;
-    AppendName(data, region.name);
-    AppendU32(data, region.flags);
-    AppendU32(data, region.size);
+    AppendName(data, region.Name);
+    AppendU32(data, region.Flags);
+    AppendU32(data, region.Size);
     return WithData(std::move(data));
 }
 

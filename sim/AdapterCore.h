@@ -15,31 +15,31 @@
 namespace lindprog::sim {
 
 enum ECommand : std::uint8_t {
-    kCmdGetMode = 1,
-    kCmdGetIdentity = 2,
-    kCmdGetVersion = 3,
-    kCmdResetAdapter = 4,
-    kCmdGetKey = 6,
-    kCmdProgramPage = 34,
-    kCmdGetDeviceCount = 128,
-    kCmdEnterBootloader = 143,
-    kCmdStartOperation = 160,
-    kCmdReadBlock = 161,
-    kCmdWriteBlock = 162,
-    kCmdVerifyBlock = 163,
-    kCmdBlankCheckBlock = 165,
-    kCmdEraseStep = 166,
-    kCmdUnlockStep = 167,
-    kCmdPowerOff = 175,
-    kCmdJtagScan = 176,
-    kCmdGetDeviceRecord = 178,
-    kCmdGetRegionRecord = 179,
+    CmdGetMode = 1,
+    CmdGetIdentity = 2,
+    CmdGetVersion = 3,
+    CmdResetAdapter = 4,
+    CmdGetKey = 6,
+    CmdProgramPage = 34,
+    CmdGetDeviceCount = 128,
+    CmdEnterBootloader = 143,
+    CmdStartOperation = 160,
+    CmdReadBlock = 161,
+    CmdWriteBlock = 162,
+    CmdVerifyBlock = 163,
+    CmdBlankCheckBlock = 165,
+    CmdEraseStep = 166,
+    CmdUnlockStep = 167,
+    CmdPowerOff = 175,
+    CmdJtagScan = 176,
+    CmdGetDeviceRecord = 178,
+    CmdGetRegionRecord = 179,
 };
 
-inline constexpr std::size_t kPageRecordSize = 2056;
-inline constexpr std::size_t kDeviceRecordSize = 76;
-inline constexpr std::size_t kRegionRecordSize = 72;
-inline constexpr std::size_t kMaxJtagIds = 10;
+inline constexpr std::size_t PageRecordSize = 2056;
+inline constexpr std::size_t DeviceRecordSize = 76;
+inline constexpr std::size_t RegionRecordSize = 72;
+inline constexpr std::size_t MaxJtagIds = 10;
 
 class TAdapterCore {
 public:
@@ -52,13 +52,13 @@ public:
     // The host opened the port again after closing it.
     void OnHostReopened();
 
-    std::uint8_t Mode() const { return mode_; }
+    std::uint8_t Mode() const { return CurrentMode; }
     int RequestCount(std::uint8_t code) const;
-    std::size_t RequestTotal() const { return requests_.size(); }
-    const std::vector<std::vector<std::uint8_t>>& RequestPayloads() const { return requests_; }
-    const std::vector<std::vector<std::uint8_t>>& ReceivedPages() const { return pages_; }
-    TFlash& Flash() { return session_.Flash(); }
-    const TFlash& Flash() const { return session_.Flash(); }
+    std::size_t RequestTotal() const { return Requests.size(); }
+    const std::vector<std::vector<std::uint8_t>>& RequestPayloads() const { return Requests; }
+    const std::vector<std::vector<std::uint8_t>>& ReceivedPages() const { return Pages; }
+    TFlash& Flash() { return Session.Flash(); }
+    const TFlash& Flash() const { return Session.Flash(); }
 
 private:
     bool Allowed(std::uint8_t code) const;
@@ -75,13 +75,13 @@ private:
     TReply DeviceRecord(std::span<const std::uint8_t> params) const;
     TReply RegionRecord(std::span<const std::uint8_t> params) const;
 
-    const TScenario scenario_;
-    TFlashSession session_;
-    std::uint8_t mode_;
-    bool bootloader_on_reopen_ = false;
-    std::size_t pages_attempted_ = 0;
-    std::vector<std::vector<std::uint8_t>> requests_;
-    std::vector<std::vector<std::uint8_t>> pages_;
+    const TScenario Scenario;
+    TFlashSession Session;
+    std::uint8_t CurrentMode;
+    bool BootloaderOnReopen = false;
+    std::size_t PagesAttempted = 0;
+    std::vector<std::vector<std::uint8_t>> Requests;
+    std::vector<std::vector<std::uint8_t>> Pages;
 };
 
 } // namespace lindprog::sim

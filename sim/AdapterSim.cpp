@@ -53,10 +53,10 @@ void RemoveLinkIfOurs(const std::string& link, const std::string& target)
 } // namespace
 
 struct TAdapterSim::TImpl {
-    TImpl(TScenario scenario_in, TSimOptions options_in)
-        : scenario(std::move(scenario_in))
-        , options(std::move(options_in))
-        , state(scenario)
+    TImpl(TScenario scenarioIn, TSimOptions optionsIn)
+        : Scenario(std::move(scenarioIn))
+        , Options(std::move(optionsIn))
+        , State(Scenario)
     {
     }
 
@@ -66,65 +66,65 @@ struct TAdapterSim::TImpl {
     template <typename TPredicate>
     bool WaitFor(std::chrono::milliseconds timeout, TPredicate predicate) const
     {
-        std::unique_lock lock(state.mutex);
-        state.changed.wait_for(
-            lock, timeout, [&] { return predicate() || state.vanished || !state.serving; });
+        std::unique_lock lock(State.Mutex);
+        State.Changed.wait_for(
+            lock, timeout, [&] { return predicate() || State.Vanished || !State.Serving; });
         return predicate();
     }
 
-    const TScenario scenario;
-    const TSimOptions options;
-    TSimState state;
-    std::string error; // guarded by state.mutex
-    std::string slave_path; // guarded by state.mutex
+    const TScenario Scenario;
+    const TSimOptions Options;
+    TSimState State;
+    std::string Error; // guarded by State.mutex
+    std::string SlavePath; // guarded by State.mutex
 
-    std::mutex lifecycle; // serialises Start and Stop
-    bool started = false;
-    TPseudoTerminal pty;
-    THostWatch watch;
-    TEventFd stop;
-    std::optional<TFrameLog> log;
-    std::unique_ptr<TServer> server;
-    std::thread thread;
+    std::mutex Lifecycle; // serialises Start and Stop
+    bool Started = false;
+    TPseudoTerminal Pty;
+    THostWatch Watch;
+    TEventFd StopEvent;
+    std::optional<TFrameLog> Log;
+    std::unique_ptr<TServer> Server;
+    std::thread Thread;
 };
 
 bool TAdapterSim::TImpl::StartServing(std::string& failure)
 {
-    if (!stop.Valid()) {
+    if (!StopEvent.Valid()) {
         failure = std::string("eventfd: ") + std::strerror(errno);
         return false;
     }
-    if (!pty.Open(failure))
+    if (!Pty.Open(failure))
         return false;
     // Without the watch, reopen detection falls back to polling the master.
-    watch.Start(pty.SlavePath());
-    log.emplace(std::chrono::steady_clock::now(), options.log);
-    if (!log->OpenTranscript(options.transcript_path, failure))
+    Watch.Start(Pty.SlavePath());
+    Log.emplace(std::chrono::steady_clock::now(), Options.Log);
+    if (!Log->OpenTranscript(Options.TranscriptPath, failure))
         return false;
-    if (!options.link_path.empty() && !CreateLink(options.link_path, pty.SlavePath(), failure)) {
+    if (!Options.LinkPath.empty() && !CreateLink(Options.LinkPath, Pty.SlavePath(), failure)) {
         return false;
     }
-    TServerSetup setup{options.pace, scenario.vanish_after, [this] { OnVanish(); }};
-    server = std::make_unique<TServer>(state, pty, watch, stop, *log, std::move(setup));
+    TServerSetup setup{Options.Pace, Scenario.VanishAfter, [this] { OnVanish(); }};
+    Server = std::make_unique<TServer>(State, Pty, Watch, StopEvent, *Log, std::move(setup));
     {
-        std::lock_guard guard(state.mutex);
-        state.serving = true;
-        slave_path = pty.SlavePath();
+        std::lock_guard guard(State.Mutex);
+        State.Serving = true;
+        SlavePath = Pty.SlavePath();
     }
-    thread = std::thread([this] { server->Run(); });
+    Thread = std::thread([this] { Server->Run(); });
     return true;
 }
 
 void TAdapterSim::TImpl::OnVanish()
 {
     // A vanished adapter takes its device node with it.
-    RemoveLinkIfOurs(options.link_path, pty.SlavePath());
-    if (options.on_vanish)
-        options.on_vanish();
+    RemoveLinkIfOurs(Options.LinkPath, Pty.SlavePath());
+    if (Options.OnVanish)
+        Options.OnVanish();
 }
 
-TAdapterSim::TAdapterSim(TScenario scenario, TSimOptions options)
-    : impl_(std::make_unique<TImpl>(std::move(scenario), std::move(options)))
+TAdapterSim::TAdapterSim(TScenario Scenario, TSimOptions Options)
+    : Impl(std::make_unique<TImpl>(std::move(Scenario), std::move(Options)))
 {
 }
 
@@ -135,48 +135,48 @@ TAdapterSim::~TAdapterSim()
 
 bool TAdapterSim::Start()
 {
-    std::lock_guard guard(impl_->lifecycle);
+    std::lock_guard guard(Impl->Lifecycle);
     std::string failure;
-    if (impl_->started) {
+    if (Impl->Started) {
         failure = "simulator already started";
     } else {
-        impl_->started = true;
-        if (impl_->StartServing(failure))
+        Impl->Started = true;
+        if (Impl->StartServing(failure))
             return true;
-        impl_->pty.Close();
+        Impl->Pty.Close();
     }
-    std::lock_guard lock(impl_->state.mutex);
-    impl_->error = failure;
+    std::lock_guard lock(Impl->State.Mutex);
+    Impl->Error = failure;
     return false;
 }
 
 void TAdapterSim::Stop()
 {
-    std::lock_guard guard(impl_->lifecycle);
-    if (impl_->thread.joinable()) {
-        impl_->stop.Signal();
-        impl_->thread.join();
+    std::lock_guard guard(Impl->Lifecycle);
+    if (Impl->Thread.joinable()) {
+        Impl->StopEvent.Signal();
+        Impl->Thread.join();
     }
-    impl_->pty.Close();
-    RemoveLinkIfOurs(impl_->options.link_path, impl_->pty.SlavePath());
+    Impl->Pty.Close();
+    RemoveLinkIfOurs(Impl->Options.LinkPath, Impl->Pty.SlavePath());
 }
 
 std::string TAdapterSim::SlavePath() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->slave_path;
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->SlavePath;
 }
 
 std::string TAdapterSim::LastError() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->error;
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->Error;
 }
 
 std::vector<std::uint8_t> TAdapterSim::RegionContents(int device, int region) const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    const auto& flash = impl_->state.core.Flash();
+    std::lock_guard lock(Impl->State.Mutex);
+    const auto& flash = Impl->State.Core.Flash();
     if (device < 0 || region < 0 || !flash.Exists(device, region))
         return {};
     const auto bytes = flash.Bytes(device, region);
@@ -186,8 +186,8 @@ std::vector<std::uint8_t> TAdapterSim::RegionContents(int device, int region) co
 bool TAdapterSim::SetRegionContents(
     int device, int region, std::span<const std::uint8_t> bytes, std::uint32_t offset)
 {
-    std::lock_guard lock(impl_->state.mutex);
-    auto& flash = impl_->state.core.Flash();
+    std::lock_guard lock(Impl->State.Mutex);
+    auto& flash = Impl->State.Core.Flash();
     if (device < 0 || region < 0 || !flash.InRange(device, region, offset, bytes.size())) {
         return false;
     }
@@ -197,70 +197,70 @@ bool TAdapterSim::SetRegionContents(
 
 std::vector<std::vector<std::uint8_t>> TAdapterSim::ReceivedPages() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.core.ReceivedPages();
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.ReceivedPages();
 }
 
 int TAdapterSim::RequestCount(std::uint8_t code) const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.core.RequestCount(code);
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.RequestCount(code);
 }
 
 std::size_t TAdapterSim::RequestTotal() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.core.RequestTotal();
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.RequestTotal();
 }
 
 std::vector<std::vector<std::uint8_t>> TAdapterSim::RequestPayloads() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.core.RequestPayloads();
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.RequestPayloads();
 }
 
 std::uint8_t TAdapterSim::Mode() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.core.Mode();
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.Mode();
 }
 
 bool TAdapterSim::Vanished() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.vanished;
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Vanished;
 }
 
 bool TAdapterSim::HostConnected() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.host_connected;
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.HostConnected;
 }
 
 int TAdapterSim::HostOpenCount() const
 {
-    std::lock_guard lock(impl_->state.mutex);
-    return impl_->state.host_opens;
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.HostOpens;
 }
 
 bool TAdapterSim::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const
 {
-    return impl_->WaitFor(timeout, [&] { return impl_->state.core.RequestTotal() >= count; });
+    return Impl->WaitFor(timeout, [&] { return Impl->State.Core.RequestTotal() >= count; });
 }
 
 bool TAdapterSim::WaitForHostOpens(int count, std::chrono::milliseconds timeout) const
 {
-    return impl_->WaitFor(timeout, [&] { return impl_->state.host_opens >= count; });
+    return Impl->WaitFor(timeout, [&] { return Impl->State.HostOpens >= count; });
 }
 
 bool TAdapterSim::WaitForHostClosed(std::chrono::milliseconds timeout) const
 {
-    return impl_->WaitFor(timeout, [&] { return !impl_->state.host_connected; });
+    return Impl->WaitFor(timeout, [&] { return !Impl->State.HostConnected; });
 }
 
 bool TAdapterSim::WaitForVanished(std::chrono::milliseconds timeout) const
 {
-    return impl_->WaitFor(timeout, [&] { return impl_->state.vanished; });
+    return Impl->WaitFor(timeout, [&] { return Impl->State.Vanished; });
 }
 
 } // namespace lindprog::sim

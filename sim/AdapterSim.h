@@ -23,17 +23,17 @@ namespace lindprog::sim {
 
 struct TSimOptions {
     // Model the 921600 baud line's timing instead of answering at once.
-    bool pace = false;
+    bool Pace = false;
     // Write every frame to this file (see FrameLog.h for the line format).
-    std::string transcript_path;
+    std::string TranscriptPath;
     // Create a symlink here pointing at the pty slave; removed again by Stop()
     // or when the port vanishes. An existing symlink is replaced; any other
     // existing file makes Start() fail.
-    std::string link_path;
+    std::string LinkPath;
     // Receives every transcript line, on the serving thread.
-    std::function<void(const std::string&)> log;
+    std::function<void(const std::string&)> Log;
     // Called on the serving thread once the port has vanished.
-    std::function<void()> on_vanish;
+    std::function<void()> OnVanish;
 };
 
 class TAdapterSim {
@@ -78,7 +78,7 @@ public:
 
 private:
     struct TImpl;
-    std::unique_ptr<TImpl> impl_;
+    std::unique_ptr<TImpl> Impl;
 };
 
 } // namespace lindprog::sim

@@ -11,7 +11,7 @@ namespace lindprog::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, EFaultKind>, 11> kKinds{{
+constexpr std::array<std::pair<std::string_view, EFaultKind>, 11> Kinds{{
     {"no_answer", EFaultKind::NoAnswer},
     {"wrong_check", EFaultKind::WrongCheck},
     {"wrong_echo", EFaultKind::WrongEcho},
@@ -25,21 +25,21 @@ constexpr std::array<std::pair<std::string_view, EFaultKind>, 11> kKinds{{
     {"truncate", EFaultKind::Truncate},
 }};
 
-constexpr std::size_t kDefaultGarbage = 8;
-constexpr std::uint8_t kBrokenMark = kHeaderMark + 1;
-constexpr std::size_t kOversizePayload = kMaxPayload + 1;
-constexpr std::size_t kReplyHead = 2; // echo and status
+constexpr std::size_t DefaultGarbage = 8;
+constexpr std::uint8_t BrokenMark = HeaderMark + 1;
+constexpr std::size_t OversizePayload = MaxPayload + 1;
+constexpr std::size_t ReplyHead = 2; // echo and status
 
 EFaultKind KindFromName(const nlohmann::json& value, const std::string& path)
 {
     if (value.is_string()) {
-        for (const auto& [name, kind] : kKinds) {
+        for (const auto& [name, kind] : Kinds) {
             if (value.get<std::string>() == name)
                 return kind;
         }
     }
     std::string names;
-    for (const auto& entry : kKinds)
+    for (const auto& entry : Kinds)
         names += (names.empty() ? "" : ", ") + std::string(entry.first);
     FailAt(path, "unknown fault kind " + value.dump() + " (known: " + names + ")");
 }
@@ -52,7 +52,7 @@ std::vector<std::uint8_t> Noise(std::size_t count, std::uint32_t seed)
     for (std::size_t i = 0; i < count; ++i) {
         state = state * 1103515245u + 12345u;
         auto b = static_cast<std::uint8_t>(state >> 16);
-        if (b == kFrameStart)
+        if (b == FrameStart)
             b = 0xA5;
         bytes.push_back(b);
     }
@@ -63,14 +63,14 @@ std::vector<std::uint8_t> ParseGarbage(TFieldReader& fields, std::size_t index)
 {
     const nlohmann::json* bytes = fields.Find("bytes");
     if (bytes == nullptr)
-        return Noise(kDefaultGarbage, static_cast<std::uint32_t>(index));
+        return Noise(DefaultGarbage, static_cast<std::uint32_t>(index));
     if (bytes->is_string() && bytes->get<std::string>().rfind("0x", 0) != 0) {
         auto literal = ReadHex(*bytes, fields.PathOf("bytes"));
         if (literal.empty())
             FailAt(fields.PathOf("bytes"), "needs at least one byte");
         return literal;
     }
-    const auto count = ReadUnsigned(*bytes, fields.PathOf("bytes"), kMaxPayload);
+    const auto count = ReadUnsigned(*bytes, fields.PathOf("bytes"), MaxPayload);
     if (count == 0)
         FailAt(fields.PathOf("bytes"), "needs at least one byte");
     return Noise(count, static_cast<std::uint32_t>(index));
@@ -78,19 +78,19 @@ std::vector<std::uint8_t> ParseGarbage(TFieldReader& fields, std::size_t index)
 
 void ParseKindParameters(TFieldReader& fields, TFaultSpec& fault, std::size_t index)
 {
-    if (fault.kind == EFaultKind::Status) {
-        fault.status = static_cast<std::uint8_t>(fields.RequireUnsigned("status", 0xFF));
+    if (fault.Kind == EFaultKind::Status) {
+        fault.Status = static_cast<std::uint8_t>(fields.RequireUnsigned("status", 0xFF));
     }
-    if (fault.kind == EFaultKind::Delay) {
-        fault.delay = std::chrono::milliseconds(fields.RequireUnsigned("delay_ms", 600'000));
-    } else if (fault.kind != EFaultKind::NoAnswer) {
+    if (fault.Kind == EFaultKind::Delay) {
+        fault.Delay = std::chrono::milliseconds(fields.RequireUnsigned("delay_ms", 600'000));
+    } else if (fault.Kind != EFaultKind::NoAnswer) {
         // Any reply can also be late; useful to combine corruption with timing.
-        fault.delay = std::chrono::milliseconds(fields.Unsigned("delay_ms", 600'000, 0));
+        fault.Delay = std::chrono::milliseconds(fields.Unsigned("delay_ms", 600'000, 0));
     }
-    if (fault.kind == EFaultKind::Garbage)
-        fault.garbage = ParseGarbage(fields, index);
-    if (fault.kind == EFaultKind::Truncate)
-        fault.kept_data = fields.RequireUnsigned("bytes", kMaxPayload - kReplyHead);
+    if (fault.Kind == EFaultKind::Garbage)
+        fault.Garbage = ParseGarbage(fields, index);
+    if (fault.Kind == EFaultKind::Truncate)
+        fault.KeptData = fields.RequireUnsigned("bytes", MaxPayload - ReplyHead);
 }
 
 TFaultSpec ParseFault(const nlohmann::json& value, const std::string& path, std::size_t index)
@@ -98,13 +98,13 @@ TFaultSpec ParseFault(const nlohmann::json& value, const std::string& path, std:
     TFieldReader fields(value, path);
     TFaultSpec fault;
     if (const auto* command = fields.Find("command")) {
-        fault.command
+        fault.Command
             = static_cast<std::uint8_t>(ReadUnsigned(*command, fields.PathOf("command"), 0xFF));
     }
-    fault.kind = KindFromName(fields.Require("kind"), fields.PathOf("kind"));
-    fault.skip = static_cast<int>(fields.Unsigned("skip", 1'000'000, 0));
-    fault.times = static_cast<int>(fields.Signed("times", -1, 1'000'000, 1));
-    if (fault.times == 0)
+    fault.Kind = KindFromName(fields.Require("kind"), fields.PathOf("kind"));
+    fault.Skip = static_cast<int>(fields.Unsigned("skip", 1'000'000, 0));
+    fault.Times = static_cast<int>(fields.Signed("times", -1, 1'000'000, 1));
+    if (fault.Times == 0)
         FailAt(fields.PathOf("times"), "must be -1 (all) or at least 1");
     ParseKindParameters(fields, fault, index);
     fields.RejectUnknown();
@@ -126,7 +126,7 @@ std::vector<TOutgoingFrame> FaultyFrames(
 {
     const TOutgoingFrame correct{EncodeFrame(sequence, payload), false};
     auto changed = Copy(payload);
-    switch (fault.kind) {
+    switch (fault.Kind) {
     case EFaultKind::NoAnswer:
         return {};
     case EFaultKind::WrongCheck: {
@@ -140,20 +140,20 @@ std::vector<TOutgoingFrame> FaultyFrames(
     case EFaultKind::WrongSequence:
         return {Corrupted(EncodeFrame(static_cast<std::uint8_t>(sequence + 1), payload))};
     case EFaultKind::BadHeader:
-        return {Corrupted(EncodeFrameWithMark(sequence, kBrokenMark, payload)), correct};
+        return {Corrupted(EncodeFrameWithMark(sequence, BrokenMark, payload)), correct};
     case EFaultKind::Oversize:
-        changed.resize(kOversizePayload, 0);
+        changed.resize(OversizePayload, 0);
         return {Corrupted(EncodeFrame(sequence, changed))};
     case EFaultKind::EchoOnly:
         return {Corrupted(EncodeFrame(sequence, payload.first(1)))};
     case EFaultKind::Status:
-        changed[1] = fault.status;
+        changed[1] = fault.Status;
         return {Corrupted(EncodeFrame(sequence, changed))};
     case EFaultKind::Garbage:
-        return {Corrupted(fault.garbage), correct};
+        return {Corrupted(fault.Garbage), correct};
     case EFaultKind::Truncate: {
         // A reply that already carries no more than that goes out unchanged.
-        const std::size_t kept = std::min(payload.size(), kReplyHead + fault.kept_data);
+        const std::size_t kept = std::min(payload.size(), ReplyHead + fault.KeptData);
         if (kept == payload.size())
             return {correct};
         return {Corrupted(EncodeFrame(sequence, payload.first(kept)))};
@@ -168,7 +168,7 @@ std::vector<TOutgoingFrame> FaultyFrames(
 
 std::string_view FaultKindName(EFaultKind kind)
 {
-    for (const auto& [name, known] : kKinds) {
+    for (const auto& [name, known] : Kinds) {
         if (known == kind)
             return name;
     }
@@ -187,20 +187,20 @@ std::vector<TFaultSpec> ParseFaults(const nlohmann::json& value, const std::stri
 TFaultPlan::TFaultPlan(std::vector<TFaultSpec> faults)
 {
     for (auto& fault : faults)
-        faults_.push_back({std::move(fault), 0});
+        Faults.push_back({std::move(fault), 0});
 }
 
 std::optional<TFaultSpec> TFaultPlan::Pick(std::uint8_t command)
 {
     std::optional<TFaultSpec> chosen;
-    for (auto& armed : faults_) {
-        if (armed.definition.command && *armed.definition.command != command)
+    for (auto& armed : Faults) {
+        if (armed.Definition.Command && *armed.Definition.Command != command)
             continue;
-        ++armed.seen;
-        const int turn = armed.seen - armed.definition.skip; // 1 for the first faulty request
-        const bool due = turn >= 1 && (armed.definition.times < 0 || turn <= armed.definition.times);
+        ++armed.Seen;
+        const int turn = armed.Seen - armed.Definition.Skip; // 1 for the first faulty request
+        const bool due = turn >= 1 && (armed.Definition.Times < 0 || turn <= armed.Definition.Times);
         if (due && !chosen)
-            chosen = armed.definition;
+            chosen = armed.Definition;
     }
     return chosen;
 }
@@ -210,11 +210,11 @@ TShapedReply ShapeReply(
 {
     TShapedReply reply;
     if (fault == nullptr) {
-        reply.frames.push_back({EncodeFrame(sequence, payload), false});
+        reply.Frames.push_back({EncodeFrame(sequence, payload), false});
         return reply;
     }
-    reply.frames = FaultyFrames(sequence, payload, *fault);
-    reply.delay = fault->delay;
+    reply.Frames = FaultyFrames(sequence, payload, *fault);
+    reply.Delay = fault->Delay;
     return reply;
 }
 

@@ -36,20 +36,20 @@ public:
 
 private:
     struct TArmed {
-        TFaultSpec definition;
-        int seen = 0;
+        TFaultSpec Definition;
+        int Seen = 0;
     };
-    std::vector<TArmed> faults_;
+    std::vector<TArmed> Faults;
 };
 
 struct TOutgoingFrame {
-    std::vector<std::uint8_t> bytes;
-    bool corrupted = false; // deliberately wrong; marked in the transcript
+    std::vector<std::uint8_t> Bytes;
+    bool Corrupted = false; // deliberately wrong; marked in the transcript
 };
 
 struct TShapedReply {
-    std::vector<TOutgoingFrame> frames; // empty: the request is left unanswered
-    std::chrono::milliseconds delay{0};
+    std::vector<TOutgoingFrame> Frames; // empty: the request is left unanswered
+    std::chrono::milliseconds Delay{0};
 };
 
 // The frames that answer one request; fault == nullptr gives a correct reply.

@@ -7,19 +7,19 @@ namespace lindprog::sim {
 TFlash::TRegionState TFlash::BuildRegion(const TRegionSpec& definition)
 {
     TRegionState state;
-    state.definition = definition;
-    state.definition.contents.clear();
-    state.definition.read_errors.clear();
-    state.bytes.assign(definition.size, definition.fill);
-    for (const auto& content : definition.contents) {
+    state.Definition = definition;
+    state.Definition.Contents.clear();
+    state.Definition.ReadErrors.clear();
+    state.Bytes.assign(definition.Size, definition.Fill);
+    for (const auto& content : definition.Contents) {
         // The parser rejects contents that do not fit; one built in code is cut off.
-        if (content.offset >= state.bytes.size())
+        if (content.Offset >= state.Bytes.size())
             continue;
         const std::size_t fits
-            = std::min(content.bytes.size(), state.bytes.size() - content.offset);
-        std::copy_n(content.bytes.begin(), fits, state.bytes.begin() + content.offset);
+            = std::min(content.Bytes.size(), state.Bytes.size() - content.Offset);
+        std::copy_n(content.Bytes.begin(), fits, state.Bytes.begin() + content.Offset);
     }
-    state.read_errors = definition.read_errors;
+    state.ReadErrors = definition.ReadErrors;
     return state;
 }
 
@@ -27,17 +27,17 @@ TFlash::TFlash(const std::vector<TDeviceSpec>& devices)
 {
     for (const auto& device : devices) {
         TDeviceState state;
-        state.definition = device;
-        state.definition.regions.clear();
-        for (const auto& region : device.regions)
-            state.regions.push_back(BuildRegion(region));
-        devices_.push_back(std::move(state));
+        state.Definition = device;
+        state.Definition.Regions.clear();
+        for (const auto& region : device.Regions)
+            state.Regions.push_back(BuildRegion(region));
+        Devices.push_back(std::move(state));
     }
 }
 
 std::size_t TFlash::RegionCount(std::size_t device) const
 {
-    return device < devices_.size() ? devices_[device].regions.size() : 0;
+    return device < Devices.size() ? Devices[device].Regions.size() : 0;
 }
 
 bool TFlash::Exists(std::size_t device, std::size_t region) const
@@ -47,7 +47,7 @@ bool TFlash::Exists(std::size_t device, std::size_t region) const
 
 const TRegionSpec& TFlash::Region(std::size_t device, std::size_t region) const
 {
-    return devices_[device].regions[region].definition;
+    return Devices[device].Regions[region].Definition;
 }
 
 bool TFlash::InRange(
@@ -55,23 +55,23 @@ bool TFlash::InRange(
 {
     if (!Exists(device, region))
         return false;
-    return static_cast<std::uint64_t>(offset) + count <= Region(device, region).size;
+    return static_cast<std::uint64_t>(offset) + count <= Region(device, region).Size;
 }
 
 std::span<const std::uint8_t> TFlash::Bytes(std::size_t device, std::size_t region) const
 {
-    return devices_[device].regions[region].bytes;
+    return Devices[device].Regions[region].Bytes;
 }
 
 std::span<std::uint8_t> TFlash::Bytes(std::size_t device, std::size_t region)
 {
-    return devices_[device].regions[region].bytes;
+    return Devices[device].Regions[region].Bytes;
 }
 
 void TFlash::Erase(std::size_t device, std::size_t region)
 {
     auto bytes = Bytes(device, region);
-    std::fill(bytes.begin(), bytes.end(), kErased);
+    std::fill(bytes.begin(), bytes.end(), Erased);
 }
 
 void TFlash::EraseDevice(std::size_t device)
@@ -84,11 +84,11 @@ std::optional<TReadErrorSpec> TFlash::TakeReadError(
     std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count)
 {
     const std::uint64_t end = static_cast<std::uint64_t>(offset) + count;
-    for (auto& error : devices_[device].regions[region].read_errors) {
-        if (error.times == 0 || error.offset < offset || error.offset >= end)
+    for (auto& error : Devices[device].Regions[region].ReadErrors) {
+        if (error.Times == 0 || error.Offset < offset || error.Offset >= end)
             continue;
-        if (error.times > 0)
-            --error.times;
+        if (error.Times > 0)
+            --error.Times;
         return error;
     }
     return std::nullopt;

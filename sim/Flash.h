@@ -13,20 +13,20 @@
 
 namespace lindprog::sim {
 
-inline constexpr std::uint32_t kFlagRead = 1;
-inline constexpr std::uint32_t kFlagWrite = 2;
-inline constexpr std::uint32_t kFlagErase = 4;
-inline constexpr std::uint32_t kFlagUnlock = 8;
-inline constexpr std::uint8_t kErased = 0xFF;
+inline constexpr std::uint32_t FlagRead = 1;
+inline constexpr std::uint32_t FlagWrite = 2;
+inline constexpr std::uint32_t FlagErase = 4;
+inline constexpr std::uint32_t FlagUnlock = 8;
+inline constexpr std::uint8_t Erased = 0xFF;
 
 class TFlash {
 public:
     explicit TFlash(const std::vector<TDeviceSpec>& devices);
 
-    std::size_t DeviceCount() const { return devices_.size(); }
+    std::size_t DeviceCount() const { return Devices.size(); }
     std::size_t RegionCount(std::size_t device) const;
     bool Exists(std::size_t device, std::size_t region) const;
-    const TDeviceSpec& Device(std::size_t device) const { return devices_[device].definition; }
+    const TDeviceSpec& Device(std::size_t device) const { return Devices[device].Definition; }
     const TRegionSpec& Region(std::size_t device, std::size_t region) const;
 
     // Range helpers take 64-bit arithmetic so offset + count cannot wrap.
@@ -44,18 +44,18 @@ public:
 
 private:
     struct TRegionState {
-        TRegionSpec definition; // contents and read_errors are moved out into the fields below
-        std::vector<std::uint8_t> bytes;
-        std::vector<TReadErrorSpec> read_errors;
+        TRegionSpec Definition; // Contents and ReadErrors are moved out into the fields below
+        std::vector<std::uint8_t> Bytes;
+        std::vector<TReadErrorSpec> ReadErrors;
     };
     struct TDeviceState {
-        TDeviceSpec definition; // regions moved out
-        std::vector<TRegionState> regions;
+        TDeviceSpec Definition; // regions moved out
+        std::vector<TRegionState> Regions;
     };
 
     static TRegionState BuildRegion(const TRegionSpec& definition);
 
-    std::vector<TDeviceState> devices_;
+    std::vector<TDeviceState> Devices;
 };
 
 } // namespace lindprog::sim

@@ -8,69 +8,69 @@ namespace lindprog::sim {
 
 namespace {
 
-constexpr std::size_t kBlockHeader = 6; // offset u32, count u16
+constexpr std::size_t BlockHeader = 6; // offset u32, count u16
 
 std::uint32_t FlagNeeded(std::uint8_t operation)
 {
     switch (operation) {
-    case kOpWrite:
-        return kFlagWrite;
-    case kOpErase:
-        return kFlagErase;
-    case kOpUnlock:
-        return kFlagUnlock;
+    case OpWrite:
+        return FlagWrite;
+    case OpErase:
+        return FlagErase;
+    case OpUnlock:
+        return FlagUnlock;
     default:
-        return kFlagRead;
+        return FlagRead;
     }
 }
 
 } // namespace
 
 TFlashSession::TFlashSession(const TScenario& scenario)
-    : flash_(scenario.devices)
-    , start_(scenario.start_operation)
-    , erase_not_ready_(scenario.erase_not_ready)
-    , unlock_not_ready_(scenario.unlock_not_ready)
+    : FlashMemory(scenario.Devices)
+    , StartSpec(scenario.StartOperation)
+    , EraseNotReady(scenario.EraseNotReady)
+    , UnlockNotReady(scenario.UnlockNotReady)
 {
 }
 
 void TFlashSession::Close()
 {
-    selection_.reset();
-    not_ready_left_ = 0;
+    Selection.reset();
+    NotReadyLeft = 0;
 }
 
 std::optional<std::uint8_t> TFlashSession::CheckStart(std::span<const std::uint8_t> params) const
 {
-    if (params.size() != kStartOperationParams)
-        return kStatusBadPacketSize;
+    if (params.size() != StartOperationParams)
+        return StatusBadPacketSize;
     const std::size_t device = params[0];
     const std::size_t region = params[1];
     const std::uint8_t operation = params[2];
     const std::uint8_t voltage = params[7];
-    if (!flash_.Exists(device, region) || operation > kOpUnlock)
-        return kStatusBadParameter;
+    if (!FlashMemory.Exists(device, region) || operation > OpUnlock)
+        return StatusBadParameter;
     if (voltage < 1 || voltage > 3)
-        return kStatusBadParameter;
+        return StatusBadParameter;
     // The adapter refuses what the region cannot do, e.g. erasing a shadow row.
-    if ((flash_.Region(device, region).flags & FlagNeeded(operation)) == 0) {
-        return kStatusBadParameter;
+    if ((FlashMemory.Region(device, region).Flags & FlagNeeded(operation)) == 0) {
+        return StatusBadParameter;
     }
     return std::nullopt;
 }
 
 std::uint8_t TFlashSession::StartStatus(std::uint8_t operation) const
 {
-    const auto it = start_.status_by_operation.find(operation);
-    return it != start_.status_by_operation.end() ? it->second : start_.status;
+    const auto it = StartSpec.StatusByOperation.find(operation);
+    return it != StartSpec.StatusByOperation.end() ? it->second : StartSpec.Status;
 }
 
 TReply TFlashSession::StartedReply() const
 {
     TReply reply;
-    for (const std::uint32_t value : start_.values)
-        AppendU32(reply.data, value);
-    AppendText(reply.data, start_.info);
+    for (const std::uint32_t value : StartSpec.Values)
+        AppendU32(reply.Data, value);
+    AppendText(reply.Data, StartSpec.Info);
     return reply;
 }
 
@@ -83,118 +83,118 @@ TReply TFlashSession::StartOperation(std::span<const std::uint8_t> params)
     const std::uint8_t status = StartStatus(operation);
     // "Device locked" is only a warning: the operation is set up all the same.
     // A refusal still explains itself in the reply's text, as the adapter does.
-    if (status != kStatusOk && status != kStatusDeviceLocked) {
+    if (status != StatusOk && status != StatusDeviceLocked) {
         TReply refusal = StartedReply();
-        refusal.status = status;
+        refusal.Status = status;
         return refusal;
     }
-    selection_ = TSelection{params[0], params[1], operation};
-    not_ready_left_ = operation == kOpErase ? erase_not_ready_
-        : operation == kOpUnlock            ? unlock_not_ready_
+    Selection = TSelection{params[0], params[1], operation};
+    NotReadyLeft = operation == OpErase ? EraseNotReady
+        : operation == OpUnlock            ? UnlockNotReady
                                             : 0;
     TReply reply = StartedReply();
-    reply.status = status;
+    reply.Status = status;
     return reply;
 }
 
 std::optional<std::uint8_t> TFlashSession::CheckBlock(std::span<const std::uint8_t> params,
-    bool with_data, std::size_t max_count, TBlock& block) const
+    bool withData, std::size_t maxCount, TBlock& block) const
 {
-    if (params.size() < kBlockHeader)
-        return kStatusBadPacketSize;
-    block.offset = ReadU32(params, 0);
-    block.count = ReadU16(params, 4);
-    const std::size_t expected = kBlockHeader + (with_data ? block.count : 0);
+    if (params.size() < BlockHeader)
+        return StatusBadPacketSize;
+    block.Offset = ReadU32(params, 0);
+    block.Count = ReadU16(params, 4);
+    const std::size_t expected = BlockHeader + (withData ? block.Count : 0);
     if (params.size() != expected)
-        return kStatusBadPacketSize;
-    if (!selection_)
-        return kStatusDeviceNotOpen;
-    if (block.count == 0 || block.count > max_count)
-        return kStatusBadParameter;
-    if (!flash_.InRange(selection_->device, selection_->region, block.offset, block.count)) {
-        return kStatusBadParameter;
+        return StatusBadPacketSize;
+    if (!Selection)
+        return StatusDeviceNotOpen;
+    if (block.Count == 0 || block.Count > maxCount)
+        return StatusBadParameter;
+    if (!FlashMemory.InRange(Selection->Device, Selection->Region, block.Offset, block.Count)) {
+        return StatusBadParameter;
     }
-    block.data = params.subspan(kBlockHeader);
+    block.Data = params.subspan(BlockHeader);
     return std::nullopt;
 }
 
 TReply TFlashSession::ReadBlock(std::span<const std::uint8_t> params)
 {
     TBlock block;
-    if (const auto failure = CheckBlock(params, false, kMaxReadCount, block)) {
+    if (const auto failure = CheckBlock(params, false, MaxReadCount, block)) {
         return StatusOnly(*failure);
     }
-    const auto& [device, region, operation] = *selection_;
-    if (const auto error = flash_.TakeReadError(device, region, block.offset, block.count)) {
-        return TReply{!error->no_answer, error->status, {}};
+    const auto& [device, region, operation] = *Selection;
+    if (const auto error = FlashMemory.TakeReadError(device, region, block.Offset, block.Count)) {
+        return TReply{!error->NoAnswer, error->Status, {}};
     }
-    const auto bytes = flash_.Bytes(device, region).subspan(block.offset, block.count);
-    return TReply{true, kStatusOk, {bytes.begin(), bytes.end()}};
+    const auto bytes = FlashMemory.Bytes(device, region).subspan(block.Offset, block.Count);
+    return TReply{true, StatusOk, {bytes.begin(), bytes.end()}};
 }
 
 TReply TFlashSession::WriteBlock(std::span<const std::uint8_t> params)
 {
     TBlock block;
-    if (const auto failure = CheckBlock(params, true, kMaxPayload, block)) {
+    if (const auto failure = CheckBlock(params, true, MaxPayload, block)) {
         return StatusOnly(*failure);
     }
-    auto target = flash_.Bytes(selection_->device, selection_->region).subspan(block.offset);
-    std::copy(block.data.begin(), block.data.end(), target.begin());
-    return StatusOnly(kStatusOk);
+    auto target = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset);
+    std::copy(block.Data.begin(), block.Data.end(), target.begin());
+    return StatusOnly(StatusOk);
 }
 
 TReply TFlashSession::VerifyBlock(std::span<const std::uint8_t> params)
 {
     TBlock block;
-    if (const auto failure = CheckBlock(params, true, kMaxPayload, block)) {
+    if (const auto failure = CheckBlock(params, true, MaxPayload, block)) {
         return StatusOnly(*failure);
     }
     const auto stored
-        = flash_.Bytes(selection_->device, selection_->region).subspan(block.offset, block.count);
-    const bool same = std::equal(stored.begin(), stored.end(), block.data.begin());
-    return StatusOnly(same ? kStatusOk : kStatusCompareError);
+        = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
+    const bool same = std::equal(stored.begin(), stored.end(), block.Data.begin());
+    return StatusOnly(same ? StatusOk : StatusCompareError);
 }
 
 TReply TFlashSession::BlankCheckBlock(std::span<const std::uint8_t> params)
 {
     TBlock block;
-    if (const auto failure = CheckBlock(params, false, kMaxPayload, block)) {
+    if (const auto failure = CheckBlock(params, false, MaxPayload, block)) {
         return StatusOnly(*failure);
     }
     const auto stored
-        = flash_.Bytes(selection_->device, selection_->region).subspan(block.offset, block.count);
+        = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
     const bool blank
-        = std::all_of(stored.begin(), stored.end(), [](std::uint8_t b) { return b == kErased; });
-    return StatusOnly(blank ? kStatusOk : kStatusNotBlank);
+        = std::all_of(stored.begin(), stored.end(), [](std::uint8_t b) { return b == Erased; });
+    return StatusOnly(blank ? StatusOk : StatusNotBlank);
 }
 
 TReply TFlashSession::Step(std::span<const std::uint8_t> params, std::uint8_t operation)
 {
     if (!params.empty())
-        return StatusOnly(kStatusBadPacketSize);
+        return StatusOnly(StatusBadPacketSize);
     // Stepping an erase the host never set up would wipe the wrong thing.
-    if (!selection_ || selection_->operation != operation)
-        return StatusOnly(kStatusDeviceNotOpen);
-    if (not_ready_left_ > 0) {
-        --not_ready_left_;
-        return StatusOnly(kStatusNotReady);
+    if (!Selection || Selection->Operation != operation)
+        return StatusOnly(StatusDeviceNotOpen);
+    if (NotReadyLeft > 0) {
+        --NotReadyLeft;
+        return StatusOnly(StatusNotReady);
     }
-    if (operation == kOpErase) {
-        flash_.Erase(selection_->device, selection_->region);
+    if (operation == OpErase) {
+        FlashMemory.Erase(Selection->Device, Selection->Region);
     } else {
-        flash_.EraseDevice(selection_->device);
+        FlashMemory.EraseDevice(Selection->Device);
     }
-    return StatusOnly(kStatusOk);
+    return StatusOnly(StatusOk);
 }
 
 TReply TFlashSession::EraseStep(std::span<const std::uint8_t> params)
 {
-    return Step(params, kOpErase);
+    return Step(params, OpErase);
 }
 
 TReply TFlashSession::UnlockStep(std::span<const std::uint8_t> params)
 {
-    return Step(params, kOpUnlock);
+    return Step(params, OpUnlock);
 }
 
 } // namespace lindprog::sim

@@ -15,17 +15,17 @@
 namespace lindprog::sim {
 
 enum EOperation : std::uint8_t {
-    kOpRead = 0,
-    kOpWrite = 1,
-    kOpVerify = 2,
-    kOpErase = 3,
-    kOpBlankCheck = 4,
-    kOpUnlock = 5,
+    OpRead = 0,
+    OpWrite = 1,
+    OpVerify = 2,
+    OpErase = 3,
+    OpBlankCheck = 4,
+    OpUnlock = 5,
 };
 
-inline constexpr std::size_t kStartOperationParams = 72;
+inline constexpr std::size_t StartOperationParams = 72;
 // A reply payload of 4096 bytes is echo + status + 4094 data bytes.
-inline constexpr std::size_t kMaxReadCount = 4094;
+inline constexpr std::size_t MaxReadCount = 4094;
 
 class TFlashSession {
 public:
@@ -43,35 +43,35 @@ public:
     // Forgets the selected operation (adapter reset).
     void Close();
 
-    TFlash& Flash() { return flash_; }
-    const TFlash& Flash() const { return flash_; }
+    TFlash& Flash() { return FlashMemory; }
+    const TFlash& Flash() const { return FlashMemory; }
 
 private:
     struct TSelection {
-        std::size_t device = 0;
-        std::size_t region = 0;
-        std::uint8_t operation = 0;
+        std::size_t Device = 0;
+        std::size_t Region = 0;
+        std::uint8_t Operation = 0;
     };
     struct TBlock {
-        std::uint32_t offset = 0;
-        std::size_t count = 0;
-        std::span<const std::uint8_t> data;
+        std::uint32_t Offset = 0;
+        std::size_t Count = 0;
+        std::span<const std::uint8_t> Data;
     };
 
     std::optional<std::uint8_t> CheckStart(std::span<const std::uint8_t> params) const;
     std::uint8_t StartStatus(std::uint8_t operation) const;
     TReply StartedReply() const;
     // Validates a block request; on failure returns the status to answer with.
-    std::optional<std::uint8_t> CheckBlock(std::span<const std::uint8_t> params, bool with_data,
-        std::size_t max_count, TBlock& block) const;
+    std::optional<std::uint8_t> CheckBlock(std::span<const std::uint8_t> params, bool withData,
+        std::size_t maxCount, TBlock& block) const;
     TReply Step(std::span<const std::uint8_t> params, std::uint8_t operation);
 
-    TFlash flash_;
-    TStartOperationSpec start_;
-    int erase_not_ready_ = 0;
-    int unlock_not_ready_ = 0;
-    std::optional<TSelection> selection_;
-    int not_ready_left_ = 0;
+    TFlash FlashMemory;
+    TStartOperationSpec StartSpec;
+    int EraseNotReady = 0;
+    int UnlockNotReady = 0;
+    std::optional<TSelection> Selection;
+    int NotReadyLeft = 0;
 };
 
 } // namespace lindprog::sim

@@ -6,10 +6,10 @@
 
 namespace lindprog::sim {
 
-std::string FormatLogLine(std::chrono::steady_clock::duration since_start,
+std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart,
     std::string_view direction, std::span<const std::uint8_t> bytes)
 {
-    const double ms = std::chrono::duration<double, std::milli>(since_start).count();
+    const double ms = std::chrono::duration<double, std::milli>(sinceStart).count();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%10.3f", ms);
     std::string line = std::string(stamp) + " " + std::string(direction);
@@ -22,8 +22,8 @@ bool TFrameLog::OpenTranscript(const std::string& path, std::string& error)
 {
     if (path.empty())
         return true;
-    transcript_.open(path, std::ios::out | std::ios::trunc);
-    if (!transcript_) {
+    Transcript.open(path, std::ios::out | std::ios::trunc);
+    if (!Transcript) {
         error = "cannot write transcript " + path;
         return false;
     }
@@ -32,23 +32,23 @@ bool TFrameLog::OpenTranscript(const std::string& path, std::string& error)
 
 void TFrameLog::Emit(const std::string& line)
 {
-    if (transcript_.is_open()) {
+    if (Transcript.is_open()) {
         // Flushed per line: a test or a person tailing the file sees each frame
         // as it happens, and nothing is lost if the process is killed.
-        transcript_ << line << '\n' << std::flush;
+        Transcript << line << '\n' << std::flush;
     }
-    if (sink_)
-        sink_(line);
+    if (Sink)
+        Sink(line);
 }
 
 void TFrameLog::Frame(std::string_view direction, std::span<const std::uint8_t> bytes)
 {
-    Emit(FormatLogLine(std::chrono::steady_clock::now() - start_, direction, bytes));
+    Emit(FormatLogLine(std::chrono::steady_clock::now() - StartTime, direction, bytes));
 }
 
 void TFrameLog::Note(std::string_view text)
 {
-    const auto line = FormatLogLine(std::chrono::steady_clock::now() - start_, "---", {});
+    const auto line = FormatLogLine(std::chrono::steady_clock::now() - StartTime, "---", {});
     Emit(line + " " + std::string(text));
 }
 

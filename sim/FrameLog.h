@@ -16,7 +16,7 @@
 
 namespace lindprog::sim {
 
-std::string FormatLogLine(std::chrono::steady_clock::duration since_start,
+std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart,
     std::string_view direction, std::span<const std::uint8_t> bytes);
 
 class TFrameLog {
@@ -24,8 +24,8 @@ public:
     using TSink = std::function<void(const std::string&)>;
 
     TFrameLog(std::chrono::steady_clock::time_point start, TSink sink)
-        : start_(start)
-        , sink_(std::move(sink))
+        : StartTime(start)
+        , Sink(std::move(sink))
     {
     }
 
@@ -38,9 +38,9 @@ public:
 private:
     void Emit(const std::string& line);
 
-    std::chrono::steady_clock::time_point start_;
-    TSink sink_;
-    std::ofstream transcript_;
+    std::chrono::steady_clock::time_point StartTime;
+    TSink Sink;
+    std::ofstream Transcript;
 };
 
 } // namespace lindprog::sim

@@ -11,17 +11,17 @@ void TFrameParser::Feed(std::span<const std::uint8_t> bytes, Clock::time_point a
     if (bytes.empty())
         return;
     // Compact lazily so a long session does not keep growing the buffer.
-    if (head_ > 0 && head_ * 2 >= buffer_.size()) {
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(head_));
-        head_ = 0;
+    if (Head > 0 && Head * 2 >= Buffer.size()) {
+        Buffer.erase(Buffer.begin(), Buffer.begin() + static_cast<std::ptrdiff_t>(Head));
+        Head = 0;
     }
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-    marks_.push_back({consumed_ + Buffered(), arrival});
+    Buffer.insert(Buffer.end(), bytes.begin(), bytes.end());
+    Marks.push_back({Consumed + Buffered(), arrival});
 }
 
 std::span<const std::uint8_t> TFrameParser::Pending() const
 {
-    return std::span<const std::uint8_t>(buffer_).subspan(head_);
+    return std::span<const std::uint8_t>(Buffer).subspan(Head);
 }
 
 TFrameParser::TExamined TFrameParser::Examine() const
@@ -29,21 +29,21 @@ TFrameParser::TExamined TFrameParser::Examine() const
     const auto bytes = Pending();
     if (bytes.empty())
         return {EStep::NeedMore, 0};
-    if (bytes[0] != kFrameStart) {
-        const auto next = std::find(bytes.begin() + 1, bytes.end(), kFrameStart);
+    if (bytes[0] != FrameStart) {
+        const auto next = std::find(bytes.begin() + 1, bytes.end(), FrameStart);
         return {EStep::Skip, static_cast<std::size_t>(next - bytes.begin())};
     }
-    if (bytes.size() < kHeaderSize)
+    if (bytes.size() < HeaderSize)
         return {EStep::NeedMore, 0};
     // A start byte followed by a bad header, an impossible length or a wrong
     // check is not a frame: drop only that start byte, because the real frame
     // may begin inside what looked like this one.
-    if (bytes[4] != kHeaderMark)
+    if (bytes[4] != HeaderMark)
         return {EStep::Skip, 1};
     const std::size_t length = (static_cast<std::size_t>(bytes[2]) << 8) | bytes[3];
-    if (length > kMaxPayload)
+    if (length > MaxPayload)
         return {EStep::Skip, 1};
-    const std::size_t total = length + kFrameOverhead;
+    const std::size_t total = length + FrameOverhead;
     if (bytes.size() < total)
         return {EStep::NeedMore, 0};
     if (XorCheck(bytes.first(total - 1)) != bytes[total - 1])
@@ -53,32 +53,32 @@ TFrameParser::TExamined TFrameParser::Examine() const
 
 void TFrameParser::Consume(std::size_t count)
 {
-    head_ += count;
-    consumed_ += count;
-    while (!marks_.empty() && marks_.front().end <= consumed_)
-        marks_.pop_front();
-    if (head_ == buffer_.size()) {
-        buffer_.clear();
-        head_ = 0;
+    Head += count;
+    Consumed += count;
+    while (!Marks.empty() && Marks.front().End <= Consumed)
+        Marks.pop_front();
+    if (Head == Buffer.size()) {
+        Buffer.clear();
+        Head = 0;
     }
 }
 
-Clock::time_point TFrameParser::ArrivalOf(std::uint64_t absolute_index) const
+Clock::time_point TFrameParser::ArrivalOf(std::uint64_t absoluteIndex) const
 {
-    for (const auto& mark : marks_) {
-        if (mark.end > absolute_index)
-            return mark.time;
+    for (const auto& mark : Marks) {
+        if (mark.End > absoluteIndex)
+            return mark.Time;
     }
-    return marks_.empty() ? Clock::time_point{} : marks_.back().time;
+    return Marks.empty() ? Clock::time_point{} : Marks.back().Time;
 }
 
 TParsedItem TFrameParser::TakeDiscarded()
 {
     TParsedItem item;
-    item.kind = TParsedItem::EKind::Discarded;
-    item.raw = std::move(discarded_);
-    item.first_arrival = discarded_arrival_;
-    discarded_.clear();
+    item.Kind = TParsedItem::EKind::Discarded;
+    item.Raw = std::move(Discarded);
+    item.FirstArrival = DiscardedArrival;
+    Discarded.clear();
     return item;
 }
 
@@ -86,11 +86,11 @@ TParsedItem TFrameParser::TakeFrame(std::size_t length)
 {
     const auto bytes = Pending().first(length);
     TParsedItem item;
-    item.kind = TParsedItem::EKind::Frame;
-    item.raw.assign(bytes.begin(), bytes.end());
-    item.sequence = bytes[1];
-    item.payload.assign(bytes.begin() + kHeaderSize, bytes.end() - 1);
-    item.first_arrival = ArrivalOf(consumed_);
+    item.Kind = TParsedItem::EKind::Frame;
+    item.Raw.assign(bytes.begin(), bytes.end());
+    item.Sequence = bytes[1];
+    item.Payload.assign(bytes.begin() + HeaderSize, bytes.end() - 1);
+    item.FirstArrival = ArrivalOf(Consumed);
     Consume(length);
     return item;
 }
@@ -99,33 +99,33 @@ std::optional<TParsedItem> TFrameParser::Next()
 {
     for (;;) {
         const TExamined examined = Examine();
-        if (examined.step == EStep::Skip) {
-            if (discarded_.empty())
-                discarded_arrival_ = ArrivalOf(consumed_);
-            const auto skipped = Pending().first(examined.length);
-            discarded_.insert(discarded_.end(), skipped.begin(), skipped.end());
-            Consume(examined.length);
+        if (examined.Step == EStep::Skip) {
+            if (Discarded.empty())
+                DiscardedArrival = ArrivalOf(Consumed);
+            const auto skipped = Pending().first(examined.Length);
+            Discarded.insert(Discarded.end(), skipped.begin(), skipped.end());
+            Consume(examined.Length);
             continue;
         }
         // Report a discarded run before the frame (or the wait) that ends it.
-        if (!discarded_.empty())
+        if (!Discarded.empty())
             return TakeDiscarded();
-        if (examined.step == EStep::NeedMore)
+        if (examined.Step == EStep::NeedMore)
             return std::nullopt;
-        return TakeFrame(examined.length);
+        return TakeFrame(examined.Length);
     }
 }
 
 std::vector<std::uint8_t> TFrameParser::Reset()
 {
-    std::vector<std::uint8_t> dropped = std::move(discarded_);
+    std::vector<std::uint8_t> dropped = std::move(Discarded);
     const auto rest = Pending();
     dropped.insert(dropped.end(), rest.begin(), rest.end());
-    buffer_.clear();
-    head_ = 0;
-    consumed_ = 0;
-    marks_.clear();
-    discarded_.clear();
+    Buffer.clear();
+    Head = 0;
+    Consumed = 0;
+    Marks.clear();
+    Discarded.clear();
     return dropped;
 }
 

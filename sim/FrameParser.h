@@ -18,13 +18,13 @@ using Clock = std::chrono::steady_clock;
 
 struct TParsedItem {
     enum class EKind { Frame, Discarded };
-    EKind kind = EKind::Frame;
+    EKind Kind = EKind::Frame;
     // Every byte of the frame (header to check byte), or the discarded bytes.
-    std::vector<std::uint8_t> raw;
-    std::uint8_t sequence = 0;
-    std::vector<std::uint8_t> payload;
+    std::vector<std::uint8_t> Raw;
+    std::uint8_t Sequence = 0;
+    std::vector<std::uint8_t> Payload;
     // When the chunk holding the first byte was read.
-    Clock::time_point first_arrival{};
+    Clock::time_point FirstArrival{};
 };
 
 class TFrameParser {
@@ -38,32 +38,32 @@ public:
     // of the incomplete frame that was dropped.
     std::vector<std::uint8_t> Reset();
 
-    std::size_t Buffered() const { return buffer_.size() - head_; }
+    std::size_t Buffered() const { return Buffer.size() - Head; }
 
 private:
     enum class EStep { NeedMore, Skip, Frame };
     struct TExamined {
-        EStep step = EStep::NeedMore;
-        std::size_t length = 0;
+        EStep Step = EStep::NeedMore;
+        std::size_t Length = 0;
     };
     struct TArrivalMark {
-        std::uint64_t end = 0; // absolute index one past the chunk's last byte
-        Clock::time_point time{};
+        std::uint64_t End = 0; // absolute index one past the chunk's last byte
+        Clock::time_point Time{};
     };
 
     TExamined Examine() const;
     std::span<const std::uint8_t> Pending() const;
     void Consume(std::size_t count);
-    Clock::time_point ArrivalOf(std::uint64_t absolute_index) const;
+    Clock::time_point ArrivalOf(std::uint64_t absoluteIndex) const;
     TParsedItem TakeDiscarded();
     TParsedItem TakeFrame(std::size_t length);
 
-    std::vector<std::uint8_t> buffer_;
-    std::size_t head_ = 0;
-    std::uint64_t consumed_ = 0; // absolute index of buffer_[head_]
-    std::deque<TArrivalMark> marks_;
-    std::vector<std::uint8_t> discarded_;
-    Clock::time_point discarded_arrival_{};
+    std::vector<std::uint8_t> Buffer;
+    std::size_t Head = 0;
+    std::uint64_t Consumed = 0; // absolute index of Buffer[Head]
+    std::deque<TArrivalMark> Marks;
+    std::vector<std::uint8_t> Discarded;
+    Clock::time_point DiscardedArrival{};
 };
 
 } // namespace lindprog::sim

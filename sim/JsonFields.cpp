@@ -40,10 +40,10 @@ bool AsUnsigned(const nlohmann::json& value, std::uint64_t& out)
         return true;
     }
     if (value.is_number_integer()) {
-        const auto signed_value = value.get<std::int64_t>();
-        if (signed_value < 0)
+        const auto signedValue = value.get<std::int64_t>();
+        if (signedValue < 0)
             return false;
-        out = static_cast<std::uint64_t>(signed_value);
+        out = static_cast<std::uint64_t>(signedValue);
         return true;
     }
     if (value.is_string())
@@ -160,30 +160,30 @@ std::string IndexPath(const std::string& path, std::size_t index)
 }
 
 TFieldReader::TFieldReader(const nlohmann::json& object, std::string path)
-    : object_(object)
-    , path_(std::move(path))
+    : Object(object)
+    , Path(std::move(path))
 {
-    if (!object_.is_object()) {
-        FailAt(path_.empty() ? "scenario" : path_, "expected an object, got " + Shown(object_));
+    if (!Object.is_object()) {
+        FailAt(Path.empty() ? "scenario" : Path, "expected an object, got " + Shown(Object));
     }
 }
 
 std::string TFieldReader::PathOf(std::string_view key) const
 {
-    return path_.empty() ? std::string(key) : path_ + "." + std::string(key);
+    return Path.empty() ? std::string(key) : Path + "." + std::string(key);
 }
 
 bool TFieldReader::Has(std::string_view key) const
 {
-    return object_.find(std::string(key)) != object_.end();
+    return Object.find(std::string(key)) != Object.end();
 }
 
 const nlohmann::json* TFieldReader::Find(std::string_view key)
 {
-    const auto it = object_.find(std::string(key));
-    if (it == object_.end())
+    const auto it = Object.find(std::string(key));
+    if (it == Object.end())
         return nullptr;
-    used_.emplace(key);
+    Used.emplace(key);
     return &*it;
 }
 
@@ -228,8 +228,8 @@ std::string TFieldReader::Latin1(std::string_view key, const std::string& fallba
 
 void TFieldReader::RejectUnknown() const
 {
-    for (const auto& [key, value] : object_.items()) {
-        if (used_.find(key) == used_.end())
+    for (const auto& [key, value] : Object.items()) {
+        if (Used.find(key) == Used.end())
             FailAt(PathOf(key), "unknown key");
     }
 }

@@ -55,9 +55,9 @@ public:
     void RejectUnknown() const;
 
 private:
-    const nlohmann::json& object_;
-    std::string path_;
-    std::set<std::string, std::less<>> used_;
+    const nlohmann::json& Object;
+    std::string Path;
+    std::set<std::string, std::less<>> Used;
 };
 
 // "devices" + 2 -> "devices[2]"

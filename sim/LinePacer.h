@@ -16,24 +16,24 @@ class TLinePacer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr std::size_t kPacketSize = 64;
+    static constexpr std::size_t PacketSize = 64;
     static Clock::duration LineTime(std::size_t bytes);
 
     struct TPacket {
-        std::size_t end = 0; // offset one past the packet's last byte
-        Clock::time_point due{};
+        std::size_t End = 0; // offset one past the packet's last byte
+        Clock::time_point Due{};
     };
 
     explicit TLinePacer(bool pace)
-        : pace_(pace)
+        : Pace(pace)
     {
     }
 
-    bool Pacing() const { return pace_; }
+    bool Pacing() const { return Pace; }
 
-    // When the adapter can act on bytes whose first one arrived at first_arrival.
+    // When the adapter can act on bytes whose first one arrived at firstArrival.
     // Incoming bytes queue behind each other on the line.
-    Clock::time_point Incoming(Clock::time_point first_arrival, std::size_t bytes);
+    Clock::time_point Incoming(Clock::time_point firstArrival, std::size_t bytes);
 
     // Packets for a reply of `bytes` bytes that is ready at `ready`; replies
     // queue behind the ones still on the line.
@@ -43,9 +43,9 @@ public:
     void Reset();
 
 private:
-    bool pace_;
-    Clock::time_point in_busy_until_{};
-    Clock::time_point out_busy_until_{};
+    bool Pace;
+    Clock::time_point InBusyUntil{};
+    Clock::time_point OutBusyUntil{};
 };
 
 } // namespace lindprog::sim

@@ -55,33 +55,33 @@ TFd& TFd::operator=(TFd&& other) noexcept
 
 int TFd::Release()
 {
-    const int fd = fd_;
-    fd_ = -1;
+    const int fd = Fd;
+    Fd = -1;
     return fd;
 }
 
 void TFd::Reset(int fd)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
+    if (Fd >= 0)
+        ::close(Fd);
+    Fd = fd;
 }
 
 TEventFd::TEventFd()
-    : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    : Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 
 void TEventFd::Signal() const
 {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = ::write(fd_.Get(), &one, sizeof one);
+    [[maybe_unused]] const auto written = ::write(Fd.Get(), &one, sizeof one);
 }
 
 void TEventFd::Drain() const
 {
     std::uint64_t count = 0;
-    [[maybe_unused]] const auto got = ::read(fd_.Get(), &count, sizeof count);
+    [[maybe_unused]] const auto got = ::read(Fd.Get(), &count, sizeof count);
 }
 
 bool TPseudoTerminal::Open(std::string& error)
@@ -107,14 +107,14 @@ bool TPseudoTerminal::Open(std::string& error)
     }
     if (!MakeSlaveRaw(name, error))
         return false;
-    master_ = std::move(master);
-    slave_path_ = name;
+    MasterFd = std::move(master);
+    SlaveNodePath = name;
     return true;
 }
 
 bool TPseudoTerminal::HostAbsent() const
 {
-    pollfd entry{master_.Get(), POLLIN, 0};
+    pollfd entry{MasterFd.Get(), POLLIN, 0};
     if (::poll(&entry, 1, 0) < 0)
         return false;
     return (entry.revents & POLLHUP) != 0;
@@ -122,7 +122,7 @@ bool TPseudoTerminal::HostAbsent() const
 
 void TPseudoTerminal::DropUnreadReplies() const
 {
-    ::tcflush(master_.Get(), TCOFLUSH);
+    ::tcflush(MasterFd.Get(), TCOFLUSH);
 }
 
 bool THostWatch::Start(const std::string& path)
@@ -132,19 +132,19 @@ bool THostWatch::Start(const std::string& path)
         return false;
     if (::inotify_add_watch(fd.Get(), path.c_str(), IN_OPEN | IN_CLOSE) < 0)
         return false;
-    fd_ = std::move(fd);
-    openers_ = 0;
+    Fd = std::move(fd);
+    Openers = 0;
     return true;
 }
 
 void THostWatch::Apply(unsigned mask, TChanges& changes)
 {
-    if ((mask & IN_OPEN) != 0 && openers_++ == 0)
-        ++changes.starts;
-    if ((mask & IN_CLOSE) != 0 && openers_ > 0) {
-        --openers_;
-        if (openers_ == 0)
-            ++changes.ends;
+    if ((mask & IN_OPEN) != 0 && Openers++ == 0)
+        ++changes.Starts;
+    if ((mask & IN_CLOSE) != 0 && Openers > 0) {
+        --Openers;
+        if (Openers == 0)
+            ++changes.Ends;
     }
 }
 
@@ -155,7 +155,7 @@ THostWatch::TChanges THostWatch::Drain()
     if (!Active())
         return changes;
     for (;;) {
-        const ssize_t got = ::read(fd_.Get(), buffer, sizeof buffer);
+        const ssize_t got = ::read(Fd.Get(), buffer, sizeof buffer);
         if (got <= 0)
             break;
         for (ssize_t pos = 0; pos < got;) {
@@ -164,7 +164,7 @@ THostWatch::TChanges THostWatch::Drain()
             pos += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    changes.open_now = openers_ > 0;
+    changes.OpenNow = Openers > 0;
     return changes;
 }
 

@@ -12,37 +12,37 @@ class TFd {
 public:
     TFd() = default;
     explicit TFd(int fd)
-        : fd_(fd)
+        : Fd(fd)
     {
     }
     ~TFd() { Reset(); }
     TFd(TFd&& other) noexcept
-        : fd_(other.Release())
+        : Fd(other.Release())
     {
     }
     TFd& operator=(TFd&& other) noexcept;
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
 
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
+    int Get() const { return Fd; }
+    bool Valid() const { return Fd >= 0; }
     int Release();
     void Reset(int fd = -1);
 
 private:
-    int fd_ = -1;
+    int Fd = -1;
 };
 
 class TEventFd {
 public:
     TEventFd();
-    bool Valid() const { return fd_.Valid(); }
-    int Get() const { return fd_.Get(); }
+    bool Valid() const { return Fd.Valid(); }
+    int Get() const { return Fd.Get(); }
     void Signal() const;
     void Drain() const;
 
 private:
-    TFd fd_;
+    TFd Fd;
 };
 
 class TPseudoTerminal {
@@ -51,11 +51,11 @@ public:
     // untouched even before the host configures the port) and makes the master
     // non-blocking. Returns false with a message on failure.
     bool Open(std::string& error);
-    void Close() { master_.Reset(); }
+    void Close() { MasterFd.Reset(); }
 
-    bool IsOpen() const { return master_.Valid(); }
-    int Master() const { return master_.Get(); }
-    const std::string& SlavePath() const { return slave_path_; }
+    bool IsOpen() const { return MasterFd.Valid(); }
+    int Master() const { return MasterFd.Get(); }
+    const std::string& SlavePath() const { return SlaveNodePath; }
 
     // True while no host has the slave side open.
     bool HostAbsent() const;
@@ -64,8 +64,8 @@ public:
     void DropUnreadReplies() const;
 
 private:
-    TFd master_;
-    std::string slave_path_;
+    TFd MasterFd;
+    std::string SlaveNodePath;
 };
 
 // Follows opens and closes of the slave device node (inotify). Without it a
@@ -74,22 +74,22 @@ private:
 class THostWatch {
 public:
     struct TChanges {
-        int starts = 0; // times the port went from closed to open
-        int ends = 0; // times the last opener went away
-        bool open_now = false; // someone has the port open after these events
+        int Starts = 0; // times the port went from closed to open
+        int Ends = 0; // times the last opener went away
+        bool OpenNow = false; // someone has the port open after these events
     };
 
     bool Start(const std::string& path);
-    bool Active() const { return fd_.Valid(); }
-    int Get() const { return fd_.Get(); }
+    bool Active() const { return Fd.Valid(); }
+    int Get() const { return Fd.Get(); }
     // Consumes the queued open/close events, in order.
     TChanges Drain();
 
 private:
     void Apply(unsigned mask, TChanges& changes);
 
-    TFd fd_;
-    int openers_ = 0;
+    TFd Fd;
+    int Openers = 0;
 };
 
 } // namespace lindprog::sim

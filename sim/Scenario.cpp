@@ -12,15 +12,15 @@ namespace lindprog::sim {
 
 namespace {
 
-constexpr std::uint64_t kU8 = 0xFF;
-constexpr std::uint64_t kU16 = 0xFFFF;
-constexpr std::uint64_t kU32 = 0xFFFFFFFF;
-constexpr std::int64_t kMaxCount = 1'000'000;
+constexpr std::uint64_t U8 = 0xFF;
+constexpr std::uint64_t U16 = 0xFFFF;
+constexpr std::uint64_t U32 = 0xFFFFFFFF;
+constexpr std::int64_t MaxCount = 1'000'000;
 
 std::string RecordName(TFieldReader& fields, std::string_view key)
 {
     std::string name = ReadLatin1(fields.Require(key), fields.PathOf(key));
-    if (name.size() > kRecordNameSize) {
+    if (name.size() > RecordNameSize) {
         FailAt(
             fields.PathOf(key), "longer than 64 characters (" + std::to_string(name.size()) + ")");
     }
@@ -52,55 +52,55 @@ std::uint64_t NumericKey(const std::string& key, const std::string& path, std::u
 
 template <typename TKey>
 std::map<TKey, std::uint8_t> StatusMap(
-    const nlohmann::json& value, const std::string& path, std::uint64_t max_key)
+    const nlohmann::json& value, const std::string& path, std::uint64_t maxKey)
 {
     if (!value.is_object())
         FailAt(path, "expected an object like {\"3\": 12}");
     std::map<TKey, std::uint8_t> statuses;
     for (const auto& [key, status] : value.items()) {
         const std::string entry = path + "." + key;
-        const auto number = NumericKey(key, entry, max_key);
+        const auto number = NumericKey(key, entry, maxKey);
         statuses[static_cast<TKey>(number)]
-            = static_cast<std::uint8_t>(ReadUnsigned(status, entry, kU8));
+            = static_cast<std::uint8_t>(ReadUnsigned(status, entry, U8));
     }
     return statuses;
 }
 
 TContentSpec ParseContent(
-    const nlohmann::json& value, const std::string& path, std::uint32_t region_size)
+    const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
 {
     TFieldReader fields(value, path);
     TContentSpec content;
-    content.offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", kU32));
-    const bool has_hex = fields.Has("hex");
-    if (has_hex == fields.Has("text"))
+    content.Offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", U32));
+    const bool hasHex = fields.Has("hex");
+    if (hasHex == fields.Has("text"))
         FailAt(path, "needs exactly one of \"hex\" or \"text\"");
-    if (has_hex) {
-        content.bytes = ReadHex(fields.Require("hex"), fields.PathOf("hex"));
+    if (hasHex) {
+        content.Bytes = ReadHex(fields.Require("hex"), fields.PathOf("hex"));
     } else {
         const std::string text = ReadLatin1(fields.Require("text"), fields.PathOf("text"));
-        content.bytes.assign(text.begin(), text.end());
+        content.Bytes.assign(text.begin(), text.end());
     }
     fields.RejectUnknown();
-    if (static_cast<std::uint64_t>(content.offset) + content.bytes.size() > region_size) {
-        FailAt(path, "runs past the end of the region (size " + std::to_string(region_size) + ")");
+    if (static_cast<std::uint64_t>(content.Offset) + content.Bytes.size() > regionSize) {
+        FailAt(path, "runs past the end of the region (size " + std::to_string(regionSize) + ")");
     }
     return content;
 }
 
 TReadErrorSpec ParseReadError(
-    const nlohmann::json& value, const std::string& path, std::uint32_t region_size)
+    const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
 {
     TFieldReader fields(value, path);
     TReadErrorSpec error;
-    error.offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", kU32));
-    if (error.offset >= region_size)
+    error.Offset = static_cast<std::uint32_t>(fields.RequireUnsigned("offset", U32));
+    if (error.Offset >= regionSize)
         FailAt(fields.PathOf("offset"), "outside the region");
-    error.times = static_cast<int>(fields.Signed("times", -1, kMaxCount, 1));
-    if (error.times == 0)
+    error.Times = static_cast<int>(fields.Signed("times", -1, MaxCount, 1));
+    if (error.Times == 0)
         FailAt(fields.PathOf("times"), "must be -1 (always) or at least 1");
-    error.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 13));
-    error.no_answer = fields.Bool("no_answer", false);
+    error.Status = static_cast<std::uint8_t>(fields.Unsigned("status", U8, 13));
+    error.NoAnswer = fields.Bool("no_answer", false);
     fields.RejectUnknown();
     return error;
 }
@@ -109,22 +109,22 @@ TRegionSpec ParseRegion(const nlohmann::json& value, const std::string& path)
 {
     TFieldReader fields(value, path);
     TRegionSpec region;
-    region.name = RecordName(fields, "name");
-    region.flags = static_cast<std::uint32_t>(fields.RequireUnsigned("flags", kU32));
-    region.size = static_cast<std::uint32_t>(fields.RequireUnsigned("size", kMaxRegionSize));
-    region.fill = static_cast<std::uint8_t>(fields.Unsigned("fill", kU8, 0xFF));
+    region.Name = RecordName(fields, "name");
+    region.Flags = static_cast<std::uint32_t>(fields.RequireUnsigned("flags", U32));
+    region.Size = static_cast<std::uint32_t>(fields.RequireUnsigned("size", MaxRegionSize));
+    region.Fill = static_cast<std::uint8_t>(fields.Unsigned("fill", U8, 0xFF));
     if (const auto* contents = fields.Find("contents")) {
         const auto base = fields.PathOf("contents");
         for (std::size_t i = 0; i < ExpectArray(*contents, base).size(); ++i) {
-            region.contents.push_back(
-                ParseContent((*contents)[i], IndexPath(base, i), region.size));
+            region.Contents.push_back(
+                ParseContent((*contents)[i], IndexPath(base, i), region.Size));
         }
     }
     if (const auto* errors = fields.Find("read_errors")) {
         const auto base = fields.PathOf("read_errors");
         for (std::size_t i = 0; i < ExpectArray(*errors, base).size(); ++i) {
-            region.read_errors.push_back(
-                ParseReadError((*errors)[i], IndexPath(base, i), region.size));
+            region.ReadErrors.push_back(
+                ParseReadError((*errors)[i], IndexPath(base, i), region.Size));
         }
     }
     fields.RejectUnknown();
@@ -135,18 +135,18 @@ TDeviceSpec ParseDevice(const nlohmann::json& value, const std::string& path)
 {
     TFieldReader fields(value, path);
     TDeviceSpec device;
-    device.name = RecordName(fields, "name");
-    device.voltages = static_cast<std::uint32_t>(fields.Unsigned("voltages", kU32, 1));
-    device.reserved = static_cast<std::uint32_t>(fields.Unsigned("reserved", kU32, 0));
+    device.Name = RecordName(fields, "name");
+    device.Voltages = static_cast<std::uint32_t>(fields.Unsigned("voltages", U32, 1));
+    device.Reserved = static_cast<std::uint32_t>(fields.Unsigned("reserved", U32, 0));
     if (const auto* count = fields.Find("region_count")) {
-        device.region_count = static_cast<std::int32_t>(ReadSigned(*count,
+        device.RegionCount = static_cast<std::int32_t>(ReadSigned(*count,
             fields.PathOf("region_count"), std::numeric_limits<std::int32_t>::min(),
             std::numeric_limits<std::int32_t>::max()));
     }
     if (const auto* regions = fields.Find("regions")) {
         const auto base = fields.PathOf("regions");
         for (std::size_t i = 0; i < ExpectArray(*regions, base).size(); ++i) {
-            device.regions.push_back(ParseRegion((*regions)[i], IndexPath(base, i)));
+            device.Regions.push_back(ParseRegion((*regions)[i], IndexPath(base, i)));
         }
     }
     fields.RejectUnknown();
@@ -158,7 +158,7 @@ std::vector<std::uint32_t> U32List(const nlohmann::json& value, const std::strin
     std::vector<std::uint32_t> list;
     for (std::size_t i = 0; i < ExpectArray(value, path).size(); ++i) {
         list.push_back(
-            static_cast<std::uint32_t>(ReadUnsigned(value[i], IndexPath(path, i), kU32)));
+            static_cast<std::uint32_t>(ReadUnsigned(value[i], IndexPath(path, i), U32)));
     }
     return list;
 }
@@ -167,15 +167,15 @@ TJtagSpec ParseJtag(const nlohmann::json& value)
 {
     TFieldReader fields(value, "jtag");
     TJtagSpec jtag;
-    jtag.count = static_cast<std::uint32_t>(fields.Unsigned("count", kU32, 0));
-    jtag.ir_length = static_cast<std::uint32_t>(fields.Unsigned("ir_length", kU32, 0));
+    jtag.Count = static_cast<std::uint32_t>(fields.Unsigned("count", U32, 0));
+    jtag.IrLength = static_cast<std::uint32_t>(fields.Unsigned("ir_length", U32, 0));
     if (const auto* ids = fields.Find("ids"))
-        jtag.ids = U32List(*ids, fields.PathOf("ids"));
+        jtag.Ids = U32List(*ids, fields.PathOf("ids"));
     fields.RejectUnknown();
-    const std::size_t reported = std::min<std::size_t>(jtag.count, 10);
-    if (jtag.ids.size() < reported) {
+    const std::size_t reported = std::min<std::size_t>(jtag.Count, 10);
+    if (jtag.Ids.size() < reported) {
         FailAt("jtag.ids",
-            "has " + std::to_string(jtag.ids.size()) + " ids but the scan reports "
+            "has " + std::to_string(jtag.Ids.size()) + " ids but the scan reports "
                 + std::to_string(reported));
     }
     return jtag;
@@ -187,15 +187,15 @@ TStartOperationSpec ParseStartOperation(const nlohmann::json& value)
     TStartOperationSpec definition;
     if (const auto* values = fields.Find("values")) {
         const auto list = U32List(*values, "start_operation.values");
-        if (list.size() != definition.values.size())
+        if (list.size() != definition.Values.size())
             FailAt("start_operation.values", "needs exactly 4 numbers");
-        std::copy(list.begin(), list.end(), definition.values.begin());
+        std::copy(list.begin(), list.end(), definition.Values.begin());
     }
-    definition.info = TerminatedText(fields, "info", "");
-    definition.status = static_cast<std::uint8_t>(fields.Unsigned("status", kU8, 0));
-    if (const auto* by_operation = fields.Find("status_by_operation")) {
-        definition.status_by_operation
-            = StatusMap<int>(*by_operation, "start_operation.status_by_operation", 5);
+    definition.Info = TerminatedText(fields, "info", "");
+    definition.Status = static_cast<std::uint8_t>(fields.Unsigned("status", U8, 0));
+    if (const auto* byOperation = fields.Find("status_by_operation")) {
+        definition.StatusByOperation
+            = StatusMap<int>(*byOperation, "start_operation.status_by_operation", 5);
     }
     fields.RejectUnknown();
     return definition;
@@ -205,11 +205,11 @@ TBootloaderSpec ParseBootloader(const nlohmann::json& value)
 {
     TFieldReader fields(value, "bootloader");
     TBootloaderSpec definition;
-    definition.app_start = static_cast<std::uint32_t>(fields.Unsigned("app_start", kU32, definition.app_start));
-    definition.app_end = static_cast<std::uint32_t>(fields.Unsigned("app_end", kU32, definition.app_end));
-    definition.page_size = static_cast<std::uint16_t>(fields.Unsigned("page_size", kU16, definition.page_size));
+    definition.AppStart = static_cast<std::uint32_t>(fields.Unsigned("app_start", U32, definition.AppStart));
+    definition.AppEnd = static_cast<std::uint32_t>(fields.Unsigned("app_end", U32, definition.AppEnd));
+    definition.PageSize = static_cast<std::uint16_t>(fields.Unsigned("page_size", U16, definition.PageSize));
     if (const auto* pages = fields.Find("page_status")) {
-        definition.page_status = StatusMap<std::uint32_t>(*pages, "bootloader.page_status", kU32);
+        definition.PageStatus = StatusMap<std::uint32_t>(*pages, "bootloader.page_status", U32);
     }
     fields.RejectUnknown();
     return definition;
@@ -219,35 +219,35 @@ void ParseVersion(const nlohmann::json& value, TScenario& scenario)
 {
     if (!value.is_array() || value.size() != 2)
         FailAt("version", "expected [major, minor]");
-    scenario.version_major = static_cast<std::uint8_t>(ReadUnsigned(value[0], "version[0]", kU8));
-    scenario.version_minor = static_cast<std::uint8_t>(ReadUnsigned(value[1], "version[1]", kU8));
+    scenario.VersionMajor = static_cast<std::uint8_t>(ReadUnsigned(value[0], "version[0]", U8));
+    scenario.VersionMinor = static_cast<std::uint8_t>(ReadUnsigned(value[1], "version[1]", U8));
 }
 
 void ParseDevices(const nlohmann::json& value, TScenario& scenario)
 {
     for (std::size_t i = 0; i < ExpectArray(value, "devices").size(); ++i) {
-        scenario.devices.push_back(ParseDevice(value[i], IndexPath("devices", i)));
+        scenario.Devices.push_back(ParseDevice(value[i], IndexPath("devices", i)));
     }
-    if (scenario.devices.size() > 255)
+    if (scenario.Devices.size() > 255)
         FailAt("devices", "at most 255 devices");
 }
 
 void ParseTopLevel(TFieldReader& fields, TScenario& scenario)
 {
-    scenario.identity = TerminatedText(fields, "identity", scenario.identity);
+    scenario.Identity = TerminatedText(fields, "identity", scenario.Identity);
     if (const auto* version = fields.Find("version"))
         ParseVersion(*version, scenario);
-    scenario.mode = static_cast<std::uint8_t>(fields.Unsigned("mode", kU8, kModeApplication));
-    if (scenario.mode != kModeApplication && scenario.mode != kModeBootloader) {
+    scenario.Mode = static_cast<std::uint8_t>(fields.Unsigned("mode", U8, ModeApplication));
+    if (scenario.Mode != ModeApplication && scenario.Mode != ModeBootloader) {
         FailAt("mode", "must be 3 (application) or 1 (bootloader)");
     }
-    scenario.key = static_cast<std::uint32_t>(fields.Unsigned("key", kU32, 0));
-    scenario.erase_not_ready = static_cast<int>(fields.Unsigned("erase_not_ready", kMaxCount, 0));
-    scenario.unlock_not_ready = static_cast<int>(fields.Unsigned("unlock_not_ready", kMaxCount, 0));
+    scenario.Key = static_cast<std::uint32_t>(fields.Unsigned("key", U32, 0));
+    scenario.EraseNotReady = static_cast<int>(fields.Unsigned("erase_not_ready", MaxCount, 0));
+    scenario.UnlockNotReady = static_cast<int>(fields.Unsigned("unlock_not_ready", MaxCount, 0));
     if (const auto* vanish = fields.Find("vanish_after")) {
-        scenario.vanish_after
-            = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", kU32));
-        if (*scenario.vanish_after == 0)
+        scenario.VanishAfter
+            = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", U32));
+        if (*scenario.VanishAfter == 0)
             FailAt("vanish_after", "must be at least 1");
     }
 }
@@ -262,14 +262,14 @@ TScenario ParseScenario(const nlohmann::json& document)
     if (const auto* devices = fields.Find("devices"))
         ParseDevices(*devices, scenario);
     if (const auto* jtag = fields.Find("jtag"))
-        scenario.jtag = ParseJtag(*jtag);
+        scenario.Jtag = ParseJtag(*jtag);
     if (const auto* start = fields.Find("start_operation")) {
-        scenario.start_operation = ParseStartOperation(*start);
+        scenario.StartOperation = ParseStartOperation(*start);
     }
     if (const auto* boot = fields.Find("bootloader"))
-        scenario.bootloader = ParseBootloader(*boot);
+        scenario.Bootloader = ParseBootloader(*boot);
     if (const auto* faults = fields.Find("faults"))
-        scenario.faults = ParseFaults(*faults, "faults");
+        scenario.Faults = ParseFaults(*faults, "faults");
     fields.RejectUnknown();
     return scenario;
 }

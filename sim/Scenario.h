@@ -19,59 +19,59 @@
 
 namespace lindprog::sim {
 
-inline constexpr std::uint32_t kMaxRegionSize = 256u * 1024u * 1024u;
-inline constexpr std::size_t kRecordNameSize = 64;
+inline constexpr std::uint32_t MaxRegionSize = 256u * 1024u * 1024u;
+inline constexpr std::size_t RecordNameSize = 64;
 
-inline constexpr std::uint8_t kModeApplication = 3;
-inline constexpr std::uint8_t kModeBootloader = 1;
+inline constexpr std::uint8_t ModeApplication = 3;
+inline constexpr std::uint8_t ModeBootloader = 1;
 
 struct TContentSpec {
-    std::uint32_t offset = 0;
-    std::vector<std::uint8_t> bytes;
+    std::uint32_t Offset = 0;
+    std::vector<std::uint8_t> Bytes;
 };
 
 struct TReadErrorSpec {
-    std::uint32_t offset = 0;
-    int times = 1; // -1: every read of that offset fails
-    std::uint8_t status = 13;
-    bool no_answer = false;
+    std::uint32_t Offset = 0;
+    int Times = 1; // -1: every read of that offset fails
+    std::uint8_t Status = 13;
+    bool NoAnswer = false;
 };
 
 struct TRegionSpec {
-    std::string name; // 8-bit characters, at most 64
-    std::uint32_t flags = 0;
-    std::uint32_t size = 0;
-    std::uint8_t fill = 0xFF;
-    std::vector<TContentSpec> contents;
-    std::vector<TReadErrorSpec> read_errors;
+    std::string Name; // 8-bit characters, at most 64
+    std::uint32_t Flags = 0;
+    std::uint32_t Size = 0;
+    std::uint8_t Fill = 0xFF;
+    std::vector<TContentSpec> Contents;
+    std::vector<TReadErrorSpec> ReadErrors;
 };
 
 struct TDeviceSpec {
-    std::string name;
-    std::uint32_t voltages = 1;
-    std::uint32_t reserved = 0;
-    std::optional<std::int32_t> region_count; // reported instead of regions.size()
-    std::vector<TRegionSpec> regions;
+    std::string Name;
+    std::uint32_t Voltages = 1;
+    std::uint32_t Reserved = 0;
+    std::optional<std::int32_t> RegionCount; // reported instead of regions.size()
+    std::vector<TRegionSpec> Regions;
 };
 
 struct TJtagSpec {
-    std::uint32_t count = 0;
-    std::uint32_t ir_length = 0;
-    std::vector<std::uint32_t> ids;
+    std::uint32_t Count = 0;
+    std::uint32_t IrLength = 0;
+    std::vector<std::uint32_t> Ids;
 };
 
 struct TStartOperationSpec {
-    std::array<std::uint32_t, 4> values{};
-    std::string info;
-    std::uint8_t status = 0;
-    std::map<int, std::uint8_t> status_by_operation;
+    std::array<std::uint32_t, 4> Values{};
+    std::string Info;
+    std::uint8_t Status = 0;
+    std::map<int, std::uint8_t> StatusByOperation;
 };
 
 struct TBootloaderSpec {
-    std::uint32_t app_start = 0x08004000;
-    std::uint32_t app_end = 0x0803FFFF;
-    std::uint16_t page_size = 2048;
-    std::map<std::uint32_t, std::uint8_t> page_status; // by 0-based page index
+    std::uint32_t AppStart = 0x08004000;
+    std::uint32_t AppEnd = 0x0803FFFF;
+    std::uint16_t PageSize = 2048;
+    std::map<std::uint32_t, std::uint8_t> PageStatus; // by 0-based page index
 };
 
 enum class EFaultKind {
@@ -85,34 +85,34 @@ enum class EFaultKind {
     Status,
     Delay,
     Garbage,
-    Truncate, // the reply cut after `kept_data` data bytes
+    Truncate, // the reply cut after `KeptData` data bytes
 };
 
 struct TFaultSpec {
-    std::optional<std::uint8_t> command; // nullopt: any command
-    EFaultKind kind = EFaultKind::NoAnswer;
-    int skip = 0;
-    int times = 1; // -1: every matching request after the skipped ones
-    std::uint8_t status = 0;
-    std::chrono::milliseconds delay{0};
-    std::vector<std::uint8_t> garbage;
-    std::size_t kept_data = 0; // kind truncate: data bytes kept after the echo and status
+    std::optional<std::uint8_t> Command; // nullopt: any command
+    EFaultKind Kind = EFaultKind::NoAnswer;
+    int Skip = 0;
+    int Times = 1; // -1: every matching request after the skipped ones
+    std::uint8_t Status = 0;
+    std::chrono::milliseconds Delay{0};
+    std::vector<std::uint8_t> Garbage;
+    std::size_t KeptData = 0; // kind truncate: data bytes kept after the echo and status
 };
 
 struct TScenario {
-    std::string identity = "Corvane JTAG/Nexus Programmer";
-    std::uint8_t version_major = 1;
-    std::uint8_t version_minor = 18;
-    std::uint8_t mode = kModeApplication;
-    std::uint32_t key = 0;
-    std::vector<TDeviceSpec> devices;
-    TJtagSpec jtag;
-    TStartOperationSpec start_operation;
-    int erase_not_ready = 0;
-    int unlock_not_ready = 0;
-    TBootloaderSpec bootloader;
-    std::vector<TFaultSpec> faults;
-    std::optional<std::size_t> vanish_after;
+    std::string Identity = "Corvane JTAG/Nexus Programmer";
+    std::uint8_t VersionMajor = 1;
+    std::uint8_t VersionMinor = 18;
+    std::uint8_t Mode = ModeApplication;
+    std::uint32_t Key = 0;
+    std::vector<TDeviceSpec> Devices;
+    TJtagSpec Jtag;
+    TStartOperationSpec StartOperation;
+    int EraseNotReady = 0;
+    int UnlockNotReady = 0;
+    TBootloaderSpec Bootloader;
+    std::vector<TFaultSpec> Faults;
+    std::optional<std::size_t> VanishAfter;
 };
 
 // All three throw TScenarioError with a message naming the offending field.

@@ -16,10 +16,10 @@ namespace {
 
 // How often to look whether a host has opened the port when the open/close
 // watch is unavailable (or as a safety net behind it).
-constexpr auto kHostCheckInterval = std::chrono::milliseconds(3);
+constexpr auto HostCheckInterval = std::chrono::milliseconds(3);
 // A host that floods the line must not keep the loop from writing replies.
-constexpr int kMaxReadsPerWake = 64;
-constexpr std::size_t kReadChunk = 4096;
+constexpr int MaxReadsPerWake = 64;
+constexpr std::size_t ReadChunk = 4096;
 
 bool Readable(const pollfd& entry)
 {
@@ -30,10 +30,10 @@ bool Readable(const pollfd& entry)
 std::vector<std::uint8_t> ReplyPayload(std::uint8_t code, const TReply& reply)
 {
     std::vector<std::uint8_t> payload;
-    payload.reserve(reply.data.size() + 2);
+    payload.reserve(reply.Data.size() + 2);
     payload.push_back(code);
-    payload.push_back(reply.status);
-    payload.insert(payload.end(), reply.data.begin(), reply.data.end());
+    payload.push_back(reply.Status);
+    payload.insert(payload.end(), reply.Data.begin(), reply.Data.end());
     return payload;
 }
 
@@ -41,40 +41,40 @@ std::vector<std::uint8_t> ReplyPayload(std::uint8_t code, const TReply& reply)
 
 TServer::TServer(TSimState& state, TPseudoTerminal& pty, THostWatch& watch, const TEventFd& stop,
     TFrameLog& log, TServerSetup setup)
-    : state_(state)
-    , pty_(pty)
-    , watch_(watch)
-    , stop_(stop)
-    , log_(log)
-    , setup_(std::move(setup))
-    , pacer_(setup_.pace)
+    : State(state)
+    , Pty(pty)
+    , Watch(watch)
+    , StopEvent(stop)
+    , Log(log)
+    , Setup(std::move(setup))
+    , Pacer(Setup.Pace)
 {
 }
 
 void TServer::Run()
 {
-    if (setup_.pace) {
+    if (Setup.Pace) {
         // The default 50 us timer slack would make every paced packet late.
         ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
     }
-    while (!stopping_ && !vanished_) {
+    while (!Stopping && !Vanished) {
         SyncHost();
-        if (connected_) {
+        if (Connected) {
             ServeConnected();
         } else {
             WaitForHost();
         }
     }
-    Publish([](TSimState& state) { state.serving = false; });
+    Publish([](TSimState& state) { state.Serving = false; });
 }
 
 void TServer::Publish(const std::function<void(TSimState&)>& change)
 {
     {
-        std::lock_guard lock(state_.mutex);
-        change(state_);
+        std::lock_guard lock(State.Mutex);
+        change(State);
     }
-    state_.changed.notify_all();
+    State.Changed.notify_all();
 }
 
 int TServer::Poll(std::span<pollfd> fds, std::optional<Clock::time_point> deadline) const
@@ -95,11 +95,11 @@ int TServer::Poll(std::span<pollfd> fds, std::optional<Clock::time_point> deadli
 std::optional<Clock::time_point> TServer::NextDeadline() const
 {
     std::optional<Clock::time_point> deadline;
-    if (!pending_.empty())
-        deadline = pending_.front().due;
-    if (!output_.empty() && !output_blocked_) {
-        const auto& reply = output_.front();
-        const auto due = reply.packets[reply.next_packet].due;
+    if (!Pending.empty())
+        deadline = Pending.front().Due;
+    if (!Output.empty() && !OutputBlocked) {
+        const auto& reply = Output.front();
+        const auto due = reply.Packets[reply.NextPacket].Due;
         deadline = deadline ? std::min(*deadline, due) : due;
     }
     return deadline;
@@ -113,36 +113,36 @@ std::optional<Clock::time_point> TServer::NextDeadline() const
 // Without the watch, hang-up on the master is all there is to go by.
 void TServer::SyncHost()
 {
-    const auto changes = watch_.Drain();
-    const bool absent = pty_.HostAbsent();
-    const bool ended = watch_.Active() ? changes.ends > 0 || (hung_up_ && absent) : absent;
-    hung_up_ = false;
-    if (connected_ && ended) {
+    const auto changes = Watch.Drain();
+    const bool absent = Pty.HostAbsent();
+    const bool ended = Watch.Active() ? changes.Ends > 0 || (HungUp && absent) : absent;
+    HungUp = false;
+    if (Connected && ended) {
         // Still closed: whatever is buffered was written before the close.
         if (absent)
             ReadInput();
         EndSession();
     }
-    const bool present = watch_.Active() ? changes.open_now && !absent : !absent;
-    const bool begin = !connected_ && present;
+    const bool present = Watch.Active() ? changes.OpenNow && !absent : !absent;
+    const bool begin = !Connected && present;
     if (begin)
         BeginSession();
     // An open and close that came and went between two looks still counts.
-    const int opens = watch_.Active() ? changes.starts : (begin ? 1 : 0);
+    const int opens = Watch.Active() ? changes.Starts : (begin ? 1 : 0);
     if (opens > 0)
-        Publish([opens](TSimState& state) { state.host_opens += opens; });
+        Publish([opens](TSimState& state) { state.HostOpens += opens; });
 }
 
 void TServer::WaitForHost()
 {
-    std::array<pollfd, 2> fds{{{stop_.Get(), POLLIN, 0}, {watch_.Get(), POLLIN, 0}}};
-    const std::size_t count = watch_.Active() ? 2 : 1;
-    auto deadline = Clock::now() + kHostCheckInterval;
+    std::array<pollfd, 2> fds{{{StopEvent.Get(), POLLIN, 0}, {Watch.Get(), POLLIN, 0}}};
+    const std::size_t count = Watch.Active() ? 2 : 1;
+    auto deadline = Clock::now() + HostCheckInterval;
     if (const auto due = NextDeadline())
         deadline = std::min(deadline, *due);
     Poll(std::span(fds).first(count), deadline);
     if ((fds[0].revents & POLLIN) != 0) {
-        stopping_ = true;
+        Stopping = true;
         return;
     }
     // Requests still queued from the closed session are carried out; their
@@ -152,76 +152,76 @@ void TServer::WaitForHost()
 
 void TServer::ServeConnected()
 {
-    const short master_events = static_cast<short>(POLLIN | (output_blocked_ ? POLLOUT : 0));
+    const short masterEvents = static_cast<short>(POLLIN | (OutputBlocked ? POLLOUT : 0));
     std::array<pollfd, 3> fds{
-        {{pty_.Master(), master_events, 0}, {stop_.Get(), POLLIN, 0}, {watch_.Get(), POLLIN, 0}}};
-    const std::size_t count = watch_.Active() ? 3 : 2;
+        {{Pty.Master(), masterEvents, 0}, {StopEvent.Get(), POLLIN, 0}, {Watch.Get(), POLLIN, 0}}};
+    const std::size_t count = Watch.Active() ? 3 : 2;
     Poll(std::span(fds).first(count), NextDeadline());
     if ((fds[1].revents & POLLIN) != 0) {
-        stopping_ = true;
+        Stopping = true;
         return;
     }
     // Open/close events are left for SyncHost at the top of the next pass.
     if (count == 3 && (fds[2].revents & POLLIN) != 0)
         return;
     if ((fds[0].revents & POLLOUT) != 0)
-        output_blocked_ = false;
+        OutputBlocked = false;
     if (Readable(fds[0]) && !ReadInput()) {
-        hung_up_ = true;
+        HungUp = true;
         return;
     }
     ProcessDueRequests();
-    if (!vanished_)
+    if (!Vanished)
         FlushDueOutput();
 }
 
 // Reads everything available; false when the host side has hung up.
 bool TServer::ReadInput()
 {
-    std::array<std::uint8_t, kReadChunk> chunk{};
-    bool hung_up = false;
-    for (int reads = 0; reads < kMaxReadsPerWake; ++reads) {
-        const ssize_t got = ::read(pty_.Master(), chunk.data(), chunk.size());
+    std::array<std::uint8_t, ReadChunk> chunk{};
+    bool hungUp = false;
+    for (int reads = 0; reads < MaxReadsPerWake; ++reads) {
+        const ssize_t got = ::read(Pty.Master(), chunk.data(), chunk.size());
         if (got > 0) {
-            parser_.Feed(std::span(chunk).first(static_cast<std::size_t>(got)), Clock::now());
+            Parser.Feed(std::span(chunk).first(static_cast<std::size_t>(got)), Clock::now());
             continue;
         }
         if (got < 0 && errno == EINTR)
             continue;
-        hung_up = !(got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+        hungUp = !(got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
         break;
     }
     TakeParsed();
-    return !hung_up;
+    return !hungUp;
 }
 
 void TServer::TakeParsed()
 {
-    while (auto item = parser_.Next()) {
-        const auto due = pacer_.Incoming(item->first_arrival, item->raw.size());
-        if (item->kind == TParsedItem::EKind::Discarded) {
-            log_.Frame("H>A?", item->raw);
+    while (auto item = Parser.Next()) {
+        const auto due = Pacer.Incoming(item->FirstArrival, item->Raw.size());
+        if (item->Kind == TParsedItem::EKind::Discarded) {
+            Log.Frame("H>A?", item->Raw);
             continue;
         }
-        pending_.push_back(TRequest{due, std::move(*item), session_});
+        Pending.push_back(TRequest{due, std::move(*item), Session});
     }
 }
 
 void TServer::ProcessDueRequests()
 {
-    while (!pending_.empty() && !vanished_ && pending_.front().due <= Clock::now()) {
-        TRequest request = std::move(pending_.front());
-        pending_.pop_front();
+    while (!Pending.empty() && !Vanished && Pending.front().Due <= Clock::now()) {
+        TRequest request = std::move(Pending.front());
+        Pending.pop_front();
         HandleRequest(std::move(request));
     }
 }
 
 void TServer::HandleRequest(TRequest request)
 {
-    log_.Frame("H>A", request.frame.raw);
-    const auto& payload = request.frame.payload;
-    if (setup_.vanish_after && ++received_ == *setup_.vanish_after) {
-        Publish([&](TSimState& state) { state.core.Record(payload); });
+    Log.Frame("H>A", request.Frame.Raw);
+    const auto& payload = request.Frame.Payload;
+    if (Setup.VanishAfter && ++Received == *Setup.VanishAfter) {
+        Publish([&](TSimState& state) { state.Core.Record(payload); });
         Vanish();
         return;
     }
@@ -229,34 +229,34 @@ void TServer::HandleRequest(TRequest request)
     TReply reply;
     std::optional<TFaultSpec> fault;
     Publish([&](TSimState& state) {
-        reply = state.core.Handle(payload);
-        fault = state.faults.Pick(code);
+        reply = state.Core.Handle(payload);
+        fault = state.Faults.Pick(code);
     });
-    if (!reply.answer) {
-        log_.Note("no answer: planted read fault");
+    if (!reply.Answer) {
+        Log.Note("no answer: planted read fault");
         return;
     }
     if (fault) {
-        log_.Note("fault " + std::string(FaultKindName(fault->kind)) + " on command "
+        Log.Note("fault " + std::string(FaultKindName(fault->Kind)) + " on command "
             + std::to_string(code));
     }
     SendReply(request,
-        ShapeReply(request.frame.sequence, ReplyPayload(code, reply), fault ? &*fault : nullptr));
+        ShapeReply(request.Frame.Sequence, ReplyPayload(code, reply), fault ? &*fault : nullptr));
 }
 
 void TServer::SendReply(const TRequest& request, const TShapedReply& shaped)
 {
-    if (shaped.frames.empty())
+    if (shaped.Frames.empty())
         return;
-    if (!connected_ || request.session != session_) {
-        log_.Note("reply dropped: the host closed the port");
+    if (!Connected || request.Session != Session) {
+        Log.Note("reply dropped: the host closed the port");
         return;
     }
-    const auto ready = request.due + shaped.delay;
-    for (const auto& frame : shaped.frames) {
-        if (frame.bytes.empty())
+    const auto ready = request.Due + shaped.Delay;
+    for (const auto& frame : shaped.Frames) {
+        if (frame.Bytes.empty())
             continue;
-        output_.push_back(TReplyFrame{frame, pacer_.Outgoing(ready, frame.bytes.size())});
+        Output.push_back(TReplyFrame{frame, Pacer.Outgoing(ready, frame.Bytes.size())});
     }
 }
 
@@ -264,82 +264,82 @@ void TServer::SendReply(const TRequest& request, const TShapedReply& shaped)
 // cannot take more right now.
 bool TServer::WriteNextPacket(TReplyFrame& reply)
 {
-    if (!reply.logged) {
-        log_.Frame(reply.frame.corrupted ? "A>H!" : "A>H", reply.frame.bytes);
-        reply.logged = true;
+    if (!reply.Logged) {
+        Log.Frame(reply.Frame.Corrupted ? "A>H!" : "A>H", reply.Frame.Bytes);
+        reply.Logged = true;
     }
-    const std::size_t end = reply.packets[reply.next_packet].end;
-    while (reply.written < end) {
+    const std::size_t end = reply.Packets[reply.NextPacket].End;
+    while (reply.Written < end) {
         const ssize_t put
-            = ::write(pty_.Master(), reply.frame.bytes.data() + reply.written, end - reply.written);
+            = ::write(Pty.Master(), reply.Frame.Bytes.data() + reply.Written, end - reply.Written);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
             // Full (the host is not reading) or hung up; poll tells which.
-            output_blocked_ = put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            OutputBlocked = put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
             return false;
         }
-        reply.written += static_cast<std::size_t>(put);
+        reply.Written += static_cast<std::size_t>(put);
     }
-    ++reply.next_packet;
+    ++reply.NextPacket;
     return true;
 }
 
 void TServer::FlushDueOutput()
 {
     const auto now = Clock::now();
-    while (!output_.empty() && !output_blocked_) {
-        auto& reply = output_.front();
-        if (reply.packets[reply.next_packet].due > now)
+    while (!Output.empty() && !OutputBlocked) {
+        auto& reply = Output.front();
+        if (reply.Packets[reply.NextPacket].Due > now)
             return;
         if (!WriteNextPacket(reply))
             return;
-        if (reply.next_packet == reply.packets.size())
-            output_.pop_front();
+        if (reply.NextPacket == reply.Packets.size())
+            Output.pop_front();
     }
 }
 
 void TServer::BeginSession()
 {
-    connected_ = true;
+    Connected = true;
     Publish([](TSimState& state) {
-        state.core.OnHostReopened();
-        state.host_connected = true;
+        state.Core.OnHostReopened();
+        state.HostConnected = true;
     });
-    log_.Note("host opened the port");
+    Log.Note("host opened the port");
 }
 
 void TServer::EndSession()
 {
-    if (const auto dropped = parser_.Reset(); !dropped.empty())
-        log_.Frame("H>A?", dropped);
-    if (!output_.empty()) {
-        log_.Note(std::to_string(output_.size()) + " unsent reply frame(s) dropped");
-        output_.clear();
+    if (const auto dropped = Parser.Reset(); !dropped.empty())
+        Log.Frame("H>A?", dropped);
+    if (!Output.empty()) {
+        Log.Note(std::to_string(Output.size()) + " unsent reply frame(s) dropped");
+        Output.clear();
     }
-    pty_.DropUnreadReplies();
-    pacer_.Reset();
-    output_blocked_ = false;
-    connected_ = false;
-    ++session_;
-    Publish([](TSimState& state) { state.host_connected = false; });
-    log_.Note("host closed the port");
+    Pty.DropUnreadReplies();
+    Pacer.Reset();
+    OutputBlocked = false;
+    Connected = false;
+    ++Session;
+    Publish([](TSimState& state) { state.HostConnected = false; });
+    Log.Note("host closed the port");
 }
 
 void TServer::Vanish()
 {
-    log_.Note("port vanished");
-    pty_.Close();
-    vanished_ = true;
-    connected_ = false;
-    pending_.clear();
-    output_.clear();
+    Log.Note("port vanished");
+    Pty.Close();
+    Vanished = true;
+    Connected = false;
+    Pending.clear();
+    Output.clear();
     Publish([](TSimState& state) {
-        state.vanished = true;
-        state.host_connected = false;
+        state.Vanished = true;
+        state.HostConnected = false;
     });
-    if (setup_.on_vanish)
-        setup_.on_vanish();
+    if (Setup.OnVanish)
+        Setup.OnVanish();
 }
 
 } // namespace lindprog::sim

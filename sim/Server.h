@@ -26,9 +26,9 @@
 namespace lindprog::sim {
 
 struct TServerSetup {
-    bool pace = false;
-    std::optional<std::size_t> vanish_after;
-    std::function<void()> on_vanish; // called on the serving thread
+    bool Pace = false;
+    std::optional<std::size_t> VanishAfter;
+    std::function<void()> OnVanish; // called on the serving thread
 };
 
 class TServer {
@@ -41,16 +41,16 @@ public:
 
 private:
     struct TRequest {
-        Clock::time_point due{};
-        TParsedItem frame;
-        std::uint64_t session = 0;
+        Clock::time_point Due{};
+        TParsedItem Frame;
+        std::uint64_t Session = 0;
     };
     struct TReplyFrame {
-        TOutgoingFrame frame;
-        std::vector<TLinePacer::TPacket> packets;
-        std::size_t next_packet = 0;
-        std::size_t written = 0;
-        bool logged = false;
+        TOutgoingFrame Frame;
+        std::vector<TLinePacer::TPacket> Packets;
+        std::size_t NextPacket = 0;
+        std::size_t Written = 0;
+        bool Logged = false;
     };
 
     void SyncHost();
@@ -72,24 +72,24 @@ private:
     void Vanish();
     void Publish(const std::function<void(TSimState&)>& change);
 
-    TSimState& state_;
-    TPseudoTerminal& pty_;
-    THostWatch& watch_;
-    const TEventFd& stop_;
-    TFrameLog& log_;
-    TServerSetup setup_;
+    TSimState& State;
+    TPseudoTerminal& Pty;
+    THostWatch& Watch;
+    const TEventFd& StopEvent;
+    TFrameLog& Log;
+    TServerSetup Setup;
 
-    TFrameParser parser_;
-    TLinePacer pacer_;
-    std::deque<TRequest> pending_;
-    std::deque<TReplyFrame> output_;
-    bool connected_ = false;
-    bool hung_up_ = false; // the master reported hang-up since the last SyncHost
-    bool output_blocked_ = false;
-    bool stopping_ = false;
-    bool vanished_ = false;
-    std::uint64_t session_ = 0;
-    std::size_t received_ = 0;
+    TFrameParser Parser;
+    TLinePacer Pacer;
+    std::deque<TRequest> Pending;
+    std::deque<TReplyFrame> Output;
+    bool Connected = false;
+    bool HungUp = false; // the master reported hang-up since the last SyncHost
+    bool OutputBlocked = false;
+    bool Stopping = false;
+    bool Vanished = false;
+    std::uint64_t Session = 0;
+    std::size_t Received = 0;
 };
 
 } // namespace lindprog::sim

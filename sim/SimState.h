@@ -1,8 +1,8 @@
 #pragma once
 
 // State shared between the serving thread and whoever inspects the simulator
-// (tests, the command-line front end). Everything is guarded by `mutex`;
-// `changed` is notified whenever a request arrives or the host comes or goes.
+// (tests, the command-line front end). Everything is guarded by `Mutex`;
+// `Changed` is notified whenever a request arrives or the host comes or goes.
 
 #include <condition_variable>
 #include <mutex>
@@ -15,19 +15,19 @@ namespace lindprog::sim {
 
 struct TSimState {
     explicit TSimState(const TScenario& scenario)
-        : core(scenario)
-        , faults(scenario.faults)
+        : Core(scenario)
+        , Faults(scenario.Faults)
     {
     }
 
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed;
-    TAdapterCore core;
-    TFaultPlan faults;
-    bool serving = false;
-    bool vanished = false;
-    bool host_connected = false;
-    int host_opens = 0;
+    mutable std::mutex Mutex;
+    mutable std::condition_variable Changed;
+    TAdapterCore Core;
+    TFaultPlan Faults;
+    bool Serving = false;
+    bool Vanished = false;
+    bool HostConnected = false;
+    int HostOpens = 0;
 };
 
 } // namespace lindprog::sim

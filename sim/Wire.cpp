@@ -16,9 +16,9 @@ std::vector<std::uint8_t> EncodeFrameWithMark(
     std::uint8_t sequence, std::uint8_t mark, std::span<const std::uint8_t> payload)
 {
     std::vector<std::uint8_t> frame;
-    frame.reserve(payload.size() + kFrameOverhead);
+    frame.reserve(payload.size() + FrameOverhead);
     const auto length = static_cast<std::uint16_t>(payload.size());
-    frame.push_back(kFrameStart);
+    frame.push_back(FrameStart);
     frame.push_back(sequence);
     frame.push_back(static_cast<std::uint8_t>(length >> 8));
     frame.push_back(static_cast<std::uint8_t>(length & 0xFF));
@@ -30,7 +30,7 @@ std::vector<std::uint8_t> EncodeFrameWithMark(
 
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t sequence, std::span<const std::uint8_t> payload)
 {
-    return EncodeFrameWithMark(sequence, kHeaderMark, payload);
+    return EncodeFrameWithMark(sequence, HeaderMark, payload);
 }
 
 void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value)
@@ -68,14 +68,14 @@ std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t offset)
 
 std::string HexBytes(std::span<const std::uint8_t> bytes)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+    static constexpr char Digits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size() * 3);
     for (const std::uint8_t b : bytes) {
         if (!text.empty())
             text.push_back(' ');
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0x0F]);
+        text.push_back(Digits[b >> 4]);
+        text.push_back(Digits[b & 0x0F]);
     }
     return text;
 }

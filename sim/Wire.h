@@ -14,31 +14,31 @@
 
 namespace lindprog::sim {
 
-inline constexpr std::uint8_t kFrameStart = 27;
-inline constexpr std::uint8_t kHeaderMark = 14;
-inline constexpr std::size_t kHeaderSize = 5;
-inline constexpr std::size_t kFrameOverhead = kHeaderSize + 1;
-inline constexpr std::size_t kMaxPayload = 4096;
+inline constexpr std::uint8_t FrameStart = 27;
+inline constexpr std::uint8_t HeaderMark = 14;
+inline constexpr std::size_t HeaderSize = 5;
+inline constexpr std::size_t FrameOverhead = HeaderSize + 1;
+inline constexpr std::size_t MaxPayload = 4096;
 
 // Status bytes the adapter answers with.
-inline constexpr std::uint8_t kStatusOk = 0;
-inline constexpr std::uint8_t kStatusError = 1;
-inline constexpr std::uint8_t kStatusBadCommand = 2;
-inline constexpr std::uint8_t kStatusBadParameter = 3;
-inline constexpr std::uint8_t kStatusNotReady = 4;
-inline constexpr std::uint8_t kStatusBadPacketSize = 5;
-inline constexpr std::uint8_t kStatusBadCrc = 6;
-inline constexpr std::uint8_t kStatusDeviceNotOpen = 11;
-inline constexpr std::uint8_t kStatusDeviceLocked = 12;
-inline constexpr std::uint8_t kStatusReadError = 13;
-inline constexpr std::uint8_t kStatusCompareError = 14;
-inline constexpr std::uint8_t kStatusNotBlank = 15;
+inline constexpr std::uint8_t StatusOk = 0;
+inline constexpr std::uint8_t StatusError = 1;
+inline constexpr std::uint8_t StatusBadCommand = 2;
+inline constexpr std::uint8_t StatusBadParameter = 3;
+inline constexpr std::uint8_t StatusNotReady = 4;
+inline constexpr std::uint8_t StatusBadPacketSize = 5;
+inline constexpr std::uint8_t StatusBadCrc = 6;
+inline constexpr std::uint8_t StatusDeviceNotOpen = 11;
+inline constexpr std::uint8_t StatusDeviceLocked = 12;
+inline constexpr std::uint8_t StatusReadError = 13;
+inline constexpr std::uint8_t StatusCompareError = 14;
+inline constexpr std::uint8_t StatusNotBlank = 15;
 
 std::uint8_t XorCheck(std::span<const std::uint8_t> bytes);
 
 // Complete frame including header and check byte. The length field is taken
 // from payload.size() and truncated to 16 bits; callers keep payloads within
-// kMaxPayload unless they build a deliberately broken frame.
+// MaxPayload unless they build a deliberately broken frame.
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t sequence, std::span<const std::uint8_t> payload);
 
 // Same, but with an explicit header-mark byte (used to send broken headers).

@@ -26,22 +26,22 @@ using lindprog::sim::TEventFd;
 using lindprog::sim::TFd;
 using lindprog::sim::TSimOptions;
 
-constexpr int kUsageExit = 2;
-constexpr const char* kUsage
+constexpr int UsageExit = 2;
+constexpr const char* Usage
     = "usage: lindprog-sim --scenario FILE [--link PATH] [--pace] [--transcript FILE] [--quiet]";
 
 struct TArguments {
-    std::string scenario;
-    std::string link;
-    std::string transcript;
-    bool pace = false;
-    bool quiet = false;
+    std::string Scenario;
+    std::string Link;
+    std::string Transcript;
+    bool Pace = false;
+    bool Quiet = false;
 };
 
 int Fail(const std::string& message)
 {
     std::cerr << "lindprog-sim: " << message << std::endl;
-    return kUsageExit;
+    return UsageExit;
 }
 
 // Returns an error message, or nullopt when the arguments were understood.
@@ -51,22 +51,22 @@ std::optional<std::string> ParseArguments(
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--pace") {
-            parsed.pace = true;
+            parsed.Pace = true;
         } else if (arg == "--quiet") {
-            parsed.quiet = true;
+            parsed.Quiet = true;
         } else if (arg == "--scenario" || arg == "--link" || arg == "--transcript") {
             if (i + 1 == args.size())
-                return std::string(arg) + " needs a value; " + kUsage;
-            std::string& target = arg == "--scenario" ? parsed.scenario
-                : arg == "--link"                     ? parsed.link
-                                                      : parsed.transcript;
+                return std::string(arg) + " needs a value; " + Usage;
+            std::string& target = arg == "--scenario" ? parsed.Scenario
+                : arg == "--link"                     ? parsed.Link
+                                                      : parsed.Transcript;
             target = args[++i];
         } else {
-            return "unknown argument '" + std::string(arg) + "'; " + kUsage;
+            return "unknown argument '" + std::string(arg) + "'; " + Usage;
         }
     }
-    if (parsed.scenario.empty())
-        return std::string("--scenario is required; ") + kUsage;
+    if (parsed.Scenario.empty())
+        return std::string("--scenario is required; ") + Usage;
     return std::nullopt;
 }
 
@@ -96,9 +96,9 @@ int Run(const TArguments& args)
 {
     lindprog::sim::TScenario scenario;
     try {
-        scenario = lindprog::sim::LoadScenarioFile(args.scenario);
+        scenario = lindprog::sim::LoadScenarioFile(args.Scenario);
     } catch (const lindprog::sim::TScenarioError& error) {
-        return Fail("scenario " + args.scenario + ": " + error.what());
+        return Fail("scenario " + args.Scenario + ": " + error.what());
     }
     const TFd signals = StopSignals();
     const TEventFd vanished;
@@ -106,12 +106,12 @@ int Run(const TArguments& args)
         return Fail("cannot set up signal handling");
 
     TSimOptions options;
-    options.pace = args.pace;
-    options.transcript_path = args.transcript;
-    options.link_path = args.link;
-    if (!args.quiet)
-        options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
-    options.on_vanish = [&vanished] { vanished.Signal(); };
+    options.Pace = args.Pace;
+    options.TranscriptPath = args.Transcript;
+    options.LinkPath = args.Link;
+    if (!args.Quiet)
+        options.Log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    options.OnVanish = [&vanished] { vanished.Signal(); };
 
     TAdapterSim sim(std::move(scenario), std::move(options));
     if (!sim.Start()) {

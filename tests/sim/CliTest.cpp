@@ -35,43 +35,43 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> argv_text{LINDPROG_SIM_EXE};
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<std::string> argvText{LINDPROG_SIM_EXE};
+        argvText.insert(argvText.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (auto& arg : argv_text)
+        for (auto& arg : argvText)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, LINDPROG_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (::posix_spawn(&Pid, LINDPROG_SIM_EXE, &actions, nullptr, argv.data(), environ) != 0)
+            Pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        OutPipe = out[0];
+        ErrPipe = err[0];
     }
     ~TChild()
     {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+        if (Pid > 0 && !Exited) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
         }
-        ::close(out_);
-        ::close(err_);
+        ::close(OutPipe);
+        ::close(ErrPipe);
     }
 
-    bool Running() const { return pid_ > 0; }
-    void Signal(int signal) const { ::kill(pid_, signal); }
+    bool Running() const { return Pid > 0; }
+    void Signal(int signal) const { ::kill(Pid, signal); }
 
     std::optional<std::string> StdoutLine(std::chrono::milliseconds timeout)
     {
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            pollfd entry{out_, POLLIN, 0};
+            pollfd entry{OutPipe, POLLIN, 0};
             if (::poll(&entry, 1, 20) <= 0)
                 continue;
             char c = 0;
-            if (::read(out_, &c, 1) != 1)
+            if (::read(OutPipe, &c, 1) != 1)
                 return std::nullopt;
             if (c == '\n')
                 return line;
@@ -86,30 +86,30 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            pollfd entry{err_, POLLIN, 0};
+            pollfd entry{ErrPipe, POLLIN, 0};
             if (::poll(&entry, 1, 20) <= 0)
                 continue;
             char buffer[512];
-            const ssize_t got = ::read(err_, buffer, sizeof buffer);
+            const ssize_t got = ::read(ErrPipe, buffer, sizeof buffer);
             if (got <= 0)
                 break;
-            stderr_.append(buffer, static_cast<std::size_t>(got));
+            StderrText.append(buffer, static_cast<std::size_t>(got));
         }
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) != pid_ && ::waitpid(pid_, &status, 0) != pid_)
+        if (::waitpid(Pid, &status, WNOHANG) != Pid && ::waitpid(Pid, &status, 0) != Pid)
             return -1;
-        exited_ = true;
+        Exited = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    const std::string& Stderr() const { return stderr_; }
+    const std::string& Stderr() const { return StderrText; }
 
 private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool exited_ = false;
-    std::string stderr_;
+    pid_t Pid = -1;
+    int OutPipe = -1;
+    int ErrPipe = -1;
+    bool Exited = false;
+    std::string StderrText;
 };
 
 using lindprog::test::TScratchDir;
@@ -156,7 +156,7 @@ TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
     port.Write(MakeFrame(5, TBytes{2}));
     const auto reply = port.ReadFrame();
     ASSERT_TRUE(reply);
-    const std::string identity(reply->payload.begin() + 2, reply->payload.end() - 1);
+    const std::string identity(reply->Payload.begin() + 2, reply->Payload.end() - 1);
     EXPECT_EQ(identity, "Corvane JTAG/Nexus Programmer");
     port.Close();
 

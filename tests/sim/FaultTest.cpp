@@ -16,7 +16,7 @@ json WithFault(json fault)
     return json{{"version", {1, 18}}, {"faults", json::array({fault})}};
 }
 
-const TBytes kVersionPayload{3, 0, 1, 18};
+const TBytes VersionPayload{3, 0, 1, 18};
 
 std::optional<TRawFrame> AskVersion(THarness& harness, std::uint8_t& sequence)
 {
@@ -31,7 +31,7 @@ TEST(SimFaults, NoAnswerSendsNothingForThatRequest)
     harness.Send({3});
     const auto next = harness.Call({1}); // would fail on the sequence if anything came first
     EXPECT_EQ(next.Data(), (TBytes{3}));
-    EXPECT_EQ(harness.Call({3}).payload, kVersionPayload); // times defaults to 1
+    EXPECT_EQ(harness.Call({3}).Payload, VersionPayload); // times defaults to 1
     EXPECT_EQ(harness.Sim().RequestCount(3), 2);
 }
 
@@ -41,9 +41,9 @@ TEST(SimFaults, WrongCheck)
     std::uint8_t sequence = 0;
     const auto reply = AskVersion(harness, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_FALSE(reply->check_ok);
-    EXPECT_EQ(reply->payload, kVersionPayload);
-    EXPECT_EQ(reply->sequence, sequence);
+    EXPECT_FALSE(reply->CheckOk);
+    EXPECT_EQ(reply->Payload, VersionPayload);
+    EXPECT_EQ(reply->Sequence, sequence);
 }
 
 TEST(SimFaults, WrongEchoAndWrongSequence)
@@ -52,16 +52,16 @@ TEST(SimFaults, WrongEchoAndWrongSequence)
     std::uint8_t sequence = 0;
     auto reply = AskVersion(echo, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_TRUE(reply->check_ok);
+    EXPECT_TRUE(reply->CheckOk);
     EXPECT_NE(reply->Echo(), 3);
     EXPECT_EQ(reply->Data(), (TBytes{1, 18}));
 
     THarness seq(WithFault({{"kind", "wrong_sequence"}}));
     reply = AskVersion(seq, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_TRUE(reply->check_ok);
-    EXPECT_NE(reply->sequence, sequence);
-    EXPECT_EQ(reply->payload, kVersionPayload);
+    EXPECT_TRUE(reply->CheckOk);
+    EXPECT_NE(reply->Sequence, sequence);
+    EXPECT_EQ(reply->Payload, VersionPayload);
 }
 
 TEST(SimFaults, BadHeaderIsFollowedAtOnceByTheCorrectReply)
@@ -70,10 +70,10 @@ TEST(SimFaults, BadHeaderIsFollowedAtOnceByTheCorrectReply)
     std::uint8_t sequence = 0;
     const auto broken = AskVersion(harness, sequence);
     ASSERT_TRUE(broken);
-    EXPECT_NE(broken->mark, 14);
+    EXPECT_NE(broken->Mark, 14);
     const auto correct = harness.Port().ReadFrame();
     ASSERT_TRUE(correct);
-    EXPECT_EQ(correct->raw, MakeFrame(sequence, kVersionPayload));
+    EXPECT_EQ(correct->Raw, MakeFrame(sequence, VersionPayload));
 }
 
 TEST(SimFaults, OversizeAnnounces4097BytesAndSendsThemWithAValidCheck)
@@ -82,24 +82,24 @@ TEST(SimFaults, OversizeAnnounces4097BytesAndSendsThemWithAValidCheck)
     std::uint8_t sequence = 0;
     const auto reply = AskVersion(harness, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->length, 4097u);
-    EXPECT_EQ(reply->payload.size(), 4097u);
-    EXPECT_TRUE(reply->check_ok);
+    EXPECT_EQ(reply->Length, 4097u);
+    EXPECT_EQ(reply->Payload.size(), 4097u);
+    EXPECT_TRUE(reply->CheckOk);
     EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3})); // nothing else followed
 }
 
 TEST(SimFaults, EchoOnlyAndStatusReplacement)
 {
-    THarness echo_only(WithFault({{"kind", "echo_only"}}));
+    THarness echoOnly(WithFault({{"kind", "echo_only"}}));
     std::uint8_t sequence = 0;
-    auto reply = AskVersion(echo_only, sequence);
+    auto reply = AskVersion(echoOnly, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->payload, (TBytes{3}));
+    EXPECT_EQ(reply->Payload, (TBytes{3}));
 
     THarness status(WithFault({{"kind", "status"}, {"status", 18}}));
     reply = AskVersion(status, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->payload, (TBytes{3, 18, 1, 18}));
+    EXPECT_EQ(reply->Payload, (TBytes{3, 18, 1, 18}));
 }
 
 TEST(SimFaults, DelayHoldsTheReplyAndTheOnesBehindIt)
@@ -110,14 +110,14 @@ TEST(SimFaults, DelayHoldsTheReplyAndTheOnesBehindIt)
     harness.Port().Write(MakeFrame(sequence = harness.NextSequence(), TBytes{3}));
     const std::uint8_t second = harness.NextSequence();
     harness.Port().Write(MakeFrame(second, TBytes{1}));
-    const auto first_reply = harness.Port().ReadFrame();
+    const auto firstReply = harness.Port().ReadFrame();
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(first_reply);
-    EXPECT_EQ(first_reply->sequence, sequence);
+    ASSERT_TRUE(firstReply);
+    EXPECT_EQ(firstReply->Sequence, sequence);
     EXPECT_GE(elapsed, 120ms);
-    const auto second_reply = harness.Port().ReadFrame();
-    ASSERT_TRUE(second_reply);
-    EXPECT_EQ(second_reply->sequence, second);
+    const auto secondReply = harness.Port().ReadFrame();
+    ASSERT_TRUE(secondReply);
+    EXPECT_EQ(secondReply->Sequence, second);
 }
 
 TEST(SimFaults, GarbageComesBeforeTheReply)
@@ -128,7 +128,7 @@ TEST(SimFaults, GarbageComesBeforeTheReply)
     EXPECT_EQ(harness.Port().Read(4), (TBytes{0x00, 0x0E, 0x55, 0xAA}));
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->raw, MakeFrame(sequence, kVersionPayload));
+    EXPECT_EQ(reply->Raw, MakeFrame(sequence, VersionPayload));
 }
 
 TEST(SimFaults, TruncateKeepsEchoStatusAndTheFirstDataBytes)
@@ -137,16 +137,16 @@ TEST(SimFaults, TruncateKeepsEchoStatusAndTheFirstDataBytes)
     std::uint8_t sequence = 0;
     const auto reply = AskVersion(harness, sequence);
     ASSERT_TRUE(reply);
-    EXPECT_TRUE(reply->check_ok);
-    EXPECT_EQ(reply->length, 3u);
-    EXPECT_EQ(reply->raw, MakeFrame(sequence, TBytes{3, 0, 1}));
+    EXPECT_TRUE(reply->CheckOk);
+    EXPECT_EQ(reply->Length, 3u);
+    EXPECT_EQ(reply->Raw, MakeFrame(sequence, TBytes{3, 0, 1}));
     EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3})) << "other commands untouched";
-    EXPECT_EQ(harness.Call({3}).payload, (TBytes{3, 0, 1}));
-    EXPECT_EQ(harness.Call({3}).payload, kVersionPayload);
+    EXPECT_EQ(harness.Call({3}).Payload, (TBytes{3, 0, 1}));
+    EXPECT_EQ(harness.Call({3}).Payload, VersionPayload);
 
     // Keeping as much as the reply has, or more, sends it as it is.
     THarness whole(WithFault({{"kind", "truncate"}, {"bytes", 2}}));
-    EXPECT_EQ(whole.Call({3}).payload, kVersionPayload);
+    EXPECT_EQ(whole.Call({3}).Payload, VersionPayload);
 }
 
 TEST(SimFaults, TruncateNeedsACountOfDataBytes)
@@ -164,7 +164,7 @@ TEST(SimFaults, TruncateNeedsACountOfDataBytes)
     EXPECT_EQ(error({{"kind", "truncate"}, {"bytes", "01 02"}}).rfind("faults[0].bytes: ", 0), 0u);
     EXPECT_EQ(error({{"kind", "status"}, {"status", 1}, {"bytes", 1}}), "faults[0].bytes: unknown key");
     const auto longest = ParseScenario(json{{"faults", {{{"kind", "truncate"}, {"bytes", 4094}}}}});
-    EXPECT_EQ(longest.faults[0].kept_data, 4094u);
+    EXPECT_EQ(longest.Faults[0].KeptData, 4094u);
 }
 
 TEST(SimFaults, SkipTimesAndCommandFilter)
@@ -188,7 +188,7 @@ TEST(SimFaults, AnyCommandForever)
         harness.Port().Write(MakeFrame(sequence, TBytes{code}));
         const auto reply = harness.Port().ReadFrame();
         ASSERT_TRUE(reply);
-        EXPECT_EQ(reply->sequence, static_cast<std::uint8_t>(sequence + 1));
+        EXPECT_EQ(reply->Sequence, static_cast<std::uint8_t>(sequence + 1));
     }
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::uint8_t kRead = 0, kWrite = 1, kVerify = 2, kErase = 3, kBlank = 4, kUnlock = 5;
+constexpr std::uint8_t ReadOp = 0, WriteOp = 1, VerifyOp = 2, EraseOp = 3, BlankOp = 4, UnlockOp = 5;
 
 json Target(json extra = json::object())
 {
@@ -45,7 +45,7 @@ TEST(SimFlash, BlockCommandsNeedAStartedOperation)
 TEST(SimFlash, StartOperationReplyAndChecks)
 {
     THarness harness(Target());
-    const auto reply = harness.Call(StartOperation(0, 0, kRead));
+    const auto reply = harness.Call(StartOperation(0, 0, ReadOp));
     EXPECT_EQ(reply.Status(), 0);
     const auto data = reply.Data();
     ASSERT_GE(data.size(), 16u);
@@ -56,15 +56,15 @@ TEST(SimFlash, StartOperationReplyAndChecks)
     const std::string info(data.begin() + 16, data.end());
     EXPECT_EQ(info, std::string("Nexus OK|Censorship off") + '\0');
 
-    auto short_request = StartOperation(0, 0, kRead);
-    short_request.pop_back();
-    EXPECT_EQ(harness.Call(short_request).Status(), 5);
-    EXPECT_EQ(harness.Call(StartOperation(2, 0, kRead)).Status(), 3);
-    EXPECT_EQ(harness.Call(StartOperation(0, 3, kRead)).Status(), 3);
+    auto shortRequest = StartOperation(0, 0, ReadOp);
+    shortRequest.pop_back();
+    EXPECT_EQ(harness.Call(shortRequest).Status(), 5);
+    EXPECT_EQ(harness.Call(StartOperation(2, 0, ReadOp)).Status(), 3);
+    EXPECT_EQ(harness.Call(StartOperation(0, 3, ReadOp)).Status(), 3);
     EXPECT_EQ(harness.Call(StartOperation(0, 0, 6)).Status(), 3);
-    EXPECT_EQ(harness.Call(StartOperation(0, 0, kRead, 4)).Status(), 3);
-    EXPECT_EQ(harness.Call(StartOperation(0, 2, kErase)).Status(), 3); // shadow row: no erase flag
-    EXPECT_EQ(harness.Call(StartOperation(0, 0, kUnlock)).Status(), 3);
+    EXPECT_EQ(harness.Call(StartOperation(0, 0, ReadOp, 4)).Status(), 3);
+    EXPECT_EQ(harness.Call(StartOperation(0, 2, EraseOp)).Status(), 3); // shadow row: no erase flag
+    EXPECT_EQ(harness.Call(StartOperation(0, 0, UnlockOp)).Status(), 3);
     // A refused start leaves nothing selected.
     EXPECT_EQ(harness.Call(Block(161, 0, 4)).Status(), 11);
 }
@@ -72,7 +72,7 @@ TEST(SimFlash, StartOperationReplyAndChecks)
 TEST(SimFlash, InitialContentsAndFill)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(161, 14, 8)).Data(), (TBytes{0, 0, 'H', 'e', 'l', 'l', 'o', 0}));
     EXPECT_EQ(harness.Call(Block(161, 1018, 6)).Data(), (TBytes{0, 0, 0xA1, 0xB2, 0xC3, 0xD4}));
     EXPECT_EQ(harness.Sim().RegionContents(0, 1), TBytes(256, 0x11));
@@ -82,7 +82,7 @@ TEST(SimFlash, InitialContentsAndFill)
 TEST(SimFlash, WriteVerifyAndBlankCheck)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 1, kWrite)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 1, WriteOp)).Status(), 0);
     const TBytes data{0xDE, 0xAD, 27, 14, 0xBE, 0xEF};
     EXPECT_EQ(harness.Call(Block(162, 250, 6, data)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(162, 251, 6, data)).Status(), 3); // one past the end
@@ -91,13 +91,13 @@ TEST(SimFlash, WriteVerifyAndBlankCheck)
     EXPECT_EQ(TBytes(region.begin() + 250, region.end()), data);
     EXPECT_EQ(region[249], 0x11);
 
-    ASSERT_EQ(harness.Call(StartOperation(0, 1, kVerify)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 1, VerifyOp)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(163, 250, 6, data)).Status(), 0);
     auto wrong = data;
     wrong[5] ^= 1;
     EXPECT_EQ(harness.Call(Block(163, 250, 6, wrong)).Status(), 14);
 
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kBlank)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, BlankOp)).Status(), 0);
     harness.Sim().SetRegionContents(0, 0, TBytes(8, 0xFF), 100);
     EXPECT_EQ(harness.Call(Block(165, 100, 8)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(165, 100, 9)).Status(), 15);
@@ -107,7 +107,7 @@ TEST(SimFlash, WriteVerifyAndBlankCheck)
 TEST(SimFlash, OffsetsNearTheTopOfTheAddressSpaceDoNotWrap)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(161, 0xFFFFFFFF, 2)).Status(), 3);
     EXPECT_EQ(harness.Call(Block(161, 1024, 1)).Status(), 3);
     EXPECT_EQ(harness.Call(Block(161, 1023, 1)).Status(), 0);
@@ -119,7 +119,7 @@ TEST(SimFlash, EraseAnswersNotReadyThenErasesOnlyTheRegion)
     THarness harness(Target({{"erase_not_ready", 3}}));
     for (int round = 0; round < 2; ++round) {
         harness.Sim().SetRegionContents(0, 0, TBytes{1, 2, 3});
-        ASSERT_EQ(harness.Call(StartOperation(0, 0, kErase)).Status(), 0);
+        ASSERT_EQ(harness.Call(StartOperation(0, 0, EraseOp)).Status(), 0);
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(harness.Call({166}).Status(), 4) << "round " << round << " step " << i;
             EXPECT_EQ(harness.Sim().RegionContents(0, 0)[0], 1) << "erased before the final step";
@@ -135,7 +135,7 @@ TEST(SimFlash, EraseAnswersNotReadyThenErasesOnlyTheRegion)
 TEST(SimFlash, StepCommandsBelongToTheirOperation)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
     EXPECT_EQ(harness.Call({166}).Status(), 11);
     EXPECT_EQ(harness.Sim().RegionContents(0, 0)[0], 0);
 }
@@ -143,7 +143,7 @@ TEST(SimFlash, StepCommandsBelongToTheirOperation)
 TEST(SimFlash, UnlockErasesEveryRegionOfTheDevice)
 {
     THarness harness(Target({{"unlock_not_ready", 2}}));
-    ASSERT_EQ(harness.Call(StartOperation(0, 1, kUnlock)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 1, UnlockOp)).Status(), 0);
     EXPECT_EQ(harness.Call({167}).Status(), 4);
     EXPECT_EQ(harness.Call({167}).Status(), 4);
     EXPECT_EQ(harness.Sim().RegionContents(0, 2), TBytes(64, 0x22));
@@ -158,12 +158,12 @@ TEST(SimFlash, LockedWarningStillSetsUpTheOperation)
 {
     THarness harness(
         Target({{"start_operation", {{"status_by_operation", {{"3", 12}, {"0", 1}}}}}}));
-    const auto erase = harness.Call(StartOperation(0, 0, kErase));
+    const auto erase = harness.Call(StartOperation(0, 0, EraseOp));
     EXPECT_EQ(erase.Status(), 12);
     EXPECT_GE(erase.Data().size(), 16u);
     EXPECT_EQ(harness.Call({166}).Status(), 0);
     EXPECT_EQ(harness.Sim().RegionContents(0, 0)[16], 0xFF);
-    const auto read = harness.Call(StartOperation(0, 0, kRead));
+    const auto read = harness.Call(StartOperation(0, 0, ReadOp));
     EXPECT_EQ(read.Status(), 1);
     EXPECT_GE(read.Data().size(), 16u) << "a refusal carries the values and the info text too";
     EXPECT_EQ(harness.Call(Block(161, 0, 4)).Status(), 11);
@@ -172,7 +172,7 @@ TEST(SimFlash, LockedWarningStillSetsUpTheOperation)
 TEST(SimFlash, PlantedReadErrorsHitOnlyReadsCoveringTheirOffset)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
     EXPECT_EQ(harness.Call(Block(161, 256, 256)).Status(), 0); // ends just before 512
     EXPECT_EQ(harness.Call(Block(161, 500, 16)).Status(), 13);
     const auto second = harness.Call(Block(161, 512, 1));
@@ -186,7 +186,7 @@ TEST(SimFlash, PlantedReadErrorsHitOnlyReadsCoveringTheirOffset)
 TEST(SimFlash, ReadErrorWithoutAnswerLeavesTheRequestUnanswered)
 {
     THarness harness(Target());
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
     harness.Send(Block(161, 896, 8));
     // The next reply on the line is the one to the following request.
     const auto next = harness.Call({1});
@@ -196,13 +196,13 @@ TEST(SimFlash, ReadErrorWithoutAnswerLeavesTheRequestUnanswered)
 
 TEST(SimFlash, SixteenMebibyteRegion)
 {
-    constexpr std::uint32_t kSize = 16u * 1024 * 1024;
-    THarness harness(OneRegion(kSize));
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kWrite)).Status(), 0);
-    EXPECT_EQ(harness.Call(Block(162, kSize - 4, 4, {9, 8, 7, 6})).Status(), 0);
-    ASSERT_EQ(harness.Call(StartOperation(0, 0, kRead)).Status(), 0);
-    EXPECT_EQ(harness.Call(Block(161, kSize - 6, 6)).Data(), (TBytes{0xFF, 0xFF, 9, 8, 7, 6}));
-    EXPECT_EQ(harness.Sim().RegionContents(0, 0).size(), kSize);
+    constexpr std::uint32_t Size = 16u * 1024 * 1024;
+    THarness harness(OneRegion(Size));
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, WriteOp)).Status(), 0);
+    EXPECT_EQ(harness.Call(Block(162, Size - 4, 4, {9, 8, 7, 6})).Status(), 0);
+    ASSERT_EQ(harness.Call(StartOperation(0, 0, ReadOp)).Status(), 0);
+    EXPECT_EQ(harness.Call(Block(161, Size - 6, 6)).Data(), (TBytes{0xFF, 0xFF, 9, 8, 7, 6}));
+    EXPECT_EQ(harness.Sim().RegionContents(0, 0).size(), Size);
 }
 
 } // namespace

@@ -25,11 +25,11 @@ TEST(SimLinePacer, ReplyLeavesIn64BytePacketsAtLineSpeed)
     const auto packets = pacer.Outgoing(ready, 520);
     ASSERT_EQ(packets.size(), 9u);
     for (std::size_t i = 0; i + 1 < packets.size(); ++i) {
-        EXPECT_EQ(packets[i].end, (i + 1) * 64);
-        EXPECT_EQ(packets[i].due, ready + TLinePacer::LineTime((i + 1) * 64));
+        EXPECT_EQ(packets[i].End, (i + 1) * 64);
+        EXPECT_EQ(packets[i].Due, ready + TLinePacer::LineTime((i + 1) * 64));
     }
-    EXPECT_EQ(packets.back().end, 520u);
-    EXPECT_EQ(packets.back().due, ready + TLinePacer::LineTime(520));
+    EXPECT_EQ(packets.back().End, 520u);
+    EXPECT_EQ(packets.back().Due, ready + TLinePacer::LineTime(520));
 }
 
 TEST(SimLinePacer, RepliesQueueBehindEachOther)
@@ -39,10 +39,10 @@ TEST(SimLinePacer, RepliesQueueBehindEachOther)
     pacer.Outgoing(ready, 100);
     const auto second = pacer.Outgoing(ready, 10);
     ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].due, ready + TLinePacer::LineTime(100) + TLinePacer::LineTime(10));
+    EXPECT_EQ(second[0].Due, ready + TLinePacer::LineTime(100) + TLinePacer::LineTime(10));
     // Once the line has gone idle a reply starts when it is ready.
     const auto later = ready + 1s;
-    EXPECT_EQ(pacer.Outgoing(later, 10)[0].due, later + TLinePacer::LineTime(10));
+    EXPECT_EQ(pacer.Outgoing(later, 10)[0].Due, later + TLinePacer::LineTime(10));
 }
 
 TEST(SimLinePacer, RequestIsTakenUpAfterItsWholeFrameCrossedTheLine)
@@ -63,17 +63,17 @@ TEST(SimLinePacer, WithoutPacingEverythingIsDueAtOnceButInOrder)
     EXPECT_EQ(pacer.Incoming(t, 4000), t);
     const auto delayed = pacer.Outgoing(t + 50ms, 600);
     ASSERT_EQ(delayed.size(), 1u);
-    EXPECT_EQ(delayed[0].end, 600u);
-    EXPECT_EQ(pacer.Outgoing(t, 10)[0].due, t + 50ms);
+    EXPECT_EQ(delayed[0].End, 600u);
+    EXPECT_EQ(pacer.Outgoing(t, 10)[0].Due, t + 50ms);
 }
 
 TFaultSpec Fault(EFaultKind kind, std::optional<std::uint8_t> command, int skip = 0, int times = 1)
 {
     TFaultSpec fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.skip = skip;
-    fault.times = times;
+    fault.Kind = kind;
+    fault.Command = command;
+    fault.Skip = skip;
+    fault.Times = times;
     return fault;
 }
 
@@ -99,8 +99,8 @@ TEST(SimFaultPlan, ForeverAndAnyCommand)
 TEST(SimFaultPlan, FirstDueEntryWinsAndOthersStillCount)
 {
     TFaultPlan plan({Fault(EFaultKind::NoAnswer, 1), Fault(EFaultKind::WrongCheck, 1, 1)});
-    EXPECT_EQ(plan.Pick(1)->kind, EFaultKind::NoAnswer);
-    EXPECT_EQ(plan.Pick(1)->kind, EFaultKind::WrongCheck);
+    EXPECT_EQ(plan.Pick(1)->Kind, EFaultKind::NoAnswer);
+    EXPECT_EQ(plan.Pick(1)->Kind, EFaultKind::WrongCheck);
     EXPECT_FALSE(plan.Pick(1));
 }
 
@@ -110,32 +110,32 @@ TEST(SimShapeReply, EachKindBendsTheReplyAsDocumented)
     const auto correct = EncodeFrame(2, payload);
     auto shape = [&](EFaultKind kind) {
         auto fault = Fault(kind, std::nullopt);
-        fault.status = 9;
-        fault.garbage = {0x11, 0x22};
-        return ShapeReply(2, payload, &fault).frames;
+        fault.Status = 9;
+        fault.Garbage = {0x11, 0x22};
+        return ShapeReply(2, payload, &fault).Frames;
     };
-    EXPECT_EQ(ShapeReply(2, payload, nullptr).frames[0].bytes, correct);
+    EXPECT_EQ(ShapeReply(2, payload, nullptr).Frames[0].Bytes, correct);
     EXPECT_TRUE(shape(EFaultKind::NoAnswer).empty());
     auto frames = shape(EFaultKind::WrongCheck);
-    EXPECT_EQ(frames[0].bytes.back(), correct.back() ^ 0xFF);
-    EXPECT_TRUE(frames[0].corrupted);
-    EXPECT_EQ(shape(EFaultKind::WrongEcho)[0].bytes[5], 4);
-    EXPECT_EQ(shape(EFaultKind::WrongSequence)[0].bytes[1], 3);
+    EXPECT_EQ(frames[0].Bytes.back(), correct.back() ^ 0xFF);
+    EXPECT_TRUE(frames[0].Corrupted);
+    EXPECT_EQ(shape(EFaultKind::WrongEcho)[0].Bytes[5], 4);
+    EXPECT_EQ(shape(EFaultKind::WrongSequence)[0].Bytes[1], 3);
     frames = shape(EFaultKind::BadHeader);
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_NE(frames[0].bytes[4], kHeaderMark);
-    EXPECT_EQ(frames[1].bytes, correct);
+    EXPECT_NE(frames[0].Bytes[4], HeaderMark);
+    EXPECT_EQ(frames[1].Bytes, correct);
     frames = shape(EFaultKind::Oversize);
-    EXPECT_EQ(frames[0].bytes.size(), 4097u + 6);
-    EXPECT_EQ(XorCheck(std::span(frames[0].bytes).first(frames[0].bytes.size() - 1)),
-        frames[0].bytes.back());
-    EXPECT_EQ(shape(EFaultKind::EchoOnly)[0].bytes, EncodeFrame(2, TBytes{3}));
-    EXPECT_EQ(shape(EFaultKind::Status)[0].bytes, EncodeFrame(2, TBytes{3, 9, 1, 18}));
+    EXPECT_EQ(frames[0].Bytes.size(), 4097u + 6);
+    EXPECT_EQ(XorCheck(std::span(frames[0].Bytes).first(frames[0].Bytes.size() - 1)),
+        frames[0].Bytes.back());
+    EXPECT_EQ(shape(EFaultKind::EchoOnly)[0].Bytes, EncodeFrame(2, TBytes{3}));
+    EXPECT_EQ(shape(EFaultKind::Status)[0].Bytes, EncodeFrame(2, TBytes{3, 9, 1, 18}));
     frames = shape(EFaultKind::Garbage);
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].bytes, (TBytes{0x11, 0x22}));
-    EXPECT_EQ(frames[1].bytes, correct);
-    EXPECT_EQ(shape(EFaultKind::Delay)[0].bytes, correct);
+    EXPECT_EQ(frames[0].Bytes, (TBytes{0x11, 0x22}));
+    EXPECT_EQ(frames[1].Bytes, correct);
+    EXPECT_EQ(shape(EFaultKind::Delay)[0].Bytes, correct);
 }
 
 } // namespace

@@ -36,8 +36,8 @@ TEST(SimProtocol, ModeRequestFromTheDocumentedBytes)
     harness.Port().Write(TBytes{0x1B, 0x01, 0x00, 0x01, 0x0E, 0x01, 0x14});
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->raw, MakeFrame(1, TBytes{1, 0, 3}));
-    EXPECT_EQ(reply->raw, (TBytes{0x1B, 0x01, 0x00, 0x03, 0x0E, 0x01, 0x00, 0x03, 0x15}));
+    EXPECT_EQ(reply->Raw, MakeFrame(1, TBytes{1, 0, 3}));
+    EXPECT_EQ(reply->Raw, (TBytes{0x1B, 0x01, 0x00, 0x03, 0x0E, 0x01, 0x00, 0x03, 0x15}));
 }
 
 TEST(SimProtocol, VersionReplyIsExactlyTheDocumentedFrame)
@@ -46,7 +46,7 @@ TEST(SimProtocol, VersionReplyIsExactlyTheDocumentedFrame)
     harness.Port().Write(MakeFrame(2, TBytes{3}));
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->raw, (TBytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
+    EXPECT_EQ(reply->Raw, (TBytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
 }
 
 TEST(SimProtocol, IdentityKeyAndDeviceCount)
@@ -77,7 +77,7 @@ TEST(SimProtocol, UnknownCommandsAndWrongSizes)
     harness.Port().Write(MakeFrame(harness.NextSequence(), TBytes{}));
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->payload, (TBytes{0, 5}));
+    EXPECT_EQ(reply->Payload, (TBytes{0, 5}));
 }
 
 TEST(SimProtocol, DeviceRecordByteForByte)
@@ -125,21 +125,21 @@ TEST(SimProtocol, JtagScanReportsAtMostTenIds)
 TEST(SimProtocol, BrokenRequestFramesAreSkippedAndTheNextOneAnswered)
 {
     THarness harness(Adapter());
-    auto bad_check = MakeFrame(1, TBytes{1});
-    bad_check.back() ^= 0x40;
-    auto bad_header = MakeFrame(2, TBytes{1});
-    bad_header[4] = 0x0F;
+    auto badCheck = MakeFrame(1, TBytes{1});
+    badCheck.back() ^= 0x40;
+    auto badHeader = MakeFrame(2, TBytes{1});
+    badHeader[4] = 0x0F;
     const TBytes oversize{27, 3, 0x10, 0x01, 14, 1, 2, 3};
     const TBytes noise{0x00, 0x0E, 0x55};
     TBytes line;
-    for (const auto& part : {noise, bad_check, bad_header, oversize, MakeFrame(4, TBytes{3})}) {
+    for (const auto& part : {noise, badCheck, badHeader, oversize, MakeFrame(4, TBytes{3})}) {
         line.insert(line.end(), part.begin(), part.end());
     }
     harness.Port().Write(line);
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->sequence, 4);
-    EXPECT_EQ(reply->payload, (TBytes{3, 0, 1, 18}));
+    EXPECT_EQ(reply->Sequence, 4);
+    EXPECT_EQ(reply->Payload, (TBytes{3, 0, 1, 18}));
     EXPECT_EQ(harness.Sim().RequestTotal(), 1u);
     EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3}));
 }
@@ -153,8 +153,8 @@ TEST(SimProtocol, FrameSplitAcrossWritesIsReassembled)
     harness.Port().Write(std::span(frame).subspan(3));
     const auto reply = harness.Port().ReadFrame();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->sequence, 9);
-    EXPECT_EQ(reply->payload.size(), 78u);
+    EXPECT_EQ(reply->Sequence, 9);
+    EXPECT_EQ(reply->Payload.size(), 78u);
 }
 
 TEST(SimProtocol, LargestFramesBothWays)
@@ -169,7 +169,7 @@ TEST(SimProtocol, LargestFramesBothWays)
     EXPECT_EQ(harness.Call(request).Status(), 0);
     ASSERT_EQ(harness.Call(StartOperation(0, 0, 0)).Status(), 0);
     const auto reply = harness.Call(Block(161, 100, 4094));
-    EXPECT_EQ(reply.length, 4096u);
+    EXPECT_EQ(reply.Length, 4096u);
     const auto read = reply.Data();
     ASSERT_EQ(read.size(), 4094u);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), read.begin()));

@@ -35,35 +35,35 @@ std::uint32_t LittleU32(const TBytes& bytes, std::size_t offset)
 bool TRawPort::Open(const std::string& path)
 {
     Close();
-    fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0)
+    Fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (Fd < 0)
         return false;
     termios mode{};
-    ::tcgetattr(fd_, &mode);
+    ::tcgetattr(Fd, &mode);
     ::cfmakeraw(&mode);
-    ::tcsetattr(fd_, TCSANOW, &mode);
+    ::tcsetattr(Fd, TCSANOW, &mode);
     return true;
 }
 
 void TRawPort::Close()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (Fd >= 0)
+        ::close(Fd);
+    Fd = -1;
 }
 
 bool TRawPort::Write(std::span<const std::uint8_t> bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        const ssize_t put = ::write(Fd, bytes.data() + done, bytes.size() - done);
         if (put > 0) {
             done += static_cast<std::size_t>(put);
             continue;
         }
         if (put < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        pollfd entry{fd_, POLLOUT, 0};
+        pollfd entry{Fd, POLLOUT, 0};
         if (::poll(&entry, 1, 2000) <= 0)
             return false;
     }
@@ -77,11 +77,11 @@ TBytes TRawPort::Read(std::size_t count, std::chrono::milliseconds timeout)
     while (bytes.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd entry{fd_, POLLIN, 0};
+        pollfd entry{Fd, POLLIN, 0};
         if (left.count() < 0 || ::poll(&entry, 1, static_cast<int>(left.count()) + 1) <= 0)
             break;
         std::uint8_t chunk[4096];
-        const ssize_t got = ::read(fd_, chunk, std::min(sizeof chunk, count - bytes.size()));
+        const ssize_t got = ::read(Fd, chunk, std::min(sizeof chunk, count - bytes.size()));
         if (got <= 0) {
             if (got < 0 && errno == EAGAIN)
                 continue;
@@ -98,7 +98,7 @@ TBytes TRawPort::ReadSome(std::size_t limit, std::chrono::milliseconds timeout)
     if (bytes.empty() || limit <= 1)
         return bytes;
     std::uint8_t chunk[4096];
-    const ssize_t got = ::read(fd_, chunk, std::min(sizeof chunk, limit - 1));
+    const ssize_t got = ::read(Fd, chunk, std::min(sizeof chunk, limit - 1));
     if (got > 0)
         bytes.insert(bytes.end(), chunk, chunk + got);
     return bytes;
@@ -108,23 +108,23 @@ std::optional<TRawFrame> TRawPort::ReadFrame(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     TRawFrame frame;
-    frame.raw = Read(5, timeout);
-    if (frame.raw.size() < 5 || frame.raw[0] != 27)
+    frame.Raw = Read(5, timeout);
+    if (frame.Raw.size() < 5 || frame.Raw[0] != 27)
         return std::nullopt;
-    frame.sequence = frame.raw[1];
-    frame.length = (static_cast<std::size_t>(frame.raw[2]) << 8) | frame.raw[3];
-    frame.mark = frame.raw[4];
+    frame.Sequence = frame.Raw[1];
+    frame.Length = (static_cast<std::size_t>(frame.Raw[2]) << 8) | frame.Raw[3];
+    frame.Mark = frame.Raw[4];
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    const TBytes rest = Read(frame.length + 1, std::max(left, 1ms));
-    if (rest.size() < frame.length + 1)
+    const TBytes rest = Read(frame.Length + 1, std::max(left, 1ms));
+    if (rest.size() < frame.Length + 1)
         return std::nullopt;
-    frame.raw.insert(frame.raw.end(), rest.begin(), rest.end());
-    frame.payload.assign(rest.begin(), rest.end() - 1);
+    frame.Raw.insert(frame.Raw.end(), rest.begin(), rest.end());
+    frame.Payload.assign(rest.begin(), rest.end() - 1);
     std::uint8_t check = 0;
-    for (std::size_t i = 0; i + 1 < frame.raw.size(); ++i)
-        check ^= frame.raw[i];
-    frame.check_ok = check == frame.raw.back();
+    for (std::size_t i = 0; i + 1 < frame.Raw.size(); ++i)
+        check ^= frame.Raw[i];
+    frame.CheckOk = check == frame.Raw.back();
     return frame;
 }
 
@@ -132,14 +132,14 @@ bool TRawPort::WaitForHangUp(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd_, POLLIN, 0};
+        pollfd entry{Fd, POLLIN, 0};
         if (::poll(&entry, 1, 50) < 0)
             return true;
         if ((entry.revents & (POLLHUP | POLLERR)) != 0)
             return true;
         if ((entry.revents & POLLIN) != 0) {
             std::uint8_t byte = 0;
-            const ssize_t got = ::read(fd_, &byte, 1);
+            const ssize_t got = ::read(Fd, &byte, 1);
             if (got == 0 || (got < 0 && errno != EAGAIN))
                 return true;
         }
@@ -147,32 +147,32 @@ bool TRawPort::WaitForHangUp(std::chrono::milliseconds timeout)
     return false;
 }
 
-THarness::THarness(const nlohmann::json& scenario, TSimOptions options) : sim_(scenario, 0, std::move(options))
+THarness::THarness(const nlohmann::json& scenario, TSimOptions options) : Simulator(scenario, 0, std::move(options))
 {
-    if (sim_.Started && !port_.Open(Sim().SlavePath()))
+    if (Simulator.Started && !SerialPort.Open(Sim().SlavePath()))
         ADD_FAILURE() << "cannot open " << Sim().SlavePath();
 }
 
 bool THarness::Reopen()
 {
-    port_.Close();
-    return port_.Open(Sim().SlavePath());
+    SerialPort.Close();
+    return SerialPort.Open(Sim().SlavePath());
 }
 
 TRawFrame THarness::Call(const TBytes& payload)
 {
     const std::uint8_t sequence = NextSequence();
-    EXPECT_TRUE(port_.Write(MakeFrame(sequence, payload)));
-    auto reply = port_.ReadFrame();
+    EXPECT_TRUE(SerialPort.Write(MakeFrame(sequence, payload)));
+    auto reply = SerialPort.ReadFrame();
     if (!reply) {
         ADD_FAILURE() << "no reply to command " << int(payload.empty() ? 0 : payload[0]);
         return {};
     }
-    EXPECT_TRUE(reply->check_ok);
-    EXPECT_EQ(reply->mark, 14);
-    EXPECT_EQ(reply->sequence, sequence);
-    EXPECT_GE(reply->payload.size(), 2u);
-    if (!payload.empty() && !reply->payload.empty()) {
+    EXPECT_TRUE(reply->CheckOk);
+    EXPECT_EQ(reply->Mark, 14);
+    EXPECT_EQ(reply->Sequence, sequence);
+    EXPECT_GE(reply->Payload.size(), 2u);
+    if (!payload.empty() && !reply->Payload.empty()) {
         EXPECT_EQ(reply->Echo(), payload[0]);
     }
     return *reply;

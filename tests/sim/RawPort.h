@@ -21,22 +21,22 @@ namespace lindprog::sim::test {
 using namespace std::chrono_literals;
 using TBytes = std::vector<std::uint8_t>;
 
-inline constexpr auto kReplyTimeout = 2000ms;
+inline constexpr auto ReplyTimeout = 2000ms;
 
 // 27, seq, big-endian length, 14, payload, XOR of everything before.
 TBytes MakeFrame(std::uint8_t sequence, std::span<const std::uint8_t> payload);
 
 struct TRawFrame {
-    std::uint8_t sequence = 0;
-    std::uint8_t mark = 0;
-    std::size_t length = 0; // as announced in the header
-    TBytes payload;
-    TBytes raw;
-    bool check_ok = false;
+    std::uint8_t Sequence = 0;
+    std::uint8_t Mark = 0;
+    std::size_t Length = 0; // as announced in the header
+    TBytes Payload;
+    TBytes Raw;
+    bool CheckOk = false;
 
-    std::uint8_t Echo() const { return payload.at(0); }
-    std::uint8_t Status() const { return payload.at(1); }
-    TBytes Data() const { return {payload.begin() + 2, payload.end()}; }
+    std::uint8_t Echo() const { return Payload.at(0); }
+    std::uint8_t Status() const { return Payload.at(1); }
+    TBytes Data() const { return {Payload.begin() + 2, Payload.end()}; }
 };
 
 std::uint32_t LittleU32(const TBytes& bytes, std::size_t offset);
@@ -51,22 +51,22 @@ public:
 
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return Fd >= 0; }
 
     bool Write(std::span<const std::uint8_t> bytes);
     // Up to `count` bytes, stopping early only at the timeout.
-    TBytes Read(std::size_t count, std::chrono::milliseconds timeout = kReplyTimeout);
+    TBytes Read(std::size_t count, std::chrono::milliseconds timeout = ReplyTimeout);
     // Whatever arrives first (at most `limit` bytes); empty on timeout.
-    TBytes ReadSome(std::size_t limit, std::chrono::milliseconds timeout = kReplyTimeout);
+    TBytes ReadSome(std::size_t limit, std::chrono::milliseconds timeout = ReplyTimeout);
     // One frame by its announced length (any header mark, any check byte);
     // nullopt when the bytes did not arrive in time. Skips nothing: the first
     // byte read must be the frame start.
-    std::optional<TRawFrame> ReadFrame(std::chrono::milliseconds timeout = kReplyTimeout);
+    std::optional<TRawFrame> ReadFrame(std::chrono::milliseconds timeout = ReplyTimeout);
     // True when the port reports hang-up (or a read error) within the timeout.
     bool WaitForHangUp(std::chrono::milliseconds timeout);
 
 private:
-    int fd_ = -1;
+    int Fd = -1;
 };
 
 // A started simulator plus an open port to it.
@@ -74,9 +74,9 @@ class THarness {
 public:
     explicit THarness(const nlohmann::json& scenario, TSimOptions options = {});
 
-    TAdapterSim& Sim() { return sim_.Sim; }
-    TRawPort& Port() { return port_; }
-    std::uint8_t NextSequence() { return ++sequence_; }
+    TAdapterSim& Sim() { return Simulator.Sim; }
+    TRawPort& Port() { return SerialPort; }
+    std::uint8_t NextSequence() { return ++Sequence; }
 
     // Sends the request with the next sequence number and returns the reply
     // after checking framing, sequence echo and command echo.
@@ -85,9 +85,9 @@ public:
     bool Reopen();
 
 private:
-    lindprog::test::TSimPty sim_;
-    TRawPort port_;
-    std::uint8_t sequence_ = 0;
+    lindprog::test::TSimPty Simulator;
+    TRawPort SerialPort;
+    std::uint8_t Sequence = 0;
 };
 
 // One device with one region that allows read, write and erase.

@@ -29,36 +29,36 @@ json OneRegion(json region)
 TEST(SimScenario, EmptyDocumentGivesAWorkingDefaultAdapter)
 {
     const auto scenario = ParseScenario(json::object());
-    EXPECT_EQ(scenario.identity, "Corvane JTAG/Nexus Programmer");
-    EXPECT_EQ(scenario.mode, kModeApplication);
-    EXPECT_TRUE(scenario.devices.empty());
-    EXPECT_FALSE(scenario.vanish_after);
+    EXPECT_EQ(scenario.Identity, "Corvane JTAG/Nexus Programmer");
+    EXPECT_EQ(scenario.Mode, ModeApplication);
+    EXPECT_TRUE(scenario.Devices.empty());
+    EXPECT_FALSE(scenario.VanishAfter);
 }
 
 TEST(SimScenario, DemoScenarioLoads)
 {
     const auto scenario = LoadScenarioFile(std::string(LINDPROG_SIM_SCENARIOS) + "/demo.json");
-    EXPECT_EQ(scenario.version_major, 1);
-    EXPECT_EQ(scenario.version_minor, 18);
-    EXPECT_EQ(scenario.key, 0x5A17C3E9u);
-    ASSERT_GE(scenario.devices.size(), 3u);
-    EXPECT_EQ(scenario.devices[0].name, "SPC560B50");
-    EXPECT_EQ(scenario.devices[0].regions[0].size, 512u * 1024);
-    EXPECT_EQ(scenario.jtag.ids.at(0), 0x0AE4201Du);
-    EXPECT_EQ(scenario.bootloader.app_end, 0x0803FFFFu);
-    const bool has_unlock
-        = std::any_of(scenario.devices.begin(), scenario.devices.end(), [](const auto& d) {
+    EXPECT_EQ(scenario.VersionMajor, 1);
+    EXPECT_EQ(scenario.VersionMinor, 18);
+    EXPECT_EQ(scenario.Key, 0x5A17C3E9u);
+    ASSERT_GE(scenario.Devices.size(), 3u);
+    EXPECT_EQ(scenario.Devices[0].Name, "SPC560B50");
+    EXPECT_EQ(scenario.Devices[0].Regions[0].Size, 512u * 1024);
+    EXPECT_EQ(scenario.Jtag.Ids.at(0), 0x0AE4201Du);
+    EXPECT_EQ(scenario.Bootloader.AppEnd, 0x0803FFFFu);
+    const bool hasUnlock
+        = std::any_of(scenario.Devices.begin(), scenario.Devices.end(), [](const auto& d) {
               return std::any_of(
-                  d.regions.begin(), d.regions.end(), [](const auto& r) { return r.flags == 15; });
+                  d.Regions.begin(), d.Regions.end(), [](const auto& r) { return r.Flags == 15; });
           });
-    EXPECT_TRUE(has_unlock);
+    EXPECT_TRUE(hasUnlock);
 }
 
 TEST(SimScenario, NamesAreEightBitAndAtMost64Characters)
 {
     const std::string exact(64, 'N');
     const auto scenario = ParseScenario(OneRegion({{"name", exact}, {"flags", 7}, {"size", 16}}));
-    EXPECT_EQ(scenario.devices[0].regions[0].name, exact);
+    EXPECT_EQ(scenario.Devices[0].Regions[0].Name, exact);
     EXPECT_EQ(ErrorOf(OneRegion({{"name", exact + "X"}, {"flags", 7}, {"size", 16}})),
         "devices[0].regions[0].name: longer than 64 characters (65)");
 
@@ -66,7 +66,7 @@ TEST(SimScenario, NamesAreEightBitAndAtMost64Characters)
     const std::string tail("B\0C", 3);
     const auto latin = ParseScenario(
         json{{"devices", json::array({{{"name", std::string("A\xC2\xB5") + tail}}})}});
-    EXPECT_EQ(latin.devices[0].name, std::string("A\xB5") + tail);
+    EXPECT_EQ(latin.Devices[0].Name, std::string("A\xB5") + tail);
     EXPECT_NE(ErrorOf(json{{"devices", json::array({{{"name", "\xC4\x80"}}})}})
                   .find("devices[0].name: character"),
         std::string::npos);
@@ -99,8 +99,8 @@ TEST(SimScenario, ContentsMustFitAndBeEitherHexOrText)
         return OneRegion(region);
     };
     const auto ok = ParseScenario(with({{"offset", "0x0E"}, {"hex", "A1 B2"}}));
-    EXPECT_EQ(ok.devices[0].regions[0].contents[0].offset, 14u);
-    EXPECT_EQ(ok.devices[0].regions[0].contents[0].bytes, (std::vector<std::uint8_t>{0xA1, 0xB2}));
+    EXPECT_EQ(ok.Devices[0].Regions[0].Contents[0].Offset, 14u);
+    EXPECT_EQ(ok.Devices[0].Regions[0].Contents[0].Bytes, (std::vector<std::uint8_t>{0xA1, 0xB2}));
     EXPECT_EQ(ErrorOf(with({{"offset", 15}, {"hex", "A1B2"}})),
         "devices[0].regions[0].contents[0]: runs past the end of the region (size 16)");
     EXPECT_EQ(ErrorOf(with({{"offset", 0}, {"hex", "A1"}, {"text", "x"}})),
@@ -116,10 +116,10 @@ TEST(SimScenario, ReadErrorsAndFaultsAreChecked)
     EXPECT_EQ(ErrorOf(OneRegion(region)),
         "devices[0].regions[0].read_errors[0].offset: outside the region");
     region["read_errors"] = json::array({{{"offset", 3}, {"times", -1}, {"no_answer", true}}});
-    const auto error = ParseScenario(OneRegion(region)).devices[0].regions[0].read_errors[0];
-    EXPECT_EQ(error.times, -1);
-    EXPECT_EQ(error.status, 13);
-    EXPECT_TRUE(error.no_answer);
+    const auto error = ParseScenario(OneRegion(region)).Devices[0].Regions[0].ReadErrors[0];
+    EXPECT_EQ(error.Times, -1);
+    EXPECT_EQ(error.Status, 13);
+    EXPECT_TRUE(error.NoAnswer);
 
     EXPECT_NE(ErrorOf(json{{"faults", {{{"kind", "explode"}}}}})
                   .find("faults[0].kind: unknown fault kind \"explode\" (known: no_answer,"),
@@ -132,9 +132,9 @@ TEST(SimScenario, ReadErrorsAndFaultsAreChecked)
     EXPECT_EQ(ErrorOf(json{{"faults", {{{"kind", "no_answer"}, {"times", 0}}}}}),
         "faults[0].times: must be -1 (all) or at least 1");
     const auto garbage = ParseScenario(json{{"faults", {{{"kind", "garbage"}, {"bytes", 20}}}}});
-    EXPECT_EQ(garbage.faults[0].garbage.size(), 20u);
+    EXPECT_EQ(garbage.Faults[0].Garbage.size(), 20u);
     EXPECT_EQ(
-        std::count(garbage.faults[0].garbage.begin(), garbage.faults[0].garbage.end(), 27), 0);
+        std::count(garbage.Faults[0].Garbage.begin(), garbage.Faults[0].Garbage.end(), 27), 0);
 }
 
 TEST(SimScenario, JtagNeedsAnIdForEveryReportedDevice)
@@ -149,8 +149,8 @@ TEST(SimScenario, StatusMapsTakeNumericKeys)
     const auto scenario
         = ParseScenario(json{{"start_operation", {{"status_by_operation", {{"3", 12}}}}},
             {"bootloader", {{"page_status", {{"2", 6}}}}}});
-    EXPECT_EQ(scenario.start_operation.status_by_operation.at(3), 12);
-    EXPECT_EQ(scenario.bootloader.page_status.at(2), 6);
+    EXPECT_EQ(scenario.StartOperation.StatusByOperation.at(3), 12);
+    EXPECT_EQ(scenario.Bootloader.PageStatus.at(2), 6);
     EXPECT_EQ(ErrorOf(json{{"start_operation", {{"status_by_operation", {{"erase", 12}}}}}}),
         "start_operation.status_by_operation.erase: key must be a decimal number from 0 to 5");
 }

@@ -35,7 +35,7 @@ TBytes Page(std::uint8_t marker)
 TSimOptions Paced()
 {
     TSimOptions options;
-    options.pace = true;
+    options.Pace = true;
     return options;
 }
 
@@ -105,9 +105,9 @@ TEST(SimSession, SurvivesManyCloseAndReopenCycles)
         ASSERT_TRUE(harness.Reopen());
         ASSERT_EQ(harness.Call({3}).Status(), 0) << "cycle " << i;
     }
-    EXPECT_TRUE(harness.Sim().WaitForHostOpens(41, kReplyTimeout)) << harness.Sim().HostOpenCount();
+    EXPECT_TRUE(harness.Sim().WaitForHostOpens(41, ReplyTimeout)) << harness.Sim().HostOpenCount();
     harness.Port().Close();
-    EXPECT_TRUE(harness.Sim().WaitForHostClosed(kReplyTimeout));
+    EXPECT_TRUE(harness.Sim().WaitForHostClosed(ReplyTimeout));
     EXPECT_FALSE(harness.Sim().HostConnected());
     EXPECT_EQ(harness.Sim().Mode(), 3);
 }
@@ -118,7 +118,7 @@ TEST(SimSession, PartialFrameIsForgottenWhenTheHostCloses)
     const auto frame = MakeFrame(1, TBytes{3});
     harness.Port().Write(std::span(frame).first(4));
     harness.Port().Close();
-    ASSERT_TRUE(harness.Sim().WaitForHostClosed(kReplyTimeout));
+    ASSERT_TRUE(harness.Sim().WaitForHostClosed(ReplyTimeout));
     ASSERT_TRUE(harness.Port().Open(harness.Sim().SlavePath()));
     EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3}));
     EXPECT_EQ(harness.Sim().RequestTotal(), 1u);
@@ -131,7 +131,7 @@ TEST(SimSession, RepliesForAClosedSessionAreNotDeliveredToTheNextOne)
     THarness harness(
         json{{"faults", json::array({{{"command", 3}, {"kind", "delay"}, {"delay_ms", 300}}})}});
     harness.Send({3});
-    ASSERT_TRUE(harness.Sim().WaitForRequests(1, kReplyTimeout));
+    ASSERT_TRUE(harness.Sim().WaitForRequests(1, ReplyTimeout));
     ASSERT_TRUE(harness.Reopen());
     EXPECT_EQ(harness.Call({1}).Data(), (TBytes{3}));
 }
@@ -141,13 +141,13 @@ TEST(SimSession, VanishClosesTheLineAndStopsServing)
     const TScratchDir dir;
     const std::string link = (dir.Path / "vanish_link").string();
     TSimOptions options;
-    options.link_path = link;
+    options.LinkPath = link;
     THarness harness(json{{"vanish_after", 3}}, options);
     EXPECT_EQ(harness.Call({1}).Status(), 0);
     EXPECT_EQ(harness.Call({2}).Status(), 0);
     harness.Send({175});
-    EXPECT_TRUE(harness.Port().WaitForHangUp(kReplyTimeout));
-    EXPECT_TRUE(harness.Sim().WaitForVanished(kReplyTimeout));
+    EXPECT_TRUE(harness.Port().WaitForHangUp(ReplyTimeout));
+    EXPECT_TRUE(harness.Sim().WaitForVanished(ReplyTimeout));
     EXPECT_TRUE(harness.Sim().Vanished());
     EXPECT_EQ(harness.Sim().RequestCount(175), 1);
     EXPECT_EQ(harness.Sim().RequestTotal(), 3u);
@@ -163,7 +163,7 @@ TEST(SimSession, TranscriptHasALinePerFrame)
     const TScratchDir dir;
     const std::string path = (dir.Path / "transcript.txt").string();
     TSimOptions options;
-    options.transcript_path = path;
+    options.TranscriptPath = path;
     {
         THarness harness(json{{"version", {1, 18}},
                              {"faults", json::array({{{"command", 2}, {"kind", "wrong_check"}}})}},
@@ -208,29 +208,29 @@ TEST(SimSession, PacedBlockReadsNeverBeatTheLine)
     // benchmark; here only that it never delivers faster than the wire could.
     THarness harness(OneRegion(65536), Paced());
     ASSERT_EQ(harness.Call(StartOperation(0, 0, 0)).Status(), 0);
-    constexpr int kBlocks = 40;
+    constexpr int Blocks = 40;
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kBlocks; ++i) {
+    for (int i = 0; i < Blocks; ++i) {
         ASSERT_EQ(
             harness.Call(Block(161, static_cast<std::uint32_t>(i * 512), 512)).Data().size(), 512u);
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     // 13 request bytes and 520 reply bytes cross the line per block.
-    EXPECT_GE(elapsed, TLinePacer::LineTime(kBlocks * (13 + 520)));
+    EXPECT_GE(elapsed, TLinePacer::LineTime(Blocks * (13 + 520)));
 }
 
 TEST(SimSession, PacedReplyNeverGetsAheadOfTheLine)
 {
     THarness harness(OneRegion(8192), Paced());
     ASSERT_EQ(harness.Call(StartOperation(0, 0, 0)).Status(), 0);
-    constexpr std::size_t kReply = 4094 + 8;
+    constexpr std::size_t ReplyLength = 4094 + 8;
     const auto request = MakeFrame(harness.NextSequence(), Block(161, 0, 4094));
     const auto start = std::chrono::steady_clock::now();
     harness.Port().Write(request);
     std::size_t received = 0;
     int chunks = 0;
-    while (received < kReply) {
-        const auto chunk = harness.Port().ReadSome(kReply - received);
+    while (received < ReplyLength) {
+        const auto chunk = harness.Port().ReadSome(ReplyLength - received);
         ASSERT_FALSE(chunk.empty()) << "reply stalled after " << received << " bytes";
         received += chunk.size();
         ++chunks;
@@ -241,7 +241,7 @@ TEST(SimSession, PacedReplyNeverGetsAheadOfTheLine)
         EXPECT_LE(TLinePacer::LineTime(received), carried) << "after " << received << " bytes";
     }
     EXPECT_GE(
-        std::chrono::steady_clock::now() - start, TLinePacer::LineTime(request.size() + kReply));
+        std::chrono::steady_clock::now() - start, TLinePacer::LineTime(request.size() + ReplyLength));
     // 45 ms of line time cannot arrive in one piece unless the pacer burst it.
     EXPECT_GE(chunks, 3);
 }
@@ -280,7 +280,7 @@ TEST(SimSession, LinkNeverReplacesARegularFile)
     const std::string path = (dir.Path / "not_a_link").string();
     std::ofstream(path) << "keep me";
     TSimOptions options;
-    options.link_path = path;
+    options.LinkPath = path;
     TAdapterSim sim(ParseScenario(json::object()), options);
     EXPECT_FALSE(sim.Start());
     EXPECT_NE(sim.LastError().find("not a symlink"), std::string::npos);

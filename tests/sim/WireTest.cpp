@@ -65,10 +65,10 @@ TEST(SimFrameParser, FrameFedOneByteAtATime)
     parser.Feed(std::span(frame).last(1), Clock::now());
     const auto item = parser.Next();
     ASSERT_TRUE(item);
-    EXPECT_EQ(item->kind, TParsedItem::EKind::Frame);
-    EXPECT_EQ(item->sequence, 7);
-    EXPECT_EQ(item->payload, (TBytes{161, 0, 0, 0, 0, 4, 0}));
-    EXPECT_EQ(item->raw, frame);
+    EXPECT_EQ(item->Kind, TParsedItem::EKind::Frame);
+    EXPECT_EQ(item->Sequence, 7);
+    EXPECT_EQ(item->Payload, (TBytes{161, 0, 0, 0, 0, 4, 0}));
+    EXPECT_EQ(item->Raw, frame);
     EXPECT_EQ(parser.Buffered(), 0u);
 }
 
@@ -79,8 +79,8 @@ TEST(SimFrameParser, StartAndMarkBytesInsidePayloadAreData)
     const auto items
         = ParseAll(parser, Concat({EncodeFrame(1, payload), EncodeFrame(2, TBytes{1})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].payload, payload);
-    EXPECT_EQ(items[1].sequence, 2);
+    EXPECT_EQ(items[0].Payload, payload);
+    EXPECT_EQ(items[1].Sequence, 2);
 }
 
 TEST(SimFrameParser, NoiseBeforeAFrameIsReportedAsOneDiscardedRun)
@@ -89,10 +89,10 @@ TEST(SimFrameParser, NoiseBeforeAFrameIsReportedAsOneDiscardedRun)
     const TBytes noise{0x00, 0x55, 0xAA, 0x0E};
     const auto items = ParseAll(parser, Concat({noise, EncodeFrame(3, TBytes{2})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].kind, TParsedItem::EKind::Discarded);
-    EXPECT_EQ(items[0].raw, noise);
-    EXPECT_EQ(items[1].kind, TParsedItem::EKind::Frame);
-    EXPECT_EQ(items[1].sequence, 3);
+    EXPECT_EQ(items[0].Kind, TParsedItem::EKind::Discarded);
+    EXPECT_EQ(items[0].Raw, noise);
+    EXPECT_EQ(items[1].Kind, TParsedItem::EKind::Frame);
+    EXPECT_EQ(items[1].Sequence, 3);
 }
 
 TEST(SimFrameParser, BadHeaderMarkIsDroppedAndTheNextFrameFound)
@@ -101,8 +101,8 @@ TEST(SimFrameParser, BadHeaderMarkIsDroppedAndTheNextFrameFound)
     const auto broken = EncodeFrameWithMark(4, 15, TBytes{1});
     const auto items = ParseAll(parser, Concat({broken, EncodeFrame(5, TBytes{1})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].raw, broken);
-    EXPECT_EQ(items[1].sequence, 5);
+    EXPECT_EQ(items[0].Raw, broken);
+    EXPECT_EQ(items[1].Sequence, 5);
 }
 
 TEST(SimFrameParser, WrongCheckIsDroppedAndTheNextFrameFound)
@@ -112,9 +112,9 @@ TEST(SimFrameParser, WrongCheckIsDroppedAndTheNextFrameFound)
     broken.back() ^= 0x01;
     const auto items = ParseAll(parser, Concat({broken, EncodeFrame(6, TBytes{3})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].kind, TParsedItem::EKind::Discarded);
-    EXPECT_EQ(items[0].raw, broken);
-    EXPECT_EQ(items[1].sequence, 6);
+    EXPECT_EQ(items[0].Kind, TParsedItem::EKind::Discarded);
+    EXPECT_EQ(items[0].Raw, broken);
+    EXPECT_EQ(items[1].Sequence, 6);
 }
 
 TEST(SimFrameParser, OversizeAnnouncementIsDroppedWithoutWaitingForItsBytes)
@@ -123,17 +123,17 @@ TEST(SimFrameParser, OversizeAnnouncementIsDroppedWithoutWaitingForItsBytes)
     const TBytes oversize{27, 1, 0x10, 0x01, 14}; // announces 4097 payload bytes
     const auto items = ParseAll(parser, Concat({oversize, EncodeFrame(8, TBytes{1})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].raw, oversize);
-    EXPECT_EQ(items[1].sequence, 8);
+    EXPECT_EQ(items[0].Raw, oversize);
+    EXPECT_EQ(items[1].Sequence, 8);
 }
 
 TEST(SimFrameParser, LargestPayloadIsAccepted)
 {
     TFrameParser parser;
-    const TBytes payload(kMaxPayload, 0x27);
+    const TBytes payload(MaxPayload, 0x27);
     const auto items = ParseAll(parser, EncodeFrame(1, payload));
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].payload.size(), kMaxPayload);
+    EXPECT_EQ(items[0].Payload.size(), MaxPayload);
 }
 
 TEST(SimFrameParser, FrameHiddenInsideAFalseStartIsFound)
@@ -142,13 +142,13 @@ TEST(SimFrameParser, FrameHiddenInsideAFalseStartIsFound)
     // cost us that frame once its check fails.
     TFrameParser parser;
     const auto real = EncodeFrame(9, TBytes{1});
-    const TBytes false_start{27, 0, 0, 3, 14};
-    auto items = ParseAll(parser, Concat({false_start, real, TBytes{0, 0, 0}}));
+    const TBytes falseStart{27, 0, 0, 3, 14};
+    auto items = ParseAll(parser, Concat({falseStart, real, TBytes{0, 0, 0}}));
     ASSERT_GE(items.size(), 2u);
     const auto frame = std::find_if(items.begin(), items.end(),
-        [](const auto& item) { return item.kind == TParsedItem::EKind::Frame; });
+        [](const auto& item) { return item.Kind == TParsedItem::EKind::Frame; });
     ASSERT_NE(frame, items.end());
-    EXPECT_EQ(frame->raw, real);
+    EXPECT_EQ(frame->Raw, real);
 }
 
 TEST(SimFrameParser, ResetHandsBackThePartialFrame)
@@ -161,7 +161,7 @@ TEST(SimFrameParser, ResetHandsBackThePartialFrame)
     EXPECT_EQ(parser.Buffered(), 0u);
     const auto items = ParseAll(parser, EncodeFrame(2, TBytes{1}));
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].sequence, 2);
+    EXPECT_EQ(items[0].Sequence, 2);
 }
 
 TEST(SimFrameParser, ArrivalIsTheReadTimeOfTheFirstByte)
@@ -177,7 +177,7 @@ TEST(SimFrameParser, ArrivalIsTheReadTimeOfTheFirstByte)
     ASSERT_TRUE(parser.Next()); // the filler
     const auto item = parser.Next();
     ASSERT_TRUE(item);
-    EXPECT_EQ(item->first_arrival, first);
+    EXPECT_EQ(item->FirstArrival, first);
 }
 
 } // namespace

@@ -94,7 +94,7 @@ private:
     static sim::TSimOptions WithTranscript(const std::string& path)
     {
         sim::TSimOptions options;
-        options.transcript_path = path;
+        options.TranscriptPath = path;
         return options;
     }
 };
