@@ -1,8 +1,8 @@
 // Times the whole-buffer commands on a 16 MiB buffer; each should stay well
 // under 50 ms so the window never visibly stalls on the largest regions.
 
-#include "core/buffer/Buffer.h"
 #include "core/base/Stm32Crc.h"
+#include "core/buffer/Buffer.h"
 #include "core/buffer/StringFinder.h"
 
 #include <algorithm>
@@ -21,7 +21,8 @@ double BestOfFiveMs(const std::function<void()>& work)
     for (int run = 0; run < 5; ++run) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        best =
+            std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }

@@ -3,13 +3,13 @@
 // against the simulator pacing the 921600-baud line. Prints the speed as the
 // log computes it, the design ceiling and their ratio.
 
-#include "core/link/AdapterCommands.h"
-#include "core/link/DevicePort.h"
-#include "core/ops/OperationDriver.h"
-#include "core/link/PortNames.h"
-#include "core/settings/Settings.h"
 #include "SimProcess.h"
 #include "core/base/UiDispatcher.h"
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
+#include "core/link/PortNames.h"
+#include "core/ops/OperationDriver.h"
+#include "core/settings/Settings.h"
 
 #include <chrono>
 #include <cstdio>
@@ -71,7 +71,8 @@ int main()
 {
     const std::string scenario = R"({"identity": "Bench", "version": [1, 18], "mode": 3, "key": 1,
       "devices": [{"name": "BENCH", "voltages": 1, "regions": [
-        {"name": "Flash", "flags": 7, "size": )" + std::to_string(RegionSize) + R"(, "fill": 90}]}]})";
+        {"name": "Flash", "flags": 7, "size": )" +
+                                 std::to_string(RegionSize) + R"(, "fill": 90}]}]})";
     bench::TSimProcess sim(scenario, {"--pace"});
     ::setenv("LINDPROG_COM1", sim.SlavePath().c_str(), 1);
     TPortNames names(TPortNames::DefaultAssignmentsFile());

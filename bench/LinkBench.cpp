@@ -3,21 +3,21 @@
 // prints the payload rate, the line-rate ceiling, their ratio and the client's
 // CPU time per MiB.
 
+#include "SimProcess.h"
+#include "core/base/UiDispatcher.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "SimProcess.h"
-#include "core/base/UiDispatcher.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
 #include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace lindprog;
@@ -48,7 +48,8 @@ std::string Scenario()
 {
     return R"({"identity": "Bench", "version": [1, 18], "mode": 3, "key": 1,
       "devices": [{"name": "BENCH", "voltages": 1, "regions": [
-        {"name": "Flash", "flags": 7, "size": )" + std::to_string(RegionSize) + R"(, "fill": 90}]}]})";
+        {"name": "Flash", "flags": 7, "size": )" +
+           std::to_string(RegionSize) + R"(, "fill": 90}]}]})";
 }
 
 double LineCeilingKBps()
@@ -146,7 +147,7 @@ int main()
         closeMs.push_back(duration<double, std::milli>(steady_clock::now() - closeStart).count());
     }
     std::sort(closeMs.begin(), closeMs.end());
-    std::printf("  Close, idle port  %8.2f ms median, %.2f ms worst   (target < 50)\n",
-                closeMs[closeMs.size() / 2], closeMs.back());
+    std::printf("  Close, idle port  %8.2f ms median, %.2f ms worst   (target < 50)\n", closeMs[closeMs.size() / 2],
+                closeMs.back());
     return 0;
 }

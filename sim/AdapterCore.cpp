@@ -1,8 +1,8 @@
 #include "AdapterCore.h"
 
-#include <algorithm>
-
 #include "Wire.h"
+
+#include <algorithm>
 
 namespace lindprog::sim {
 
@@ -24,9 +24,7 @@ TReply WithData(std::vector<std::uint8_t> data)
 } // namespace
 
 TAdapterCore::TAdapterCore(const TScenario& scenario)
-    : Scenario(scenario)
-    , Session(scenario)
-    , CurrentMode(scenario.Mode)
+    : Scenario(scenario), Session(scenario), CurrentMode(scenario.Mode)
 {
 }
 
@@ -37,8 +35,8 @@ void TAdapterCore::Record(std::span<const std::uint8_t> payload)
 
 int TAdapterCore::RequestCount(std::uint8_t code) const
 {
-    return static_cast<int>(std::count_if(Requests.begin(), Requests.end(),
-        [code](const auto& p) { return !p.empty() && p[0] == code; }));
+    return static_cast<int>(
+        std::count_if(Requests.begin(), Requests.end(), [code](const auto& p) { return !p.empty() && p[0] == code; }));
 }
 
 void TAdapterCore::OnHostReopened()
@@ -61,10 +59,8 @@ bool TAdapterCore::Allowed(std::uint8_t code) const
     case CmdResetAdapter:
     case CmdGetKey:
     case CmdProgramPage:
-    case CmdEnterBootloader:
-        return true;
-    default:
-        return false;
+    case CmdEnterBootloader: return true;
+    default: return false;
     }
 }
 
@@ -82,14 +78,10 @@ TReply TAdapterCore::Handle(std::span<const std::uint8_t> payload)
 TReply TAdapterCore::Dispatch(std::uint8_t code, std::span<const std::uint8_t> params)
 {
     switch (code) {
-    case CmdProgramPage:
-        return ProgramPage(params);
-    case CmdGetDeviceRecord:
-        return DeviceRecord(params);
-    case CmdGetRegionRecord:
-        return RegionRecord(params);
-    default:
-        break;
+    case CmdProgramPage: return ProgramPage(params);
+    case CmdGetDeviceRecord: return DeviceRecord(params);
+    case CmdGetRegionRecord: return RegionRecord(params);
+    default: break;
     }
     if (code >= CmdStartOperation && code <= CmdUnlockStep)
         return DispatchFlash(code, params);
@@ -97,48 +89,30 @@ TReply TAdapterCore::Dispatch(std::uint8_t code, std::span<const std::uint8_t> p
     if (!params.empty())
         return StatusOnly(StatusBadPacketSize);
     switch (code) {
-    case CmdGetMode:
-        return WithData({CurrentMode});
-    case CmdGetIdentity:
-        return Identity();
-    case CmdGetVersion:
-        return Version();
-    case CmdResetAdapter:
-        return Reset();
-    case CmdGetKey:
-        return Key();
-    case CmdGetDeviceCount:
-        return DeviceCount();
-    case CmdEnterBootloader:
-        return EnterBootloader();
-    case CmdPowerOff:
-        return StatusOnly(StatusOk);
-    case CmdJtagScan:
-        return JtagScan();
-    default:
-        return StatusOnly(StatusBadCommand);
+    case CmdGetMode: return WithData({CurrentMode});
+    case CmdGetIdentity: return Identity();
+    case CmdGetVersion: return Version();
+    case CmdResetAdapter: return Reset();
+    case CmdGetKey: return Key();
+    case CmdGetDeviceCount: return DeviceCount();
+    case CmdEnterBootloader: return EnterBootloader();
+    case CmdPowerOff: return StatusOnly(StatusOk);
+    case CmdJtagScan: return JtagScan();
+    default: return StatusOnly(StatusBadCommand);
     }
 }
 
 TReply TAdapterCore::DispatchFlash(std::uint8_t code, std::span<const std::uint8_t> params)
 {
     switch (code) {
-    case CmdStartOperation:
-        return Session.StartOperation(params);
-    case CmdReadBlock:
-        return Session.ReadBlock(params);
-    case CmdWriteBlock:
-        return Session.WriteBlock(params);
-    case CmdVerifyBlock:
-        return Session.VerifyBlock(params);
-    case CmdBlankCheckBlock:
-        return Session.BlankCheckBlock(params);
-    case CmdEraseStep:
-        return Session.EraseStep(params);
-    case CmdUnlockStep:
-        return Session.UnlockStep(params);
-    default:
-        return StatusOnly(StatusBadCommand);
+    case CmdStartOperation: return Session.StartOperation(params);
+    case CmdReadBlock: return Session.ReadBlock(params);
+    case CmdWriteBlock: return Session.WriteBlock(params);
+    case CmdVerifyBlock: return Session.VerifyBlock(params);
+    case CmdBlankCheckBlock: return Session.BlankCheckBlock(params);
+    case CmdEraseStep: return Session.EraseStep(params);
+    case CmdUnlockStep: return Session.UnlockStep(params);
+    default: return StatusOnly(StatusBadCommand);
     }
 }
 
@@ -226,8 +200,7 @@ TReply TAdapterCore::DeviceRecord(std::span<const std::uint8_t> params) const
     AppendName(data, device.Name);
     AppendU32(data, device.Voltages);
     AppendU32(data, device.Reserved);
-    const auto count
-        = device.RegionCount.value_or(static_cast<std::int32_t>(Flash().RegionCount(params[0])));
+    const auto count = device.RegionCount.value_or(static_cast<std::int32_t>(Flash().RegionCount(params[0])));
     AppendU32(data, static_cast<std::uint32_t>(count));
     return WithData(std::move(data));
 }

@@ -3,18 +3,18 @@
 // The adapter's command logic without any I/O: takes a request payload and
 // decides the reply, keeping mode, flash contents and what the host sent.
 
+#include "FlashSession.h"
+#include "Reply.h"
+#include "Scenario.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "FlashSession.h"
-#include "Reply.h"
-#include "Scenario.h"
-
 namespace lindprog::sim {
 
-enum ECommand : std::uint8_t {
+enum TCommand : std::uint8_t {
     CmdGetMode = 1,
     CmdGetIdentity = 2,
     CmdGetVersion = 3,

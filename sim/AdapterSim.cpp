@@ -1,5 +1,10 @@
 #include "AdapterSim.h"
 
+#include "FrameLog.h"
+#include "Pty.h"
+#include "Server.h"
+#include "SimState.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -11,18 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FrameLog.h"
-#include "Pty.h"
-#include "Server.h"
-#include "SimState.h"
-
 namespace lindprog::sim {
 
 namespace {
 
 bool CreateLink(const std::string& link, const std::string& target, std::string& error)
 {
-    struct stat info { };
+    struct stat info {};
     if (::lstat(link.c_str(), &info) == 0) {
         if (!S_ISLNK(info.st_mode)) {
             error = link + " exists and is not a symlink; not replacing it";
@@ -54,9 +54,7 @@ void RemoveLinkIfOurs(const std::string& link, const std::string& target)
 
 struct TAdapterSim::TImpl {
     TImpl(TScenario scenarioIn, TSimOptions optionsIn)
-        : Scenario(std::move(scenarioIn))
-        , Options(std::move(optionsIn))
-        , State(Scenario)
+        : Scenario(std::move(scenarioIn)), Options(std::move(optionsIn)), State(Scenario)
     {
     }
 
@@ -67,15 +65,14 @@ struct TAdapterSim::TImpl {
     bool WaitFor(std::chrono::milliseconds timeout, TPredicate predicate) const
     {
         std::unique_lock lock(State.Mutex);
-        State.Changed.wait_for(
-            lock, timeout, [&] { return predicate() || State.Vanished || !State.Serving; });
+        State.Changed.wait_for(lock, timeout, [&] { return predicate() || State.Vanished || !State.Serving; });
         return predicate();
     }
 
     const TScenario Scenario;
     const TSimOptions Options;
     TSimState State;
-    std::string Error; // guarded by State.mutex
+    std::string Error;     // guarded by State.mutex
     std::string SlavePath; // guarded by State.mutex
 
     std::mutex Lifecycle; // serialises Start and Stop
@@ -183,8 +180,7 @@ std::vector<std::uint8_t> TAdapterSim::RegionContents(int device, int region) co
     return {bytes.begin(), bytes.end()};
 }
 
-bool TAdapterSim::SetRegionContents(
-    int device, int region, std::span<const std::uint8_t> bytes, std::uint32_t offset)
+bool TAdapterSim::SetRegionContents(int device, int region, std::span<const std::uint8_t> bytes, std::uint32_t offset)
 {
     std::lock_guard lock(Impl->State.Mutex);
     auto& flash = Impl->State.Core.Flash();

@@ -8,6 +8,8 @@
 // simulators can run side by side in one process. Every public method is
 // thread-safe.
 
+#include "Scenario.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +18,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-#include "Scenario.h"
 
 namespace lindprog::sim {
 
@@ -54,8 +54,7 @@ public:
 
     // Current contents (empty for a bad index) and test-side preloading.
     std::vector<std::uint8_t> RegionContents(int device, int region) const;
-    bool SetRegionContents(
-        int device, int region, std::span<const std::uint8_t> bytes, std::uint32_t offset = 0);
+    bool SetRegionContents(int device, int region, std::span<const std::uint8_t> bytes, std::uint32_t offset = 0);
 
     // Page records (without the command byte) the bootloader accepted, in order.
     std::vector<std::vector<std::uint8_t>> ReceivedPages() const;

@@ -1,28 +1,28 @@
 #include "Faults.h"
 
+#include "JsonFields.h"
+#include "Wire.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
-
-#include "JsonFields.h"
-#include "Wire.h"
 
 namespace lindprog::sim {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, EFaultKind>, 11> Kinds{{
-    {"no_answer", EFaultKind::NoAnswer},
-    {"wrong_check", EFaultKind::WrongCheck},
-    {"wrong_echo", EFaultKind::WrongEcho},
-    {"wrong_sequence", EFaultKind::WrongSequence},
-    {"bad_header", EFaultKind::BadHeader},
-    {"oversize", EFaultKind::Oversize},
-    {"echo_only", EFaultKind::EchoOnly},
-    {"status", EFaultKind::Status},
-    {"delay", EFaultKind::Delay},
-    {"garbage", EFaultKind::Garbage},
-    {"truncate", EFaultKind::Truncate},
+constexpr std::array<std::pair<std::string_view, TFaultKind>, 11> Kinds{{
+    {"no_answer", TFaultKind::NoAnswer},
+    {"wrong_check", TFaultKind::WrongCheck},
+    {"wrong_echo", TFaultKind::WrongEcho},
+    {"wrong_sequence", TFaultKind::WrongSequence},
+    {"bad_header", TFaultKind::BadHeader},
+    {"oversize", TFaultKind::Oversize},
+    {"echo_only", TFaultKind::EchoOnly},
+    {"status", TFaultKind::Status},
+    {"delay", TFaultKind::Delay},
+    {"garbage", TFaultKind::Garbage},
+    {"truncate", TFaultKind::Truncate},
 }};
 
 constexpr std::size_t DefaultGarbage = 8;
@@ -30,7 +30,7 @@ constexpr std::uint8_t BrokenMark = HeaderMark + 1;
 constexpr std::size_t OversizePayload = MaxPayload + 1;
 constexpr std::size_t ReplyHead = 2; // echo and status
 
-EFaultKind KindFromName(const nlohmann::json& value, const std::string& path)
+TFaultKind KindFromName(const nlohmann::json& value, const std::string& path)
 {
     if (value.is_string()) {
         for (const auto& [name, kind] : Kinds) {
@@ -78,18 +78,18 @@ std::vector<std::uint8_t> ParseGarbage(TFieldReader& fields, std::size_t index)
 
 void ParseKindParameters(TFieldReader& fields, TFaultSpec& fault, std::size_t index)
 {
-    if (fault.Kind == EFaultKind::Status) {
+    if (fault.Kind == TFaultKind::Status) {
         fault.Status = static_cast<std::uint8_t>(fields.RequireUnsigned("status", 0xFF));
     }
-    if (fault.Kind == EFaultKind::Delay) {
+    if (fault.Kind == TFaultKind::Delay) {
         fault.Delay = std::chrono::milliseconds(fields.RequireUnsigned("delay_ms", 600'000));
-    } else if (fault.Kind != EFaultKind::NoAnswer) {
+    } else if (fault.Kind != TFaultKind::NoAnswer) {
         // Any reply can also be late; useful to combine corruption with timing.
         fault.Delay = std::chrono::milliseconds(fields.Unsigned("delay_ms", 600'000, 0));
     }
-    if (fault.Kind == EFaultKind::Garbage)
+    if (fault.Kind == TFaultKind::Garbage)
         fault.Garbage = ParseGarbage(fields, index);
-    if (fault.Kind == EFaultKind::Truncate)
+    if (fault.Kind == TFaultKind::Truncate)
         fault.KeptData = fields.RequireUnsigned("bytes", MaxPayload - ReplyHead);
 }
 
@@ -98,8 +98,7 @@ TFaultSpec ParseFault(const nlohmann::json& value, const std::string& path, std:
     TFieldReader fields(value, path);
     TFaultSpec fault;
     if (const auto* command = fields.Find("command")) {
-        fault.Command
-            = static_cast<std::uint8_t>(ReadUnsigned(*command, fields.PathOf("command"), 0xFF));
+        fault.Command = static_cast<std::uint8_t>(ReadUnsigned(*command, fields.PathOf("command"), 0xFF));
     }
     fault.Kind = KindFromName(fields.Require("kind"), fields.PathOf("kind"));
     fault.Skip = static_cast<int>(fields.Unsigned("skip", 1'000'000, 0));
@@ -121,52 +120,42 @@ TOutgoingFrame Corrupted(std::vector<std::uint8_t> bytes)
     return {std::move(bytes), true};
 }
 
-std::vector<TOutgoingFrame> FaultyFrames(
-    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec& fault)
+std::vector<TOutgoingFrame> FaultyFrames(std::uint8_t sequence, std::span<const std::uint8_t> payload,
+                                         const TFaultSpec& fault)
 {
     const TOutgoingFrame correct{EncodeFrame(sequence, payload), false};
     auto changed = Copy(payload);
     switch (fault.Kind) {
-    case EFaultKind::NoAnswer:
-        return {};
-    case EFaultKind::WrongCheck: {
+    case TFaultKind::NoAnswer: return {};
+    case TFaultKind::WrongCheck: {
         auto frame = EncodeFrame(sequence, payload);
         frame.back() ^= 0xFF;
         return {Corrupted(std::move(frame))};
     }
-    case EFaultKind::WrongEcho:
+    case TFaultKind::WrongEcho:
         changed[0] = static_cast<std::uint8_t>(changed[0] + 1);
         return {Corrupted(EncodeFrame(sequence, changed))};
-    case EFaultKind::WrongSequence:
-        return {Corrupted(EncodeFrame(static_cast<std::uint8_t>(sequence + 1), payload))};
-    case EFaultKind::BadHeader:
-        return {Corrupted(EncodeFrameWithMark(sequence, BrokenMark, payload)), correct};
-    case EFaultKind::Oversize:
-        changed.resize(OversizePayload, 0);
-        return {Corrupted(EncodeFrame(sequence, changed))};
-    case EFaultKind::EchoOnly:
-        return {Corrupted(EncodeFrame(sequence, payload.first(1)))};
-    case EFaultKind::Status:
-        changed[1] = fault.Status;
-        return {Corrupted(EncodeFrame(sequence, changed))};
-    case EFaultKind::Garbage:
-        return {Corrupted(fault.Garbage), correct};
-    case EFaultKind::Truncate: {
+    case TFaultKind::WrongSequence: return {Corrupted(EncodeFrame(static_cast<std::uint8_t>(sequence + 1), payload))};
+    case TFaultKind::BadHeader: return {Corrupted(EncodeFrameWithMark(sequence, BrokenMark, payload)), correct};
+    case TFaultKind::Oversize: changed.resize(OversizePayload, 0); return {Corrupted(EncodeFrame(sequence, changed))};
+    case TFaultKind::EchoOnly: return {Corrupted(EncodeFrame(sequence, payload.first(1)))};
+    case TFaultKind::Status: changed[1] = fault.Status; return {Corrupted(EncodeFrame(sequence, changed))};
+    case TFaultKind::Garbage: return {Corrupted(fault.Garbage), correct};
+    case TFaultKind::Truncate: {
         // A reply that already carries no more than that goes out unchanged.
         const std::size_t kept = std::min(payload.size(), ReplyHead + fault.KeptData);
         if (kept == payload.size())
             return {correct};
         return {Corrupted(EncodeFrame(sequence, payload.first(kept)))};
     }
-    case EFaultKind::Delay:
-        break;
+    case TFaultKind::Delay: break;
     }
     return {correct};
 }
 
 } // namespace
 
-std::string_view FaultKindName(EFaultKind kind)
+std::string_view FaultKindName(TFaultKind kind)
 {
     for (const auto& [name, known] : Kinds) {
         if (known == kind)
@@ -205,8 +194,7 @@ std::optional<TFaultSpec> TFaultPlan::Pick(std::uint8_t command)
     return chosen;
 }
 
-TShapedReply ShapeReply(
-    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault)
+TShapedReply ShapeReply(std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault)
 {
     TShapedReply reply;
     if (fault == nullptr) {

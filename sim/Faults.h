@@ -8,6 +8,10 @@
 // the host must notice from its length alone that fields are missing; a reply
 // no longer than that is sent unchanged.
 
+#include "Scenario.h"
+
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -16,14 +20,10 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "Scenario.h"
-
 namespace lindprog::sim {
 
 std::vector<TFaultSpec> ParseFaults(const nlohmann::json& value, const std::string& path);
-std::string_view FaultKindName(EFaultKind kind);
+std::string_view FaultKindName(TFaultKind kind);
 
 class TFaultPlan {
 public:
@@ -53,7 +53,6 @@ struct TShapedReply {
 };
 
 // The frames that answer one request; fault == nullptr gives a correct reply.
-TShapedReply ShapeReply(
-    std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault);
+TShapedReply ShapeReply(std::uint8_t sequence, std::span<const std::uint8_t> payload, const TFaultSpec* fault);
 
 } // namespace lindprog::sim

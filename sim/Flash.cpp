@@ -15,8 +15,7 @@ TFlash::TRegionState TFlash::BuildRegion(const TRegionSpec& definition)
         // The parser rejects contents that do not fit; one built in code is cut off.
         if (content.Offset >= state.Bytes.size())
             continue;
-        const std::size_t fits
-            = std::min(content.Bytes.size(), state.Bytes.size() - content.Offset);
+        const std::size_t fits = std::min(content.Bytes.size(), state.Bytes.size() - content.Offset);
         std::copy_n(content.Bytes.begin(), fits, state.Bytes.begin() + content.Offset);
     }
     state.ReadErrors = definition.ReadErrors;
@@ -50,8 +49,7 @@ const TRegionSpec& TFlash::Region(std::size_t device, std::size_t region) const
     return Devices[device].Regions[region].Definition;
 }
 
-bool TFlash::InRange(
-    std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count) const
+bool TFlash::InRange(std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count) const
 {
     if (!Exists(device, region))
         return false;
@@ -80,8 +78,8 @@ void TFlash::EraseDevice(std::size_t device)
         Erase(device, region);
 }
 
-std::optional<TReadErrorSpec> TFlash::TakeReadError(
-    std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count)
+std::optional<TReadErrorSpec> TFlash::TakeReadError(std::size_t device, std::size_t region, std::uint32_t offset,
+                                                    std::size_t count)
 {
     const std::uint64_t end = static_cast<std::uint64_t>(offset) + count;
     for (auto& error : Devices[device].Regions[region].ReadErrors) {

@@ -3,13 +3,13 @@
 // Contents of every region of every device on the simulated target, plus the
 // read faults planted at particular offsets.
 
+#include "Scenario.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
-
-#include "Scenario.h"
 
 namespace lindprog::sim {
 
@@ -30,8 +30,7 @@ public:
     const TRegionSpec& Region(std::size_t device, std::size_t region) const;
 
     // Range helpers take 64-bit arithmetic so offset + count cannot wrap.
-    bool InRange(
-        std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count) const;
+    bool InRange(std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count) const;
     std::span<const std::uint8_t> Bytes(std::size_t device, std::size_t region) const;
     std::span<std::uint8_t> Bytes(std::size_t device, std::size_t region);
     void Erase(std::size_t device, std::size_t region);
@@ -39,8 +38,8 @@ public:
 
     // The first planted read error inside [offset, offset + count) that still
     // has turns left; using it counts one turn.
-    std::optional<TReadErrorSpec> TakeReadError(
-        std::size_t device, std::size_t region, std::uint32_t offset, std::size_t count);
+    std::optional<TReadErrorSpec> TakeReadError(std::size_t device, std::size_t region, std::uint32_t offset,
+                                                std::size_t count);
 
 private:
     struct TRegionState {

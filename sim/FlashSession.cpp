@@ -1,8 +1,8 @@
 #include "FlashSession.h"
 
-#include <algorithm>
-
 #include "Wire.h"
+
+#include <algorithm>
 
 namespace lindprog::sim {
 
@@ -13,24 +13,18 @@ constexpr std::size_t BlockHeader = 6; // offset u32, count u16
 std::uint32_t FlagNeeded(std::uint8_t operation)
 {
     switch (operation) {
-    case OpWrite:
-        return FlagWrite;
-    case OpErase:
-        return FlagErase;
-    case OpUnlock:
-        return FlagUnlock;
-    default:
-        return FlagRead;
+    case OpWrite: return FlagWrite;
+    case OpErase: return FlagErase;
+    case OpUnlock: return FlagUnlock;
+    default: return FlagRead;
     }
 }
 
 } // namespace
 
 TFlashSession::TFlashSession(const TScenario& scenario)
-    : FlashMemory(scenario.Devices)
-    , StartSpec(scenario.StartOperation)
-    , EraseNotReady(scenario.EraseNotReady)
-    , UnlockNotReady(scenario.UnlockNotReady)
+    : FlashMemory(scenario.Devices), StartSpec(scenario.StartOperation), EraseNotReady(scenario.EraseNotReady),
+      UnlockNotReady(scenario.UnlockNotReady)
 {
 }
 
@@ -89,16 +83,14 @@ TReply TFlashSession::StartOperation(std::span<const std::uint8_t> params)
         return refusal;
     }
     Selection = TSelection{params[0], params[1], operation};
-    NotReadyLeft = operation == OpErase ? EraseNotReady
-        : operation == OpUnlock            ? UnlockNotReady
-                                            : 0;
+    NotReadyLeft = operation == OpErase ? EraseNotReady : operation == OpUnlock ? UnlockNotReady : 0;
     TReply reply = StartedReply();
     reply.Status = status;
     return reply;
 }
 
-std::optional<std::uint8_t> TFlashSession::CheckBlock(std::span<const std::uint8_t> params,
-    bool withData, std::size_t maxCount, TBlock& block) const
+std::optional<std::uint8_t> TFlashSession::CheckBlock(std::span<const std::uint8_t> params, bool withData,
+                                                      std::size_t maxCount, TBlock& block) const
 {
     if (params.size() < BlockHeader)
         return StatusBadPacketSize;
@@ -149,8 +141,7 @@ TReply TFlashSession::VerifyBlock(std::span<const std::uint8_t> params)
     if (const auto failure = CheckBlock(params, true, MaxPayload, block)) {
         return StatusOnly(*failure);
     }
-    const auto stored
-        = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
+    const auto stored = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
     const bool same = std::equal(stored.begin(), stored.end(), block.Data.begin());
     return StatusOnly(same ? StatusOk : StatusCompareError);
 }
@@ -161,10 +152,8 @@ TReply TFlashSession::BlankCheckBlock(std::span<const std::uint8_t> params)
     if (const auto failure = CheckBlock(params, false, MaxPayload, block)) {
         return StatusOnly(*failure);
     }
-    const auto stored
-        = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
-    const bool blank
-        = std::all_of(stored.begin(), stored.end(), [](std::uint8_t b) { return b == Erased; });
+    const auto stored = FlashMemory.Bytes(Selection->Device, Selection->Region).subspan(block.Offset, block.Count);
+    const bool blank = std::all_of(stored.begin(), stored.end(), [](std::uint8_t b) { return b == Erased; });
     return StatusOnly(blank ? StatusOk : StatusNotBlank);
 }
 

@@ -3,18 +3,18 @@
 // The flash operation the host has set up with StartOperation, and the block
 // and step commands that work on it.
 
+#include "Flash.h"
+#include "Reply.h"
+#include "Scenario.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
-#include "Flash.h"
-#include "Reply.h"
-#include "Scenario.h"
-
 namespace lindprog::sim {
 
-enum EOperation : std::uint8_t {
+enum TFlashOperation : std::uint8_t {
     OpRead = 0,
     OpWrite = 1,
     OpVerify = 2,
@@ -62,8 +62,8 @@ private:
     std::uint8_t StartStatus(std::uint8_t operation) const;
     TReply StartedReply() const;
     // Validates a block request; on failure returns the status to answer with.
-    std::optional<std::uint8_t> CheckBlock(std::span<const std::uint8_t> params, bool withData,
-        std::size_t maxCount, TBlock& block) const;
+    std::optional<std::uint8_t> CheckBlock(std::span<const std::uint8_t> params, bool withData, std::size_t maxCount,
+                                           TBlock& block) const;
     TReply Step(std::span<const std::uint8_t> params, std::uint8_t operation);
 
     TFlash FlashMemory;

@@ -1,13 +1,13 @@
 #include "FrameLog.h"
 
-#include <cstdio>
-
 #include "Wire.h"
+
+#include <cstdio>
 
 namespace lindprog::sim {
 
-std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart,
-    std::string_view direction, std::span<const std::uint8_t> bytes)
+std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart, std::string_view direction,
+                          std::span<const std::uint8_t> bytes)
 {
     const double ms = std::chrono::duration<double, std::milli>(sinceStart).count();
     char stamp[32];

@@ -16,18 +16,14 @@
 
 namespace lindprog::sim {
 
-std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart,
-    std::string_view direction, std::span<const std::uint8_t> bytes);
+std::string FormatLogLine(std::chrono::steady_clock::duration sinceStart, std::string_view direction,
+                          std::span<const std::uint8_t> bytes);
 
 class TFrameLog {
 public:
     using TSink = std::function<void(const std::string&)>;
 
-    TFrameLog(std::chrono::steady_clock::time_point start, TSink sink)
-        : StartTime(start)
-        , Sink(std::move(sink))
-    {
-    }
+    TFrameLog(std::chrono::steady_clock::time_point start, TSink sink) : StartTime(start), Sink(std::move(sink)) {}
 
     // Opens (truncates) the transcript file; an empty path means none.
     bool OpenTranscript(const std::string& path, std::string& error);

@@ -1,8 +1,8 @@
 #include "FrameParser.h"
 
-#include <algorithm>
-
 #include "Wire.h"
+
+#include <algorithm>
 
 namespace lindprog::sim {
 
@@ -28,27 +28,27 @@ TFrameParser::TExamined TFrameParser::Examine() const
 {
     const auto bytes = Pending();
     if (bytes.empty())
-        return {EStep::NeedMore, 0};
+        return {TStep::NeedMore, 0};
     if (bytes[0] != FrameStart) {
         const auto next = std::find(bytes.begin() + 1, bytes.end(), FrameStart);
-        return {EStep::Skip, static_cast<std::size_t>(next - bytes.begin())};
+        return {TStep::Skip, static_cast<std::size_t>(next - bytes.begin())};
     }
     if (bytes.size() < HeaderSize)
-        return {EStep::NeedMore, 0};
+        return {TStep::NeedMore, 0};
     // A start byte followed by a bad header, an impossible length or a wrong
     // check is not a frame: drop only that start byte, because the real frame
     // may begin inside what looked like this one.
     if (bytes[4] != HeaderMark)
-        return {EStep::Skip, 1};
+        return {TStep::Skip, 1};
     const std::size_t length = (static_cast<std::size_t>(bytes[2]) << 8) | bytes[3];
     if (length > MaxPayload)
-        return {EStep::Skip, 1};
+        return {TStep::Skip, 1};
     const std::size_t total = length + FrameOverhead;
     if (bytes.size() < total)
-        return {EStep::NeedMore, 0};
+        return {TStep::NeedMore, 0};
     if (XorCheck(bytes.first(total - 1)) != bytes[total - 1])
-        return {EStep::Skip, 1};
-    return {EStep::Frame, total};
+        return {TStep::Skip, 1};
+    return {TStep::Frame, total};
 }
 
 void TFrameParser::Consume(std::size_t count)
@@ -75,7 +75,7 @@ Clock::time_point TFrameParser::ArrivalOf(std::uint64_t absoluteIndex) const
 TParsedItem TFrameParser::TakeDiscarded()
 {
     TParsedItem item;
-    item.Kind = TParsedItem::EKind::Discarded;
+    item.Kind = TParsedItem::TKind::Discarded;
     item.Raw = std::move(Discarded);
     item.FirstArrival = DiscardedArrival;
     Discarded.clear();
@@ -86,7 +86,7 @@ TParsedItem TFrameParser::TakeFrame(std::size_t length)
 {
     const auto bytes = Pending().first(length);
     TParsedItem item;
-    item.Kind = TParsedItem::EKind::Frame;
+    item.Kind = TParsedItem::TKind::Frame;
     item.Raw.assign(bytes.begin(), bytes.end());
     item.Sequence = bytes[1];
     item.Payload.assign(bytes.begin() + HeaderSize, bytes.end() - 1);
@@ -99,7 +99,7 @@ std::optional<TParsedItem> TFrameParser::Next()
 {
     for (;;) {
         const TExamined examined = Examine();
-        if (examined.Step == EStep::Skip) {
+        if (examined.Step == TStep::Skip) {
             if (Discarded.empty())
                 DiscardedArrival = ArrivalOf(Consumed);
             const auto skipped = Pending().first(examined.Length);
@@ -110,7 +110,7 @@ std::optional<TParsedItem> TFrameParser::Next()
         // Report a discarded run before the frame (or the wait) that ends it.
         if (!Discarded.empty())
             return TakeDiscarded();
-        if (examined.Step == EStep::NeedMore)
+        if (examined.Step == TStep::NeedMore)
             return std::nullopt;
         return TakeFrame(examined.Length);
     }

@@ -17,8 +17,8 @@ namespace lindprog::sim {
 using Clock = std::chrono::steady_clock;
 
 struct TParsedItem {
-    enum class EKind { Frame, Discarded };
-    EKind Kind = EKind::Frame;
+    enum class TKind { Frame, Discarded };
+    TKind Kind = TKind::Frame;
     // Every byte of the frame (header to check byte), or the discarded bytes.
     std::vector<std::uint8_t> Raw;
     std::uint8_t Sequence = 0;
@@ -41,9 +41,9 @@ public:
     std::size_t Buffered() const { return Buffer.size() - Head; }
 
 private:
-    enum class EStep { NeedMore, Skip, Frame };
+    enum class TStep { NeedMore, Skip, Frame };
     struct TExamined {
-        EStep Step = EStep::NeedMore;
+        TStep Step = TStep::NeedMore;
         std::size_t Length = 0;
     };
     struct TArrivalMark {

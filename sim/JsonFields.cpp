@@ -1,9 +1,9 @@
 #include "JsonFields.h"
 
+#include "Wire.h"
+
 #include <charconv>
 #include <limits>
-
-#include "Wire.h"
 
 namespace lindprog::sim {
 
@@ -83,18 +83,14 @@ std::uint64_t ReadUnsigned(const nlohmann::json& value, const std::string& path,
 {
     std::uint64_t number = 0;
     if (!AsUnsigned(value, number) || number > max) {
-        FailAt(path,
-            "expected an unsigned integer from 0 to " + std::to_string(max) + ", got "
-                + Shown(value));
+        FailAt(path, "expected an unsigned integer from 0 to " + std::to_string(max) + ", got " + Shown(value));
     }
     return number;
 }
 
-std::int64_t ReadSigned(
-    const nlohmann::json& value, const std::string& path, std::int64_t min, std::int64_t max)
+std::int64_t ReadSigned(const nlohmann::json& value, const std::string& path, std::int64_t min, std::int64_t max)
 {
-    const std::string expected
-        = "expected an integer from " + std::to_string(min) + " to " + std::to_string(max);
+    const std::string expected = "expected an integer from " + std::to_string(min) + " to " + std::to_string(max);
     std::uint64_t positive = 0;
     if (AsUnsigned(value, positive)) {
         if (positive > static_cast<std::uint64_t>(max))
@@ -128,9 +124,8 @@ std::string ReadLatin1(const nlohmann::json& value, const std::string& path)
         if (!NextCodePoint(text, pos, code))
             FailAt(path, "malformed UTF-8");
         if (code > 0xFF) {
-            FailAt(path,
-                "character U+" + std::to_string(code)
-                    + " does not fit the adapter's 8-bit character set (U+0000..U+00FF)");
+            FailAt(path, "character U+" + std::to_string(code) +
+                             " does not fit the adapter's 8-bit character set (U+0000..U+00FF)");
         }
         bytes.push_back(static_cast<char>(code));
     }
@@ -159,9 +154,7 @@ std::string IndexPath(const std::string& path, std::size_t index)
     return path + "[" + std::to_string(index) + "]";
 }
 
-TFieldReader::TFieldReader(const nlohmann::json& object, std::string path)
-    : Object(object)
-    , Path(std::move(path))
+TFieldReader::TFieldReader(const nlohmann::json& object, std::string path) : Object(object), Path(std::move(path))
 {
     if (!Object.is_object()) {
         FailAt(Path.empty() ? "scenario" : Path, "expected an object, got " + Shown(Object));
@@ -195,8 +188,7 @@ const nlohmann::json& TFieldReader::Require(std::string_view key)
     return *value;
 }
 
-std::uint64_t TFieldReader::Unsigned(
-    std::string_view key, std::uint64_t max, std::uint64_t fallback)
+std::uint64_t TFieldReader::Unsigned(std::string_view key, std::uint64_t max, std::uint64_t fallback)
 {
     const nlohmann::json* value = Find(key);
     return value == nullptr ? fallback : ReadUnsigned(*value, PathOf(key), max);
@@ -207,8 +199,7 @@ std::uint64_t TFieldReader::RequireUnsigned(std::string_view key, std::uint64_t 
     return ReadUnsigned(Require(key), PathOf(key), max);
 }
 
-std::int64_t TFieldReader::Signed(
-    std::string_view key, std::int64_t min, std::int64_t max, std::int64_t fallback)
+std::int64_t TFieldReader::Signed(std::string_view key, std::int64_t min, std::int64_t max, std::int64_t fallback)
 {
     const nlohmann::json* value = Find(key);
     return value == nullptr ? fallback : ReadSigned(*value, PathOf(key), min, max);

@@ -5,14 +5,14 @@
 // silently fall back to a default), and every error names the field by its
 // path, e.g. "devices[1].regions[0].size".
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace lindprog::sim {
 
@@ -26,8 +26,7 @@ public:
 // Unsigned integer in [0, max]; accepts JSON numbers and "0x..." strings.
 std::uint64_t ReadUnsigned(const nlohmann::json& value, const std::string& path, std::uint64_t max);
 // Signed integer in [min, max] (JSON numbers only, plus "0x..." for positives).
-std::int64_t ReadSigned(
-    const nlohmann::json& value, const std::string& path, std::int64_t min, std::int64_t max);
+std::int64_t ReadSigned(const nlohmann::json& value, const std::string& path, std::int64_t min, std::int64_t max);
 bool ReadBool(const nlohmann::json& value, const std::string& path);
 // Text sent to the host as 8-bit characters: each character must be U+0000..U+00FF.
 std::string ReadLatin1(const nlohmann::json& value, const std::string& path);
@@ -46,8 +45,7 @@ public:
 
     std::uint64_t Unsigned(std::string_view key, std::uint64_t max, std::uint64_t fallback);
     std::uint64_t RequireUnsigned(std::string_view key, std::uint64_t max);
-    std::int64_t Signed(
-        std::string_view key, std::int64_t min, std::int64_t max, std::int64_t fallback);
+    std::int64_t Signed(std::string_view key, std::int64_t min, std::int64_t max, std::int64_t fallback);
     bool Bool(std::string_view key, bool fallback);
     std::string Latin1(std::string_view key, const std::string& fallback);
 

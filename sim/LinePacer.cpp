@@ -16,13 +16,11 @@ TLinePacer::Clock::duration TLinePacer::LineTime(std::size_t bytes)
 {
     // Computed from the byte count each time, never summed per byte, so
     // rounding cannot drift over a long transfer.
-    const std::uint64_t nanos
-        = static_cast<std::uint64_t>(bytes) * BitsPerByte * 1'000'000'000ull / Baud;
+    const std::uint64_t nanos = static_cast<std::uint64_t>(bytes) * BitsPerByte * 1'000'000'000ull / Baud;
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(nanos));
 }
 
-TLinePacer::Clock::time_point TLinePacer::Incoming(
-    Clock::time_point firstArrival, std::size_t bytes)
+TLinePacer::Clock::time_point TLinePacer::Incoming(Clock::time_point firstArrival, std::size_t bytes)
 {
     if (!Pace)
         return firstArrival;

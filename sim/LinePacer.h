@@ -24,10 +24,7 @@ public:
         Clock::time_point Due{};
     };
 
-    explicit TLinePacer(bool pace)
-        : Pace(pace)
-    {
-    }
+    explicit TLinePacer(bool pace) : Pace(pace) {}
 
     bool Pacing() const { return Pace; }
 

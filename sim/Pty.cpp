@@ -67,8 +67,7 @@ void TFd::Reset(int fd)
     Fd = fd;
 }
 
-TEventFd::TEventFd()
-    : Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+TEventFd::TEventFd() : Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 

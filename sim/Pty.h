@@ -11,15 +11,9 @@ namespace lindprog::sim {
 class TFd {
 public:
     TFd() = default;
-    explicit TFd(int fd)
-        : Fd(fd)
-    {
-    }
+    explicit TFd(int fd) : Fd(fd) {}
     ~TFd() { Reset(); }
-    TFd(TFd&& other) noexcept
-        : Fd(other.Release())
-    {
-    }
+    TFd(TFd&& other) noexcept : Fd(other.Release()) {}
     TFd& operator=(TFd&& other) noexcept;
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
@@ -74,8 +68,8 @@ private:
 class THostWatch {
 public:
     struct TChanges {
-        int Starts = 0; // times the port went from closed to open
-        int Ends = 0; // times the last opener went away
+        int Starts = 0;       // times the port went from closed to open
+        int Ends = 0;         // times the last opener went away
         bool OpenNow = false; // someone has the port open after these events
     };
 

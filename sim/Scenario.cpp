@@ -1,12 +1,12 @@
 #include "Scenario.h"
 
+#include "Faults.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <limits>
 #include <sstream>
-
-#include "Faults.h"
 
 namespace lindprog::sim {
 
@@ -21,8 +21,7 @@ std::string RecordName(TFieldReader& fields, std::string_view key)
 {
     std::string name = ReadLatin1(fields.Require(key), fields.PathOf(key));
     if (name.size() > RecordNameSize) {
-        FailAt(
-            fields.PathOf(key), "longer than 64 characters (" + std::to_string(name.size()) + ")");
+        FailAt(fields.PathOf(key), "longer than 64 characters (" + std::to_string(name.size()) + ")");
     }
     return name;
 }
@@ -32,8 +31,7 @@ std::string TerminatedText(TFieldReader& fields, std::string_view key, const std
 {
     std::string text = fields.Latin1(key, fallback);
     if (text.find('\0') != std::string::npos) {
-        FailAt(
-            fields.PathOf(key), "must not contain U+0000 (the adapter sends it zero-terminated)");
+        FailAt(fields.PathOf(key), "must not contain U+0000 (the adapter sends it zero-terminated)");
     }
     return text;
 }
@@ -43,16 +41,14 @@ std::uint64_t NumericKey(const std::string& key, const std::string& path, std::u
 {
     std::uint64_t number = 0;
     const auto result = std::from_chars(key.data(), key.data() + key.size(), number);
-    if (key.empty() || result.ec != std::errc() || result.ptr != key.data() + key.size()
-        || number > max) {
+    if (key.empty() || result.ec != std::errc() || result.ptr != key.data() + key.size() || number > max) {
         FailAt(path, "key must be a decimal number from 0 to " + std::to_string(max));
     }
     return number;
 }
 
 template <typename TKey>
-std::map<TKey, std::uint8_t> StatusMap(
-    const nlohmann::json& value, const std::string& path, std::uint64_t maxKey)
+std::map<TKey, std::uint8_t> StatusMap(const nlohmann::json& value, const std::string& path, std::uint64_t maxKey)
 {
     if (!value.is_object())
         FailAt(path, "expected an object like {\"3\": 12}");
@@ -60,14 +56,12 @@ std::map<TKey, std::uint8_t> StatusMap(
     for (const auto& [key, status] : value.items()) {
         const std::string entry = path + "." + key;
         const auto number = NumericKey(key, entry, maxKey);
-        statuses[static_cast<TKey>(number)]
-            = static_cast<std::uint8_t>(ReadUnsigned(status, entry, U8));
+        statuses[static_cast<TKey>(number)] = static_cast<std::uint8_t>(ReadUnsigned(status, entry, U8));
     }
     return statuses;
 }
 
-TContentSpec ParseContent(
-    const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
+TContentSpec ParseContent(const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
 {
     TFieldReader fields(value, path);
     TContentSpec content;
@@ -88,8 +82,7 @@ TContentSpec ParseContent(
     return content;
 }
 
-TReadErrorSpec ParseReadError(
-    const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
+TReadErrorSpec ParseReadError(const nlohmann::json& value, const std::string& path, std::uint32_t regionSize)
 {
     TFieldReader fields(value, path);
     TReadErrorSpec error;
@@ -116,15 +109,13 @@ TRegionSpec ParseRegion(const nlohmann::json& value, const std::string& path)
     if (const auto* contents = fields.Find("contents")) {
         const auto base = fields.PathOf("contents");
         for (std::size_t i = 0; i < ExpectArray(*contents, base).size(); ++i) {
-            region.Contents.push_back(
-                ParseContent((*contents)[i], IndexPath(base, i), region.Size));
+            region.Contents.push_back(ParseContent((*contents)[i], IndexPath(base, i), region.Size));
         }
     }
     if (const auto* errors = fields.Find("read_errors")) {
         const auto base = fields.PathOf("read_errors");
         for (std::size_t i = 0; i < ExpectArray(*errors, base).size(); ++i) {
-            region.ReadErrors.push_back(
-                ParseReadError((*errors)[i], IndexPath(base, i), region.Size));
+            region.ReadErrors.push_back(ParseReadError((*errors)[i], IndexPath(base, i), region.Size));
         }
     }
     fields.RejectUnknown();
@@ -139,9 +130,9 @@ TDeviceSpec ParseDevice(const nlohmann::json& value, const std::string& path)
     device.Voltages = static_cast<std::uint32_t>(fields.Unsigned("voltages", U32, 1));
     device.Reserved = static_cast<std::uint32_t>(fields.Unsigned("reserved", U32, 0));
     if (const auto* count = fields.Find("region_count")) {
-        device.RegionCount = static_cast<std::int32_t>(ReadSigned(*count,
-            fields.PathOf("region_count"), std::numeric_limits<std::int32_t>::min(),
-            std::numeric_limits<std::int32_t>::max()));
+        device.RegionCount = static_cast<std::int32_t>(ReadSigned(*count, fields.PathOf("region_count"),
+                                                                  std::numeric_limits<std::int32_t>::min(),
+                                                                  std::numeric_limits<std::int32_t>::max()));
     }
     if (const auto* regions = fields.Find("regions")) {
         const auto base = fields.PathOf("regions");
@@ -157,8 +148,7 @@ std::vector<std::uint32_t> U32List(const nlohmann::json& value, const std::strin
 {
     std::vector<std::uint32_t> list;
     for (std::size_t i = 0; i < ExpectArray(value, path).size(); ++i) {
-        list.push_back(
-            static_cast<std::uint32_t>(ReadUnsigned(value[i], IndexPath(path, i), U32)));
+        list.push_back(static_cast<std::uint32_t>(ReadUnsigned(value[i], IndexPath(path, i), U32)));
     }
     return list;
 }
@@ -175,8 +165,7 @@ TJtagSpec ParseJtag(const nlohmann::json& value)
     const std::size_t reported = std::min<std::size_t>(jtag.Count, 10);
     if (jtag.Ids.size() < reported) {
         FailAt("jtag.ids",
-            "has " + std::to_string(jtag.Ids.size()) + " ids but the scan reports "
-                + std::to_string(reported));
+               "has " + std::to_string(jtag.Ids.size()) + " ids but the scan reports " + std::to_string(reported));
     }
     return jtag;
 }
@@ -194,8 +183,7 @@ TStartOperationSpec ParseStartOperation(const nlohmann::json& value)
     definition.Info = TerminatedText(fields, "info", "");
     definition.Status = static_cast<std::uint8_t>(fields.Unsigned("status", U8, 0));
     if (const auto* byOperation = fields.Find("status_by_operation")) {
-        definition.StatusByOperation
-            = StatusMap<int>(*byOperation, "start_operation.status_by_operation", 5);
+        definition.StatusByOperation = StatusMap<int>(*byOperation, "start_operation.status_by_operation", 5);
     }
     fields.RejectUnknown();
     return definition;
@@ -245,8 +233,7 @@ void ParseTopLevel(TFieldReader& fields, TScenario& scenario)
     scenario.EraseNotReady = static_cast<int>(fields.Unsigned("erase_not_ready", MaxCount, 0));
     scenario.UnlockNotReady = static_cast<int>(fields.Unsigned("unlock_not_ready", MaxCount, 0));
     if (const auto* vanish = fields.Find("vanish_after")) {
-        scenario.VanishAfter
-            = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", U32));
+        scenario.VanishAfter = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", U32));
         if (*scenario.VanishAfter == 0)
             FailAt("vanish_after", "must be at least 1");
     }

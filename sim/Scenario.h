@@ -3,6 +3,10 @@
 // What the simulated adapter looks like and how it misbehaves, read from a
 // JSON scenario file (every key is described in sim/README.md).
 
+#include "JsonFields.h"
+
+#include <nlohmann/json.hpp>
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -12,10 +16,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "JsonFields.h"
 
 namespace lindprog::sim {
 
@@ -74,7 +74,7 @@ struct TBootloaderSpec {
     std::map<std::uint32_t, std::uint8_t> PageStatus; // by 0-based page index
 };
 
-enum class EFaultKind {
+enum class TFaultKind {
     NoAnswer,
     WrongCheck,
     WrongEcho,
@@ -90,7 +90,7 @@ enum class EFaultKind {
 
 struct TFaultSpec {
     std::optional<std::uint8_t> Command; // nullopt: any command
-    EFaultKind Kind = EFaultKind::NoAnswer;
+    TFaultKind Kind = TFaultKind::NoAnswer;
     int Skip = 0;
     int Times = 1; // -1: every matching request after the skipped ones
     std::uint8_t Status = 0;

@@ -1,5 +1,7 @@
 #include "Server.h"
 
+#include "Wire.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,8 +9,6 @@
 
 #include <sys/prctl.h>
 #include <unistd.h>
-
-#include "Wire.h"
 
 namespace lindprog::sim {
 
@@ -39,15 +39,9 @@ std::vector<std::uint8_t> ReplyPayload(std::uint8_t code, const TReply& reply)
 
 } // namespace
 
-TServer::TServer(TSimState& state, TPseudoTerminal& pty, THostWatch& watch, const TEventFd& stop,
-    TFrameLog& log, TServerSetup setup)
-    : State(state)
-    , Pty(pty)
-    , Watch(watch)
-    , StopEvent(stop)
-    , Log(log)
-    , Setup(std::move(setup))
-    , Pacer(Setup.Pace)
+TServer::TServer(TSimState& state, TPseudoTerminal& pty, THostWatch& watch, const TEventFd& stop, TFrameLog& log,
+                 TServerSetup setup)
+    : State(state), Pty(pty), Watch(watch), StopEvent(stop), Log(log), Setup(std::move(setup)), Pacer(Setup.Pace)
 {
 }
 
@@ -199,7 +193,7 @@ void TServer::TakeParsed()
 {
     while (auto item = Parser.Next()) {
         const auto due = Pacer.Incoming(item->FirstArrival, item->Raw.size());
-        if (item->Kind == TParsedItem::EKind::Discarded) {
+        if (item->Kind == TParsedItem::TKind::Discarded) {
             Log.Frame("H>A?", item->Raw);
             continue;
         }
@@ -237,11 +231,9 @@ void TServer::HandleRequest(TRequest request)
         return;
     }
     if (fault) {
-        Log.Note("fault " + std::string(FaultKindName(fault->Kind)) + " on command "
-            + std::to_string(code));
+        Log.Note("fault " + std::string(FaultKindName(fault->Kind)) + " on command " + std::to_string(code));
     }
-    SendReply(request,
-        ShapeReply(request.Frame.Sequence, ReplyPayload(code, reply), fault ? &*fault : nullptr));
+    SendReply(request, ShapeReply(request.Frame.Sequence, ReplyPayload(code, reply), fault ? &*fault : nullptr));
 }
 
 void TServer::SendReply(const TRequest& request, const TShapedReply& shaped)
@@ -270,8 +262,7 @@ bool TServer::WriteNextPacket(TReplyFrame& reply)
     }
     const std::size_t end = reply.Packets[reply.NextPacket].End;
     while (reply.Written < end) {
-        const ssize_t put
-            = ::write(Pty.Master(), reply.Frame.Bytes.data() + reply.Written, end - reply.Written);
+        const ssize_t put = ::write(Pty.Master(), reply.Frame.Bytes.data() + reply.Written, end - reply.Written);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {

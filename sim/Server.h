@@ -5,6 +5,13 @@
 // like the real line when asked to. It follows the host closing and reopening
 // the port, because the real adapter outlives any one host session.
 
+#include "Faults.h"
+#include "FrameLog.h"
+#include "FrameParser.h"
+#include "LinePacer.h"
+#include "Pty.h"
+#include "SimState.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,13 +23,6 @@
 
 #include <poll.h>
 
-#include "Faults.h"
-#include "FrameLog.h"
-#include "FrameParser.h"
-#include "LinePacer.h"
-#include "Pty.h"
-#include "SimState.h"
-
 namespace lindprog::sim {
 
 struct TServerSetup {
@@ -33,8 +33,8 @@ struct TServerSetup {
 
 class TServer {
 public:
-    TServer(TSimState& state, TPseudoTerminal& pty, THostWatch& watch, const TEventFd& stop,
-        TFrameLog& log, TServerSetup setup);
+    TServer(TSimState& state, TPseudoTerminal& pty, THostWatch& watch, const TEventFd& stop, TFrameLog& log,
+            TServerSetup setup);
 
     // Runs until the stop event fires or the port vanished.
     void Run();

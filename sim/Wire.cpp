@@ -12,8 +12,8 @@ std::uint8_t XorCheck(std::span<const std::uint8_t> bytes)
     return check;
 }
 
-std::vector<std::uint8_t> EncodeFrameWithMark(
-    std::uint8_t sequence, std::uint8_t mark, std::span<const std::uint8_t> payload)
+std::vector<std::uint8_t> EncodeFrameWithMark(std::uint8_t sequence, std::uint8_t mark,
+                                              std::span<const std::uint8_t> payload)
 {
     std::vector<std::uint8_t> frame;
     frame.reserve(payload.size() + FrameOverhead);

@@ -42,8 +42,8 @@ std::uint8_t XorCheck(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t sequence, std::span<const std::uint8_t> payload);
 
 // Same, but with an explicit header-mark byte (used to send broken headers).
-std::vector<std::uint8_t> EncodeFrameWithMark(
-    std::uint8_t sequence, std::uint8_t mark, std::span<const std::uint8_t> payload);
+std::vector<std::uint8_t> EncodeFrameWithMark(std::uint8_t sequence, std::uint8_t mark,
+                                              std::span<const std::uint8_t> payload);
 
 void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t value);
 void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t value);

@@ -1,6 +1,10 @@
 // lindprog-sim: serves a simulated programmer adapter on a pseudo-terminal so
 // the client (or a script) can be pointed at it like at the real device.
 
+#include "AdapterSim.h"
+#include "Pty.h"
+#include "Scenario.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,10 +19,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "AdapterSim.h"
-#include "Pty.h"
-#include "Scenario.h"
-
 namespace {
 
 using lindprog::sim::TAdapterSim;
@@ -27,8 +27,8 @@ using lindprog::sim::TFd;
 using lindprog::sim::TSimOptions;
 
 constexpr int UsageExit = 2;
-constexpr const char* Usage
-    = "usage: lindprog-sim --scenario FILE [--link PATH] [--pace] [--transcript FILE] [--quiet]";
+constexpr const char* Usage =
+    "usage: lindprog-sim --scenario FILE [--link PATH] [--pace] [--transcript FILE] [--quiet]";
 
 struct TArguments {
     std::string Scenario;
@@ -45,8 +45,7 @@ int Fail(const std::string& message)
 }
 
 // Returns an error message, or nullopt when the arguments were understood.
-std::optional<std::string> ParseArguments(
-    const std::vector<std::string_view>& args, TArguments& parsed)
+std::optional<std::string> ParseArguments(const std::vector<std::string_view>& args, TArguments& parsed)
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -58,7 +57,7 @@ std::optional<std::string> ParseArguments(
             if (i + 1 == args.size())
                 return std::string(arg) + " needs a value; " + Usage;
             std::string& target = arg == "--scenario" ? parsed.Scenario
-                : arg == "--link"                     ? parsed.Link
+                                  : arg == "--link"   ? parsed.Link
                                                       : parsed.Transcript;
             target = args[++i];
         } else {

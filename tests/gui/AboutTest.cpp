@@ -1,5 +1,5 @@
-#include "gui/main/AboutD.h"
 #include "MainHarness.h"
+#include "gui/main/AboutD.h"
 #include "support/Modal.h"
 
 #include <QDesktopServices>
@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 namespace lindprog {

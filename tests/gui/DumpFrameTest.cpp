@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -488,8 +487,8 @@ TEST_F(DumpFrameTest, PopupItemsAndEnabling)
 
 TEST_F(DumpFrameTest, FillSelectedReadsTheTextLeniently)
 {
-    const std::vector<std::pair<QString, std::uint8_t>> cases{
-        {"a5", 0xA5}, {"1ff", 0xFF}, {"100", 0x00}, {"", 0xFF}, {"zz", 0xFF}, {"0x10", 0xFF}};
+    const std::vector<std::pair<QString, std::uint8_t>> cases{{"a5", 0xA5}, {"1ff", 0xFF}, {"100", 0x00},
+                                                              {"", 0xFF},   {"zz", 0xFF},  {"0x10", 0xFF}};
     Attach(64, 0x11);
     Drag(4, {7});
     std::uint8_t offered = 0xFF;

@@ -3,13 +3,14 @@
 // only modal parts; the tests pick the file instead, and drive the real
 // choosers without their modal loop.
 
-#include "gui/buffer/DumpF.h"
 #include "gui/main/FileCommands.h"
-#include "gui/main/LogView.h"
+
 #include "MainHarness.h"
-#include "support/Modal.h"
-#include "gui/main/MessagePrompts.h"
 #include "core/base/Stm32Crc.h"
+#include "gui/buffer/DumpF.h"
+#include "gui/main/LogView.h"
+#include "gui/main/MessagePrompts.h"
+#include "support/Modal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,7 +39,6 @@ using Bytes = std::vector<std::uint8_t>;
 using test::TMainHarness;
 
 const std::string SizeQuestion = "File size is not equal to buffer size. Continue?";
-
 
 // What the application-wide handler does with an error that escapes a command.
 void RunAsTheApplicationDoes(const std::function<void()>& command)
@@ -75,8 +74,8 @@ protected:
     std::string WriteFile(const std::string& name, const Bytes& bytes) const
     {
         const fs::path path = Harness->Dir.Path / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
     static Bytes ReadFile(const fs::path& path)
@@ -246,10 +245,10 @@ TEST_F(FileCommandsTest, WithoutARegionLoadAsksAndSaveWritesAnEmptyFile)
     EXPECT_EQ(Harness->Prompts.Texts(), std::vector<std::string>{SizeQuestion});
     const fs::path saved = Harness->Dir.Path / "empty.bin";
     Save(saved.string());
-    EXPECT_EQ(NewLines(), (std::vector<std::string>{
-                              "Opening file [" + (Harness->Dir.Path / "some.bin").string() + "]...",
-                              "Loaded 0 bytes, CRC32 = FFFFFFFF", "Saving file [" + saved.string() + "]...",
-                              "Saved 0 bytes"}));
+    EXPECT_EQ(NewLines(),
+              (std::vector<std::string>{"Opening file [" + (Harness->Dir.Path / "some.bin").string() + "]...",
+                                        "Loaded 0 bytes, CRC32 = FFFFFFFF", "Saving file [" + saved.string() + "]...",
+                                        "Saved 0 bytes"}));
     ASSERT_TRUE(fs::exists(saved));
     EXPECT_EQ(fs::file_size(saved), 0u);
 }

@@ -1,7 +1,7 @@
-#include "core/update/FirmwareImage.h"
 #include "MainHarness.h"
-#include "support/Modal.h"
+#include "core/update/FirmwareImage.h"
 #include "gui/update/UpdateD.h"
+#include "support/Modal.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -9,7 +9,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -34,8 +33,8 @@ std::vector<std::uint8_t> MakeImage(std::size_t size)
 fs::path WriteFile(const fs::path& folder, const std::string& name, std::span<const std::uint8_t> bytes)
 {
     const fs::path path = folder / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -244,7 +243,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Dialog.get()));
         QTest::mouseClick(Dialog->btnStart, Qt::LeftButton);
     }
-    bool WaitForEnd() { return QTest::qWaitFor([this] { return Dialog->btnStart->text() == "Close"; }, 30000); }
+    bool WaitForEnd()
+    {
+        return QTest::qWaitFor([this] { return Dialog->btnStart->text() == "Close"; }, 30000);
+    }
 
     std::unique_ptr<TMainHarness> Harness;
     TMainForm* Form = nullptr;

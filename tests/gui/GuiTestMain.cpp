@@ -2,7 +2,6 @@
 // test binary owns one QApplication for all its tests.
 
 #include <QApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)

@@ -13,7 +13,6 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace lindprog {
@@ -121,7 +120,8 @@ TEST(ApplicationError, FullStopOnlyAfterLettersAndDigits)
 {
     EXPECT_EQ(ApplicationErrorText("Failed to set data for 'JtagDelay'"), "Failed to set data for 'JtagDelay'")
         << "a quote sorts before the full stop";
-    EXPECT_EQ(ApplicationErrorText("Cannot open file \"x.bin\". No such file"), "Cannot open file \"x.bin\". No such file.");
+    EXPECT_EQ(ApplicationErrorText("Cannot open file \"x.bin\". No such file"),
+              "Cannot open file \"x.bin\". No such file.");
     EXPECT_EQ(ApplicationErrorText("Done (6)"), "Done (6)");
     EXPECT_EQ(ApplicationErrorText("Stop!"), "Stop!");
     EXPECT_EQ(ApplicationErrorText("Already."), "Already.");

@@ -1,6 +1,6 @@
+#include "MainHarness.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
-#include "MainHarness.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QToolButton>
 #include <QWheelEvent>
-
 #include <gtest/gtest.h>
 
 namespace lindprog {
@@ -26,9 +25,8 @@ struct TEnabled {
 
 TEnabled Enabled(const TMainForm& form)
 {
-    return {form.cmDeviceRead->isEnabled(),  form.cmDeviceWrite->isEnabled(),
-            form.cmDeviceVerify->isEnabled(), form.cmDeviceErase->isEnabled(),
-            form.cmDeviceBlankCheck->isEnabled(), form.cmDeviceUnlock->isEnabled(),
+    return {form.cmDeviceRead->isEnabled(),   form.cmDeviceWrite->isEnabled(),      form.cmDeviceVerify->isEnabled(),
+            form.cmDeviceErase->isEnabled(),  form.cmDeviceBlankCheck->isEnabled(), form.cmDeviceUnlock->isEnabled(),
             form.cmDeviceProgram->isEnabled()};
 }
 
@@ -156,10 +154,9 @@ TEST(MainForm, RegionFlagsEnableExactlyTheirOperations)
     // Code flash, 7: everything but Unlock.
     EXPECT_EQ(Enabled(form), (TEnabled{true, true, true, true, true, false, true}));
     EXPECT_TRUE(form.btnProgram->isEnabled());
-    const std::pair<int, TEnabled> cases[] = {
-        {1, {true, true, true, true, true, true, true}},        // 15
-        {2, {true, false, true, false, true, false, false}},    // 1
-        {3, {false, true, false, true, false, false, false}}};  // 6
+    const std::pair<int, TEnabled> cases[] = {{1, {true, true, true, true, true, true, true}},       // 15
+                                              {2, {true, false, true, false, true, false, false}},   // 1
+                                              {3, {false, true, false, true, false, false, false}}}; // 6
     for (const auto& [region, expected] : cases) {
         form.cbRegion->setCurrentIndex(region);
         emit form.cbRegion->activated(region);
@@ -230,10 +227,9 @@ TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
     EXPECT_EQ(form.cmDeviceBlankCheck->text(), "&Blank check");
     EXPECT_EQ(form.cmFileExit->text(), "E&xit");
     EXPECT_FALSE(form.cmDeviceDetect->isVisible());
-    const std::pair<QAction*, int> tags[] = {{form.cmDeviceRead, 0},  {form.cmDeviceWrite, 1},
-                                             {form.cmDeviceVerify, 2}, {form.cmDeviceErase, 3},
-                                             {form.cmDeviceBlankCheck, 4}, {form.cmDeviceUnlock, 5},
-                                             {form.cmDeviceProgram, 6}};
+    const std::pair<QAction*, int> tags[] = {
+        {form.cmDeviceRead, 0},       {form.cmDeviceWrite, 1},  {form.cmDeviceVerify, 2}, {form.cmDeviceErase, 3},
+        {form.cmDeviceBlankCheck, 4}, {form.cmDeviceUnlock, 5}, {form.cmDeviceProgram, 6}};
     for (const auto& [action, tag] : tags)
         EXPECT_EQ(action->data().toInt(), tag) << action->text().toStdString();
     EXPECT_EQ(form.width(), TMainForm::ClientWidth);
@@ -244,8 +240,8 @@ TEST(MainForm, WheelOverTheDumpPanelScrollsTheViewFourLines)
     TMainHarness harness;
     TMainForm& form = harness.Start();
     ASSERT_EQ(form.Dump().ScrollPosition(), 0);
-    QWheelEvent notch(QPointF(5, 5), form.pDump->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent notch(QPointF(5, 5), form.pDump->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(form.pDump, &notch);
     EXPECT_EQ(form.Dump().ScrollPosition(), 4);
 }

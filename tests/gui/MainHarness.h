@@ -3,12 +3,11 @@
 // own COM1, so GUI tests can run side by side.
 
 #include "gui/main/Main.h"
-#include "support/WindowPrompts.h"
 #include "support/SimPty.h"
 #include "support/TestSupport.h"
+#include "support/WindowPrompts.h"
 
 #include <QSettings>
-
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>

@@ -1,16 +1,15 @@
-#include "gui/buffer/DumpF.h"
-#include "gui/ops/ActionD.h"
-#include "gui/main/LogView.h"
 #include "MainHarness.h"
 #include "core/base/Stm32Crc.h"
+#include "gui/buffer/DumpF.h"
+#include "gui/main/LogView.h"
+#include "gui/ops/ActionD.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTest>
 #include <QTimer>
-
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -131,9 +130,9 @@ TEST(Operations, ProgramRunsEachStageUnderItsOwnDialogAndWritesTheWindowsBuffer)
     harness.Prompts.Answers = {TAnswer::Yes};
     TCaptionsSeen dialogs(form);
     form.btnProgram->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !harness.Prompts.Seen.empty() &&
-                                             harness.Prompts.Seen.back().Text == "Programming successfull"; },
-                                20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !harness.Prompts.Seen.empty() && harness.Prompts.Seen.back().Text == "Programming successfull"; },
+        20000));
     EXPECT_EQ(dialogs.Captions, (QStringList{"Erasing", "Blank-checking", "Writing", "Verifying"}));
     EXPECT_EQ(CountLines(form, "Starting operation"), 4);
     EXPECT_EQ(harness.Sim.RequestCount(175), 1);

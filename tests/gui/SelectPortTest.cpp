@@ -1,7 +1,7 @@
-#include "gui/main/LogView.h"
 #include "MainHarness.h"
-#include "support/Modal.h"
 #include "gui/link/SelectPortD.h"
+#include "gui/main/LogView.h"
+#include "support/Modal.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>

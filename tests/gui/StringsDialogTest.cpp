@@ -2,18 +2,17 @@
 // prompt, the scan, and the strings dialog with its sorting and the double
 // click that scrolls the view.
 
-#include "gui/buffer/DumpF.h"
 #include "MainHarness.h"
-#include "support/Modal.h"
+#include "gui/buffer/DumpF.h"
 #include "gui/buffer/StringFinderCommand.h"
 #include "gui/buffer/StringsD.h"
+#include "support/Modal.h"
 
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,7 +26,6 @@ using test::TModalAnswer;
 
 using test::TMainHarness;
 using Entries = std::vector<TStringEntry>;
-
 
 // Press, release, double click, release: what a mouse sends.
 void DoubleClick(QTreeWidget& list, int row)
@@ -48,11 +46,10 @@ protected:
         // The prompt answers from a script and records what it offered; the
         // list is recorded instead of shown.
         Finder = new TStringFinderCommand(
-            Form->Dump(), {.AskMinLength =
-                               [this](QWidget*, std::int32_t offered) -> std::optional<QString> {
-                                   Offered.push_back(offered);
-                                   return Typed;
-                               },
+            Form->Dump(), {.AskMinLength = [this](QWidget*, std::int32_t offered) -> std::optional<QString> {
+                               Offered.push_back(offered);
+                               return Typed;
+                           },
                            .ShowStrings =
                                [this](TDumpFrame& view, const Entries& found) {
                                    EXPECT_EQ(&view, &Form->Dump());

@@ -1,6 +1,9 @@
 // lindprog-sim as a shell script would use it: slave path on stdout, --link,
 // signals, exit codes and error lines.
 
+#include "RawPort.h"
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -13,9 +16,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "RawPort.h"
-#include "support/TestSupport.h"
 
 extern char** environ;
 
@@ -128,7 +128,7 @@ std::string Demo()
 
 bool Exists(const std::string& path)
 {
-    struct stat info { };
+    struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }
 
@@ -180,12 +180,10 @@ TEST(SimCli, LogsFramesAndWritesTheTranscript)
     }
     child.Signal(SIGINT);
     EXPECT_EQ(child.WaitForExit(5s), 0);
-    EXPECT_NE(child.Stderr().find(" H>A 1B 01 00 01 0E 01 14\n"), std::string::npos)
-        << child.Stderr();
+    EXPECT_NE(child.Stderr().find(" H>A 1B 01 00 01 0E 01 14\n"), std::string::npos) << child.Stderr();
     EXPECT_NE(child.Stderr().find(" A>H 1B 01 00 03 0E 01 00 03 15\n"), std::string::npos);
     std::ifstream file(transcript);
-    const std::string text(
-        (std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find(" A>H 1B 01 00 03 0E 01 00 03 15\n"), std::string::npos) << text;
 }
 
@@ -207,8 +205,7 @@ TEST(SimCli, BadScenarioNamesTheField)
     const auto path = WriteScenario(dir, R"({"devices": [{"name": "X", "regions": [{"name": "R", "flags": 7}]}]})");
     TChild child({"--scenario", path});
     EXPECT_EQ(child.WaitForExit(5s), 2);
-    EXPECT_NE(child.Stderr().find("devices[0].regions[0].size: missing"), std::string::npos)
-        << child.Stderr();
+    EXPECT_NE(child.Stderr().find("devices[0].regions[0].size: missing"), std::string::npos) << child.Stderr();
     EXPECT_EQ(LineCount(child.Stderr()), 1);
 
     TChild missing({"--scenario", "/nonexistent/scenario.json"});

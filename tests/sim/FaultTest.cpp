@@ -1,8 +1,8 @@
 // Every fault kind, seen on the wire as the client would see it.
 
-#include <gtest/gtest.h>
-
 #include "RawPort.h"
+
+#include <gtest/gtest.h>
 
 namespace lindprog::sim::test {
 namespace {
@@ -169,9 +169,8 @@ TEST(SimFaults, TruncateNeedsACountOfDataBytes)
 
 TEST(SimFaults, SkipTimesAndCommandFilter)
 {
-    THarness harness(json{{"faults",
-        json::array(
-            {{{"command", 3}, {"kind", "status"}, {"status", 4}, {"skip", 1}, {"times", 2}}})}});
+    THarness harness(json{
+        {"faults", json::array({{{"command", 3}, {"kind", "status"}, {"status", 4}, {"skip", 1}, {"times", 2}}})}});
     std::vector<int> statuses;
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(harness.Call({1}).Status(), 0);

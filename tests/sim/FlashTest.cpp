@@ -1,9 +1,9 @@
 // The flash model seen through the wire: operations, block commands, step
 // commands with their not-ready answers, and planted read errors.
 
-#include <gtest/gtest.h>
-
 #include "RawPort.h"
+
+#include <gtest/gtest.h>
 
 namespace lindprog::sim::test {
 namespace {
@@ -156,8 +156,7 @@ TEST(SimFlash, UnlockErasesEveryRegionOfTheDevice)
 
 TEST(SimFlash, LockedWarningStillSetsUpTheOperation)
 {
-    THarness harness(
-        Target({{"start_operation", {{"status_by_operation", {{"3", 12}, {"0", 1}}}}}}));
+    THarness harness(Target({{"start_operation", {{"status_by_operation", {{"3", 12}, {"0", 1}}}}}}));
     const auto erase = harness.Call(StartOperation(0, 0, EraseOp));
     EXPECT_EQ(erase.Status(), 12);
     EXPECT_GE(erase.Data().size(), 16u);

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "sim/Faults.h"
 #include "sim/LinePacer.h"
 #include "sim/Wire.h"
+
+#include <gtest/gtest.h>
 
 namespace lindprog::sim {
 namespace {
@@ -67,7 +67,7 @@ TEST(SimLinePacer, WithoutPacingEverythingIsDueAtOnceButInOrder)
     EXPECT_EQ(pacer.Outgoing(t, 10)[0].Due, t + 50ms);
 }
 
-TFaultSpec Fault(EFaultKind kind, std::optional<std::uint8_t> command, int skip = 0, int times = 1)
+TFaultSpec Fault(TFaultKind kind, std::optional<std::uint8_t> command, int skip = 0, int times = 1)
 {
     TFaultSpec fault;
     fault.Kind = kind;
@@ -79,7 +79,7 @@ TFaultSpec Fault(EFaultKind kind, std::optional<std::uint8_t> command, int skip 
 
 TEST(SimFaultPlan, SkipAndTimesCountOnlyMatchingRequests)
 {
-    TFaultPlan plan({Fault(EFaultKind::NoAnswer, 161, 2, 2)});
+    TFaultPlan plan({Fault(TFaultKind::NoAnswer, 161, 2, 2)});
     std::vector<bool> hit;
     for (int i = 0; i < 6; ++i) {
         EXPECT_FALSE(plan.Pick(1)); // other commands neither hit nor count
@@ -90,7 +90,7 @@ TEST(SimFaultPlan, SkipAndTimesCountOnlyMatchingRequests)
 
 TEST(SimFaultPlan, ForeverAndAnyCommand)
 {
-    TFaultPlan plan({Fault(EFaultKind::Delay, std::nullopt, 1, -1)});
+    TFaultPlan plan({Fault(TFaultKind::Delay, std::nullopt, 1, -1)});
     EXPECT_FALSE(plan.Pick(3));
     for (int i = 0; i < 20; ++i)
         EXPECT_TRUE(plan.Pick(static_cast<std::uint8_t>(i)));
@@ -98,9 +98,9 @@ TEST(SimFaultPlan, ForeverAndAnyCommand)
 
 TEST(SimFaultPlan, FirstDueEntryWinsAndOthersStillCount)
 {
-    TFaultPlan plan({Fault(EFaultKind::NoAnswer, 1), Fault(EFaultKind::WrongCheck, 1, 1)});
-    EXPECT_EQ(plan.Pick(1)->Kind, EFaultKind::NoAnswer);
-    EXPECT_EQ(plan.Pick(1)->Kind, EFaultKind::WrongCheck);
+    TFaultPlan plan({Fault(TFaultKind::NoAnswer, 1), Fault(TFaultKind::WrongCheck, 1, 1)});
+    EXPECT_EQ(plan.Pick(1)->Kind, TFaultKind::NoAnswer);
+    EXPECT_EQ(plan.Pick(1)->Kind, TFaultKind::WrongCheck);
     EXPECT_FALSE(plan.Pick(1));
 }
 
@@ -108,34 +108,33 @@ TEST(SimShapeReply, EachKindBendsTheReplyAsDocumented)
 {
     const TBytes payload{3, 0, 1, 18};
     const auto correct = EncodeFrame(2, payload);
-    auto shape = [&](EFaultKind kind) {
+    auto shape = [&](TFaultKind kind) {
         auto fault = Fault(kind, std::nullopt);
         fault.Status = 9;
         fault.Garbage = {0x11, 0x22};
         return ShapeReply(2, payload, &fault).Frames;
     };
     EXPECT_EQ(ShapeReply(2, payload, nullptr).Frames[0].Bytes, correct);
-    EXPECT_TRUE(shape(EFaultKind::NoAnswer).empty());
-    auto frames = shape(EFaultKind::WrongCheck);
+    EXPECT_TRUE(shape(TFaultKind::NoAnswer).empty());
+    auto frames = shape(TFaultKind::WrongCheck);
     EXPECT_EQ(frames[0].Bytes.back(), correct.back() ^ 0xFF);
     EXPECT_TRUE(frames[0].Corrupted);
-    EXPECT_EQ(shape(EFaultKind::WrongEcho)[0].Bytes[5], 4);
-    EXPECT_EQ(shape(EFaultKind::WrongSequence)[0].Bytes[1], 3);
-    frames = shape(EFaultKind::BadHeader);
+    EXPECT_EQ(shape(TFaultKind::WrongEcho)[0].Bytes[5], 4);
+    EXPECT_EQ(shape(TFaultKind::WrongSequence)[0].Bytes[1], 3);
+    frames = shape(TFaultKind::BadHeader);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_NE(frames[0].Bytes[4], HeaderMark);
     EXPECT_EQ(frames[1].Bytes, correct);
-    frames = shape(EFaultKind::Oversize);
+    frames = shape(TFaultKind::Oversize);
     EXPECT_EQ(frames[0].Bytes.size(), 4097u + 6);
-    EXPECT_EQ(XorCheck(std::span(frames[0].Bytes).first(frames[0].Bytes.size() - 1)),
-        frames[0].Bytes.back());
-    EXPECT_EQ(shape(EFaultKind::EchoOnly)[0].Bytes, EncodeFrame(2, TBytes{3}));
-    EXPECT_EQ(shape(EFaultKind::Status)[0].Bytes, EncodeFrame(2, TBytes{3, 9, 1, 18}));
-    frames = shape(EFaultKind::Garbage);
+    EXPECT_EQ(XorCheck(std::span(frames[0].Bytes).first(frames[0].Bytes.size() - 1)), frames[0].Bytes.back());
+    EXPECT_EQ(shape(TFaultKind::EchoOnly)[0].Bytes, EncodeFrame(2, TBytes{3}));
+    EXPECT_EQ(shape(TFaultKind::Status)[0].Bytes, EncodeFrame(2, TBytes{3, 9, 1, 18}));
+    frames = shape(TFaultKind::Garbage);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].Bytes, (TBytes{0x11, 0x22}));
     EXPECT_EQ(frames[1].Bytes, correct);
-    EXPECT_EQ(shape(EFaultKind::Delay)[0].Bytes, correct);
+    EXPECT_EQ(shape(TFaultKind::Delay)[0].Bytes, correct);
 }
 
 } // namespace

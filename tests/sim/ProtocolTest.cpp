@@ -1,8 +1,8 @@
 // Commands, records and framing, checked byte for byte over the real pty.
 
-#include <gtest/gtest.h>
-
 #include "RawPort.h"
+
+#include <gtest/gtest.h>
 
 namespace lindprog::sim::test {
 namespace {
@@ -25,8 +25,7 @@ json Adapter()
     })");
     // Exactly 64 characters, and a name with a zero at byte 5 (and after).
     scenario["devices"][0]["name"] = std::string(64, 'M');
-    scenario["devices"][0]["regions"][0]["name"]
-        = std::string("Flash") + std::string(5, '\0') + "X";
+    scenario["devices"][0]["regions"][0]["name"] = std::string("Flash") + std::string(5, '\0') + "X";
     return scenario;
 }
 

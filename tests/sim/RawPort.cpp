@@ -28,8 +28,8 @@ TBytes MakeFrame(std::uint8_t sequence, std::span<const std::uint8_t> payload)
 
 std::uint32_t LittleU32(const TBytes& bytes, std::size_t offset)
 {
-    return bytes.at(offset) | (bytes.at(offset + 1) << 8) | (bytes.at(offset + 2) << 16)
-        | (static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24);
+    return bytes.at(offset) | (bytes.at(offset + 1) << 8) | (bytes.at(offset + 2) << 16) |
+           (static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24);
 }
 
 bool TRawPort::Open(const std::string& path)
@@ -75,8 +75,8 @@ TBytes TRawPort::Read(std::size_t count, std::chrono::milliseconds timeout)
     TBytes bytes;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (bytes.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd entry{Fd, POLLIN, 0};
         if (left.count() < 0 || ::poll(&entry, 1, static_cast<int>(left.count()) + 1) <= 0)
             break;
@@ -114,8 +114,8 @@ std::optional<TRawFrame> TRawPort::ReadFrame(std::chrono::milliseconds timeout)
     frame.Sequence = frame.Raw[1];
     frame.Length = (static_cast<std::size_t>(frame.Raw[2]) << 8) | frame.Raw[3];
     frame.Mark = frame.Raw[4];
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     const TBytes rest = Read(frame.Length + 1, std::max(left, 1ms));
     if (rest.size() < frame.Length + 1)
         return std::nullopt;
@@ -186,8 +186,7 @@ nlohmann::json OneRegion(std::uint32_t size)
     return scenario;
 }
 
-TBytes StartOperation(
-    std::uint8_t device, std::uint8_t region, std::uint8_t operation, std::uint8_t voltage)
+TBytes StartOperation(std::uint8_t device, std::uint8_t region, std::uint8_t operation, std::uint8_t voltage)
 {
     TBytes payload(73, 0);
     payload[0] = 160;

@@ -4,17 +4,17 @@
 // reader written independently of the simulator's own parser so the two
 // check each other.
 
+#include "sim/AdapterSim.h"
+#include "support/SimPty.h"
+
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
-
-#include "sim/AdapterSim.h"
-#include "support/SimPty.h"
 
 namespace lindprog::sim::test {
 
@@ -94,8 +94,7 @@ private:
 nlohmann::json OneRegion(std::uint32_t size);
 
 // Request payloads for the flash commands.
-TBytes StartOperation(
-    std::uint8_t device, std::uint8_t region, std::uint8_t operation, std::uint8_t voltage = 1);
+TBytes StartOperation(std::uint8_t device, std::uint8_t region, std::uint8_t operation, std::uint8_t voltage = 1);
 TBytes Block(std::uint8_t code, std::uint32_t offset, std::uint16_t count, const TBytes& data = {});
 
 } // namespace lindprog::sim::test

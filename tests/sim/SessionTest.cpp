@@ -1,16 +1,16 @@
 // The port's life cycle: bootloader hand-over across a reopen, hosts coming
 // and going, the port vanishing, the transcript, and line pacing.
 
+#include "RawPort.h"
+#include "sim/LinePacer.h"
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <thread>
 
 #include <unistd.h>
-
-#include "sim/LinePacer.h"
-#include "RawPort.h"
-#include "support/TestSupport.h"
 
 namespace lindprog::sim::test {
 namespace {
@@ -20,9 +20,9 @@ using nlohmann::json;
 
 json Bootloader()
 {
-    return json{{"bootloader",
-        {{"app_start", "0x08004000"}, {"app_end", "0x0803FFFF"}, {"page_size", 2048},
-            {"page_status", {{"1", 6}}}}}};
+    return json{
+        {"bootloader",
+         {{"app_start", "0x08004000"}, {"app_end", "0x0803FFFF"}, {"page_size", 2048}, {"page_status", {{"1", 6}}}}}};
 }
 
 TBytes Page(std::uint8_t marker)
@@ -128,8 +128,7 @@ TEST(SimSession, RepliesForAClosedSessionAreNotDeliveredToTheNextOne)
 {
     // The delayed reply would be queued ahead of everything else, so if it
     // survived the close it would be the first frame the new session reads.
-    THarness harness(
-        json{{"faults", json::array({{{"command", 3}, {"kind", "delay"}, {"delay_ms", 300}}})}});
+    THarness harness(json{{"faults", json::array({{{"command", 3}, {"kind", "delay"}, {"delay_ms", 300}}})}});
     harness.Send({3});
     ASSERT_TRUE(harness.Sim().WaitForRequests(1, ReplyTimeout));
     ASSERT_TRUE(harness.Reopen());
@@ -154,8 +153,8 @@ TEST(SimSession, VanishClosesTheLineAndStopsServing)
     EXPECT_FALSE(harness.Sim().WaitForRequests(4, 10ms));
     EXPECT_NE(::access(link.c_str(), F_OK), 0) << "the link outlived the port";
     TRawPort again;
-    EXPECT_FALSE(again.Open(harness.Sim().SlavePath()) && again.Write(MakeFrame(9, TBytes{1}))
-        && again.ReadFrame(50ms));
+    EXPECT_FALSE(again.Open(harness.Sim().SlavePath()) && again.Write(MakeFrame(9, TBytes{1})) &&
+                 again.ReadFrame(50ms));
 }
 
 TEST(SimSession, TranscriptHasALinePerFrame)
@@ -165,9 +164,8 @@ TEST(SimSession, TranscriptHasALinePerFrame)
     TSimOptions options;
     options.TranscriptPath = path;
     {
-        THarness harness(json{{"version", {1, 18}},
-                             {"faults", json::array({{{"command", 2}, {"kind", "wrong_check"}}})}},
-            options);
+        THarness harness(
+            json{{"version", {1, 18}}, {"faults", json::array({{{"command", 2}, {"kind", "wrong_check"}}})}}, options);
         harness.Port().Write(TBytes{0x55, 0x66});
         harness.Call({3});
         harness.Send({2});
@@ -177,8 +175,7 @@ TEST(SimSession, TranscriptHasALinePerFrame)
     const auto lines = Lines(path);
     auto find = [&](const std::string& tail) {
         return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.size() >= tail.size()
-                && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+            return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
         });
     };
     const auto discarded = find(" H>A? 55 66");
@@ -189,10 +186,9 @@ TEST(SimSession, TranscriptHasALinePerFrame)
     ASSERT_NE(reply, lines.end());
     EXPECT_LT(discarded, request);
     EXPECT_LT(request, reply);
-    EXPECT_NE(
-        std::find_if(lines.begin(), lines.end(),
-            [](const std::string& line) { return line.find(" A>H! 1B 02 ") != std::string::npos; }),
-        lines.end());
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.find(" A>H! 1B 02 ") != std::string::npos; }),
+              lines.end());
     // Milliseconds since start lead every line and never go backwards.
     double last = 0;
     for (const auto& line : lines) {
@@ -211,8 +207,7 @@ TEST(SimSession, PacedBlockReadsNeverBeatTheLine)
     constexpr int Blocks = 40;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < Blocks; ++i) {
-        ASSERT_EQ(
-            harness.Call(Block(161, static_cast<std::uint32_t>(i * 512), 512)).Data().size(), 512u);
+        ASSERT_EQ(harness.Call(Block(161, static_cast<std::uint32_t>(i * 512), 512)).Data().size(), 512u);
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     // 13 request bytes and 520 reply bytes cross the line per block.
@@ -240,8 +235,7 @@ TEST(SimSession, PacedReplyNeverGetsAheadOfTheLine)
         const auto carried = since - TLinePacer::LineTime(request.size());
         EXPECT_LE(TLinePacer::LineTime(received), carried) << "after " << received << " bytes";
     }
-    EXPECT_GE(
-        std::chrono::steady_clock::now() - start, TLinePacer::LineTime(request.size() + ReplyLength));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, TLinePacer::LineTime(request.size() + ReplyLength));
     // 45 ms of line time cannot arrive in one piece unless the pacer burst it.
     EXPECT_GE(chunks, 3);
 }

@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
+#include "sim/Wire.h"
 
 #include "sim/FrameParser.h"
-#include "sim/Wire.h"
+
+#include <gtest/gtest.h>
 
 namespace lindprog::sim {
 namespace {
@@ -29,7 +30,7 @@ TEST(SimWire, EncodesTheDocumentedExampleFrames)
 {
     EXPECT_EQ(EncodeFrame(1, TBytes{1}), (TBytes{0x1B, 0x01, 0x00, 0x01, 0x0E, 0x01, 0x14}));
     EXPECT_EQ(EncodeFrame(2, TBytes{3, 0, 1, 18}),
-        (TBytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
+              (TBytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
 }
 
 TEST(SimWire, LengthIsBigEndianAndIntegersLittleEndian)
@@ -65,7 +66,7 @@ TEST(SimFrameParser, FrameFedOneByteAtATime)
     parser.Feed(std::span(frame).last(1), Clock::now());
     const auto item = parser.Next();
     ASSERT_TRUE(item);
-    EXPECT_EQ(item->Kind, TParsedItem::EKind::Frame);
+    EXPECT_EQ(item->Kind, TParsedItem::TKind::Frame);
     EXPECT_EQ(item->Sequence, 7);
     EXPECT_EQ(item->Payload, (TBytes{161, 0, 0, 0, 0, 4, 0}));
     EXPECT_EQ(item->Raw, frame);
@@ -76,8 +77,7 @@ TEST(SimFrameParser, StartAndMarkBytesInsidePayloadAreData)
 {
     TFrameParser parser;
     const TBytes payload{162, 27, 14, 27, 27, 14};
-    const auto items
-        = ParseAll(parser, Concat({EncodeFrame(1, payload), EncodeFrame(2, TBytes{1})}));
+    const auto items = ParseAll(parser, Concat({EncodeFrame(1, payload), EncodeFrame(2, TBytes{1})}));
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].Payload, payload);
     EXPECT_EQ(items[1].Sequence, 2);
@@ -89,9 +89,9 @@ TEST(SimFrameParser, NoiseBeforeAFrameIsReportedAsOneDiscardedRun)
     const TBytes noise{0x00, 0x55, 0xAA, 0x0E};
     const auto items = ParseAll(parser, Concat({noise, EncodeFrame(3, TBytes{2})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].Kind, TParsedItem::EKind::Discarded);
+    EXPECT_EQ(items[0].Kind, TParsedItem::TKind::Discarded);
     EXPECT_EQ(items[0].Raw, noise);
-    EXPECT_EQ(items[1].Kind, TParsedItem::EKind::Frame);
+    EXPECT_EQ(items[1].Kind, TParsedItem::TKind::Frame);
     EXPECT_EQ(items[1].Sequence, 3);
 }
 
@@ -112,7 +112,7 @@ TEST(SimFrameParser, WrongCheckIsDroppedAndTheNextFrameFound)
     broken.back() ^= 0x01;
     const auto items = ParseAll(parser, Concat({broken, EncodeFrame(6, TBytes{3})}));
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].Kind, TParsedItem::EKind::Discarded);
+    EXPECT_EQ(items[0].Kind, TParsedItem::TKind::Discarded);
     EXPECT_EQ(items[0].Raw, broken);
     EXPECT_EQ(items[1].Sequence, 6);
 }
@@ -146,7 +146,7 @@ TEST(SimFrameParser, FrameHiddenInsideAFalseStartIsFound)
     auto items = ParseAll(parser, Concat({falseStart, real, TBytes{0, 0, 0}}));
     ASSERT_GE(items.size(), 2u);
     const auto frame = std::find_if(items.begin(), items.end(),
-        [](const auto& item) { return item.Kind == TParsedItem::EKind::Frame; });
+                                    [](const auto& item) { return item.Kind == TParsedItem::TKind::Frame; });
     ASSERT_NE(frame, items.end());
     EXPECT_EQ(frame->Raw, real);
 }

@@ -9,7 +9,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -51,9 +51,7 @@ class TSimLink : public TLinkFolder, public TSimPty {
 public:
     explicit TSimLink(const nlohmann::json& scenario = BaseScenario(), int portNumber = 1)
         : TSimPty(scenario, portNumber, WithTranscript(TranscriptPath)),
-          Names(Dir.Path / "ports.conf", Dir.Path / "dev"),
-          Port(Names, Dispatcher),
-          Number(portNumber)
+          Names(Dir.Path / "ports.conf", Dir.Path / "dev"), Port(Names, Dispatcher), Number(portNumber)
     {
     }
 
@@ -61,10 +59,7 @@ public:
 
     // Block commands refer to the device, region and operation of the last
     // start request, as on the real adapter.
-    bool Start(TOperation operation)
-    {
-        return Port.SendRequest(BuildStartOperation(0, 0, operation, 4, 1));
-    }
+    bool Start(TOperation operation) { return Port.SendRequest(BuildStartOperation(0, 0, operation, 4, 1)); }
 
     // The frames of the transcript in one direction ("H>A" or "A>H"), as hex text.
     std::vector<std::string> Frames(const std::string& direction) const

@@ -15,8 +15,7 @@ inline std::uint16_t GetU16LE(std::span<const std::uint8_t> bytes, std::size_t o
 
 inline std::uint32_t GetU32LE(std::span<const std::uint8_t> bytes, std::size_t offset)
 {
-    return static_cast<std::uint32_t>(bytes[offset]) |
-           (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
+    return static_cast<std::uint32_t>(bytes[offset]) | (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
            (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
            (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }

@@ -36,8 +36,8 @@ constexpr std::array<TCrcTable, 8> Tables = MakeTables();
 inline std::uint32_t ShiftWord(std::uint32_t value, std::size_t depth)
 {
     const std::size_t t = 4 * depth;
-    return Tables[t + 3][value >> 24] ^ Tables[t + 2][(value >> 16) & 0xFF] ^
-           Tables[t + 1][(value >> 8) & 0xFF] ^ Tables[t][value & 0xFF];
+    return Tables[t + 3][value >> 24] ^ Tables[t + 2][(value >> 16) & 0xFF] ^ Tables[t + 1][(value >> 8) & 0xFF] ^
+           Tables[t][value & 0xFF];
 }
 
 inline std::uint32_t ReadWordLE(const std::uint8_t* p)

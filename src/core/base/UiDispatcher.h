@@ -4,8 +4,8 @@
 // firmware update worker uses it for every change to its dialog. The GUI posts
 // into Qt's event loop; tests and the command line use TQueueDispatcher.
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>

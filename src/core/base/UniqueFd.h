@@ -1,9 +1,9 @@
 #pragma once
 // Owns one POSIX file descriptor and closes it exactly once.
 
-#include <unistd.h>
-
 #include <utility>
+
+#include <unistd.h>
 
 namespace lindprog {
 

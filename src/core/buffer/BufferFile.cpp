@@ -185,8 +185,8 @@ std::string FullPath(const std::string& path)
     return error ? path : absolute.lexically_normal().string();
 }
 
-bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view,
-                    TLogSink& log, TPrompts& prompts)
+bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view, TLogSink& log,
+                    TPrompts& prompts)
 {
     const std::string name = FullPath(path);
     log.AddLogLine("Opening file [" + name + "]...");

@@ -45,8 +45,8 @@ std::string FullPath(const std::string& path);
 // most buffer.size() bytes, logs the count and the CRC of the whole buffer and
 // accepts. Returns false when the user declined: then nothing but the first
 // log line has happened. Throws TFileError when the file can't be opened.
-bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view,
-                    TLogSink& log, TPrompts& prompts);
+bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TChangeTracking& view, TLogSink& log,
+                    TPrompts& prompts);
 
 // Saves `buffer` into `path`: logs "Saving file [...]...", writes, logs
 // "Saved %d bytes" and accepts. The bytes go into a new file beside the target

@@ -49,10 +49,7 @@ public:
     std::string FillValueText() const;
 
     bool IsChanged(std::int64_t index) const;
-    bool Contains(std::int64_t index) const
-    {
-        return index >= 0 && static_cast<std::uint64_t>(index) < Data.size();
-    }
+    bool Contains(std::int64_t index) const { return index >= 0 && static_cast<std::uint64_t>(index) < Data.size(); }
     std::uint8_t Byte(std::int64_t index) const { return Data[static_cast<std::size_t>(index)]; }
 
     std::span<std::uint8_t> Bytes() const { return Data; }

@@ -77,8 +77,8 @@ constexpr bool FlagsMatchTheTable()
     for (unsigned value = 0; value < 256; ++value)
         for (unsigned lane = 0; lane < 8; ++lane)
             for (const std::uint64_t around : {Ones * 'Z', Ones * 0x80, Ones * '.'}) {
-                const std::uint64_t word = (around & ~(std::uint64_t{0xFF} << (8 * lane))) |
-                                           (std::uint64_t{value} << (8 * lane));
+                const std::uint64_t word =
+                    (around & ~(std::uint64_t{0xFF} << (8 * lane))) | (std::uint64_t{value} << (8 * lane));
                 const bool flagged = (GatherHighBits(StringCharFlags(word)) >> lane) & 1;
                 if (flagged != IsStringChar(static_cast<std::uint8_t>(value)))
                     return false;

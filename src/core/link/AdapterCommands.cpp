@@ -7,8 +7,7 @@
 
 namespace lindprog {
 
-std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::uint32_t offset,
-                                                       std::uint16_t count)
+std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::uint32_t offset, std::uint16_t count)
 {
     std::array<std::uint8_t, BlockHeadSize> head{};
     head[0] = code;
@@ -17,10 +16,8 @@ std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::u
     return head;
 }
 
-std::array<std::uint8_t, StartOperationSize> BuildStartOperation(std::uint8_t deviceIndex,
-                                                                 std::uint8_t regionIndex,
-                                                                 TOperation operation,
-                                                                 std::int32_t jtagDelay,
+std::array<std::uint8_t, StartOperationSize> BuildStartOperation(std::uint8_t deviceIndex, std::uint8_t regionIndex,
+                                                                 TOperation operation, std::int32_t jtagDelay,
                                                                  std::uint8_t voltageCode)
 {
     std::array<std::uint8_t, StartOperationSize> payload{}; // bytes 9..72 stay zero
@@ -54,9 +51,8 @@ TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data
     TStartOperationReply reply;
     for (std::size_t i = 0; i < reply.Values.size() && 4 * i + 4 <= data.size(); ++i)
         reply.Values[i] = GetU32LE(data, 4 * i);
-    const std::string text = data.size() > StartOperationValuesSize
-        ? ReadReplyText(data.subspan(StartOperationValuesSize))
-        : std::string();
+    const std::string text =
+        data.size() > StartOperationValuesSize ? ReadReplyText(data.subspan(StartOperationValuesSize)) : std::string();
     if (text.empty())
         return reply;
     std::size_t start = 0;
@@ -73,9 +69,8 @@ TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data
 std::string FormatJtagDetect(const TStartOperationReply& reply)
 {
     char line[96];
-    std::snprintf(line, sizeof line, "JTAG/Nexus detect: %d/%d/%.08X/%.08X",
-                  static_cast<int>(reply.Values[0]), static_cast<int>(reply.Values[1]),
-                  reply.Values[2], reply.Values[3]);
+    std::snprintf(line, sizeof line, "JTAG/Nexus detect: %d/%d/%.08X/%.08X", static_cast<int>(reply.Values[0]),
+                  static_cast<int>(reply.Values[1]), reply.Values[2], reply.Values[3]);
     return line;
 }
 
@@ -105,8 +100,7 @@ TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data)
     reply.DeviceCount = GetU32LE(data, 0);
     reply.IrLength = GetU32LE(data, 4);
     // At most ten IDs, and no more than the reply carries.
-    const std::size_t listed
-        = std::min(ListedJtagIds(reply.DeviceCount), (data.size() - JtagScanHeadSize) / 4);
+    const std::size_t listed = std::min(ListedJtagIds(reply.DeviceCount), (data.size() - JtagScanHeadSize) / 4);
     for (std::size_t k = 0; k < listed; ++k)
         reply.Ids.push_back(GetU32LE(data, JtagScanHeadSize + 4 * k));
     return reply;

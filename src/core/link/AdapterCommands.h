@@ -55,16 +55,21 @@ constexpr std::size_t BootloaderAreaSize = 10;
 // Operation codes: the tag of each operation command. Read to Unlock are also
 // what the start request carries; Program is a sequence of them and never goes
 // to the adapter.
-enum class TOperation : std::uint8_t { Read = 0, Write = 1, Verify = 2, Erase = 3, BlankCheck = 4, Unlock = 5, Program = 6 };
+enum class TOperation : std::uint8_t {
+    Read = 0,
+    Write = 1,
+    Verify = 2,
+    Erase = 3,
+    BlankCheck = 4,
+    Unlock = 5,
+    Program = 6
+};
 
 // code, offset (32-bit), count (16-bit): the head of every block command.
-std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::uint32_t offset,
-                                                       std::uint16_t count);
+std::array<std::uint8_t, BlockHeadSize> BuildBlockHead(std::uint8_t code, std::uint32_t offset, std::uint16_t count);
 
-std::array<std::uint8_t, StartOperationSize> BuildStartOperation(std::uint8_t deviceIndex,
-                                                                 std::uint8_t regionIndex,
-                                                                 TOperation operation,
-                                                                 std::int32_t jtagDelay,
+std::array<std::uint8_t, StartOperationSize> BuildStartOperation(std::uint8_t deviceIndex, std::uint8_t regionIndex,
+                                                                 TOperation operation, std::int32_t jtagDelay,
                                                                  std::uint8_t voltageCode);
 
 // 34 followed by one page record of the update file, unchanged.

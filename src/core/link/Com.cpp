@@ -31,8 +31,7 @@ std::string DescribeErrno(int error)
 
 } // namespace
 
-TCom::TCom(TPortNames& portNames)
-    : PortNames(portNames), CancelFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+TCom::TCom(TPortNames& portNames) : PortNames(portNames), CancelFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
 }
 

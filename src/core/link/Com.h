@@ -9,11 +9,11 @@
 // the same time. Open, ResetPort and Close are called only while no Read is in
 // progress (the endpoint stops its receiver first).
 
+#include "core/base/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "core/base/UniqueFd.h"
 
 namespace lindprog {
 

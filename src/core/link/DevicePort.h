@@ -10,6 +10,12 @@
 // the same echo, but can never change Status or Reply while the requesting
 // thread reads them.
 
+#include "core/link/AdapterCommands.h"
+#include "core/link/Com.h"
+#include "core/link/Frame.h"
+#include "core/link/PortStatus.h"
+#include "core/link/SerialThread.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -20,12 +26,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-#include "core/link/AdapterCommands.h"
-#include "core/link/Com.h"
-#include "core/link/Frame.h"
-#include "core/link/PortStatus.h"
-#include "core/link/SerialThread.h"
 
 namespace lindprog {
 
@@ -108,7 +108,7 @@ private:
     TCom Com;
     TUiDispatcher& Dispatcher;
     std::unique_ptr<TSerialThread> Receiver;
-    std::uint64_t Generation = 0; // which Open a receiver notification belongs to
+    std::uint64_t Generation = 0;        // which Open a receiver notification belongs to
     std::shared_ptr<TDevicePort*> Alive; // lets posted notifications outlive us safely
 
     TFrameReceiver Frames; // receiver thread only
@@ -121,9 +121,9 @@ private:
 
     mutable std::mutex Mutex; // the hand-over with the receiver
     std::condition_variable ReplyArrived;
-    bool Awaiting = false;       // a request is outstanding
-    bool Answered = false;       // its reply came in
-    bool PortGone = false;       // the receiver ended because the port went away
+    bool Awaiting = false; // a request is outstanding
+    bool Answered = false; // its reply came in
+    bool PortGone = false; // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     std::uint8_t StatusByte = PortStatus::Ok;

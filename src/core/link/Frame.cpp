@@ -2,8 +2,8 @@
 
 namespace lindprog {
 
-void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence,
-                std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra)
+void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence, std::span<const std::uint8_t> request,
+                std::span<const std::uint8_t> extra)
 {
     const std::size_t length = request.size() + extra.size();
     frame.clear();

@@ -18,8 +18,8 @@ constexpr std::size_t MaxPayload = 4096;
 
 // Builds a request frame into `frame` (cleared first): the payload is the
 // request bytes followed by the extra bytes.
-void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence,
-                std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra);
+void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence, std::span<const std::uint8_t> request,
+                std::span<const std::uint8_t> extra);
 
 // The receive state machine. Bytes are fed one at a time; a frame that fails
 // the header mark, the length limit or the check byte is dropped and the

@@ -40,8 +40,8 @@ bool IsRealLegacyUart(const fs::path& device)
 
 bool IsSerialDeviceName(const std::string& name)
 {
-    return StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM") ||
-           StartsWith(name, "ttyAMA") || StartsWith(name, "rfcomm");
+    return StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM") || StartsWith(name, "ttyAMA") ||
+           StartsWith(name, "rfcomm");
 }
 
 } // namespace
@@ -151,8 +151,7 @@ std::vector<TPortNames::TFoundPort> TPortNames::ScanDevices() const
     std::vector<TFoundPort> plain;
     for (const auto& entry : fs::directory_iterator(DevRoot, error)) {
         const std::string name = entry.path().filename().string();
-        const bool candidate = IsSerialDeviceName(name) ||
-                               (StartsWith(name, "ttyS") && IsRealLegacyUart(entry.path()));
+        const bool candidate = IsSerialDeviceName(name) || (StartsWith(name, "ttyS") && IsRealLegacyUart(entry.path()));
         if (!candidate || coveredDevices.contains(entry.path().string()))
             continue;
         plain.push_back({entry.path().string(), entry.path().string()});

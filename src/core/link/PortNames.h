@@ -27,8 +27,7 @@ struct TPortEntry {
 class TPortNames {
 public:
     // devRoot is "/dev" in production; tests pass a folder of their own.
-    explicit TPortNames(std::filesystem::path assignmentsFile,
-                        std::filesystem::path devRoot = "/dev");
+    explicit TPortNames(std::filesystem::path assignmentsFile, std::filesystem::path devRoot = "/dev");
 
     static std::optional<std::string> EnvironmentPath(int number);
 

@@ -80,9 +80,8 @@ constexpr std::array<TEntry, 27> Table{{
 // second text unreachable.
 constexpr bool CodesRiseStrictly()
 {
-    return std::adjacent_find(Table.begin(), Table.end(), [](const TEntry& a, const TEntry& b) {
-               return a.Code >= b.Code;
-           }) == Table.end();
+    return std::adjacent_find(Table.begin(), Table.end(),
+                              [](const TEntry& a, const TEntry& b) { return a.Code >= b.Code; }) == Table.end();
 }
 static_assert(CodesRiseStrictly());
 

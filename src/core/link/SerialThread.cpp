@@ -2,8 +2,8 @@
 
 #include "core/link/DevicePort.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace lindprog {

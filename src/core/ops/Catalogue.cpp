@@ -30,18 +30,36 @@ TDeviceInfo TDeviceInfo::FromReply(std::span<const std::uint8_t> replyData)
     return {CopyRecord<DeviceRecordSize>(replyData)};
 }
 
-std::string TDeviceInfo::Name() const { return RecordName(Raw); }
-std::uint32_t TDeviceInfo::Voltages() const { return GetU32LE(Raw, 64); }
-std::int32_t TDeviceInfo::RegionCount() const { return GetI32LE(Raw, 72); }
+std::string TDeviceInfo::Name() const
+{
+    return RecordName(Raw);
+}
+std::uint32_t TDeviceInfo::Voltages() const
+{
+    return GetU32LE(Raw, 64);
+}
+std::int32_t TDeviceInfo::RegionCount() const
+{
+    return GetI32LE(Raw, 72);
+}
 
 TRegionInfo TRegionInfo::FromReply(std::span<const std::uint8_t> replyData)
 {
     return {CopyRecord<RegionRecordSize>(replyData)};
 }
 
-std::string TRegionInfo::Name() const { return RecordName(Raw); }
-std::uint32_t TRegionInfo::Flags() const { return GetU32LE(Raw, 64); }
-std::uint32_t TRegionInfo::Size() const { return GetU32LE(Raw, 68); }
+std::string TRegionInfo::Name() const
+{
+    return RecordName(Raw);
+}
+std::uint32_t TRegionInfo::Flags() const
+{
+    return GetU32LE(Raw, 64);
+}
+std::uint32_t TRegionInfo::Size() const
+{
+    return GetU32LE(Raw, 68);
+}
 
 std::vector<TVoltageEntry> VoltageEntries(std::uint32_t mask)
 {

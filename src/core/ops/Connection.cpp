@@ -1,9 +1,9 @@
 #include "core/ops/Connection.h"
 
-#include "core/link/AdapterCommands.h"
-#include "core/link/DevicePort.h"
 #include "core/base/Prompts.h"
 #include "core/base/TextFormat.h"
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
 
 #include <cerrno>
 #include <cstring>
@@ -100,8 +100,8 @@ void TConnection::ReadDeviceList()
         // A record reply too short for its record fails like any other
         // record request: the list keeps what was read before it.
         for (int index = 0; index < count; ++index) {
-            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index))
-                || !Port.RequireReplyData(DeviceRecordSize))
+            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index)) ||
+                !Port.RequireReplyData(DeviceRecordSize))
                 break;
             DeviceList.push_back(TDeviceInfo::FromReply(Port.CarriedReplyData()));
         }
@@ -131,8 +131,8 @@ void TConnection::ReadRegionList()
     const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
     for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
         if (!Port.SendCommand(Cmd::GetRegionRecord, static_cast<std::uint8_t>(DeviceIndex),
-                              static_cast<std::uint8_t>(region))
-            || !Port.RequireReplyData(RegionRecordSize))
+                              static_cast<std::uint8_t>(region)) ||
+            !Port.RequireReplyData(RegionRecordSize))
             break;
         RegionList.push_back(TRegionInfo::FromReply(Port.CarriedReplyData()));
     }

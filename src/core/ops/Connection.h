@@ -4,11 +4,11 @@
 // regions, and decides from the chosen region's flags which operations may
 // start. The window shows what this reports through TConnectionView.
 
+#include "core/ops/Catalogue.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "core/ops/Catalogue.h"
 
 namespace lindprog {
 
@@ -55,9 +55,9 @@ public:
     void Connect(int portNumber);
     void Disconnect();
     void ReadDeviceList();
-    void SelectDevice(int index);   // cbDeviceSelect
+    void SelectDevice(int index); // cbDeviceSelect
     void ReadRegionList();
-    void SelectRegion(int index);   // cbRegionSelect
+    void SelectRegion(int index); // cbRegionSelect
     void SelectVoltage(int index);
     void UpdateActions();
 

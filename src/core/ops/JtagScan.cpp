@@ -1,9 +1,9 @@
 #include "core/ops/JtagScan.h"
 
-#include "core/link/AdapterCommands.h"
-#include "core/link/DevicePort.h"
 #include "core/base/Prompts.h"
 #include "core/base/TextFormat.h"
+#include "core/link/AdapterCommands.h"
+#include "core/link/DevicePort.h"
 
 namespace lindprog {
 
@@ -11,8 +11,8 @@ void RunJtagScan(TDevicePort& port, TLogSink& log)
 {
     // The head says how many IDs follow; a reply that lists fewer than it
     // announces is a failed scan, not a shorter chain.
-    const bool scanned = port.SendCommand(Cmd::JtagScan)
-        && port.RequireReplyData(JtagScanReplySize(port.CarriedReplyData()));
+    const bool scanned =
+        port.SendCommand(Cmd::JtagScan) && port.RequireReplyData(JtagScanReplySize(port.CarriedReplyData()));
     if (!scanned) {
         log.AddLogLine(Format("JTAG scan failed (%s)", port.StatusText().c_str()));
         return;

@@ -1,9 +1,9 @@
 #include "core/ops/OperationDriver.h"
 
-#include "core/link/DevicePort.h"
-#include "core/settings/Settings.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
+#include "core/link/DevicePort.h"
+#include "core/settings/Settings.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,8 +17,7 @@ constexpr std::uint32_t SpeedUpdateMs = 500;
 std::uint32_t SteadyTick()
 {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 const char* NameOf(TOperation operation)
@@ -106,8 +105,8 @@ bool TOperationDriver::Begin(int tag, const TOperationTarget& target)
 
 bool TOperationDriver::StartOnAdapter()
 {
-    const auto request = BuildStartOperation(Target.DeviceIndex, Target.RegionIndex, Operation,
-                                             Settings.JtagDelay, Target.VoltageCode);
+    const auto request =
+        BuildStartOperation(Target.DeviceIndex, Target.RegionIndex, Operation, Settings.JtagDelay, Target.VoltageCode);
     // The four values are shown only for an accepted start; without them the
     // start has not been answered and fails with the reply-length status.
     const bool succeeded = Port.SendRequest(request) && Port.RequireReplyData(StartOperationValuesSize);
@@ -154,19 +153,11 @@ bool TOperationDriver::ActionStep(int& percent)
 
     bool more = false;
     switch (Operation) {
-    case TOperation::Read:
-        more = StepRead(percent);
-        break;
+    case TOperation::Read: more = StepRead(percent); break;
     case TOperation::Write:
-    case TOperation::Verify:
-        more = StepTransfer(percent);
-        break;
-    case TOperation::BlankCheck:
-        more = StepBlankCheck(percent);
-        break;
-    default:
-        more = StepRepeat();
-        break;
+    case TOperation::Verify: more = StepTransfer(percent); break;
+    case TOperation::BlankCheck: more = StepBlankCheck(percent); break;
+    default: more = StepRepeat(); break;
     }
     UpdateSpeed();
     return more;
@@ -192,8 +183,7 @@ bool TOperationDriver::StepRead(int& percent)
             Log.AddLogLine(Format("Lowering read block size to %d bytes", SmallBlock));
             return true; // the same offset again, in small blocks
         }
-        Log.AddLogLine(Format("Read block (%d bytes) failed at %X (%s)", BlockLen, Offset,
-                              Port.StatusText().c_str()));
+        Log.AddLogLine(Format("Read block (%d bytes) failed at %X (%s)", BlockLen, Offset, Port.StatusText().c_str()));
         SkipFailedBlock();
     }
     ReadCrc = CrcUpdateBytes(ReadCrc, Target.Buffer.subspan(Offset, BlockLen));

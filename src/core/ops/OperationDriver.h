@@ -9,9 +9,9 @@
 // and Finish asks the front end to schedule the next stage of a sequence
 // (100 ms later) through TDriverView::ScheduleNextStage.
 
+#include "core/base/Prompts.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/PortStatus.h"
-#include "core/base/Prompts.h"
 
 #include <cstdint>
 #include <functional>
@@ -51,8 +51,8 @@ public:
     static constexpr std::uint16_t SmallBlock = 4;
     static constexpr int GoodReadsToRecover = 128;
 
-    TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
-                     TDriverView& view, TTick tick = {});
+    TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TDriverView& view,
+                     TTick tick = {});
 
     // The click on an operation item (tag 0..6); while a sequence is under
     // way the tag is ignored and the pending stage runs. True when the start

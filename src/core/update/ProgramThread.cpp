@@ -1,8 +1,8 @@
 #include "core/update/ProgramThread.h"
 
+#include "core/base/UiDispatcher.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/DevicePort.h"
-#include "core/base/UiDispatcher.h"
 
 #include <cstdio>
 

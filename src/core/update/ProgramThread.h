@@ -50,8 +50,8 @@ public:
     static constexpr std::chrono::milliseconds RestartPause{2000};
 
     // The image must stay alive and unchanged until the worker has ended.
-    TProgramThread(TDevicePort& port, TUiDispatcher& dispatcher, TUpdateView& view,
-                   std::span<const std::uint8_t> image, TUpdateClock& clock = SystemClock());
+    TProgramThread(TDevicePort& port, TUiDispatcher& dispatcher, TUpdateView& view, std::span<const std::uint8_t> image,
+                   TUpdateClock& clock = SystemClock());
     // Waits for the worker. One still running (its dialog going away with the
     // program) stops at its next step; it makes no further dialog changes.
     ~TProgramThread();

@@ -19,8 +19,7 @@ namespace lindprog {
 // input to the frame. It never takes the focus; the frame does.
 class TDumpSurface final : public QWidget {
 public:
-    explicit TDumpSurface(TDumpFrame& frame)
-        : QWidget(&frame), Frame(frame)
+    explicit TDumpSurface(TDumpFrame& frame) : QWidget(&frame), Frame(frame)
     {
         setObjectName("pbDump");
         setFocusPolicy(Qt::NoFocus);
@@ -147,9 +146,7 @@ std::optional<QFont> ChooseFontDialog(QWidget* parent, const QFont& current)
 
 } // namespace
 
-TDumpFrame::TDumpFrame(QWidget* parent)
-    : QWidget(parent),
-      Dialogs{ChooseFontDialog, AskFillValue}
+TDumpFrame::TDumpFrame(QWidget* parent) : QWidget(parent), Dialogs{ChooseFontDialog, AskFillValue}
 {
     setObjectName("DumpFrame");
     setFocusPolicy(Qt::StrongFocus);

@@ -12,8 +12,8 @@ namespace lindprog {
 std::optional<QString> AskMinStringLength(QWidget* parent, std::int32_t current)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent, "Find strings", "Enter minimal string length",
-                                               QLineEdit::Normal, QString::number(current), &ok);
+    const QString text = QInputDialog::getText(parent, "Find strings", "Enter minimal string length", QLineEdit::Normal,
+                                               QString::number(current), &ok);
     return ok ? std::optional<QString>(text) : std::nullopt;
 }
 

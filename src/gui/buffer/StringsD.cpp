@@ -63,8 +63,8 @@ QTreeWidget* MakeList(QWidget* parent)
 } // namespace
 
 TStringDialog::TStringDialog(TDumpFrame& view)
-    : QDialog(&view, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(&view, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowCloseButtonHint),
       View(view)
 {
     setObjectName("StringDialog");

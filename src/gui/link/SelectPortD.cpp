@@ -57,9 +57,8 @@ QString PortEntryText(const TPortEntry& port, const QString& description)
 }
 
 TSelectPortDialog::TSelectPortDialog(TPortNames& portNames, QWidget* parent)
-    : QDialog(parent), Bevel1(new QFrame(this)), Label1(new QLabel("Serial ports:", this)),
-      mError(new QLabel(this)), cb(new QComboBox(this)), btnOk(new QPushButton("Open", this)),
-      btnCancel(new QPushButton("Cancel", this))
+    : QDialog(parent), Bevel1(new QFrame(this)), Label1(new QLabel("Serial ports:", this)), mError(new QLabel(this)),
+      cb(new QComboBox(this)), btnOk(new QPushButton("Open", this)), btnCancel(new QPushButton("Cancel", this))
 {
     setObjectName("SelectPortDialog");
     setWindowTitle("Select port");

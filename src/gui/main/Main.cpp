@@ -1,15 +1,15 @@
 #include "gui/main/Main.h"
 
-#include "gui/main/AboutD.h"
-#include "gui/ops/ActionD.h"
-#include "gui/buffer/DumpF.h"
 #include "core/ops/JtagScan.h"
+#include "gui/buffer/DumpF.h"
+#include "gui/buffer/StringFinderCommand.h"
+#include "gui/link/SelectPortD.h"
+#include "gui/main/AboutD.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
-#include "gui/link/SelectPortD.h"
-#include "gui/buffer/StringFinderCommand.h"
-#include "gui/settings/SettingsD.h"
 #include "gui/main/ToolbarImages.h"
+#include "gui/ops/ActionD.h"
+#include "gui/settings/SettingsD.h"
 #include "gui/update/UpdateD.h"
 
 #include <QApplication>
@@ -64,10 +64,8 @@ QString LongHint(const QString& hint)
 }
 
 TMainForm::TMainForm(TPrompts* prompts, QWidget* parent)
-    : QMainWindow(parent),
-      OwnPrompts(prompts ? nullptr : std::make_unique<TMessageBoxPrompts>(this)),
-      ActivePrompts(prompts ? prompts : OwnPrompts.get()),
-      PortNames(TPortNames::DefaultAssignmentsFile()),
+    : QMainWindow(parent), OwnPrompts(prompts ? nullptr : std::make_unique<TMessageBoxPrompts>(this)),
+      ActivePrompts(prompts ? prompts : OwnPrompts.get()), PortNames(TPortNames::DefaultAssignmentsFile()),
       Dispatcher(this)
 {
     FormCreate();
@@ -178,17 +176,16 @@ void TMainForm::CreateMenus()
         lindprog::cmOptionsPortClick(this, PortNames, CurrentSettings, *AdapterConnection);
     });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
-    cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
-        lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
-    });
+    cmFirmwareUpdate = options->addAction(
+        "Firmware update...", this, [this] { lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts); });
     cmFirmwareUpdate->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu("&Help");
     cmHelpAbout = help->addAction("About...", this, [this] { lindprog::cmHelpAboutClick(this, *DevicePort); });
 
     // The operation code each device command carries.
-    const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},  {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
-                                             {cmDeviceErase, 3}, {cmDeviceBlankCheck, 4}, {cmDeviceUnlock, 5},
+    const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},   {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
+                                             {cmDeviceErase, 3},  {cmDeviceBlankCheck, 4}, {cmDeviceUnlock, 5},
                                              {cmDeviceProgram, 6}};
     for (const auto& [action, tag] : tags) {
         action->setData(tag);
@@ -197,12 +194,15 @@ void TMainForm::CreateMenus()
     }
     connect(cmDeviceDetect, &QAction::triggered, this, &TMainForm::cmDeviceDetectClick);
     const std::pair<QAction*, const char*> names[] = {
-        {cmFileOpen, "cmFileOpen"},         {cmFileSave, "cmFileSave"},       {cmFileExit, "cmFileExit"},
-        {cmBufferSwap, "cmBufferSwap"},     {cmBufferFill, "cmBufferFill"},   {cmDeviceDetect, "cmDeviceDetect"},
-        {cmDeviceProgram, "cmDeviceProgram"}, {cmDeviceRead, "cmDeviceRead"}, {cmDeviceWrite, "cmDeviceWrite"},
-        {cmDeviceVerify, "cmDeviceVerify"}, {cmDeviceErase, "cmDeviceErase"}, {cmDeviceBlankCheck, "cmDeviceBlankCheck"},
-        {cmDeviceUnlock, "cmDeviceUnlock"}, {cmOptionsPort, "cmOptionsPort"}, {cmSettings, "cmSettings"},
-        {cmFirmwareUpdate, "cmFirmwareUpdate"}, {cmHelpAbout, "cmHelpAbout"}};
+        {cmFileOpen, "cmFileOpen"},           {cmFileSave, "cmFileSave"},
+        {cmFileExit, "cmFileExit"},           {cmBufferSwap, "cmBufferSwap"},
+        {cmBufferFill, "cmBufferFill"},       {cmDeviceDetect, "cmDeviceDetect"},
+        {cmDeviceProgram, "cmDeviceProgram"}, {cmDeviceRead, "cmDeviceRead"},
+        {cmDeviceWrite, "cmDeviceWrite"},     {cmDeviceVerify, "cmDeviceVerify"},
+        {cmDeviceErase, "cmDeviceErase"},     {cmDeviceBlankCheck, "cmDeviceBlankCheck"},
+        {cmDeviceUnlock, "cmDeviceUnlock"},   {cmOptionsPort, "cmOptionsPort"},
+        {cmSettings, "cmSettings"},           {cmFirmwareUpdate, "cmFirmwareUpdate"},
+        {cmHelpAbout, "cmHelpAbout"}};
     for (const auto& [action, name] : names)
         action->setObjectName(name);
 }
@@ -403,8 +403,9 @@ void TMainForm::cmDeviceReadClick(int tag)
                                   AdapterConnection->VoltageCode(), MainBuffer.Bytes()};
     if (!OperationDriver->Begin(tag, target))
         return;
-    TActionDialog dialog(QString::fromStdString(OperationDriver->StageName()),
-                         [this](int& percent) { return OperationDriver->ActionStep(percent); }, this);
+    TActionDialog dialog(
+        QString::fromStdString(OperationDriver->StageName()),
+        [this](int& percent) { return OperationDriver->ActionStep(percent); }, this);
     ActionDialog = &dialog;
     const int result = dialog.Run();
     ActionDialog = nullptr;

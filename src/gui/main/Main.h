@@ -3,16 +3,16 @@
 // message log and status bar. It owns everything that lasts for the run: the
 // settings, the adapter endpoint and its connection, the buffer and the view.
 
-#include "core/buffer/Buffer.h"
-#include "core/ops/Connection.h"
-#include "gui/main/FileCommands.h"
-#include "core/ops/OperationDriver.h"
-#include "core/link/DevicePort.h"
-#include "gui/settings/MyReg.h"
-#include "core/link/PortNames.h"
 #include "core/base/Prompts.h"
-#include "gui/main/QtDispatcher.h"
+#include "core/buffer/Buffer.h"
+#include "core/link/DevicePort.h"
+#include "core/link/PortNames.h"
+#include "core/ops/Connection.h"
+#include "core/ops/OperationDriver.h"
 #include "core/settings/Settings.h"
+#include "gui/main/FileCommands.h"
+#include "gui/main/QtDispatcher.h"
+#include "gui/settings/MyReg.h"
 
 #include <QMainWindow>
 
@@ -87,11 +87,10 @@ public:
 
     QAction *cmFileOpen, *cmFileSave, *cmFileExit;
     QAction *cmBufferSwap, *cmBufferFill;
-    QAction *cmDeviceDetect, *cmDeviceProgram, *cmDeviceRead, *cmDeviceWrite, *cmDeviceVerify,
-        *cmDeviceErase, *cmDeviceBlankCheck, *cmDeviceUnlock;
+    QAction *cmDeviceDetect, *cmDeviceProgram, *cmDeviceRead, *cmDeviceWrite, *cmDeviceVerify, *cmDeviceErase,
+        *cmDeviceBlankCheck, *cmDeviceUnlock;
     QAction *cmOptionsPort, *cmSettings, *cmFirmwareUpdate, *cmHelpAbout;
-    QToolButton *btnOpen, *btnSave, *btnProgram, *btnRead, *btnWrite, *btnVerify, *btnErase,
-        *btnBlankCheck;
+    QToolButton *btnOpen, *btnSave, *btnProgram, *btnRead, *btnWrite, *btnVerify, *btnErase, *btnBlankCheck;
     QComboBox *cbDevice, *cbVoltage, *cbRegion, *cbViewMode;
     QCheckBox* cbSwapBytes;
     QLabel* mBufferSize;

@@ -86,8 +86,8 @@ QString ApplicationErrorText(const QString& message)
 
 void ShowApplicationError(QWidget* parent, const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
-                    ApplicationErrorText(message), QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), ApplicationErrorText(message),
+                    QMessageBox::Ok, parent);
     box.exec();
 }
 

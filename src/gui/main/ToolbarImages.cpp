@@ -18,9 +18,9 @@ namespace {
 
 const char* ResourceOf(TToolImage image)
 {
-    static const char* const paths[] = {":/icons/open.svg",   ":/icons/save.svg",   ":/icons/program.svg",
-                                        ":/icons/read.svg",   ":/icons/write.svg",  ":/icons/verify.svg",
-                                        ":/icons/erase.svg",  ":/icons/blankcheck.svg"};
+    static const char* const paths[] = {":/icons/open.svg",  ":/icons/save.svg",      ":/icons/program.svg",
+                                        ":/icons/read.svg",  ":/icons/write.svg",     ":/icons/verify.svg",
+                                        ":/icons/erase.svg", ":/icons/blankcheck.svg"};
     return paths[static_cast<int>(image)];
 }
 

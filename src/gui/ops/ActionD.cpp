@@ -10,8 +10,8 @@
 namespace lindprog {
 
 TActionDialog::TActionDialog(const QString& caption, std::function<bool(int&)> step, QWidget* parent)
-    : QDialog(parent), pb(new QProgressBar(this)), btnCancel(new QPushButton("Cancel", this)),
-      mSpeed(new QLabel(this)), Timer(new QTimer(this)), Step(std::move(step))
+    : QDialog(parent), pb(new QProgressBar(this)), btnCancel(new QPushButton("Cancel", this)), mSpeed(new QLabel(this)),
+      Timer(new QTimer(this)), Step(std::move(step))
 {
     setObjectName("ActionDialog");
     setWindowTitle(caption);

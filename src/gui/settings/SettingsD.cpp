@@ -1,13 +1,13 @@
 #include "gui/settings/SettingsD.h"
 
 #include <QCheckBox>
-#include <QValidator>
-
-#include <algorithm>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace lindprog {
 

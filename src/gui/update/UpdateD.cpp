@@ -1,8 +1,8 @@
 #include "gui/update/UpdateD.h"
 
+#include "core/base/Prompts.h"
 #include "core/link/DevicePort.h"
 #include "core/update/FirmwareImage.h"
-#include "core/base/Prompts.h"
 
 #include <QFile>
 #include <QFileDialog>

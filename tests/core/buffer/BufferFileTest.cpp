@@ -2,8 +2,9 @@
 // view's real change tracking.
 
 #include "core/buffer/BufferFile.h"
-#include "core/buffer/DumpData.h"
+
 #include "core/base/Stm32Crc.h"
+#include "core/buffer/DumpData.h"
 #include "support/ScriptedPrompts.h"
 #include "support/TestSupport.h"
 
@@ -74,8 +75,8 @@ protected:
     std::string Write(const std::string& name, const Bytes& bytes) const
     {
         const fs::path path = Dir / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
     static Bytes Read(const fs::path& path)
@@ -117,8 +118,8 @@ TEST_F(BufferFileTest, FileOfTheBufferSizeLoadsWithoutAQuestion)
     EXPECT_TRUE(Load(path));
     EXPECT_TRUE(Prompts.Seen.empty());
     EXPECT_EQ(Buffer, (Bytes{'1', '2', '3', '4', '5', '6', '7', '8'}));
-    EXPECT_EQ(Log.Lines, (std::vector<std::string>{"Opening file [" + path + "]...",
-                                                   "Loaded 8 bytes, CRC32 = FEFC54F9"}));
+    EXPECT_EQ(Log.Lines,
+              (std::vector<std::string>{"Opening file [" + path + "]...", "Loaded 8 bytes, CRC32 = FEFC54F9"}));
     EXPECT_EQ(ChangedCount(), 0u);
     EXPECT_FALSE(Data.Modified());
     EXPECT_EQ(Tracking.Updates, 1);

@@ -1,4 +1,5 @@
 #include "core/buffer/Buffer.h"
+
 #include "core/buffer/DumpData.h"
 #include "core/buffer/DumpEditor.h"
 

@@ -12,8 +12,7 @@ using Bytes = std::vector<std::uint8_t>;
 TEST(DumpLayout, ExampleLine)
 {
     Bytes data(0x30, 0);
-    const Bytes line{0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x00, 0xFF, 0x20,
-                     0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48};
+    const Bytes line{0x48, 0x65, 0x6C, 0x6C, 0x6F, 0x00, 0xFF, 0x20, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48};
     std::ranges::copy(line, data.begin() + 0x10);
     const TDumpLayout layout;
     EXPECT_EQ(layout.LineText(0x10, data),
@@ -60,8 +59,8 @@ TEST(DumpLayout, PartialLastLineShowsBlanks)
 {
     const Bytes data(0x13, 0xAB);
     const TDumpLayout layout(data.size());
-    EXPECT_EQ(layout.LineText(0x10, data), " 000010 | AB AB AB" + std::string(41, ' ') +
-                                               "| " + "\xC2\xAB\xC2\xAB\xC2\xAB" + std::string(13, ' '));
+    EXPECT_EQ(layout.LineText(0x10, data),
+              " 000010 | AB AB AB" + std::string(41, ' ') + "| " + "\xC2\xAB\xC2\xAB\xC2\xAB" + std::string(13, ' '));
     EXPECT_TRUE(layout.LinePieces(0x20, data).empty());
     EXPECT_EQ(layout.LinePieces(0x10, data)[4].ByteIndex, -1);
 }
@@ -80,10 +79,10 @@ TEST(DumpLayout, ColumnsToBytesAndDigits)
 {
     const TDumpLayout layout;
     EXPECT_EQ(layout.ByteInLine(10), 0);
-    EXPECT_EQ(layout.ByteInLine(12), 0);  // left half: a gap belongs to the byte on its left
+    EXPECT_EQ(layout.ByteInLine(12), 0); // left half: a gap belongs to the byte on its left
     EXPECT_EQ(layout.ByteInLine(32), 7);
     EXPECT_EQ(layout.ByteInLine(33), 7);
-    EXPECT_EQ(layout.ByteInLine(34), 8);  // from 34 on: to the byte on its right
+    EXPECT_EQ(layout.ByteInLine(34), 8); // from 34 on: to the byte on its right
     EXPECT_EQ(layout.ByteInLine(35), 8);
     EXPECT_EQ(layout.ByteInLine(37), 9);
     EXPECT_EQ(layout.ByteInLine(57), 15);

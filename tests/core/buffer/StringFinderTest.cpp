@@ -135,7 +135,8 @@ TEST(StringFinder, RunsAcrossAndAtTheEdgesOf64ByteBlocks)
                 if (from >= size || to > size || to <= from)
                     continue;
                 Bytes data(size, 0xFF);
-                std::fill(data.begin() + static_cast<std::ptrdiff_t>(from), data.begin() + static_cast<std::ptrdiff_t>(to), 'k');
+                std::fill(data.begin() + static_cast<std::ptrdiff_t>(from),
+                          data.begin() + static_cast<std::ptrdiff_t>(to), 'k');
                 const Entries expected = {{std::string(to - from, 'k'), static_cast<std::int64_t>(from)}};
                 EXPECT_EQ(FindStrings(data, 1), expected) << size << " " << from << " " << to;
             }
@@ -149,12 +150,32 @@ TEST(StringFinder, RunsAcrossAndAtTheEdgesOf64ByteBlocks)
 TEST(StringFinder, TypedMinimumIsReadLeniently)
 {
     const std::pair<std::string_view, std::int32_t> cases[] = {
-        {"2", 2},       {"10", 10},          {"abc", 4},          {"", 4},          {"   7", 7},
-        {"+5", 5},      {"-3", -3},          {"$10", 16},         {"0x1A", 26},     {"0X1a", 26},
-        {"-$10", -16},  {"7 ", 4},           {"0x", 4},           {"$", 4},         {"-", 4},
-        {"1.5", 4},     {"x10", 4},          {"- 5", 4},          {"0012", 12},     {"\t3", 4},
-        {"2147483647", 2147483647},          {"2147483648", 4},   {"-2147483648", -2147483647 - 1},
-        {"$7FFFFFFF", 2147483647},           {"$80000000", 4},    {"99999999999999999999", 4},
+        {"2", 2},
+        {"10", 10},
+        {"abc", 4},
+        {"", 4},
+        {"   7", 7},
+        {"+5", 5},
+        {"-3", -3},
+        {"$10", 16},
+        {"0x1A", 26},
+        {"0X1a", 26},
+        {"-$10", -16},
+        {"7 ", 4},
+        {"0x", 4},
+        {"$", 4},
+        {"-", 4},
+        {"1.5", 4},
+        {"x10", 4},
+        {"- 5", 4},
+        {"0012", 12},
+        {"\t3", 4},
+        {"2147483647", 2147483647},
+        {"2147483648", 4},
+        {"-2147483648", -2147483647 - 1},
+        {"$7FFFFFFF", 2147483647},
+        {"$80000000", 4},
+        {"99999999999999999999", 4},
     };
     for (const auto& [text, value] : cases)
         EXPECT_EQ(ReadMinStringLength(text), value) << '"' << text << '"';

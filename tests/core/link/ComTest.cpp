@@ -1,4 +1,5 @@
 #include "core/link/Com.h"
+
 #include "core/link/PortNames.h"
 #include "support/TestSupport.h"
 
@@ -57,7 +58,9 @@ TEST_F(ComTest, MissingPortFailsAndClosesTheOneOpenBefore)
 TEST_F(ComTest, RefusesAFileThatIsNotATerminal)
 {
     const auto file = Dir.Path / "plain";
-    { std::ofstream(file) << "x"; }
+    {
+        std::ofstream(file) << "x";
+    }
     TEnvPort env(5, file.string());
     EXPECT_FALSE(Com.Open(5));
     EXPECT_EQ(Com.OpenError(), "not a serial device");

@@ -1,5 +1,6 @@
-#include "core/link/AdapterCommands.h"
 #include "core/link/Frame.h"
+
+#include "core/link/AdapterCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +31,7 @@ std::vector<Bytes> Feed(TFrameReceiver& receiver, const Bytes& bytes)
 TEST(Frame, GoldenRequestAndReply)
 {
     EXPECT_EQ(Frame(1, {0x01}), (Bytes{0x1B, 0x01, 0x00, 0x01, 0x0E, 0x01, 0x14}));
-    EXPECT_EQ(Frame(2, {0x03, 0x00, 0x01, 0x12}),
-              (Bytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
+    EXPECT_EQ(Frame(2, {0x03, 0x00, 0x01, 0x12}), (Bytes{0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03}));
 
     // Request bytes and extra bytes form one payload; the length is big-endian.
     Bytes frame;
@@ -130,8 +130,7 @@ TEST(AdapterCommands, StartOperationIs73BytesEndingIn64Zeros)
 {
     const auto payload = BuildStartOperation(2, 1, TOperation::BlankCheck, 2000, 3);
     ASSERT_EQ(payload.size(), 73u);
-    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 9),
-              (Bytes{0xA0, 2, 1, 4, 0xD0, 0x07, 0x00, 0x00, 3}));
+    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 9), (Bytes{0xA0, 2, 1, 4, 0xD0, 0x07, 0x00, 0x00, 3}));
     for (std::size_t i = 9; i < 73; ++i)
         EXPECT_EQ(payload[i], 0) << "byte " << i;
 }
@@ -162,8 +161,7 @@ TEST(AdapterCommands, StartOperationReplyTextSplitsAtEveryBar)
     EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("One line")).InfoLines,
               (std::vector<std::string>{"One line"}));
     EXPECT_TRUE(ParseStartOperationReply(StartReplyWithText("")).InfoLines.empty());
-    EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("a|b|")).InfoLines,
-              (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(ParseStartOperationReply(StartReplyWithText("a|b|")).InfoLines, (std::vector<std::string>{"a", "b", ""}));
     EXPECT_EQ(FormatJtagDetect(ParseStartOperationReply(StartReplyWithText(""))),
               "JTAG/Nexus detect: 1/2/12345678/DEADBEEF");
 }

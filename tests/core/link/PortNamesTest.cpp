@@ -1,4 +1,5 @@
 #include "core/link/PortNames.h"
+
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -133,12 +134,12 @@ TEST_F(PortNamesTest, EnvironmentMappingsAreListedByNumber)
 
 TEST_F(PortNamesTest, EnvironmentNamesThatNoNumberResolvesAreNotListed)
 {
-    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx",
-                             "LINDPROG_COM-2", "LINDPROG_COM99999999999"})
+    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx", "LINDPROG_COM-2",
+                             "LINDPROG_COM99999999999"})
         ::setenv(name, "/tmp/bad", 1);
     const auto ports = TPortNames::EnvironmentPorts();
-    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx",
-                             "LINDPROG_COM-2", "LINDPROG_COM99999999999"})
+    for (const char* name : {"LINDPROG_COM", "LINDPROG_COM0", "LINDPROG_COM07", "LINDPROG_COMx", "LINDPROG_COM-2",
+                             "LINDPROG_COM99999999999"})
         ::unsetenv(name);
     EXPECT_TRUE(ports.empty()) << ports.front().Key;
 }
@@ -157,10 +158,8 @@ TEST_F(PortNamesTest, AvailablePortsMergeMappingsAndSystemPorts)
     std::vector<std::pair<int, std::string>> seen;
     for (const auto& port : ports)
         seen.emplace_back(port.Number, port.DevicePath);
-    const std::vector<std::pair<int, std::string>> expected = {{1, (Dev / "ttyACM0").string()},
-                                                               {2, "/tmp/sim"},
-                                                               {3, (Dev / "ttyUSB1").string()},
-                                                               {9, "/tmp/far"}};
+    const std::vector<std::pair<int, std::string>> expected = {
+        {1, (Dev / "ttyACM0").string()}, {2, "/tmp/sim"}, {3, (Dev / "ttyUSB1").string()}, {9, "/tmp/far"}};
     EXPECT_EQ(seen, expected);
     EXPECT_FALSE(ports[0].Mapped);
     EXPECT_TRUE(ports[1].Mapped);

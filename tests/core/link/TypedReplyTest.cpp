@@ -105,16 +105,15 @@ TEST(ShortReply, JtagScanCutInItsHeadOrItsIdsFails)
     json scenario = BaseScenario();
     scenario["jtag"] = {{"count", 2}, {"ir_length", 9}, {"ids", {0x11111111, 0x22222222}}};
     // The head is 8 bytes and announces two IDs of 4 bytes each.
-    TSimLink link(WithFaults(json::array({Truncate(Cmd::JtagScan, 7), Truncate(Cmd::JtagScan, 15, 1)}),
-                             scenario));
+    TSimLink link(WithFaults(json::array({Truncate(Cmd::JtagScan, 7), Truncate(Cmd::JtagScan, 15, 1)}), scenario));
     ASSERT_TRUE(link.Open());
     TLogLines log;
     RunJtagScan(link.Port, log);
     RunJtagScan(link.Port, log);
     RunJtagScan(link.Port, log);
-    EXPECT_EQ(log.Lines, (TLines{"JTAG scan failed (Bad reply length)", "JTAG scan failed (Bad reply length)",
-                                 "Device count: 2, total IR length: 9", "Device 1 ID: 11111111",
-                                 "Device 2 ID: 22222222"}));
+    EXPECT_EQ(log.Lines,
+              (TLines{"JTAG scan failed (Bad reply length)", "JTAG scan failed (Bad reply length)",
+                      "Device count: 2, total IR length: 9", "Device 1 ID: 11111111", "Device 2 ID: 22222222"}));
 }
 
 class TQuietConnectionView final : public TConnectionView {
@@ -139,8 +138,7 @@ TEST(ShortReply, CatalogueKeepsTheRecordsReadBeforeACutOne)
     scenario["devices"][1]["name"] = "SECOND";
     // First connection: the count is cut. Second: the second device record
     // and the first region record are one byte short.
-    TSimLink link(WithFaults(json::array({Truncate(Cmd::GetDeviceCount, 0),
-                                          Truncate(Cmd::GetDeviceRecord, 75, 1),
+    TSimLink link(WithFaults(json::array({Truncate(Cmd::GetDeviceCount, 0), Truncate(Cmd::GetDeviceRecord, 75, 1),
                                           Truncate(Cmd::GetRegionRecord, 71)}),
                              scenario));
     TRecordedPrompts prompts;

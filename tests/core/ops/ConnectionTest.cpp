@@ -90,7 +90,8 @@ TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
 TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
 {
     {
-        TOpsRig rig(WithFaults(CatalogueScenario(), json::parse(R"([{"command": 1, "kind": "no_answer", "times": -1}])")));
+        TOpsRig rig(
+            WithFaults(CatalogueScenario(), json::parse(R"([{"command": 1, "kind": "no_answer", "times": -1}])")));
         rig.ShortReplyWait();
         rig.Connect();
         EXPECT_EQ(rig.Count(Cmd::GetMode), 2);
@@ -104,7 +105,8 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         EXPECT_TRUE(rig.View.DeviceNames.empty());
     }
     {
-        TOpsRig rig(WithFaults(CatalogueScenario(), json::parse(R"([{"command": 1, "kind": "no_answer", "times": 1}])")));
+        TOpsRig rig(
+            WithFaults(CatalogueScenario(), json::parse(R"([{"command": 1, "kind": "no_answer", "times": 1}])")));
         rig.ShortReplyWait();
         rig.Connect();
         EXPECT_EQ(rig.Count(Cmd::GetMode), 2);
@@ -121,10 +123,8 @@ TEST(Connection, FirmwareBelow118WarnsAndTheDevicesAreStillListed)
         std::string Shown;
         bool Warns;
     };
-    const TCase cases[] = {{{1, 17}, "v1.17", true},
-                           {{0, 200}, "v0.200", true},
-                           {{1, 18}, "v1.18", false},
-                           {{2, 0}, "v2.0", false}};
+    const TCase cases[] = {
+        {{1, 17}, "v1.17", true}, {{0, 200}, "v0.200", true}, {{1, 18}, "v1.18", false}, {{2, 0}, "v2.0", false}};
     for (const auto& [version, shown, warns] : cases) {
         json scenario = CatalogueScenario();
         scenario["version"] = version;

@@ -1,5 +1,4 @@
 #include "OpsHarness.h"
-
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 
@@ -118,8 +117,11 @@ TEST(OperationDriver, FailedBlockReadDropsTo4BytesAndGoesBackTo512After128GoodRe
     };
     const TCase cases[] = {
         {Read1024, TAnswer::None, {"Lowering read block size to 4 bytes"}, Repeat({{512, 2}, {4, 128}}), "0.8"},
-        {Read2048, TAnswer::Yes, {"Lowering read block size to 4 bytes", "Setting read block size to 512 bytes"},
-         Repeat({{512, 2}, {4, 128}, {512, 2}}), "1.5"}};
+        {Read2048,
+         TAnswer::Yes,
+         {"Lowering read block size to 4 bytes", "Setting read block size to 512 bytes"},
+         Repeat({{512, 2}, {4, 128}, {512, 2}}),
+         "1.5"}};
     for (const auto& [where, answer, after, lengths, speed] : cases) {
         SCOPED_TRACE(where);
         TOpsRig rig(OperationsScenario());
@@ -143,8 +145,8 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
         const char* Name;
         json Scenario;
         Lines Skipped;
-        std::uint32_t At;                  // the skipped block
-        std::vector<std::uint8_t> Holds;   // what it holds afterwards
+        std::uint32_t At;                // the skipped block
+        std::vector<std::uint8_t> Holds; // what it holds afterwards
     };
     // A failed reply that carries the block's data: the adapter's own bytes.
     json carrying = With("faults", json::parse(R"([{"command": 161, "kind": "status", "status": 13,
@@ -152,12 +154,18 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
     carrying["devices"][0]["regions"][Read1024]["read_errors"] = json::array();
     carrying["devices"][0]["regions"][Read1024]["contents"] = json::parse(R"([{"offset": 512, "hex": "C0FFEE11"}])");
     const TCase cases[] = {
-        {"no data", WithReadErrors(Read1024, R"([{"offset": 516, "times": 2, "status": 13}])"),
-         {"Read block (4 bytes) failed at 204 (Device read error)"}, 516, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"no data",
+         WithReadErrors(Read1024, R"([{"offset": 516, "times": 2, "status": 13}])"),
+         {"Read block (4 bytes) failed at 204 (Device read error)"},
+         516,
+         {0xFF, 0xFF, 0xFF, 0xFF}},
         // The reply area still holds the previous block's bytes; they must
         // not end up in the buffer.
-        {"no answer", WithReadErrors(Read1024, R"([{"offset": 516, "times": 2, "no_answer": true}])"),
-         {"Read block (4 bytes) failed at 204 (No answer)"}, 516, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"no answer",
+         WithReadErrors(Read1024, R"([{"offset": 516, "times": 2, "no_answer": true}])"),
+         {"Read block (4 bytes) failed at 204 (No answer)"},
+         516,
+         {0xFF, 0xFF, 0xFF, 0xFF}},
         {"data", carrying, {"Read block (4 bytes) failed at 200 (Device read error)"}, 512, {0xC0, 0xFF, 0xEE, 0x11}}};
     for (const auto& [name, scenario, skipped, at, holds] : cases) {
         SCOPED_TRACE(name);
@@ -172,7 +180,9 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
         EXPECT_TRUE(AllBytes(bytes.first(at), 90));
         EXPECT_TRUE(AllBytes(bytes.subspan(at + 4), 90));
         EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), Repeat({{512, 2}, {4, 128}})) << "the skip moves on";
-        EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {"Lowering read block size to 4 bytes"}, skipped,
+        EXPECT_EQ(rig.View.Log, Join({Started("Reading"),
+                                      {"Lowering read block size to 4 bytes"},
+                                      skipped,
                                       {ReadOk(1024, bytes, "0.8"), "Block read error count: 1"}}));
     }
 }
@@ -185,10 +195,10 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     rig.Click(static_cast<int>(TOperation::Read));
     EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion}) << "two failures, one question";
     EXPECT_TRUE(rig.Settings.IgnoreReadErrors);
-    EXPECT_EQ(rig.View.Log, Join({Started("Reading"),
-                                  {"Lowering read block size to 4 bytes",
-                                   "Read block (4 bytes) failed at 200 (Device read error)",
-                                   ReadOk(1024, rig.View.Buffer, "0.8"), "Block read error count: 1"}}));
+    EXPECT_EQ(rig.View.Log,
+              Join({Started("Reading"),
+                    {"Lowering read block size to 4 bytes", "Read block (4 bytes) failed at 200 (Device read error)",
+                     ReadOk(1024, rig.View.Buffer, "0.8"), "Block read error count: 1"}}));
 
     // The next read starts without the answer of the last one.
     rig.View.Log.clear();
@@ -259,11 +269,14 @@ TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
         rig.Click(static_cast<int>(TOperation::Program));
 
         EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ProgramQuestion, {"info", "Programming successfull"}}));
-        EXPECT_EQ(rig.View.Log,
-                  Join({Started("Erasing"), {"Erase OK"}, Started("Blank-checking"),
-                        {"Blank check OK, 2048 bytes checked, speed 50.0 kB/s"}, Started("Writing"),
-                        {"Programming OK, 2048 bytes written, speed 50.0 kB/s"}, Started("Verifying"),
-                        {"Verification OK, 2048 bytes compared, speed 50.0 kB/s"}}));
+        EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
+                                      {"Erase OK"},
+                                      Started("Blank-checking"),
+                                      {"Blank check OK, 2048 bytes checked, speed 50.0 kB/s"},
+                                      Started("Writing"),
+                                      {"Programming OK, 2048 bytes written, speed 50.0 kB/s"},
+                                      Started("Verifying"),
+                                      {"Verification OK, 2048 bytes compared, speed 50.0 kB/s"}}));
         EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{3, 4, 1, 2}));
         EXPECT_EQ(rig.View.StagesScheduled, 3);
         EXPECT_FALSE(rig.Driver.SequenceUnderWay());
@@ -292,9 +305,9 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     for (const TOperation refused : {TOperation::Write, TOperation::Erase, TOperation::Unlock, TOperation::Program})
         rig.Click(static_cast<int>(refused));
     EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"},
-                                                          {"confirm", "Erase device?"},
-                                                          {"confirm", "Unlocking will erase whole device. Continue?"},
-                                                          ProgramQuestion}));
+                                                         {"confirm", "Erase device?"},
+                                                         {"confirm", "Unlocking will erase whole device. Continue?"},
+                                                         ProgramQuestion}));
     EXPECT_EQ(rig.Link.Sim.RequestTotal(), before);
     EXPECT_TRUE(rig.View.Log.empty());
     EXPECT_EQ(rig.View.BufferAccepted, 0);
@@ -304,7 +317,9 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     rig.View.Answers = {TAnswer::Yes};
     rig.Click(static_cast<int>(TOperation::Write));
     EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"}}));
-    EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Erase OK"}, Started("Writing"),
+    EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
+                                  {"Erase OK"},
+                                  Started("Writing"),
                                   {"Programming OK, 2048 bytes written, speed 50.0 kB/s"}}));
     EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{3, 1}));
     EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), 0);
@@ -322,9 +337,9 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
                                                             "info": "Flash A|Flash B|", "status": 12})")));
         Choose(rig, Flash);
         rig.Click(static_cast<int>(TOperation::Read));
-        EXPECT_EQ(rig.View.Log, (Lines{"Starting operation", "Pause for voltage setting", "Flash A", "Flash B", "",
-                                       "WARNING: device is locked!", "Reading device...",
-                                       ReadOk(2048, rig.View.Buffer, "50.0")}));
+        EXPECT_EQ(rig.View.Log,
+                  (Lines{"Starting operation", "Pause for voltage setting", "Flash A", "Flash B", "",
+                         "WARNING: device is locked!", "Reading device...", ReadOk(2048, rig.View.Buffer, "50.0")}));
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
     }
     {
@@ -335,10 +350,10 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
         Choose(rig, Flash);
         rig.View.Answers = {TAnswer::Yes};
         rig.Click(static_cast<int>(TOperation::Program));
-        EXPECT_EQ(rig.View.Log, (Lines{"Starting operation", "Pause for voltage setting",
-                                       "JTAG/Nexus detect: 5/7/12345678/DEADBEEF", "No target", "Erasing device...",
-                                       "Erase OK", "Starting operation", "Pause for voltage setting", "No target",
-                                       "Error: Device not found"}));
+        EXPECT_EQ(rig.View.Log,
+                  (Lines{"Starting operation", "Pause for voltage setting", "JTAG/Nexus detect: 5/7/12345678/DEADBEEF",
+                         "No target", "Erasing device...", "Erase OK", "Starting operation",
+                         "Pause for voltage setting", "No target", "Error: Device not found"}));
         EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ProgramQuestion});
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 0);
         EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), 0);
@@ -382,7 +397,9 @@ TEST(OperationDriver, EraseAndUnlockStepThroughNotReadyUntilTheirFinalAnswer)
         rig.Click(static_cast<int>(TOperation::Unlock));
         EXPECT_EQ(rig.Count(Cmd::EraseStep), 2);
         EXPECT_EQ(rig.Count(Cmd::UnlockStep), 1);
-        EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Erase failed (Device write error)"}, Started("Unlocking"),
+        EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
+                                      {"Erase failed (Device write error)"},
+                                      Started("Unlocking"),
                                       {"Unlocking failed (Error)"}}));
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
     }
@@ -428,13 +445,18 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
         std::string Result;
         std::vector<TPromptRecord> Prompts;
     };
-    const TCase cases[] = {
-        {R"([{"command": 165, "kind": "status", "status": 15}])", TOperation::Program,
-         "Blank check failed at offset 0 (Device not blank)", {ProgramQuestion, {"error", "Programming failed"}}},
-        {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])", TOperation::Program,
-         "Verify failed at offset 400 (Compare error)", {ProgramQuestion, {"error", "Programming failed"}}},
-        {R"([{"command": 162, "kind": "status", "status": 17, "skip": 1}])", TOperation::Write,
-         "Write failed at offset 200 (Device write error)", {{"confirm", "Write device?"}}}};
+    const TCase cases[] = {{R"([{"command": 165, "kind": "status", "status": 15}])",
+                            TOperation::Program,
+                            "Blank check failed at offset 0 (Device not blank)",
+                            {ProgramQuestion, {"error", "Programming failed"}}},
+                           {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])",
+                            TOperation::Program,
+                            "Verify failed at offset 400 (Compare error)",
+                            {ProgramQuestion, {"error", "Programming failed"}}},
+                           {R"([{"command": 162, "kind": "status", "status": 17, "skip": 1}])",
+                            TOperation::Write,
+                            "Write failed at offset 200 (Device write error)",
+                            {{"confirm", "Write device?"}}}};
     for (const auto& [faults, click, result, prompts] : cases) {
         SCOPED_TRACE(result);
         TOpsRig rig(With("faults", json::parse(faults)));

@@ -109,8 +109,7 @@ public:
     static constexpr std::uint32_t StepMs = 10;
 
     explicit TOpsRig(const nlohmann::json& scenario = BaseScenario())
-        : Link(scenario),
-          Driver(Link.Port, Settings, View, View, View, [this] { return Now; }),
+        : Link(scenario), Driver(Link.Port, Settings, View, View, View, [this] { return Now; }),
           Connection(Link.Port, View, View)
     {
     }

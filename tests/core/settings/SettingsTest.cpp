@@ -56,8 +56,7 @@ TEST(Settings, EmptyStoreGivesDefaultsAndWritesThemInOrder)
 
     settings.Store(store);
     EXPECT_EQ(store.WriteOrder,
-              (std::vector<std::string>{"SerialPort", "TurnOffPower", "JtagDelay", "BlockSize",
-                                        "IgnoreReadErrors"}));
+              (std::vector<std::string>{"SerialPort", "TurnOffPower", "JtagDelay", "BlockSize", "IgnoreReadErrors"}));
     EXPECT_EQ(Stored(store, "SerialPort"), 1);
     EXPECT_EQ(Stored(store, "TurnOffPower"), 1);
     EXPECT_EQ(Stored(store, "JtagDelay"), 4);
@@ -68,8 +67,17 @@ TEST(Settings, EmptyStoreGivesDefaultsAndWritesThemInOrder)
 TEST(Settings, JtagDelayIsClampedAsSignedAndTextIsIgnored)
 {
     const std::vector<std::pair<std::variant<std::int32_t, std::string>, std::int32_t>> cases = {
-        {0, 4}, {3, 4}, {4, 4}, {5, 5}, {2000, 2000}, {2001, 2000}, {5000, 2000}, {9999, 2000},
-        {-3, 4}, {std::int32_t{-2147483647 - 1}, 4}, {std::string("100"), 4}};
+        {0, 4},
+        {3, 4},
+        {4, 4},
+        {5, 5},
+        {2000, 2000},
+        {2001, 2000},
+        {5000, 2000},
+        {9999, 2000},
+        {-3, 4},
+        {std::int32_t{-2147483647 - 1}, 4},
+        {std::string("100"), 4}};
     for (const auto& [stored, expected] : cases) {
         TMapStore store;
         store.Values["JtagDelay"] = stored;

@@ -1,4 +1,5 @@
 #include "core/update/FirmwareImage.h"
+
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

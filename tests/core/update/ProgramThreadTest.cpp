@@ -1,4 +1,5 @@
 #include "core/update/ProgramThread.h"
+
 #include "support/SimLink.h"
 
 #include <gtest/gtest.h>
@@ -114,7 +115,7 @@ protected:
 };
 
 const std::vector<std::string> ApplicationModeStart = {
-    "Entering bootloader", "Sending bootloader request", "Closing port", "Port opened",
+    "Entering bootloader",        "Sending bootloader request",           "Closing port",        "Port opened",
     "Sending bootloader request", "Application area [08004000-0803FFFF]", "Flash page size 2048"};
 const std::vector<std::string> RestartLines = {"Done", "Resetting device", "Closing port", "Opening port"};
 
@@ -130,9 +131,8 @@ TEST_F(ProgramThreadTest, FullUpdateFromApplicationMode)
     const auto image = MakeImage(3);
     RunUpdate(link, image, Clock);
 
-    const auto expected = Concat(Concat(ApplicationModeStart, {"Programming page 0", "Programming page 1",
-                                                               "Programming page 2"}),
-                                 RestartLines);
+    const auto expected = Concat(
+        Concat(ApplicationModeStart, {"Programming page 0", "Programming page 1", "Programming page 2"}), RestartLines);
     EXPECT_EQ(View.Lines, expected);
     EXPECT_EQ(View.Progress, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(link.Sim.ReceivedPages(), Records(image, 3)) << "every record unchanged and in order";
@@ -152,10 +152,16 @@ TEST_F(ProgramThreadTest, AdapterAlreadyInItsBootloader)
     const auto image = MakeImage(2);
     RunUpdate(link, image, Clock);
 
-    const std::vector<std::string> expected = {"Entering bootloader", "Sending bootloader request",
-                                               "Application area [00010000-0001FFFF]", "Flash page size 256",
-                                               "Programming page 0", "Programming page 1", "Done",
-                                               "Resetting device", "Closing port", "Opening port"};
+    const std::vector<std::string> expected = {"Entering bootloader",
+                                               "Sending bootloader request",
+                                               "Application area [00010000-0001FFFF]",
+                                               "Flash page size 256",
+                                               "Programming page 0",
+                                               "Programming page 1",
+                                               "Done",
+                                               "Resetting device",
+                                               "Closing port",
+                                               "Opening port"};
     EXPECT_EQ(View.Lines, expected);
     EXPECT_EQ(Clock.Recorded(), (std::vector<std::chrono::milliseconds>{100ms, 100ms, 2000ms}));
     // The simulator notices opens on its own thread: wait for the restart's.
@@ -223,8 +229,8 @@ TEST_F(ProgramThreadTest, FullUpdateWithRealPauses)
     RunUpdate(link, image, SystemClock());
     const auto elapsed = std::chrono::steady_clock::now() - started;
 
-    const auto expected = Concat(Concat(ApplicationModeStart, {"Programming page 0", "Programming page 1"}),
-                                 RestartLines);
+    const auto expected =
+        Concat(Concat(ApplicationModeStart, {"Programming page 0", "Programming page 1"}), RestartLines);
     EXPECT_EQ(View.Lines, expected);
     EXPECT_EQ(link.Sim.ReceivedPages(), Records(image, 2));
     EXPECT_GE(elapsed, 1000ms + 2 * 100ms + 2000ms);

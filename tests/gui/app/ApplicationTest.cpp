@@ -2,11 +2,11 @@
 // A binary of its own: it needs TApplication as the one application object.
 
 #include "gui/main/Application.h"
+
 #include "core/buffer/BufferFile.h"
 
 #include <QEvent>
 #include <QObject>
-
 #include <gtest/gtest.h>
 
 namespace lindprog {
