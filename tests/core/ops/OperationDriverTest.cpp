@@ -139,6 +139,24 @@ TEST(OperationDriver, FailedBlockReadDropsTo4BytesAndGoesBackTo512After128GoodRe
     }
 }
 
+// A block reply that carries fewer bytes than asked is a failed read like any
+// other: the bytes it lacks must not come from an earlier reply.
+TEST(OperationDriver, ShortBlockReplyIsAFailedReadNotData)
+{
+    json scenario = WithReadErrors(Read1024, "[]");
+    scenario["devices"][0]["regions"][Read1024]["contents"] = json::parse(R"([{"offset": 0, "text": "FIRST"}])");
+    scenario["faults"] = json::parse(R"([{"command": 161, "kind": "truncate", "bytes": 100, "skip": 1}])");
+    TOpsRig rig(scenario);
+    Choose(rig, Read1024);
+    rig.View.Answers = {TAnswer::Yes};
+    rig.Click(static_cast<int>(TOperation::Read));
+    EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
+    EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), Repeat({{512, 2}, {4, 128}}));
+    EXPECT_EQ(rig.View.Log, Join({Started("Reading"),
+                                  {"Lowering read block size to 4 bytes", ReadOk(1024, rig.View.Buffer, "0.8")}}));
+    EXPECT_EQ(rig.View.Buffer, rig.Link.Sim.RegionContents(0, Read1024)) << "no byte of the first block repeated";
+}
+
 TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
 {
     struct TCase {
