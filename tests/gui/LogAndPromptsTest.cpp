@@ -60,6 +60,15 @@ TEST(LogView, CopyTakesTheSelectedMessageOnlyAndNothingWithoutSelection)
     log.setCurrentItem(log.topLevelItem(0));
     log.cmCopyClick();
     EXPECT_EQ(QApplication::clipboard()->text(), "Starting operation");
+
+    // Ctrl+C is the menu's Copy, whichever cell the click made current.
+    log.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    const QRect time = log.visualRect(log.model()->index(1, 0));
+    QTest::mouseClick(log.viewport(), Qt::LeftButton, {}, time.center());
+    ASSERT_EQ(log.currentIndex().column(), 0);
+    QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "Pause for voltage setting");
 }
 
 TEST(LogView, ClearEmptiesAndTheNextLineIsAtTheTop)

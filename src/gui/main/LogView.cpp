@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 
 namespace lindprog {
@@ -62,6 +63,16 @@ void TLogView::cmCopyClick()
     if (chosen.isEmpty())
         return;
     QApplication::clipboard()->setText(chosen.front()->text(1));
+}
+
+void TLogView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        cmCopyClick();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 QString TLogView::MessageAt(int row) const

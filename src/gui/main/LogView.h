@@ -28,6 +28,11 @@ public:
     QString MessageAt(int row) const;
     QMenu* ContextMenu() const { return pmLog; }
 
+protected:
+    // The list's own Ctrl+C would copy the current cell, the time included;
+    // the log's copy is always the selected line's message.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     std::function<QTime()> Clock = [] { return QTime::currentTime(); };
     QMenu* pmLog;
