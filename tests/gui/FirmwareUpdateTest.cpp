@@ -73,7 +73,7 @@ public:
             name->setText(QString::fromStdString(path.filename().string()));
             QTest::keyClick(name, Qt::Key_Return);
         });
-        cmFirmwareUpdateClick(&Form, Form.Port(), Form.Prompts());
+        Form.cmFirmwareUpdate->trigger();
         Next.reset();
     }
 
@@ -228,6 +228,27 @@ TEST(FirmwareUpdate, FullUpdateFromApplicationMode)
     EXPECT_EQ(harness.Sim.ReceivedPages(), records);
     EXPECT_TRUE(form.Port().IsOpen());
     EXPECT_EQ(harness.Sim.Mode(), 3);
+}
+
+TEST(FirmwareUpdate, UpdateEndingWithThePortClosedDisablesWhatNeedsThePort)
+{
+    TMainHarness harness(Scenario(1));
+    ASSERT_TRUE(harness.Started);
+    TMainForm& form = harness.Start();
+    ASSERT_TRUE(form.cmFirmwareUpdate->isEnabled());
+    const auto path = WriteFile(harness.Dir.Path, "one.fwu", MakeImage(2056));
+    TUpdateCommand command(form);
+    command.Run(path, [&](TUpdateDialog* dialog) {
+        QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
+        // The adapter is unplugged while it restarts: the port cannot be opened again.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Lines(*dialog).endsWith("Closing port"); }, 30000));
+        harness.Sim.Stop();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->btnStart->text() == "Close"; }, 30000));
+        QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
+    });
+    EXPECT_FALSE(form.Port().IsOpen());
+    EXPECT_FALSE(form.cmFirmwareUpdate->isEnabled());
+    EXPECT_FALSE(form.cmDeviceDetect->isEnabled());
 }
 
 class UpdateDialog : public ::testing::Test {

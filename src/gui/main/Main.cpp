@@ -176,8 +176,14 @@ void TMainForm::CreateMenus()
         lindprog::cmOptionsPortClick(this, PortNames, CurrentSettings, *AdapterConnection);
     });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
-    cmFirmwareUpdate = options->addAction(
-        "Firmware update...", this, [this] { lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts); });
+    cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+        lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
+        // An update can end with the port closed (the adapter did not come
+        // back). Nothing that needs the port may stay enabled then: a second
+        // update would have no port number to open.
+        if (!DevicePort->IsOpen())
+            AdapterConnection->UpdateActions();
+    });
     cmFirmwareUpdate->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu("&Help");
