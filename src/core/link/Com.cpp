@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -27,6 +28,19 @@ bool IsGoneErrno(int error)
 std::string DescribeErrno(int error)
 {
     return std::strerror(error);
+}
+
+// USB serial bridges hold short replies back for their latency timer (16 ms
+// on common ones), which alone would cap a block loop far below the line
+// speed. Drivers that know the flag then hand each reply on at once; a pty or
+// a driver without it refuses, and the port works as before.
+void RequestLowLatency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 } // namespace
@@ -63,6 +77,10 @@ bool TCom::Open(int portNumber)
         LastOpenError = errno == EWOULDBLOCK ? "port is in use by another program" : DescribeErrno(errno);
         return false;
     }
+    // The lock keeps out programs that ask for it; the terminal's exclusive
+    // mode also refuses a plain open by anyone else (root excepted).
+    ::ioctl(fd.Get(), TIOCEXCL);
+    RequestLowLatency(fd.Get());
     Fd = std::move(fd);
     Path = *path;
     LastOpenError.clear();
@@ -79,6 +97,7 @@ void TCom::Close()
 {
     if (!Opened)
         return;
+    ::ioctl(Fd.Get(), TIOCNXCL);
     Fd.Reset();
     Opened = false;
     Number = 0;

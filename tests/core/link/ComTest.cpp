@@ -1,5 +1,6 @@
 #include "core/link/Com.h"
 
+#include "core/base/UniqueFd.h"
 #include "core/link/PortNames.h"
 #include "support/TestSupport.h"
 
@@ -9,7 +10,9 @@
 #include <fstream>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 
 namespace lindprog {
 namespace {
@@ -71,10 +74,19 @@ TEST_F(ComTest, SecondOpenOfTheSamePortIsRefused)
     TBarePty pty;
     TEnvPort env(6, pty.SlavePath);
     ASSERT_TRUE(Com.Open(6));
+    // The terminal itself is in exclusive mode while the port is open (a
+    // root test process may still look, so the mode is asked, not tried).
+    const TUniqueFd probe(::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(probe.Valid());
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(probe.Get(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
     TCom other(Names);
     EXPECT_FALSE(other.Open(6));
     EXPECT_EQ(other.OpenError(), "port is in use by another program");
     Com.Close();
+    ASSERT_EQ(::ioctl(probe.Get(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "exclusive mode ends with the close";
     EXPECT_TRUE(other.Open(6)) << "the lock goes with the close";
 }
 
