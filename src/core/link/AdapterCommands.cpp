@@ -1,5 +1,6 @@
 #include "core/link/AdapterCommands.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/LittleEndian.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ std::vector<std::uint8_t> BuildProgramPage(std::span<const std::uint8_t> pageRec
 std::string ReadReplyText(std::span<const std::uint8_t> data)
 {
     const auto end = std::find(data.begin(), data.end(), std::uint8_t{0});
-    return std::string(data.begin(), end);
+    return AdapterTextToUtf8(data.first(static_cast<std::size_t>(end - data.begin())));
 }
 
 TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data)

@@ -1,5 +1,6 @@
 #include "core/ops/Catalogue.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/LittleEndian.h"
 
 #include <algorithm>
@@ -12,7 +13,8 @@ namespace {
 std::string RecordName(std::span<const std::uint8_t> raw)
 {
     const auto name = raw.first(RecordNameSize);
-    return std::string(name.begin(), std::find(name.begin(), name.end(), std::uint8_t{0}));
+    const auto end = std::find(name.begin(), name.end(), std::uint8_t{0});
+    return AdapterTextToUtf8(name.first(static_cast<std::size_t>(end - name.begin())));
 }
 
 template <std::size_t Size>

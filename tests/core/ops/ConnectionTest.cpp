@@ -201,9 +201,12 @@ TEST(Connection, RecordReadFailingPartWayKeepsWhatWasRead)
     EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
 }
 
-TEST(Connection, NamesEndAtTheirFirstNulOrAfter64Characters)
+TEST(Connection, NamesEndAtTheirFirstNulOrAfter64CharactersAndAreWindows1252)
 {
     json scenario = CatalogueScenario();
+    // The simulator sends each of these characters as its one byte: E4, 80, FC.
+    scenario["identity"] = "Pr\u00fcfger\u00e4t";
+    scenario["devices"][2]["name"] = "M\u00e4rz \u0080";
     const std::string full64(64, 'N');
     scenario["devices"][0]["name"] = full64;
     scenario["devices"][1]["name"] = std::string("TENCHARSXY\0hidden", 17);
@@ -211,7 +214,8 @@ TEST(Connection, NamesEndAtTheirFirstNulOrAfter64Characters)
     scenario["devices"][0]["regions"][1]["name"] = std::string(64, 'R');
     TOpsRig rig(scenario);
     rig.Connect();
-    EXPECT_EQ(rig.View.DeviceNames, (std::vector<std::string>{full64, "TENCHARSXY", "NOREGIONS"}));
+    EXPECT_EQ(rig.View.DeviceNames, (std::vector<std::string>{full64, "TENCHARSXY", "M\u00e4rz \u20ac"}));
+    EXPECT_EQ(rig.View.Identity, "Pr\u00fcfger\u00e4t");
     EXPECT_EQ(rig.View.RegionNames[0], "Code");
     EXPECT_EQ(rig.View.RegionNames[1], std::string(64, 'R'));
     // The record is kept as the adapter sent it, the bytes after the NUL too.
