@@ -97,17 +97,43 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
         Answered = false;
         Awaiting = true;
     }
+    const auto sent = std::chrono::steady_clock::now();
     std::size_t written = SendBuffer.size();
+    bool succeeded = false;
     if (!Com.Write(SendBuffer.data(), written)) {
         std::lock_guard lock(Mutex);
         Awaiting = false;
         StatusByte = PortStatus::PortWriteError;
-        return false;
+    } else {
+        std::unique_lock lock(Mutex);
+        ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone; });
+        Awaiting = false;
+        succeeded = Answered && StatusByte == PortStatus::Ok;
     }
-    std::unique_lock lock(Mutex);
-    ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone; });
-    Awaiting = false;
-    return Answered && StatusByte == PortStatus::Ok;
+    if (Trace)
+        TraceRequest(SendBuffer, sent);
+    return succeeded;
+}
+
+void TDevicePort::TraceRequest(std::span<const std::uint8_t> frame, std::chrono::steady_clock::time_point sent)
+{
+    // The head of the frame is enough to tell requests apart; block data
+    // would drown the trace.
+    constexpr std::size_t ShownBytes = 16;
+    std::string line = "> ";
+    char hex[4];
+    for (std::size_t k = 0; k < frame.size() && k < ShownBytes; ++k) {
+        std::snprintf(hex, sizeof hex, "%02X ", frame[k]);
+        line += hex;
+    }
+    if (frame.size() > ShownBytes)
+        line += "... ";
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+    const std::uint8_t status = Status();
+    char outcome[128];
+    std::snprintf(outcome, sizeof outcome, "(%zu bytes) < status %d (%s), %zu data bytes, %lld ms", frame.size(),
+                  status, StatusToText(status).c_str(), ReplyDataLength(), static_cast<long long>(elapsed.count()));
+    Trace(line + outcome);
 }
 
 bool TDevicePort::SendCommand(std::uint8_t code)

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -56,6 +57,11 @@ public:
     bool SendCommand(std::uint8_t code, std::uint8_t p1, std::uint8_t p2);
 
     void SetReplyTimeout(std::chrono::milliseconds timeout) { ReplyTimeout = timeout; }
+
+    // Called on the requesting thread after every request with one line that
+    // names the request's bytes and its outcome; for the command line's -v.
+    using TTrace = std::function<void(const std::string& line)>;
+    void SetTrace(TTrace trace) { Trace = std::move(trace); }
 
     std::uint8_t Status() const;
     void ClearStatus();
@@ -104,6 +110,7 @@ private:
     // for its reply gives up at once instead of waiting out the reply time.
     void ReceiverGone();
     bool FailRequest(std::uint8_t status);
+    void TraceRequest(std::span<const std::uint8_t> frame, std::chrono::steady_clock::time_point sent);
 
     TCom Com;
     TUiDispatcher& Dispatcher;
@@ -126,6 +133,7 @@ private:
     bool PortGone = false; // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
+    TTrace Trace;
     std::uint8_t StatusByte = PortStatus::Ok;
     std::array<std::uint8_t, ReplySize> ReplyArea{};
     std::size_t ReplyLength = 0;

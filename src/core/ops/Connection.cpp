@@ -38,7 +38,7 @@ TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& 
 {
 }
 
-void TConnection::Connect(int portNumber)
+TConnectResult TConnection::Connect(int portNumber)
 {
     Disconnect();
     View.ShowBusy(true);
@@ -48,18 +48,22 @@ void TConnection::Connect(int portNumber)
         if (const auto advice = OpenFailureAdvice(portNumber, Port.Port().OpenError()); !advice.empty())
             View.AddLogLine(advice);
         Prompts.ShowError(Format("Can't open serial port COM%d", portNumber));
-        return;
+        return TConnectResult::CannotOpen;
     }
     View.ShowQuerying();
+    TConnectResult result = TConnectResult::NoAnswer;
     if (QueryMode()) {
+        result = TConnectResult::UnknownMode;
         ShowIdentity();
         if (Port.Mode() == ModeApplication) {
+            result = TConnectResult::Application;
             if (Port.VersionMajor() * 256 + Port.VersionMinor() < MinimumFirmware)
                 Prompts.ShowInfo("Please update programmer's firmware to version 1.18 or above");
             ReadDeviceList();
             UpdateActions();
         } else if (Port.Mode() == ModeBootloader) {
             Prompts.ShowInfo("Device is in bootloader mode");
+            result = TConnectResult::Bootloader;
         }
     } else {
         Prompts.ShowError(Format("No device found on port COM%d", portNumber));
@@ -67,6 +71,7 @@ void TConnection::Connect(int portNumber)
     View.ClearHintPanel();
     View.SetCaption(std::string(ProductName) + Format(" - [COM%d]", portNumber));
     View.SetFirmwareUpdateEnabled(Port.IsOpen());
+    return result;
 }
 
 bool TConnection::QueryMode()

@@ -45,6 +45,10 @@ public:
 // reason is the system's text, as TCom::OpenError keeps it.
 std::string OpenFailureAdvice(int portNumber, const std::string& reason);
 
+// How a connect attempt ended; the window shows it through the view and
+// prompts, the command line turns it into its exit code.
+enum class TConnectResult { CannotOpen, NoAnswer, Bootloader, Application, UnknownMode };
+
 class TConnection {
 public:
     static constexpr const char* ProductName = "Corvane Programmer";
@@ -52,7 +56,7 @@ public:
 
     TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view);
 
-    void Connect(int portNumber);
+    TConnectResult Connect(int portNumber);
     void Disconnect();
     void ReadDeviceList();
     void SelectDevice(int index); // cbDeviceSelect

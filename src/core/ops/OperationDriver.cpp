@@ -117,7 +117,8 @@ bool TOperationDriver::StartOnAdapter()
         return true;
     }
     if (status != PortStatus::Ok) {
-        Log.AddLogLine(Format("Error: %s", Port.StatusText().c_str()));
+        LastOutcome = {Operation, false, status, 0, 0, 0.0, ""};
+        Report(Format("Error: %s", Port.StatusText().c_str()));
         return false;
     }
     return true;
@@ -257,6 +258,7 @@ void TOperationDriver::Finish(bool cancelled)
     LastTick = Tick();
     View.AcceptBuffer();
     const TOperation stage = Operation;
+    LastOutcome = {stage, cancelled, LastStatus, Offset, ReadCrc, (LastTick - StartTick) / 1000.0, ""};
     const bool nextScheduled = ReportResult(cancelled);
     const bool stageFailed = cancelled || LastStatus != PortStatus::Ok;
     if (SequenceUnderWay() && stageFailed) {
@@ -282,7 +284,7 @@ void TOperationDriver::Finish(bool cancelled)
 bool TOperationDriver::ReportResult(bool cancelled)
 {
     if (cancelled) {
-        Log.AddLogLine("Canceled");
+        Report("Canceled");
         return false;
     }
     const std::string reason = TDevicePort::StatusToText(LastStatus);
@@ -294,44 +296,50 @@ bool TOperationDriver::ReportResult(bool cancelled)
     switch (Operation) {
     case TOperation::Read:
         if (failed) {
-            Log.AddLogLine(Format("Read failed at offset %X (%s)", Offset, reason.c_str()));
+            Report(Format("Read failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Log.AddLogLine(Format("Successfully read %d bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
+        Report(Format("Successfully read %d bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
         if (Settings.IgnoreReadErrors && BlockErrors > 0)
             Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
         return false;
     case TOperation::Write:
         if (failed) {
-            Log.AddLogLine(Format("Write failed at offset %X (%s)", Offset, reason.c_str()));
+            Report(Format("Write failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Log.AddLogLine(Format("Programming OK, %d bytes written, speed %.1f kB/s", Offset, Speed()));
+        Report(Format("Programming OK, %d bytes written, speed %.1f kB/s", Offset, Speed()));
         return ProgramSequence && next(TOperation::Verify);
     case TOperation::Verify:
-        Log.AddLogLine(failed ? Format("Verify failed at offset %X (%s)", Offset, reason.c_str())
-                              : Format("Verification OK, %d bytes compared, speed %.1f kB/s", Offset, Speed()));
+        Report(failed ? Format("Verify failed at offset %X (%s)", Offset, reason.c_str())
+                      : Format("Verification OK, %d bytes compared, speed %.1f kB/s", Offset, Speed()));
         return false;
     case TOperation::Erase:
         if (failed) {
-            Log.AddLogLine(Format("Erase failed (%s)", reason.c_str()));
+            Report(Format("Erase failed (%s)", reason.c_str()));
             return false;
         }
-        Log.AddLogLine("Erase OK");
+        Report("Erase OK");
         if (ProgramSequence)
             return next(TOperation::BlankCheck);
         return WriteSequence && next(TOperation::Write);
     case TOperation::BlankCheck:
         if (failed) {
-            Log.AddLogLine(Format("Blank check failed at offset %X (%s)", Offset, reason.c_str()));
+            Report(Format("Blank check failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Log.AddLogLine(Format("Blank check OK, %d bytes checked, speed %.1f kB/s", Offset, Speed()));
+        Report(Format("Blank check OK, %d bytes checked, speed %.1f kB/s", Offset, Speed()));
         return ProgramSequence && next(TOperation::Write);
     default:
-        Log.AddLogLine(failed ? Format("Unlocking failed (%s)", reason.c_str()) : std::string("Unlocking OK"));
+        Report(failed ? Format("Unlocking failed (%s)", reason.c_str()) : std::string("Unlocking OK"));
         return false;
     }
+}
+
+void TOperationDriver::Report(const std::string& line)
+{
+    LastOutcome.Line = line;
+    Log.AddLogLine(line);
 }
 
 void TOperationDriver::PowerOff()

@@ -44,6 +44,18 @@ struct TOperationTarget {
     std::span<std::uint8_t> Buffer;
 };
 
+// How the stage that ended last came out, for front ends that report a
+// result rather than show the log (the command line).
+struct TStageOutcome {
+    TOperation Stage = TOperation::Read;
+    bool Cancelled = false;
+    std::uint8_t Status = PortStatus::Ok; // of the stage's last command
+    std::uint32_t Bytes = 0;              // handled before it ended
+    std::uint32_t Crc = 0;                // of the bytes read (Read only)
+    double Seconds = 0.0;
+    std::string Line; // the result line as logged
+};
+
 class TOperationDriver {
 public:
     using TTick = std::function<std::uint32_t()>;
@@ -68,6 +80,11 @@ public:
     std::string StageName() const;
     bool SequenceUnderWay() const { return ProgramSequence || WriteSequence; }
     TOperation Stage() const { return Operation; }
+    // Where the running stage stands, in bytes of the region.
+    std::uint32_t Position() const { return Offset; }
+    std::uint32_t Total() const { return static_cast<std::uint32_t>(Target.Buffer.size()); }
+    // Set by Finish, and by a Begin whose start request failed.
+    const TStageOutcome& Outcome() const { return LastOutcome; }
 
 private:
     bool Confirm(int tag) const;
@@ -84,6 +101,8 @@ private:
     void EndSequence(bool stageFailed, bool nextScheduled);
     void PowerOff();
     double Speed() const;
+    // Logs a stage's result line and keeps it as the outcome's.
+    void Report(const std::string& line);
 
     TDevicePort& Port;
     TSettings& Settings;
@@ -104,6 +123,7 @@ private:
     std::int32_t BlockErrors = 0;
     std::int32_t GoodReads = 0;
     std::uint8_t LastStatus = PortStatus::Ok; // of the last command of the run
+    TStageOutcome LastOutcome;
 };
 
 } // namespace lindprog

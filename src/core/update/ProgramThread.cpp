@@ -81,6 +81,7 @@ void TProgramThread::Execute()
     if (accepted && !Abandoned()) {
         AddLine("Done");
         RestartAdapter();
+        Success = true;
     } else {
         AddLine(Line("Failed (%d)", Port.Status()));
     }

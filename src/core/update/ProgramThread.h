@@ -9,6 +9,7 @@
 // until it has been done. The end of the worker is reported the same way,
 // after its body has returned.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -61,6 +62,9 @@ public:
     // Runs on the UI thread once the worker's body has returned.
     void SetOnDone(std::function<void()> onDone) { OnDone = std::move(onDone); }
     void Start();
+    // After the worker has ended: whether every page was accepted and the
+    // adapter was restarted.
+    bool Succeeded() const { return Success; }
 
 private:
     void Execute();
@@ -85,6 +89,7 @@ private:
     std::uint32_t AppStart = 0;
     std::uint32_t AppEnd = 0;
     std::size_t NextPage = 0; // offset of the next page record in Image
+    std::atomic<bool> Success = false;
 
     // Posted changes hold only a weak reference, so one that runs after the
     // worker is gone does nothing.
