@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -169,6 +170,33 @@ private:
     int Fd = -1;
 };
 
+// Whether the side file failed only because the folder is closed to the user,
+// while the target itself may still be open to them.
+bool FolderRefused(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+// Writes an existing regular file where it stands: opened without creating,
+// emptied, written whole, put on the disk. Nothing when it cannot be opened
+// so (absent, not writable, no regular file); else 0 or the error.
+std::optional<int> RewriteInPlace(const fs::path& target, std::span<const std::uint8_t> bytes)
+{
+    // O_NONBLOCK: a FIFO in the target's place must not hang the save.
+    const TUniqueFd file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!file.Valid() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    if (::ftruncate(file.Get(), 0) != 0)
+        return errno;
+    if (const int error = WriteAll(file.Get(), bytes))
+        return error;
+    // Once fsync has succeeded, close has nothing left to report.
+    if (::fsync(file.Get()) != 0)
+        return errno;
+    return 0;
+}
+
 std::string LoadedLine(std::size_t bytesRead, std::uint32_t crc)
 {
     char line[80];
@@ -209,13 +237,23 @@ std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t
 {
     const std::string name = FullPath(path);
     log.AddLogLine("Saving file [" + name + "]...");
-    TReplacement replacement(ReplacedFile(name));
-    if (const int error = replacement.Create())
-        CannotCreate(name, error);
-    if (const int error = replacement.Write(buffer))
-        CannotCreate(name, error);
-    if (const int error = replacement.Commit())
-        CannotCreate(name, error);
+    const fs::path target = ReplacedFile(name);
+    TReplacement replacement(target);
+    if (const int error = replacement.Create()) {
+        // A folder closed to the user may hold a file open to them; that file
+        // is written in place, without the side file's protection, rather
+        // than not at all.
+        const std::optional<int> inPlace = FolderRefused(error) ? RewriteInPlace(target, buffer) : std::nullopt;
+        if (!inPlace)
+            CannotCreate(name, error);
+        if (*inPlace != 0)
+            CannotCreate(name, *inPlace);
+    } else {
+        if (const int writeError = replacement.Write(buffer))
+            CannotCreate(name, writeError);
+        if (const int commitError = replacement.Commit())
+            CannotCreate(name, commitError);
+    }
     log.AddLogLine("Saved " + std::to_string(buffer.size()) + " bytes");
     view.UpdateChanges();
     return buffer.size();

@@ -53,7 +53,9 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
 // that replaces it only once every byte is written and on the disk, so a save
 // that fails (no space, no permission, a vanished folder) leaves the old file
 // as it was; it throws TFileError, logs no "Saved" line and accepts nothing.
-// Returns the number of bytes written.
+// Where the folder takes no new file but the target exists and may be
+// written, the target is rewritten in place instead; a failure then still
+// throws, but the old contents are lost. Returns the number of bytes written.
 std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
                            TLogSink& log);
 

@@ -2,6 +2,7 @@
 
 #include "core/link/PortNames.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,9 @@
 namespace lindprog {
 
 namespace {
+
+std::atomic<int> WriteConstantMs{TCom::WriteTimeoutConstantMs};
+std::atomic<int> WritePerByteMs{TCom::WriteTimeoutPerByteMs};
 
 bool IsGoneErrno(int error)
 {
@@ -133,6 +137,17 @@ void TCom::Purge()
         ::tcflush(Fd.Get(), TCIOFLUSH);
 }
 
+int TCom::WriteTimeoutMs(std::size_t count)
+{
+    return WriteConstantMs.load() + WritePerByteMs.load() * static_cast<int>(count);
+}
+
+void TCom::SetWriteTimeout(int constantMs, int perByteMs)
+{
+    WriteConstantMs = constantMs;
+    WritePerByteMs = perByteMs;
+}
+
 void TCom::CancelRead()
 {
     const std::uint64_t one = 1;
@@ -230,8 +245,10 @@ bool TCom::Write(const std::uint8_t* buffer, std::size_t& count)
         if (put < 0 && errno != EAGAIN && errno != EINTR)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // The adapter has stopped taking bytes; waiting longer would only hold
+        // the request, and a frame cut short can never be answered.
         if (left.count() <= 0)
-            return true; // timed out part-way: what was written counts
+            return false;
         pollfd out{Fd.Get(), POLLOUT, 0};
         if (::poll(&out, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
             return false;

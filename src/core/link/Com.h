@@ -51,8 +51,10 @@ public:
     // (0 after the 200 ms timeout, which is a success). False on failure, with
     // the reason in LastReadError().
     bool Read(std::uint8_t* buffer, std::size_t& count);
-    // Writes count bytes; on return count holds how many were written (fewer
-    // after the write deadline, which still counts as success).
+    // Writes count bytes; on return count holds how many were written. False
+    // when not all of them went: an error, or the write deadline passed while
+    // the adapter took no more (its input stalled), with count telling how
+    // far it got.
     bool Write(const std::uint8_t* buffer, std::size_t& count);
     TComError LastReadError() const { return ReadError; }
     // Sleeps until `count` bytes are waiting, for at most the line time they
@@ -68,10 +70,11 @@ public:
     void Purge();
     void ResetPort();
 
-    static int WriteTimeoutMs(std::size_t count)
-    {
-        return WriteTimeoutConstantMs + WriteTimeoutPerByteMs * static_cast<int>(count);
-    }
+    static int WriteTimeoutMs(std::size_t count);
+    // Replaces the write deadline's fixed and per-byte parts for every port of
+    // the process. Tests shorten it so that a stalled write gives up in
+    // milliseconds; the program never changes it.
+    static void SetWriteTimeout(int constantMs, int perByteMs);
 
 private:
     TPortNames& PortNames;

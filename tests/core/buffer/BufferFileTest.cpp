@@ -19,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace lindprog {
 namespace {
@@ -355,6 +357,102 @@ TEST_F(BufferFileTest, SaveThatCannotWriteEveryByteKeepsTheOldFile)
     EXPECT_EQ(Names(), std::vector<std::string>{"image.bin"});
     EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
     EXPECT_TRUE(Data.IsChanged(0));
+}
+
+// Makes file access in this thread go as an ordinary user's, so permission
+// bits hold even when the tests run as root: a root process switches its
+// file-system ids to nobody's, which also drops its right to override them.
+class TOrdinaryFileAccess {
+public:
+    TOrdinaryFileAccess()
+    {
+        if (::geteuid() != 0)
+            return;
+        ::setfsgid(Nobody);
+        ::setfsuid(Nobody);
+        // setfs*id answers with the previous id; asking with an invalid one
+        // changes nothing and tells whether the switch took.
+        Switched = ::setfsuid(static_cast<uid_t>(-1)) == static_cast<int>(Nobody);
+    }
+    ~TOrdinaryFileAccess()
+    {
+        if (::geteuid() != 0)
+            return;
+        ::setfsuid(0);
+        ::setfsgid(0);
+    }
+    TOrdinaryFileAccess(const TOrdinaryFileAccess&) = delete;
+    TOrdinaryFileAccess& operator=(const TOrdinaryFileAccess&) = delete;
+
+    bool Holds() const { return ::geteuid() != 0 || Switched; }
+
+private:
+    static constexpr uid_t Nobody = 65534;
+    bool Switched = false;
+};
+
+// A folder the user may not write to, with a file in it the user may write.
+class BufferFileLockedFolderTest : public BufferFileTest {
+protected:
+    void SetUp() override
+    {
+        using enum fs::perms;
+        fs::create_directory(Locked);
+        Write("locked/image.bin", Bytes(100, 0xAB));
+        fs::permissions(Locked / "image.bin",
+                        owner_read | owner_write | group_read | group_write | others_read | others_write);
+        fs::permissions(Locked, owner_read | owner_exec | group_read | group_exec | others_read | others_exec);
+        // The scratch folder itself must let the ordinary user through.
+        fs::permissions(Dir, group_exec | others_exec, fs::perm_options::add);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::permissions(Locked, fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+
+    const fs::path Locked = Dir / "locked";
+};
+
+TEST_F(BufferFileLockedFolderTest, ExistingFileIsRewrittenInPlace)
+{
+    MakeBuffer(6, 0x3C);
+    ASSERT_TRUE(Data.SetByte(1, 0x99));
+    const std::string path = (Locked / "image.bin").string();
+    const std::string missing = (Locked / "new.bin").string();
+    {
+        const TOrdinaryFileAccess ordinary;
+        if (!ordinary.Holds())
+            GTEST_SKIP() << "root without the right to act as another user ignores permission bits";
+        EXPECT_EQ(Save(path), 6u);
+        try {
+            Save(missing);
+            ADD_FAILURE() << "a new file in the folder was made";
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + missing + "\". Permission denied");
+        }
+    }
+    EXPECT_EQ(Read(path), (Bytes{0x3C, 0x99, 0x3C, 0x3C, 0x3C, 0x3C}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Locked), fs::directory_iterator()), 1);
+    EXPECT_EQ(Log.Lines[1], "Saved 6 bytes");
+    EXPECT_FALSE(Data.Modified());
+}
+
+TEST_F(BufferFileLockedFolderTest, ShortWriteInPlaceIsAFailure)
+{
+    MakeBuffer(64 * 1024, 0x6B);
+    const std::string path = (Locked / "image.bin").string();
+    const TOrdinaryFileAccess ordinary;
+    if (!ordinary.Holds())
+        GTEST_SKIP() << "root without the right to act as another user ignores permission bits";
+    try {
+        const TFileSizeLimit limit(4096);
+        Save(path);
+        ADD_FAILURE() << "no error";
+    } catch (const TFileError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". File too large");
+    }
+    EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
 }
 
 } // namespace

@@ -27,6 +27,8 @@ protected:
     TScratchDir Dir;
     TPortNames Names{Dir.Path / "ports.conf", Dir.Path / "dev"};
     TCom Com{Names};
+    // A test may shorten the process-wide write deadline.
+    void TearDown() override { TCom::SetWriteTimeout(TCom::WriteTimeoutConstantMs, TCom::WriteTimeoutPerByteMs); }
 };
 
 TEST_F(ComTest, OpensTwoDigitPortNumbersLikeSingleDigitOnes)
@@ -152,6 +154,37 @@ TEST_F(ComTest, ClosedMasterReadsAsPortGone)
     EXPECT_EQ(Com.LastReadError(), TComError::PortGone);
     count = 1;
     EXPECT_FALSE(Com.Write(buffer, count));
+}
+
+TEST_F(ComTest, StalledWriteGivesUpAtItsDeadlineAndCountsWhatWent)
+{
+    TBarePty pty;
+    TEnvPort env(1, pty.SlavePath);
+    ASSERT_TRUE(Com.Open(1));
+    TCom::SetWriteTimeout(50, 0);
+    // Nobody reads the other side, so its buffer fills and a write stalls,
+    // most likely part-way through a chunk.
+    const std::vector<std::uint8_t> chunk(4096, 0x5A);
+    std::size_t written = 0;
+    bool stalled = false;
+    for (int round = 0; round < 100 && !stalled; ++round) {
+        std::size_t count = chunk.size();
+        stalled = !Com.Write(chunk.data(), count);
+        ASSERT_LE(count, chunk.size());
+        written += count;
+    }
+    ASSERT_TRUE(stalled);
+    // The counts add up to exactly what reached the other side.
+    std::size_t arrived = 0;
+    std::vector<std::uint8_t> in(65536);
+    pollfd master{pty.Master, POLLIN, 0};
+    while (::poll(&master, 1, 200) > 0) {
+        const ssize_t got = ::read(pty.Master, in.data(), in.size());
+        if (got <= 0)
+            break;
+        arrived += static_cast<std::size_t>(got);
+    }
+    EXPECT_EQ(arrived, written);
 }
 
 TEST_F(ComTest, WriteDeadlineGrowsWithTheFrame)

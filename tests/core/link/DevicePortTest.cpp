@@ -5,7 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
 #include <thread>
+
+#include <pthread.h>
+#include <sched.h>
 
 namespace lindprog {
 namespace {
@@ -18,6 +24,26 @@ using test::TSimLink;
 milliseconds Since(steady_clock::time_point start)
 {
     return duration_cast<milliseconds>(steady_clock::now() - start);
+}
+
+// A port whose far side the test holds and never reads, mapped to COM1.
+struct TDeafLink {
+    test::TScratchDir Dir;
+    test::TBarePty Pty;
+    test::TEnvPort Env{1, Pty.SlavePath};
+    TPortNames Names{Dir.Path / "ports.conf", Dir.Path / "dev"};
+    TQueueDispatcher Dispatcher;
+    TDevicePort Port{Names, Dispatcher};
+    // A test may shorten the process-wide write deadline.
+    ~TDeafLink() { TCom::SetWriteTimeout(TCom::WriteTimeoutConstantMs, TCom::WriteTimeoutPerByteMs); }
+};
+
+std::set<pid_t> ThreadIds()
+{
+    std::set<pid_t> ids;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ids.insert(std::stoi(task.path().filename().string()));
+    return ids;
 }
 
 json WithFault(json fault)
@@ -361,6 +387,51 @@ TEST(DevicePort, OversizedBlocksAreRefusedWithoutSending)
     EXPECT_FALSE(link.Port.ReadBlock(0, 16, std::span(data).first(8)));
     EXPECT_FALSE(link.Port.VerifyBlock(0, 4084, data));
     EXPECT_EQ(link.Sim.RequestPayloads().size(), 0u);
+}
+
+TEST(DevicePort, StalledWriteEndsTheRequestWithPortWriteError)
+{
+    TDeafLink link;
+    ASSERT_TRUE(link.Port.Open(1));
+    link.Port.SetReplyTimeout(milliseconds(1));
+    TCom::SetWriteTimeout(50, 0);
+    // Frames pile up unread until the terminal's buffer is full and one stalls.
+    const std::vector<std::uint8_t> block(MaxWriteBlock, 0x5A);
+    milliseconds lastRequest{};
+    for (int round = 0; round < 64 && link.Port.Status() != PortStatus::PortWriteError; ++round) {
+        const auto start = steady_clock::now();
+        EXPECT_FALSE(link.Port.WriteBlock(0, MaxWriteBlock, block));
+        lastRequest = Since(start);
+        ASSERT_TRUE(link.Port.Status() == PortStatus::NoAnswer || link.Port.Status() == PortStatus::PortWriteError)
+            << link.Port.StatusText();
+    }
+    EXPECT_EQ(link.Port.Status(), PortStatus::PortWriteError);
+    EXPECT_LT(lastRequest, seconds(2)) << "given up at the write deadline";
+}
+
+TEST(DevicePort, ReceiverRunsAtRealTimePriorityWhereTheSystemGrantsIt)
+{
+    bool granted = false;
+    std::thread([&granted] {
+        sched_param realTime{};
+        realTime.sched_priority = ::sched_get_priority_min(SCHED_RR);
+        granted = ::pthread_setschedparam(::pthread_self(), SCHED_RR, &realTime) == 0;
+    }).join();
+    if (!granted)
+        GTEST_SKIP() << "this process may not use real-time priorities";
+    TDeafLink link;
+    const auto before = ThreadIds();
+    ASSERT_TRUE(link.Port.Open(1));
+    std::vector<pid_t> started;
+    for (const pid_t id : ThreadIds())
+        if (!before.contains(id))
+            started.push_back(id);
+    ASSERT_EQ(started.size(), 1u) << "the receiver";
+    // It raises itself as it begins.
+    const auto deadline = steady_clock::now() + seconds(3);
+    while (::sched_getscheduler(started[0]) != SCHED_RR && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
+    EXPECT_EQ(::sched_getscheduler(started[0]), SCHED_RR);
 }
 
 } // namespace
