@@ -7,10 +7,7 @@
 #include <sstream>
 #include <system_error>
 
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -25,29 +22,46 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
-// Every 8250-style ttyS device exists whether or not a UART sits behind it;
-// only those the driver reports a UART type for are real ports.
-bool IsRealLegacyUart(const fs::path& device)
+// Reads a small sysfs attribute as a number; nothing when it is absent or not
+// a number. Reading an attribute asks the driver, never the device's line.
+std::optional<long> ReadNumber(const fs::path& attribute)
 {
-    const int fd = ::open(device.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    serial_struct info{};
-    const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    ::close(fd);
-    return real;
+    std::ifstream in(attribute);
+    long value = 0;
+    if (!(in >> value))
+        return std::nullopt;
+    return value;
 }
 
-bool IsSerialDeviceName(const std::string& name)
+// A tty is a serial port when hardware stands behind it: virtual consoles,
+// pseudo-terminals and the console alias have no `device` link. The 8250
+// driver is the exception: it makes its ttyS entries whether or not a UART
+// answers there, and gives those without one the type PORT_UNKNOWN (0). Where
+// a kernel has no type attribute, an entry on the driver's platform
+// placeholder is such an empty slot.
+bool IsSerialPort(const fs::path& entry)
 {
-    return StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM") || StartsWith(name, "ttyAMA") ||
-           StartsWith(name, "rfcomm");
+    std::error_code error;
+    const fs::path device = entry / "device";
+    if (fs::symlink_status(device, error).type() == fs::file_type::not_found)
+        return false;
+    if (const auto type = ReadNumber(entry / "type"))
+        return *type != PORT_UNKNOWN;
+    const bool legacy = StartsWith(entry.filename().string(), "ttyS");
+    return !legacy || fs::read_symlink(device / "driver", error).filename() != "serial8250";
+}
+
+// sysfs writes a '/' of the device's name as '!'.
+std::string DeviceNodeName(std::string sysName)
+{
+    std::replace(sysName.begin(), sysName.end(), '!', '/');
+    return sysName;
 }
 
 } // namespace
 
-TPortNames::TPortNames(fs::path assignmentsFile, fs::path devRoot)
-    : AssignmentsFile(std::move(assignmentsFile)), DevRoot(std::move(devRoot))
+TPortNames::TPortNames(fs::path assignmentsFile, fs::path devRoot, fs::path sysRoot)
+    : AssignmentsFile(std::move(assignmentsFile)), DevRoot(std::move(devRoot)), SysRoot(std::move(sysRoot))
 {
     LoadAssignments();
 }
@@ -63,6 +77,8 @@ std::optional<std::string> TPortNames::EnvironmentPath(int number)
 
 std::optional<std::string> TPortNames::DevicePath(int number)
 {
+    if (const auto pinned = Pinned.find(number); pinned != Pinned.end())
+        return pinned->second;
     if (auto fromEnvironment = EnvironmentPath(number))
         return fromEnvironment;
     // A number we have not seen may belong to a device plugged in since the
@@ -149,12 +165,17 @@ std::vector<TPortNames::TFoundPort> TPortNames::ScanDevices() const
     std::sort(found.begin(), found.end(), byKey);
 
     std::vector<TFoundPort> plain;
-    for (const auto& entry : fs::directory_iterator(DevRoot, error)) {
-        const std::string name = entry.path().filename().string();
-        const bool candidate = IsSerialDeviceName(name) || (StartsWith(name, "ttyS") && IsRealLegacyUart(entry.path()));
-        if (!candidate || coveredDevices.contains(entry.path().string()))
+    for (const auto& entry : fs::directory_iterator(SysRoot, error)) {
+        if (!IsSerialPort(entry.path()))
             continue;
-        plain.push_back({entry.path().string(), entry.path().string()});
+        const fs::path device = DevRoot / DeviceNodeName(entry.path().filename().string());
+        // A port without its node here (a container's /dev, a test's folder)
+        // could not be opened anyway.
+        std::error_code missing;
+        const fs::path node = fs::canonical(device, missing);
+        if (missing || coveredDevices.contains(node.string()))
+            continue;
+        plain.push_back({device.string(), device.string()});
     }
     std::sort(plain.begin(), plain.end(), byKey);
     found.insert(found.end(), plain.begin(), plain.end());

@@ -8,6 +8,10 @@
 // assignments are kept in a small file beside the settings, keyed by the
 // device's stable /dev/serial/by-id name where it has one, so the same adapter
 // is the same COMn after a replug or a restart.
+//
+// Listing never opens a device: opening a serial port raises DTR and RTS on
+// most drivers, which resets boards that wire those lines to their reset. What
+// is a port comes from the kernel's device tree in sysfs instead.
 
 #include <filesystem>
 #include <map>
@@ -26,10 +30,16 @@ struct TPortEntry {
 
 class TPortNames {
 public:
-    // devRoot is "/dev" in production; tests pass a folder of their own.
-    explicit TPortNames(std::filesystem::path assignmentsFile, std::filesystem::path devRoot = "/dev");
+    // devRoot and sysRoot are "/dev" and "/sys/class/tty" in production; tests
+    // pass folders of their own.
+    explicit TPortNames(std::filesystem::path assignmentsFile, std::filesystem::path devRoot = "/dev",
+                        std::filesystem::path sysRoot = "/sys/class/tty");
 
     static std::optional<std::string> EnvironmentPath(int number);
+
+    // From now on COM<number> opens devicePath, whatever the environment or
+    // the system lists: the command line opens a port given by its path so.
+    void Pin(int number, std::string devicePath) { Pinned[number] = std::move(devicePath); }
 
     // The device path for COM<number>, or nothing when no such port is known.
     std::optional<std::string> DevicePath(int number);
@@ -62,7 +72,9 @@ private:
 
     std::filesystem::path AssignmentsFile;
     std::filesystem::path DevRoot;
+    std::filesystem::path SysRoot;
     std::map<int, std::string> NumberToKey;
+    std::map<int, std::string> Pinned;
 };
 
 } // namespace lindprog
