@@ -1,0 +1,277 @@
+#include "cli/CliOptions.h"
+
+#include "cli/ExitCode.h"
+
+#include <array>
+#include <charconv>
+#include <utility>
+
+namespace lindprog::cli {
+
+namespace {
+
+struct TCommandEntry {
+    TCliCommand Command;
+    const char* Name;
+    const char* Synopsis;
+    const char* Summary;
+};
+
+constexpr std::array<TCommandEntry, 12> Commands{{
+    {TCliCommand::Ports, "ports", "[--json]", "list the serial ports, numbered as the window numbers them"},
+    {TCliCommand::Info, "info", "[PORT OPTIONS] [--json]",
+     "identity, firmware, mode, key, and every device and region the adapter offers"},
+    {TCliCommand::Read, "read", "[PORT OPTIONS] [TARGET OPTIONS] FILE", "read the region into FILE"},
+    {TCliCommand::Write, "write", "[PORT OPTIONS] [TARGET OPTIONS] FILE", "erase the region, then write FILE into it"},
+    {TCliCommand::Verify, "verify", "[PORT OPTIONS] [TARGET OPTIONS] FILE", "compare the region with FILE"},
+    {TCliCommand::Program, "program", "[PORT OPTIONS] [TARGET OPTIONS] FILE",
+     "erase, blank check, write FILE and verify it"},
+    {TCliCommand::Erase, "erase", "[PORT OPTIONS] [TARGET OPTIONS]", "erase the region"},
+    {TCliCommand::BlankCheck, "blank-check", "[PORT OPTIONS] [TARGET OPTIONS]", "check that the region is erased"},
+    {TCliCommand::Unlock, "unlock", "[PORT OPTIONS] [TARGET OPTIONS]", "unlock the device (erases all of it)"},
+    {TCliCommand::Detect, "detect", "[PORT OPTIONS]", "scan the JTAG chain"},
+    {TCliCommand::Key, "key", "[PORT OPTIONS]", "print the adapter's key"},
+    {TCliCommand::UpdateFirmware, "update-firmware", "[PORT OPTIONS] FILE", "replace the adapter's firmware with FILE"},
+}};
+
+constexpr const char* PortOptionsHelp = R"(PORT OPTIONS
+  -p, --port PORT       COM<N> as the window numbers ports (LINDPROG_COM<N> included),
+                        or a device path. Repeat to run on several adapters at once.
+                        Without -p: the one serial port there is.
+  -q                    print errors only
+  -v                    also print the link's trace
+  --json                JSON Lines on stdout, one object per event
+)";
+
+constexpr const char* TargetOptionsHelp = R"(TARGET OPTIONS
+  -d, --device NAME|INDEX   device as the adapter lists it (exact name), or its index from 0
+  -r, --region NAME|INDEX   region of that device, likewise
+  -V, --voltage 3.3|5.0|3+5 output voltage (default: the device's first)
+  --jtag-delay N            JTAG delay, 4..2000 (default 4)
+  --ignore-read-errors      skip blocks that fail to read instead of failing
+  --[no-]power-off          switch the target's power off afterwards (default on)
+  --pause MS                pause between blocks, for adapters that need one
+  --pad                     a FILE shorter than the region is padded with 0xFF
+)";
+
+constexpr const char* ExitCodesHelp = R"(EXIT CODES
+  0 success   1 usage error   2 no adapter (port missing, cannot be opened, no answer)
+  3 the adapter refused or the operation failed   4 verify mismatch or blank check not blank
+  5 file error   130 interrupted. With several ports: the highest code of any of them.
+)";
+
+const TCommandEntry* FindCommand(const std::string& name)
+{
+    for (const auto& entry : Commands)
+        if (name == entry.Name)
+            return &entry;
+    return nullptr;
+}
+
+const TCommandEntry& EntryOf(TCliCommand command)
+{
+    for (const auto& entry : Commands)
+        if (entry.Command == command)
+            return entry;
+    return Commands.front();
+}
+
+bool ParseInteger(const std::string& text, std::int64_t& value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+TParsedCommandLine UsageError(const std::string& text)
+{
+    return {std::nullopt, "lindprog-cli: " + text + "\nTry 'lindprog-cli --help'.\n", ExitCode::Usage};
+}
+
+bool AcceptsPortOptions(TCliCommand command)
+{
+    return command != TCliCommand::Ports;
+}
+
+// Parses the options after the command word; returns an error text or "".
+class TOptionParser {
+public:
+    TOptionParser(std::span<const std::string> args, TCliOptions& options) : Args(args), Options(options) {}
+
+    std::string Run()
+    {
+        std::vector<std::string> positional;
+        for (Index = 0; Index < Args.size(); ++Index) {
+            const std::string& arg = Args[Index];
+            if (arg.size() > 1 && arg[0] == '-') {
+                if (std::string error = Option(arg); !error.empty())
+                    return error;
+            } else {
+                positional.push_back(arg);
+            }
+        }
+        return Positional(positional);
+    }
+
+private:
+    std::string Option(const std::string& arg)
+    {
+        const TCliCommand command = Options.Command;
+        const bool target = NeedsTarget(command);
+        if (arg == "--json")
+            Options.Json = true;
+        else if (arg == "-q" || arg == "--quiet")
+            Options.Quiet = true;
+        else if (arg == "-v" || arg == "--verbose")
+            Options.Verbose = true;
+        else if ((arg == "-p" || arg == "--port") && AcceptsPortOptions(command))
+            return Value(arg, [this](const std::string& v) { Options.Ports.push_back(v); });
+        else if ((arg == "-d" || arg == "--device") && target)
+            return Value(arg, [this](const std::string& v) { Options.Device = v; });
+        else if ((arg == "-r" || arg == "--region") && target)
+            return Value(arg, [this](const std::string& v) { Options.Region = v; });
+        else if ((arg == "-V" || arg == "--voltage") && target)
+            return Value(arg, [this](const std::string& v) { Options.Voltage = v; });
+        else if (arg == "--jtag-delay" && target)
+            return Number(arg, 4, 2000, [this](std::int64_t v) { Options.JtagDelay = static_cast<std::int32_t>(v); });
+        else if (arg == "--pause" && target)
+            return Number(arg, 0, 60000, [this](std::int64_t v) { Options.Pause = std::chrono::milliseconds(v); });
+        else if (arg == "--ignore-read-errors" && target)
+            Options.IgnoreReadErrors = true;
+        else if (arg == "--power-off" && target)
+            Options.PowerOff = true;
+        else if (arg == "--no-power-off" && target)
+            Options.PowerOff = false;
+        else if (arg == "--pad" && target)
+            Options.Pad = true;
+        else
+            return "unknown option '" + arg + "' for " + CommandName(command);
+        return {};
+    }
+
+    template <typename TSet>
+    std::string Value(const std::string& arg, TSet set)
+    {
+        if (Index + 1 >= Args.size())
+            return arg + " needs a value";
+        set(Args[++Index]);
+        return {};
+    }
+
+    template <typename TSet>
+    std::string Number(const std::string& arg, std::int64_t low, std::int64_t high, TSet set)
+    {
+        std::string error = Value(arg, [](const std::string&) {});
+        if (!error.empty())
+            return error;
+        std::int64_t value = 0;
+        if (!ParseInteger(Args[Index], value) || value < low || value > high)
+            return arg + " takes a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" +
+                   Args[Index] + "'";
+        set(value);
+        return {};
+    }
+
+    std::string Positional(const std::vector<std::string>& positional)
+    {
+        const bool wantsFile = TakesFile(Options.Command);
+        if (wantsFile && positional.size() == 1) {
+            Options.File = positional.front();
+            return {};
+        }
+        if (wantsFile)
+            return CommandName(Options.Command) + " takes one FILE";
+        if (!positional.empty())
+            return CommandName(Options.Command) + " takes no FILE ('" + positional.front() + "')";
+        return {};
+    }
+
+    std::span<const std::string> Args;
+    TCliOptions& Options;
+    std::size_t Index = 0;
+};
+
+} // namespace
+
+std::string CommandName(TCliCommand command)
+{
+    return EntryOf(command).Name;
+}
+
+bool TakesFile(TCliCommand command)
+{
+    switch (command) {
+    case TCliCommand::Read:
+    case TCliCommand::Write:
+    case TCliCommand::Verify:
+    case TCliCommand::Program:
+    case TCliCommand::UpdateFirmware: return true;
+    default: return false;
+    }
+}
+
+bool NeedsTarget(TCliCommand command)
+{
+    switch (command) {
+    case TCliCommand::Read:
+    case TCliCommand::Write:
+    case TCliCommand::Verify:
+    case TCliCommand::Program:
+    case TCliCommand::Erase:
+    case TCliCommand::BlankCheck:
+    case TCliCommand::Unlock: return true;
+    default: return false;
+    }
+}
+
+std::string MainHelp()
+{
+    std::string text = "usage: lindprog-cli COMMAND [OPTIONS]\n"
+                       "       lindprog-cli --help | --version | COMMAND --help\n\n"
+                       "The command-line programmer of the Corvane adapter.\n\nCOMMANDS\n";
+    for (const auto& entry : Commands) {
+        std::string name = entry.Name;
+        name.resize(17, ' ');
+        text += "  " + name + entry.Summary + "\n";
+    }
+    return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + ExitCodesHelp;
+}
+
+std::string CommandHelp(TCliCommand command)
+{
+    const TCommandEntry& entry = EntryOf(command);
+    std::string text =
+        std::string("usage: lindprog-cli ") + entry.Name + " " + entry.Synopsis + "\n\n" + entry.Summary + ".\n";
+    if (AcceptsPortOptions(command))
+        text += std::string("\n") + PortOptionsHelp;
+    if (NeedsTarget(command))
+        text += std::string("\n") + TargetOptionsHelp;
+    return text + "\n" + ExitCodesHelp;
+}
+
+TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
+{
+    if (args.empty())
+        return UsageError("no command given");
+    const std::string& first = args.front();
+    if (first == "--help" || first == "-h")
+        return {std::nullopt, MainHelp(), ExitCode::Ok};
+    if (first == "--version")
+        return {std::nullopt, std::string("lindprog-cli ") + LINDPROG_VERSION + "\n", ExitCode::Ok};
+    const TCommandEntry* entry = FindCommand(first);
+    if (entry == nullptr)
+        return UsageError("unknown command '" + first + "'");
+    const auto rest = args.subspan(1);
+    for (const auto& arg : rest)
+        if (arg == "--help" || arg == "-h")
+            return {std::nullopt, CommandHelp(entry->Command), ExitCode::Ok};
+
+    TCliOptions options;
+    options.Command = entry->Command;
+    if (const std::string error = TOptionParser(rest, options).Run(); !error.empty())
+        return UsageError(error);
+    if (options.Quiet && options.Verbose)
+        return UsageError("-q and -v exclude each other");
+    return {std::move(options), "", ExitCode::Ok};
+}
+
+} // namespace lindprog::cli

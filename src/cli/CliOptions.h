@@ -1,0 +1,65 @@
+#pragma once
+// The command line of lindprog-cli: which command, on which ports, with which
+// target and file. Parsing never touches a port or a file, so a usage error is
+// reported before anything else happens.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lindprog::cli {
+
+enum class TCliCommand {
+    Ports,
+    Info,
+    Read,
+    Write,
+    Verify,
+    Program,
+    Erase,
+    BlankCheck,
+    Unlock,
+    Detect,
+    Key,
+    UpdateFirmware
+};
+
+struct TCliOptions {
+    TCliCommand Command = TCliCommand::Ports;
+    std::vector<std::string> Ports; // as given with -p, in order
+    std::optional<std::string> Device;
+    std::optional<std::string> Region;
+    std::optional<std::string> Voltage;
+    std::int32_t JtagDelay = 4;
+    bool IgnoreReadErrors = false;
+    bool PowerOff = true;
+    bool Pad = false;
+    bool Json = false;
+    bool Quiet = false;
+    bool Verbose = false;
+    std::chrono::milliseconds Pause{0};
+    std::string File;
+};
+
+// What the arguments ask for: options to run, or a text to print and exit
+// with (help and version: 0; a usage error: 1, the text for stderr).
+struct TParsedCommandLine {
+    std::optional<TCliOptions> Options;
+    std::string Text;
+    int ExitCode = 0;
+};
+
+TParsedCommandLine ParseCommandLine(std::span<const std::string> args);
+
+// The command's name as typed ("blank-check").
+std::string CommandName(TCliCommand command);
+bool TakesFile(TCliCommand command);
+bool NeedsTarget(TCliCommand command);
+
+std::string MainHelp();
+std::string CommandHelp(TCliCommand command);
+
+} // namespace lindprog::cli

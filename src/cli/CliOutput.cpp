@@ -1,0 +1,229 @@
+#include "cli/CliOutput.h"
+
+#include "cli/JsonLine.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace lindprog::cli {
+
+namespace {
+
+constexpr auto RedrawInterval = std::chrono::milliseconds(100);
+
+std::tm LocalTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return local;
+}
+
+std::string FormatTime(const char* format, std::chrono::system_clock::time_point when)
+{
+    const std::tm local = LocalTime(when);
+    char text[40];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+std::string ProgressLine(const TProgress& progress)
+{
+    char text[160];
+    if (progress.Total == 0) {
+        std::snprintf(text, sizeof text, "%s...", progress.Stage.c_str());
+        return text;
+    }
+    std::snprintf(text, sizeof text, "%s %3d%% %u/%u bytes %.1f kB/s %.0f s left", progress.Stage.c_str(),
+                  progress.Percent, progress.Bytes, progress.Total, progress.KBps, progress.SecondsLeft);
+    return text;
+}
+
+} // namespace
+
+std::string ClockTime(std::chrono::system_clock::time_point when)
+{
+    return FormatTime("%H:%M:%S", when);
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point when)
+{
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+    return FormatTime("%Y-%m-%dT%H:%M:%S", when) + fraction;
+}
+
+TCliOutput::TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams)
+    : JsonMode(json), Verbosity(verbosity), SeveralPorts(severalPorts), Streams(streams)
+{
+}
+
+std::string TCliOutput::Prefix(const std::string& port) const
+{
+    return SeveralPorts && !port.empty() ? port + ": " : "";
+}
+
+void TCliOutput::WriteLine(std::FILE* stream, const std::string& line)
+{
+    ClearProgress();
+    std::fputs(line.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+void TCliOutput::Log(const std::string& port, const std::string& text)
+{
+    const auto now = std::chrono::system_clock::now();
+    std::lock_guard lock(Mutex);
+    if (JsonMode) {
+        WriteLine(
+            Streams.Out,
+            TJsonObject().Add("event", "log").Add("port", port).Add("time", IsoTime(now)).Add("text", text).Text());
+    } else if (Verbosity != TVerbosity::Quiet) {
+        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+    }
+    DrawProgress();
+}
+
+void TCliOutput::Trace(const std::string& port, const std::string& text)
+{
+    if (Verbosity != TVerbosity::Verbose)
+        return;
+    const auto now = std::chrono::system_clock::now();
+    std::lock_guard lock(Mutex);
+    if (JsonMode)
+        WriteLine(
+            Streams.Out,
+            TJsonObject().Add("event", "trace").Add("port", port).Add("time", IsoTime(now)).Add("text", text).Text());
+    else
+        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+}
+
+void TCliOutput::Error(const std::string& port, const std::string& text)
+{
+    std::lock_guard lock(Mutex);
+    if (JsonMode)
+        WriteLine(Streams.Out, TJsonObject().Add("event", "error").Add("port", port).Add("text", text).Text());
+    else
+        WriteLine(Streams.Err, "lindprog-cli: " + (port.empty() ? "" : port + ": ") + text);
+    DrawProgress();
+}
+
+void TCliOutput::Progress(const std::string& port, const TProgress& progress)
+{
+    std::lock_guard lock(Mutex);
+    if (JsonMode) {
+        WriteLine(Streams.Out, TJsonObject()
+                                   .Add("event", "progress")
+                                   .Add("port", port)
+                                   .Add("stage", progress.Stage)
+                                   .Add("percent", progress.Percent)
+                                   .Add("bytes", progress.Bytes)
+                                   .Add("total", progress.Total)
+                                   .Add("kBps", progress.KBps)
+                                   .Text());
+        return;
+    }
+    ProgressText[port] = Prefix(port) + ProgressLine(progress);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - LastDrawn < RedrawInterval && progress.Percent < 100)
+        return;
+    LastDrawn = now;
+    DrawProgress();
+}
+
+void TCliOutput::Result(const std::string& port, const TResult& result)
+{
+    std::lock_guard lock(Mutex);
+    ProgressText.erase(port);
+    if (JsonMode) {
+        TJsonObject object;
+        object.Add("event", "result")
+            .Add("port", port)
+            .Add("command", result.Command)
+            .Add("ok", result.Ok)
+            .Add("exit", result.ExitCode)
+            .Add("status", result.Status)
+            .Add("message", result.Message);
+        if (result.HasCrc) {
+            char crc[12];
+            std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(result.Crc));
+            object.Add("crc32", crc);
+        }
+        object.Add("bytes", result.Bytes).Add("seconds", result.Seconds);
+        WriteLine(Streams.Out, object.Text());
+        return;
+    }
+    if (!result.Ok)
+        WriteLine(Streams.Err, "lindprog-cli: " + (port.empty() ? "" : port + ": ") + result.Message);
+    DrawProgress();
+}
+
+void TCliOutput::Report(const std::string& port, const std::string& humanText, const std::string& jsonObject)
+{
+    std::lock_guard lock(Mutex);
+    // What the command was run for is printed under -q as well.
+    if (JsonMode) {
+        WriteLine(Streams.Out, jsonObject);
+        return;
+    }
+    // Every line of a report from one of several adapters says which.
+    std::string text;
+    std::size_t start = 0;
+    while (start <= humanText.size()) {
+        const std::size_t end = std::min(humanText.find('\n', start), humanText.size());
+        text += (start == 0 ? "" : "\n") + Prefix(port) + humanText.substr(start, end - start);
+        start = end + 1;
+    }
+    WriteLine(Streams.Out, text);
+}
+
+void TCliOutput::Summary(const std::vector<std::pair<std::string, TResult>>& rows)
+{
+    std::lock_guard lock(Mutex);
+    if (JsonMode || Verbosity == TVerbosity::Quiet)
+        return;
+    std::size_t width = 4;
+    for (const auto& [port, result] : rows)
+        width = std::max(width, port.size());
+    std::string table;
+    char line[256];
+    std::snprintf(line, sizeof line, "%-*s  %-7s  %10s  %8s\n", static_cast<int>(width), "port", "result", "bytes",
+                  "seconds");
+    table += line;
+    for (const auto& [port, result] : rows) {
+        std::snprintf(line, sizeof line, "%-*s  %-7s  %10u  %8.2f\n", static_cast<int>(width), port.c_str(),
+                      result.Ok ? "ok" : "FAILED", result.Bytes, result.Seconds);
+        table += line;
+    }
+    table.pop_back();
+    WriteLine(Streams.Out, table);
+}
+
+void TCliOutput::ClearProgress()
+{
+    if (!ProgressShown)
+        return;
+    std::fputs("\r\033[K", Streams.Err);
+    std::fflush(Streams.Err);
+    ProgressShown = false;
+}
+
+void TCliOutput::DrawProgress()
+{
+    if (!Streams.ErrIsTerminal || JsonMode || Verbosity == TVerbosity::Quiet || ProgressText.empty())
+        return;
+    std::string line;
+    for (const auto& [port, text] : ProgressText)
+        line += (line.empty() ? "" : " | ") + text;
+    std::fputs(("\r\033[K" + line).c_str(), Streams.Err);
+    std::fflush(Streams.Err);
+    ProgressShown = true;
+}
+
+} // namespace lindprog::cli

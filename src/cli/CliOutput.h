@@ -1,0 +1,82 @@
+#pragma once
+// Everything lindprog-cli prints goes through here, from any adapter's thread:
+// log lines with their time stamp on stdout (or JSON Lines with --json), a
+// progress line redrawn in place on stderr when stderr is a terminal, errors
+// on stderr, and the summary of a run on several ports.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace lindprog::cli {
+
+enum class TVerbosity { Quiet, Normal, Verbose };
+
+struct TProgress {
+    std::string Stage; // "Writing", ...
+    int Percent = 0;
+    std::uint32_t Bytes = 0;
+    std::uint32_t Total = 0;
+    double KBps = 0.0;
+    double SecondsLeft = 0.0;
+};
+
+struct TResult {
+    std::string Command;
+    bool Ok = false;
+    int ExitCode = 0;
+    int Status = 0; // the adapter's or the endpoint's status byte; 0 when none applies
+    std::string Message;
+    bool HasCrc = false;
+    std::uint32_t Crc = 0;
+    std::uint32_t Bytes = 0;
+    double Seconds = 0.0;
+};
+
+class TCliOutput {
+public:
+    struct TStreams {
+        std::FILE* Out = stdout;
+        std::FILE* Err = stderr;
+        bool ErrIsTerminal = false;
+    };
+
+    TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams);
+
+    void Log(const std::string& port, const std::string& text);
+    void Trace(const std::string& port, const std::string& text);
+    void Error(const std::string& port, const std::string& text);
+    void Progress(const std::string& port, const TProgress& progress);
+    void Result(const std::string& port, const TResult& result);
+    // A report that is the command's output itself (info, ports, key): human
+    // text, or the JSON object for --json.
+    void Report(const std::string& port, const std::string& humanText, const std::string& jsonObject);
+    void Summary(const std::vector<std::pair<std::string, TResult>>& rows);
+
+    bool Json() const { return JsonMode; }
+
+private:
+    void WriteLine(std::FILE* stream, const std::string& line);
+    void ClearProgress();
+    void DrawProgress();
+    std::string Prefix(const std::string& port) const;
+
+    std::mutex Mutex;
+    const bool JsonMode;
+    const TVerbosity Verbosity;
+    const bool SeveralPorts;
+    const TStreams Streams;
+    std::map<std::string, std::string> ProgressText; // per port, while a stage runs
+    bool ProgressShown = false;
+    std::chrono::steady_clock::time_point LastDrawn{};
+};
+
+// "HH:MM:SS" as the window's log shows it, and the ISO form for JSON.
+std::string ClockTime(std::chrono::system_clock::time_point when);
+std::string IsoTime(std::chrono::system_clock::time_point when);
+
+} // namespace lindprog::cli

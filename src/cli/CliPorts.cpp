@@ -1,0 +1,119 @@
+#include "cli/CliPorts.h"
+
+#include "cli/ExitCode.h"
+#include "cli/JsonLine.h"
+#include "core/link/PortNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+
+namespace lindprog::cli {
+
+namespace {
+
+// Paths given with -p open under numbers no listing hands out.
+constexpr int PathPortNumberBase = 100000;
+
+std::string ListOf(TPortNames& names)
+{
+    std::string list;
+    for (const auto& port : names.AvailablePorts())
+        list += (list.empty() ? "" : ", ") + ("COM" + std::to_string(port.Number)) + " (" + port.DevicePath + ")";
+    return list.empty() ? "none" : list;
+}
+
+// "COM12" (any case) -> 12; 0 when the text is no port number.
+int ComNumber(const std::string& text)
+{
+    if (text.size() < 4 || text.size() > 12)
+        return 0;
+    std::string head = text.substr(0, 3);
+    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::toupper(c); });
+    const std::string digits = text.substr(3);
+    if (head != "COM" || digits[0] == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return 0;
+    return digits.size() <= 9 ? std::stoi(digits) : 0;
+}
+
+} // namespace
+
+TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames& names)
+{
+    TPortSelection selection;
+    if (requested.empty()) {
+        const auto available = names.AvailablePorts();
+        if (available.size() != 1) {
+            selection.Error = available.empty() ? "no serial port found; connect the adapter or name one with -p"
+                                                : "several serial ports, choose one with -p: " + ListOf(names);
+            selection.ExitCode = available.empty() ? ExitCode::NoAdapter : ExitCode::Usage;
+            return selection;
+        }
+        const auto& port = available.front();
+        selection.Ports.push_back({"COM" + std::to_string(port.Number), port.DevicePath, port.Number});
+        return selection;
+    }
+    std::set<std::string> seen;
+    for (std::size_t k = 0; k < requested.size(); ++k) {
+        const std::string& text = requested[k];
+        TPortChoice choice;
+        if (const int number = ComNumber(text); number > 0) {
+            const auto path = names.DevicePath(number);
+            if (!path) {
+                selection.Error = "there is no port COM" + std::to_string(number) + "; ports: " + ListOf(names);
+                selection.ExitCode = ExitCode::NoAdapter;
+                return selection;
+            }
+            choice = {"COM" + std::to_string(number), *path, number};
+        } else {
+            choice = {text, text, PathPortNumberBase + static_cast<int>(k)};
+        }
+        std::error_code error;
+        const auto canonical = std::filesystem::weakly_canonical(choice.Path, error);
+        if (!seen.insert(error ? choice.Path : canonical.string()).second) {
+            selection.Error = "port " + text + " is named twice";
+            selection.ExitCode = ExitCode::Usage;
+            return selection;
+        }
+        selection.Ports.push_back(std::move(choice));
+    }
+    return selection;
+}
+
+std::string PortsText(TPortNames& names)
+{
+    std::string text;
+    for (const auto& port : names.AvailablePorts())
+        text += "COM" + std::to_string(port.Number) + "  " + port.DevicePath +
+                (port.Key != port.DevicePath ? "  " + port.Key : "") + "\n";
+    if (text.empty())
+        return "no serial port found";
+    text.pop_back();
+    return text;
+}
+
+std::string PortsJson(TPortNames& names)
+{
+    std::vector<std::string> items;
+    for (const auto& port : names.AvailablePorts())
+        items.push_back(TJsonObject()
+                            .Add("name", "COM" + std::to_string(port.Number))
+                            .Add("number", port.Number)
+                            .Add("path", port.DevicePath)
+                            .Add("key", port.Key)
+                            .Add("mapped", port.Mapped)
+                            .Text());
+    return TJsonObject().Add("event", "ports").AddRaw("ports", JsonArray(items)).Text();
+}
+
+std::string FileNamePart(const TPortChoice& port)
+{
+    if (port.Name != port.Path) // named COM<N>
+        return port.Name;
+    const std::string last = std::filesystem::path(port.Name).filename().string();
+    return last.empty() ? port.Name : last;
+}
+
+} // namespace lindprog::cli

@@ -1,0 +1,38 @@
+#pragma once
+// Which serial ports a command runs on: the -p values (COM<N> numbered as the
+// window numbers ports, or a device path), or without -p the one port there
+// is. Every port is resolved to its device path once, before any adapter
+// thread starts, so the threads never share the numbering.
+
+#include <string>
+#include <vector>
+
+namespace lindprog {
+class TPortNames;
+}
+
+namespace lindprog::cli {
+
+struct TPortChoice {
+    std::string Name; // as printed: "COM3", or the path given
+    std::string Path; // what is opened
+    int Number = 0;   // the number the endpoint opens it under
+};
+
+struct TPortSelection {
+    std::vector<TPortChoice> Ports;
+    std::string Error; // set when nothing can run
+    int ExitCode = 0;
+};
+
+TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames& names);
+
+// The `ports` command's output: a text table and the JSON object.
+std::string PortsText(TPortNames& names);
+std::string PortsJson(TPortNames& names);
+
+// A port's name as it may stand in a file name: "COM3", or a device path's
+// last part ("ttyUSB0").
+std::string FileNamePart(const TPortChoice& port);
+
+} // namespace lindprog::cli

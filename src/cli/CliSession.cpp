@@ -1,0 +1,587 @@
+#include "cli/CliSession.h"
+
+#include "cli/CliSignals.h"
+#include "cli/ExitCode.h"
+#include "cli/JsonLine.h"
+#include "core/base/Stm32Crc.h"
+#include "core/base/TextFormat.h"
+#include "core/buffer/BufferFile.h"
+#include "core/link/AdapterCommands.h"
+#include "core/ops/JtagScan.h"
+#include "core/update/FirmwareImage.h"
+#include "core/update/ProgramThread.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <thread>
+
+namespace lindprog::cli {
+
+namespace {
+
+double Now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+int OperationTag(TCliCommand command)
+{
+    switch (command) {
+    case TCliCommand::Read: return static_cast<int>(TOperation::Read);
+    case TCliCommand::Write: return static_cast<int>(TOperation::Write);
+    case TCliCommand::Verify: return static_cast<int>(TOperation::Verify);
+    case TCliCommand::Erase: return static_cast<int>(TOperation::Erase);
+    case TCliCommand::BlankCheck: return static_cast<int>(TOperation::BlankCheck);
+    case TCliCommand::Unlock: return static_cast<int>(TOperation::Unlock);
+    default: return static_cast<int>(TOperation::Program);
+    }
+}
+
+bool Allows(const TActionState& actions, TCliCommand command)
+{
+    switch (command) {
+    case TCliCommand::Read: return actions.Read;
+    case TCliCommand::Write: return actions.Write;
+    case TCliCommand::Verify: return actions.Verify;
+    case TCliCommand::Erase: return actions.Erase;
+    case TCliCommand::BlankCheck: return actions.BlankCheck;
+    case TCliCommand::Unlock: return actions.Unlock;
+    default: return actions.Program;
+    }
+}
+
+std::vector<std::string> OperationNames(std::uint32_t flags)
+{
+    const TActionState actions = TActionState::From(true, flags);
+    std::vector<std::string> names;
+    const std::pair<bool, const char*> all[] = {{actions.Read, "read"},
+                                                {actions.Write, "write"},
+                                                {actions.Verify, "verify"},
+                                                {actions.Erase, "erase"},
+                                                {actions.BlankCheck, "blank-check"},
+                                                {actions.Unlock, "unlock"},
+                                                {actions.Program, "program"}};
+    for (const auto& [allowed, name] : all)
+        if (allowed)
+            names.emplace_back(name);
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator = ", ")
+{
+    std::string text;
+    for (const auto& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+// The entry that `wanted` names: an exact name first, else an index from 0.
+int FindEntry(const std::vector<std::string>& names, const std::string& wanted)
+{
+    for (std::size_t k = 0; k < names.size(); ++k)
+        if (names[k] == wanted)
+            return static_cast<int>(k);
+    int index = -1;
+    const auto [end, error] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), index);
+    if (error != std::errc() || end != wanted.data() + wanted.size() || index < 0 ||
+        index >= static_cast<int>(names.size()))
+        return -1;
+    return index;
+}
+
+std::string Listed(const std::vector<std::string>& names)
+{
+    std::vector<std::string> quoted;
+    for (std::size_t k = 0; k < names.size(); ++k)
+        quoted.push_back(std::to_string(k) + " '" + names[k] + "'");
+    return quoted.empty() ? "none" : Joined(quoted);
+}
+
+template <typename TRecords>
+std::vector<std::string> NamesOf(const TRecords& records)
+{
+    std::vector<std::string> names;
+    for (const auto& record : records)
+        names.push_back(record.Name());
+    return names;
+}
+
+std::string ModeName(std::uint8_t mode)
+{
+    if (mode == ModeApplication)
+        return "application";
+    return mode == ModeBootloader ? "bootloader" : "unknown (" + std::to_string(mode) + ")";
+}
+
+// The firmware update's dialog, as the command line shows it.
+class TUpdateOutput final : public TUpdateView {
+public:
+    TUpdateOutput(TCliOutput& output, const std::string& port, int pages) : Output(output), Port(port), Pages(pages) {}
+    void AddLine(const std::string& text) override { Output.Log(Port, text); }
+    void SetProgress(int position) override
+    {
+        TProgress progress;
+        progress.Stage = "Programming pages";
+        progress.Percent = Pages > 0 ? position * 100 / Pages : 100;
+        progress.Bytes = static_cast<std::uint32_t>(position);
+        progress.Total = static_cast<std::uint32_t>(Pages);
+        Output.Progress(Port, progress);
+    }
+
+private:
+    TCliOutput& Output;
+    const std::string& Port;
+    int Pages;
+};
+
+} // namespace
+
+int ExitCodeForStatus(std::uint8_t status)
+{
+    switch (status) {
+    case PortStatus::CompareError:
+    case PortStatus::DeviceNotBlank: return ExitCode::Mismatch;
+    case PortStatus::PortNotOpen:
+    case PortStatus::PortWriteError:
+    case PortStatus::NoAnswer: return ExitCode::NoAdapter;
+    default: return ExitCode::Failed;
+    }
+}
+
+TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)
+    : PortChoice(port), Options(options), Input(std::move(input)), Output(output),
+      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, *this, *this)
+{
+    Names.Pin(PortChoice.Number, PortChoice.Path);
+    Settings.TurnOffPower = Options.PowerOff;
+    Settings.JtagDelay = Options.JtagDelay;
+    if (Options.Verbose)
+        Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
+}
+
+TResult TCliSession::Run()
+{
+    TResult result;
+    switch (Options.Command) {
+    case TCliCommand::Info: result = RunInfo(); break;
+    case TCliCommand::Key: result = RunKey(); break;
+    case TCliCommand::Detect: result = RunDetect(); break;
+    case TCliCommand::UpdateFirmware: result = RunUpdate(); break;
+    default: result = RunOperation(); break;
+    }
+    result.Command = CommandName(Options.Command);
+    Port.Close();
+    Dispatcher.RunPending();
+    return result;
+}
+
+TResult TCliSession::Failure(int exitCode, const std::string& message, int status) const
+{
+    TResult result;
+    result.ExitCode = exitCode;
+    result.Message = message;
+    result.Status = status;
+    return result;
+}
+
+TResult TCliSession::Connect()
+{
+    Connecting = true;
+    const TConnectResult connected = Connection.Connect(PortChoice.Number);
+    Connecting = false;
+    switch (connected) {
+    case TConnectResult::CannotOpen: {
+        const std::string reason = Port.Port().OpenError();
+        return Failure(ExitCode::NoAdapter, "cannot open " + PortChoice.Name + (reason.empty() ? "" : ": " + reason),
+                       PortStatus::PortNotOpen);
+    }
+    case TConnectResult::NoAnswer:
+        return Failure(ExitCode::NoAdapter, "no adapter answers on " + PortChoice.Name + " (" + Port.StatusText() + ")",
+                       Port.Status());
+    case TConnectResult::Bootloader:
+        if (Options.Command == TCliCommand::Info || Options.Command == TCliCommand::UpdateFirmware)
+            break;
+        return Failure(ExitCode::Failed, "the adapter is in bootloader mode; give it firmware with update-firmware");
+    case TConnectResult::UnknownMode:
+        if (Options.Command == TCliCommand::Info)
+            break;
+        return Failure(ExitCode::Failed,
+                       "the adapter reports mode " + std::to_string(Port.Mode()) + ", in which it runs no operation");
+    case TConnectResult::Application: break;
+    }
+    TResult ok;
+    ok.Ok = true;
+    return ok;
+}
+
+TResult TCliSession::ChooseTarget()
+{
+    if (Connection.Devices().empty())
+        return Failure(ExitCode::Failed, "the adapter lists no device");
+    if (Options.Device) {
+        const auto names = NamesOf(Connection.Devices());
+        const int index = FindEntry(names, *Options.Device);
+        if (index < 0)
+            return Failure(ExitCode::Usage,
+                           "the adapter offers no device '" + *Options.Device + "'; it offers: " + Listed(names));
+        if (index != Connection.SelectedDevice())
+            Connection.SelectDevice(index);
+    }
+    const auto regions = NamesOf(Connection.Regions());
+    if (Options.Region) {
+        const int index = FindEntry(regions, *Options.Region);
+        if (index < 0)
+            return Failure(ExitCode::Usage,
+                           "device '" +
+                               Connection.Devices()[static_cast<std::size_t>(Connection.SelectedDevice())].Name() +
+                               "' has no region '" + *Options.Region + "'; its regions: " + Listed(regions));
+        Connection.SelectRegion(index);
+    } else if (regions.empty()) {
+        return Failure(ExitCode::Failed, "the device lists no region");
+    }
+    if (Options.Voltage) {
+        std::vector<std::string> offered;
+        int chosen = -1;
+        for (const auto& entry : Connection.Voltages()) {
+            offered.push_back(entry.Text.substr(0, entry.Text.find(' ')));
+            if (offered.back() == *Options.Voltage)
+                chosen = static_cast<int>(offered.size()) - 1;
+        }
+        if (chosen < 0)
+            return Failure(ExitCode::Usage, "the device offers no output voltage '" + *Options.Voltage +
+                                                "'; it offers: " + (offered.empty() ? "none" : Joined(offered)));
+        Connection.SelectVoltage(chosen);
+    }
+    if (!Allows(Connection.Actions(), Options.Command)) {
+        const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
+        return Failure(ExitCode::Usage, "region '" + region.Name() + "' does not allow " +
+                                            CommandName(Options.Command) +
+                                            "; it allows: " + Joined(OperationNames(region.Flags())));
+    }
+    TResult ok;
+    ok.Ok = true;
+    return ok;
+}
+
+TResult TCliSession::PrepareBuffer()
+{
+    TResult ok;
+    ok.Ok = true;
+    if (!TakesFile(Options.Command) || Options.Command == TCliCommand::Read)
+        return ok;
+    const std::size_t fileSize = Input.FileBytes.size();
+    const std::size_t regionSize = Buffer.size();
+    if (fileSize != regionSize && !(Options.Pad && fileSize < regionSize))
+        return Failure(ExitCode::FileError,
+                       Format("%s holds %zu bytes, the region %zu; ", Input.FileName.c_str(), fileSize, regionSize) +
+                           (fileSize < regionSize ? "--pad fills a shorter file with 0xFF"
+                                                  : "a file longer than the region cannot be written"));
+    std::fill(Buffer.begin(), Buffer.end(), std::uint8_t{0xFF});
+    std::copy(Input.FileBytes.begin(), Input.FileBytes.end(), Buffer.begin());
+    AddLogLine("Opening file [" + FullPath(Input.FileName) + "]...");
+    AddLogLine(Format("Loaded %zu bytes, CRC32 = %.08X", fileSize, CrcUpdateBytes(CrcStart, Buffer)));
+    return ok;
+}
+
+TResult TCliSession::RunOperation()
+{
+    if (TResult connected = Connect(); !connected.Ok)
+        return connected;
+    if (TResult target = ChooseTarget(); !target.Ok)
+        return target;
+    if (TResult prepared = PrepareBuffer(); !prepared.Ok)
+        return prepared;
+    if (StopRequested())
+        return Failure(ExitCode::Interrupted, "cancelled");
+
+    TOperationDriver driver(Port, Settings, *this, *this, *this);
+    const TOperationTarget target{static_cast<std::uint8_t>(Connection.SelectedDevice()),
+                                  static_cast<std::uint8_t>(Connection.SelectedRegion()), Connection.VoltageCode(),
+                                  Buffer};
+    const double started = Now();
+    bool cancelled = false;
+    NextStageScheduled = false;
+    bool begun = driver.Begin(OperationTag(Options.Command), target);
+    while (begun) {
+        const double stageStart = Now();
+        LastPercentShown = -1;
+        ShowProgress(driver, 0, stageStart, true);
+        // A stop that came between stages ends the sequence like one during
+        // a stage: the stage is started and cancelled at once.
+        cancelled = StopRequested() || !Step(driver, stageStart);
+        NextStageScheduled = false;
+        driver.Finish(cancelled);
+        if (!NextStageScheduled)
+            break;
+        begun = driver.Begin(OperationTag(Options.Command), target);
+    }
+    TResult result = OutcomeResult(driver, Now() - started);
+    if (result.Ok && Options.Command == TCliCommand::Read)
+        return SaveRead(std::move(result));
+    return result;
+}
+
+// Runs the stage's steps back to back; false when a stop signal ended them.
+bool TCliSession::Step(TOperationDriver& driver, double stageStart)
+{
+    int percent = 0;
+    for (;;) {
+        if (StopRequested())
+            return false;
+        const bool more = driver.ActionStep(percent);
+        // The receiver's end-of-thread notice (a vanished port) closes the port.
+        Dispatcher.RunPending();
+        ShowProgress(driver, percent, stageStart, !more);
+        if (!more)
+            return true;
+        if (Options.Pause.count() > 0)
+            std::this_thread::sleep_for(Options.Pause);
+    }
+}
+
+void TCliSession::ShowProgress(const TOperationDriver& driver, int percent, double stageStart, bool force)
+{
+    const std::string stage = driver.StageName();
+    if (!force && percent == LastPercentShown && stage == LastStageShown)
+        return;
+    LastPercentShown = percent;
+    LastStageShown = stage;
+    const bool blocks = driver.Stage() != TOperation::Erase && driver.Stage() != TOperation::Unlock;
+    TProgress progress;
+    progress.Stage = stage;
+    progress.Percent = percent;
+    if (blocks) {
+        progress.Bytes = driver.Position();
+        progress.Total = driver.Total();
+        const double elapsed = Now() - stageStart;
+        const double bytesPerSecond = elapsed > 0 ? progress.Bytes / elapsed : 0.0;
+        progress.KBps = bytesPerSecond / 1024.0;
+        progress.SecondsLeft = bytesPerSecond > 0 ? (progress.Total - progress.Bytes) / bytesPerSecond : 0.0;
+    }
+    Output.Progress(PortChoice.Name, progress);
+}
+
+TResult TCliSession::OutcomeResult(const TOperationDriver& driver, double seconds)
+{
+    const TStageOutcome& outcome = driver.Outcome();
+    TResult result;
+    result.Seconds = seconds;
+    result.Bytes = outcome.Bytes;
+    result.Message = outcome.Line;
+    result.Status = outcome.Status;
+    if (outcome.Cancelled) {
+        result.ExitCode = ExitCode::Interrupted;
+        result.Message = "cancelled";
+        return result;
+    }
+    result.Ok = outcome.Status == PortStatus::Ok;
+    result.ExitCode = result.Ok ? ExitCode::Ok : ExitCodeForStatus(outcome.Status);
+    if (outcome.Stage == TOperation::Read) {
+        result.HasCrc = true;
+        result.Crc = outcome.Crc;
+    } else if (TakesFile(Options.Command)) {
+        result.HasCrc = true;
+        result.Crc = CrcUpdateBytes(CrcStart, Buffer);
+    }
+    return result;
+}
+
+TResult TCliSession::SaveRead(TResult result)
+{
+    class TNoTracking final : public TChangeTracking {
+        void Clear() override {}
+        void UpdateChanges() override {}
+    } noTracking;
+    try {
+        SaveBufferFile(Input.OutputPath, Buffer, noTracking, *this);
+    } catch (const TFileError& error) {
+        return Failure(ExitCode::FileError, error.what());
+    }
+    return result;
+}
+
+TResult TCliSession::RunInfo()
+{
+    if (TResult connected = Connect(); !connected.Ok)
+        return connected;
+    Port.GetKey();
+    // Each device's regions are read by choosing it, as the window does.
+    std::vector<TDeviceReport> devices;
+    for (std::size_t d = 0; d < Connection.Devices().size(); ++d) {
+        Connection.SelectDevice(static_cast<int>(d));
+        TDeviceReport device{Connection.Devices()[d], {}, Connection.Regions()};
+        for (const auto& entry : Connection.Voltages())
+            device.Voltages.push_back(entry.Text.substr(0, entry.Text.find(' ')));
+        devices.push_back(std::move(device));
+    }
+    Output.Report(PortChoice.Name, InfoText(devices), InfoJson(devices));
+    TResult result;
+    result.Ok = true;
+    result.Message = "info";
+    return result;
+}
+
+std::string TCliSession::InfoText(const std::vector<TDeviceReport>& devices) const
+{
+    std::string text = "Adapter:  " + Port.Identity() + "\n" +
+                       Format("Firmware: v%d.%d\n", Port.VersionMajor(), Port.VersionMinor()) +
+                       "Mode:     " + ModeName(Port.Mode()) + "\n" + "Key:      " + Port.KeyText();
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        const auto& device = devices[d];
+        text += Format("\nDevice %zu: ", d) + device.Info.Name() +
+                " (output voltage: " + (device.Voltages.empty() ? "none" : Joined(device.Voltages)) + ")";
+        for (std::size_t r = 0; r < device.Regions.size(); ++r) {
+            const auto& region = device.Regions[r];
+            text += Format("\n  Region %zu: ", r) + region.Name() +
+                    Format(", %u bytes (0x%X), flags 0x%X: ", region.Size(), region.Size(), region.Flags()) +
+                    Joined(OperationNames(region.Flags()));
+        }
+    }
+    return text;
+}
+
+std::string TCliSession::InfoJson(const std::vector<TDeviceReport>& devices) const
+{
+    std::vector<std::string> deviceItems;
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+        const auto& device = devices[d];
+        std::vector<std::string> voltages;
+        for (const auto& voltage : device.Voltages)
+            voltages.push_back(JsonString(voltage));
+        std::vector<std::string> regions;
+        for (std::size_t r = 0; r < device.Regions.size(); ++r) {
+            const auto& region = device.Regions[r];
+            std::vector<std::string> operations;
+            for (const auto& name : OperationNames(region.Flags()))
+                operations.push_back(JsonString(name));
+            regions.push_back(TJsonObject()
+                                  .Add("index", static_cast<int>(r))
+                                  .Add("name", region.Name())
+                                  .Add("flags", region.Flags())
+                                  .Add("size", region.Size())
+                                  .AddRaw("operations", JsonArray(operations))
+                                  .Text());
+        }
+        deviceItems.push_back(TJsonObject()
+                                  .Add("index", static_cast<int>(d))
+                                  .Add("name", device.Info.Name())
+                                  .Add("voltage_mask", device.Info.Voltages())
+                                  .AddRaw("voltages", JsonArray(voltages))
+                                  .AddRaw("regions", JsonArray(regions))
+                                  .Text());
+    }
+    return TJsonObject()
+        .Add("event", "info")
+        .Add("port", PortChoice.Name)
+        .Add("identity", Port.Identity())
+        .Add("version", Format("%d.%d", Port.VersionMajor(), Port.VersionMinor()))
+        .Add("mode", static_cast<int>(Port.Mode()))
+        .Add("mode_name", ModeName(Port.Mode()))
+        .Add("key", Port.KeyText())
+        .AddRaw("devices", JsonArray(deviceItems))
+        .Text();
+}
+
+TResult TCliSession::RunKey()
+{
+    if (TResult connected = Connect(); !connected.Ok)
+        return connected;
+    if (!Port.GetKey())
+        return Failure(ExitCodeForStatus(Port.Status()), "reading the key failed (" + Port.StatusText() + ")",
+                       Port.Status());
+    Output.Report(PortChoice.Name, Port.KeyText(),
+                  TJsonObject().Add("event", "key").Add("port", PortChoice.Name).Add("key", Port.KeyText()).Text());
+    TResult result;
+    result.Ok = true;
+    result.Message = Port.KeyText();
+    return result;
+}
+
+TResult TCliSession::RunDetect()
+{
+    if (TResult connected = Connect(); !connected.Ok)
+        return connected;
+    const double started = Now();
+    RunJtagScan(Port, *this);
+    TResult result;
+    result.Seconds = Now() - started;
+    result.Status = Port.Status();
+    result.Ok = result.Status == PortStatus::Ok;
+    result.ExitCode = result.Ok ? ExitCode::Ok : ExitCodeForStatus(Port.Status());
+    result.Message = result.Ok ? "JTAG scan OK" : "JTAG scan failed (" + Port.StatusText() + ")";
+    return result;
+}
+
+TResult TCliSession::RunUpdate()
+{
+    if (TResult connected = Connect(); !connected.Ok)
+        return connected;
+    const int pages = static_cast<int>(Input.FileBytes.size() / TFirmwareImage::PageRecordSize);
+    TUpdateOutput view(Output, PortChoice.Name, pages);
+    const double started = Now();
+    bool done = false;
+    bool succeeded = false;
+    {
+        TProgramThread worker(Port, Dispatcher, view, Input.FileBytes);
+        worker.SetOnDone([&] {
+            done = true;
+            succeeded = worker.Succeeded();
+        });
+        worker.Start();
+        bool stopNoted = false;
+        while (!done) {
+            Dispatcher.WaitAndRun(std::chrono::milliseconds(100));
+            if (StopRequested() && !stopNoted) {
+                // An update cut short leaves the adapter without firmware.
+                Output.Error(PortChoice.Name, "the firmware update runs to its end; interrupt again to abandon it");
+                stopNoted = true;
+            }
+        }
+    }
+    TResult result;
+    result.Seconds = Now() - started;
+    result.Bytes = static_cast<std::uint32_t>(Input.FileBytes.size());
+    result.Ok = succeeded;
+    result.Status = succeeded ? 0 : Port.Status();
+    result.ExitCode = succeeded ? ExitCode::Ok : ExitCode::Failed;
+    result.Message = succeeded ? Format("Firmware updated, %d pages", pages) : "Firmware update failed";
+    return result;
+}
+
+void TCliSession::AddLogLine(const std::string& text)
+{
+    Output.Log(PortChoice.Name, text);
+}
+
+void TCliSession::ShowError(const std::string& text)
+{
+    // While connecting, the session reports the failure itself, naming the
+    // port as it was given rather than by a number.
+    if (!Connecting)
+        AddLogLine(text);
+}
+
+void TCliSession::ShowInfo(const std::string& text)
+{
+    AddLogLine(text);
+}
+
+bool TCliSession::AskConfirm(const std::string&)
+{
+    return true; // running the command is the confirmation
+}
+
+TAnswer TCliSession::AskConfirmButton(const std::string&)
+{
+    // The only such question is the failed read block's.
+    return Options.IgnoreReadErrors ? TAnswer::Yes : TAnswer::No;
+}
+
+TAnswer TCliSession::AskWarning(const std::string&)
+{
+    return TAnswer::No;
+}
+
+} // namespace lindprog::cli

@@ -1,0 +1,109 @@
+#pragma once
+// One adapter's run of a command: its own endpoint, connection and operation
+// driver, on the thread that calls Run. The driver is the window's; the
+// session answers its questions from the options, runs its steps back to back
+// and turns its outcome into a result and an exit code.
+
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+#include "cli/CliPorts.h"
+#include "core/base/Prompts.h"
+#include "core/base/UiDispatcher.h"
+#include "core/link/DevicePort.h"
+#include "core/link/PortNames.h"
+#include "core/ops/Connection.h"
+#include "core/ops/OperationDriver.h"
+#include "core/settings/Settings.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lindprog::cli {
+
+// What a session gets besides the options: the file's bytes, read once
+// before any adapter is touched, and where a read goes.
+struct TSessionInput {
+    std::span<const std::uint8_t> FileBytes;
+    std::string FileName;   // as the log names it
+    std::string OutputPath; // read: the file to create
+};
+
+class TCliSession final : private TLogSink, private TPrompts, private TDriverView, private TConnectionView {
+public:
+    TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output);
+    TCliSession(const TCliSession&) = delete;
+    TCliSession& operator=(const TCliSession&) = delete;
+
+    TResult Run();
+
+private:
+    TResult Connect();
+    TResult ChooseTarget();
+    TResult RunOperation();
+    TResult RunInfo();
+    TResult RunKey();
+    TResult RunDetect();
+    TResult RunUpdate();
+
+    TResult PrepareBuffer();
+    bool Step(TOperationDriver& driver, double stageStart);
+    void ShowProgress(const TOperationDriver& driver, int percent, double stageStart, bool force);
+    TResult OutcomeResult(const TOperationDriver& driver, double seconds);
+    TResult SaveRead(TResult result);
+    TResult Failure(int exitCode, const std::string& message, int status = 0) const;
+    struct TDeviceReport {
+        TDeviceInfo Info;
+        std::vector<std::string> Voltages; // "3.3", "5.0", "3+5"
+        std::vector<TRegionInfo> Regions;
+    };
+    std::string InfoText(const std::vector<TDeviceReport>& devices) const;
+    std::string InfoJson(const std::vector<TDeviceReport>& devices) const;
+
+    // TLogSink
+    void AddLogLine(const std::string& text) override;
+    // TPrompts: a command line asks nothing
+    void ShowError(const std::string& text) override;
+    void ShowInfo(const std::string& text) override;
+    bool AskConfirm(const std::string& text) override;
+    TAnswer AskConfirmButton(const std::string& text) override;
+    TAnswer AskWarning(const std::string& text) override;
+    // TDriverView
+    void AcceptBuffer() override {}
+    void ShowSpeed(std::uint32_t) override {}
+    void ScheduleNextStage() override { NextStageScheduled = true; }
+    // TConnectionView: only the buffer's size and the log matter here
+    void ShowQuerying() override {}
+    void ClearHintPanel() override {}
+    void ShowAdapter(const std::string&, const std::string&) override {}
+    void SetCaption(const std::string&) override {}
+    void ShowDevices(const std::vector<std::string>&, int) override {}
+    void ShowVoltages(const std::vector<TVoltageEntry>&, int) override {}
+    void ShowRegions(const std::vector<std::string>&, int) override {}
+    void ResizeBuffer(std::uint32_t size) override { Buffer.assign(size, 0xFF); }
+    void ApplyActions(const TActionState&) override {}
+    void SetFirmwareUpdateEnabled(bool) override {}
+    void FocusLog() override {}
+
+    const TPortChoice PortChoice;
+    const TCliOptions& Options;
+    const TSessionInput Input;
+    TCliOutput& Output;
+
+    TPortNames Names;
+    TQueueDispatcher Dispatcher;
+    TDevicePort Port;
+    TConnection Connection;
+    TSettings Settings;
+    std::vector<std::uint8_t> Buffer;
+    bool Connecting = false;
+    bool NextStageScheduled = false;
+    int LastPercentShown = -1;
+    std::string LastStageShown;
+};
+
+// The exit code for a failed request's status byte.
+int ExitCodeForStatus(std::uint8_t status);
+
+} // namespace lindprog::cli

@@ -1,0 +1,163 @@
+// lindprog-cli: the command-line programmer. Parses the command line, reads
+// the input file once, resolves the ports, and runs one session per adapter,
+// each on a thread of its own when there are several.
+
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+#include "cli/CliPorts.h"
+#include "cli/CliSession.h"
+#include "cli/CliSignals.h"
+#include "cli/ExitCode.h"
+#include "core/link/PortNames.h"
+#include "core/update/FirmwareImage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+using namespace lindprog;
+using namespace lindprog::cli;
+
+namespace {
+
+constexpr const char* PortPlaceholder = "{port}";
+
+struct TInputFile {
+    std::vector<std::uint8_t> Bytes;
+    std::string Error;
+};
+
+TInputFile ReadInputFile(const std::string& path)
+{
+    TInputFile file;
+    std::ifstream in(path, std::ios::binary);
+    if (!in || std::filesystem::is_directory(path)) {
+        file.Error = "cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT);
+        return file;
+    }
+    file.Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad())
+        file.Error = "cannot read file " + path;
+    return file;
+}
+
+// The file a read from `port` goes to.
+std::string OutputPathFor(const std::string& pattern, const TPortChoice& port)
+{
+    std::string path = pattern;
+    for (std::size_t at = path.find(PortPlaceholder); at != std::string::npos; at = path.find(PortPlaceholder, at))
+        path.replace(at, std::strlen(PortPlaceholder), FileNamePart(port));
+    return path;
+}
+
+// Checks what can be checked before any adapter is touched; an error text or "".
+std::string CheckOutputFolder(const std::string& path)
+{
+    const auto folder = std::filesystem::absolute(path).parent_path();
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        return "cannot create file " + path + ": folder " + folder.string() + " does not exist";
+    return {};
+}
+
+TVerbosity VerbosityOf(const TCliOptions& options)
+{
+    if (options.Quiet)
+        return TVerbosity::Quiet;
+    return options.Verbose ? TVerbosity::Verbose : TVerbosity::Normal;
+}
+
+int Run(const TCliOptions& options)
+{
+    WatchStopSignals();
+    TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
+                      {stdout, stderr, isatty(fileno(stderr)) != 0});
+    TPortNames names(TPortNames::DefaultAssignmentsFile());
+    if (options.Command == TCliCommand::Ports) {
+        output.Report("", PortsText(names), PortsJson(names));
+        return ExitCode::Ok;
+    }
+
+    TInputFile input;
+    if (TakesFile(options.Command) && options.Command != TCliCommand::Read) {
+        input = ReadInputFile(options.File);
+        if (input.Error.empty() && options.Command == TCliCommand::UpdateFirmware &&
+            !TFirmwareImage::IsValidSize(input.Bytes.size()))
+            input.Error = "Invalid file size: " + options.File + " is no firmware update file";
+        if (!input.Error.empty()) {
+            output.Error("", input.Error);
+            return ExitCode::FileError;
+        }
+    }
+
+    const TPortSelection selection = SelectPorts(options.Ports, names);
+    if (!selection.Error.empty()) {
+        output.Error("", selection.Error);
+        return selection.ExitCode;
+    }
+    const auto& ports = selection.Ports;
+    if (options.Command == TCliCommand::Read) {
+        if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos) {
+            output.Error("", "reading from several ports needs {port} in FILE (image.{port}.bin)");
+            return ExitCode::Usage;
+        }
+        if (const std::string error = CheckOutputFolder(options.File); !error.empty()) {
+            output.Error("", error);
+            return ExitCode::FileError;
+        }
+    }
+
+    std::vector<TResult> results(ports.size());
+    const auto runOne = [&](std::size_t k) {
+        TSessionInput sessionInput{input.Bytes, options.File, OutputPathFor(options.File, ports[k])};
+        TCliSession session(ports[k], options, sessionInput, output);
+        results[k] = session.Run();
+        // info and key print their one object; a failure still gets its result.
+        const bool reported = options.Command == TCliCommand::Info || options.Command == TCliCommand::Key;
+        if (!reported || !results[k].Ok)
+            output.Result(ports[k].Name, results[k]);
+    };
+    if (ports.size() == 1) {
+        runOne(0);
+    } else {
+        // One adapter's failure never stops the others: each has its own thread.
+        std::vector<std::thread> threads;
+        for (std::size_t k = 0; k < ports.size(); ++k)
+            threads.emplace_back(runOne, k);
+        for (auto& thread : threads)
+            thread.join();
+        std::vector<std::pair<std::string, TResult>> rows;
+        for (std::size_t k = 0; k < ports.size(); ++k)
+            rows.emplace_back(ports[k].Name, results[k]);
+        output.Summary(rows);
+    }
+    int exitCode = ExitCode::Ok;
+    for (const auto& result : results)
+        exitCode = std::max(exitCode, result.ExitCode);
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const TParsedCommandLine parsed = ParseCommandLine(args);
+    if (!parsed.Options) {
+        std::fputs(parsed.Text.c_str(), parsed.ExitCode == ExitCode::Ok ? stdout : stderr);
+        return parsed.ExitCode;
+    }
+    return Run(*parsed.Options);
+}

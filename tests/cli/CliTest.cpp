@@ -1,0 +1,236 @@
+// lindprog-cli end to end: the real program in a child process against
+// simulators on pseudo-terminals, checked by what lands in the simulated
+// flash, in the files and in the exit code.
+
+#include "core/link/AdapterCommands.h"
+#include "support/CliProcess.h"
+#include "support/SimLink.h"
+#include "support/SimPty.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::TCliProcess;
+using test::TScratchDir;
+using test::TSimPty;
+
+std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t k = 0; k < size; ++k)
+        bytes[k] = static_cast<std::uint8_t>((k * 7 + seed) ^ (k >> 8));
+    return bytes;
+}
+
+std::string WriteFile(const fs::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::TEnvPort::ClearAll(); }
+
+    // Runs one command to its end and returns its exit code.
+    int Cli(std::vector<std::string> args)
+    {
+        Last = std::make_unique<TCliProcess>(Dir.Path, std::move(args));
+        return Last->Wait();
+    }
+    std::string Out() const { return Last->Out(); }
+    std::string Err() const { return Last->Err(); }
+
+    TScratchDir Dir;
+    std::unique_ptr<TCliProcess> Last;
+};
+
+TEST_F(CliTest, ReadAndProgramMoveTheRegionsBytes)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    const fs::path readFile = Dir.Path / "read.bin";
+    ASSERT_EQ(Cli({"read", readFile.string()}), 0) << Err();
+    EXPECT_EQ(ReadFile(readFile), sim.Sim.RegionContents(0, 0));
+    EXPECT_NE(Out().find("Successfully read 8192 bytes"), std::string::npos) << Out();
+
+    const auto image = Pattern(8192, 3);
+    const std::string imageFile = WriteFile(Dir.Path / "image.bin", image);
+    const int powerOffsBefore = sim.Sim.RequestCount(Cmd::PowerOff);
+    ASSERT_EQ(Cli({"program", "-p", "COM1", "--json", imageFile}), 0) << Err();
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
+    EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff) - powerOffsBefore, 1);
+
+    const auto lines = Last->JsonLines();
+    ASSERT_FALSE(lines.empty());
+    std::vector<std::string> stages;
+    for (const auto& line : lines)
+        if (line["event"] == "progress" && (stages.empty() || stages.back() != line["stage"]))
+            stages.push_back(line["stage"]);
+    EXPECT_EQ(stages, (std::vector<std::string>{"Erasing", "Blank-checking", "Writing", "Verifying"}));
+    const json& result = lines.back();
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["ok"], true);
+    EXPECT_EQ(result["port"], "COM1");
+    EXPECT_EQ(result["bytes"], 8192);
+    EXPECT_EQ(result["message"].get<std::string>().rfind("Verification OK, 8192 bytes compared", 0), 0u);
+}
+
+TEST_F(CliTest, VerifyAndBlankCheckSayWhatDiffers)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    auto image = sim.Sim.RegionContents(0, 0);
+    image[0x1234] ^= 0x40;
+    const std::string changed = WriteFile(Dir.Path / "changed.bin", image);
+    EXPECT_EQ(Cli({"verify", changed}), 4);
+    EXPECT_NE(Out().find("Verify failed at offset 1200 (Compare error)"), std::string::npos) << Out();
+    EXPECT_NE(Err().find("Verify failed at offset 1200"), std::string::npos) << Err();
+
+    EXPECT_EQ(Cli({"blank-check", "-q"}), 4);
+    EXPECT_EQ(Out(), "") << "-q prints errors only";
+    EXPECT_EQ(Cli({"erase"}), 0) << Err();
+    EXPECT_EQ(Cli({"blank-check", "-r", "Flash", "-d", "0"}), 0) << Err();
+}
+
+TEST_F(CliTest, InfoKeyAndDetectReportTheAdapter)
+{
+    json scenario = test::BaseScenario();
+    scenario["devices"].push_back(json::parse(R"({"name": "SECOND", "voltages": 2, "regions": [
+        {"name": "Code", "flags": 1, "size": 4096}, {"name": "Data", "flags": 3, "size": 1024}]})"));
+    scenario["jtag"] = json::parse(R"({"count": 2, "ir_length": 9, "ids": [305419896, 2882400018]})");
+    TSimPty sim(scenario, 1);
+
+    ASSERT_EQ(Cli({"info", "--json"}), 0) << Err();
+    const auto lines = Last->JsonLines();
+    ASSERT_EQ(lines.size(), 1u) << Out();
+    const json& info = lines[0];
+    EXPECT_EQ(info["identity"], scenario["identity"]);
+    EXPECT_EQ(info["version"], "1.18");
+    EXPECT_EQ(info["key"], "00ABCDEF");
+    ASSERT_EQ(info["devices"].size(), scenario["devices"].size());
+    for (std::size_t d = 0; d < scenario["devices"].size(); ++d) {
+        const json& expected = scenario["devices"][d];
+        const json& device = info["devices"][d];
+        EXPECT_EQ(device["name"], expected["name"]);
+        EXPECT_EQ(device["voltage_mask"], expected["voltages"]);
+        ASSERT_EQ(device["regions"].size(), expected["regions"].size());
+        for (std::size_t r = 0; r < expected["regions"].size(); ++r) {
+            EXPECT_EQ(device["regions"][r]["name"], expected["regions"][r]["name"]);
+            EXPECT_EQ(device["regions"][r]["size"], expected["regions"][r]["size"]);
+            EXPECT_EQ(device["regions"][r]["flags"], expected["regions"][r]["flags"]);
+        }
+    }
+    EXPECT_EQ(info["devices"][0]["voltages"], json::array({"3.3", "3+5"}));
+    EXPECT_EQ(info["devices"][1]["regions"][0]["operations"], json::array({"read", "verify", "blank-check"}));
+
+    ASSERT_EQ(Cli({"key"}), 0);
+    EXPECT_EQ(Out(), "00ABCDEF\n");
+
+    ASSERT_EQ(Cli({"detect"}), 0) << Err();
+    EXPECT_NE(Out().find("Device count: 2, total IR length: 9"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("Device 2 ID: ABCDEF12"), std::string::npos) << Out();
+}
+
+TEST_F(CliTest, UpdateFirmwareHandsEveryPageToTheBootloader)
+{
+    json scenario = test::BaseScenario();
+    scenario["mode"] = 1;
+    TSimPty sim(scenario, 1);
+    const auto image = Pattern(2 * 2056, 9);
+    const std::string file = WriteFile(Dir.Path / "firmware.bin", image);
+    ASSERT_EQ(Cli({"update-firmware", file}), 0) << Out() << Err();
+    const auto pages = sim.Sim.ReceivedPages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_TRUE(std::equal(pages[0].begin(), pages[0].end(), image.begin()));
+    EXPECT_TRUE(std::equal(pages[1].begin(), pages[1].end(), image.begin() + 2056));
+
+    EXPECT_EQ(Cli({"update-firmware", WriteFile(Dir.Path / "short.bin", Pattern(100, 1))}), 5);
+    EXPECT_NE(Err().find("Invalid file size"), std::string::npos) << Err();
+}
+
+TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    EXPECT_EQ(Cli({"read", "-p", "COM7", (Dir.Path / "x.bin").string()}), 2);
+    EXPECT_NE(Err().find("COM1 ("), std::string::npos) << "the error lists the ports: " << Err();
+    EXPECT_EQ(Cli({"info", "-p", (Dir.Path / "no-such-tty").string()}), 2);
+
+    EXPECT_EQ(Cli({"erase", "-r", "Boot"}), 1);
+    EXPECT_NE(Err().find("its regions: 0 'Flash'"), std::string::npos) << Err();
+    EXPECT_EQ(Cli({"erase", "-V", "5.0"}), 1);
+    EXPECT_NE(Err().find("it offers: 3.3, 3+5"), std::string::npos) << Err();
+
+    const std::string shortFile = WriteFile(Dir.Path / "short.bin", Pattern(8000, 1));
+    EXPECT_EQ(Cli({"write", shortFile}), 5);
+    EXPECT_EQ(Cli({"verify", (Dir.Path / "missing.bin").string()}), 5);
+    EXPECT_EQ(sim.Sim.RequestCount(Cmd::StartOperation), 0);
+
+    EXPECT_EQ(Cli({"write", "--pad", shortFile}), 0) << Err();
+    auto padded = Pattern(8000, 1);
+    padded.resize(8192, 0xFF);
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), padded);
+
+    EXPECT_EQ(Cli({"read", "-p", "COM1", "-p", sim.Sim.SlavePath(), "out.bin"}), 1);
+    EXPECT_EQ(Cli({"frobnicate"}), 1);
+    EXPECT_EQ(Cli({"erase", "--jtag-delay", "3"}), 1);
+}
+
+TEST_F(CliTest, InterruptStopsAfterTheCurrentBlock)
+{
+    json scenario = test::BaseScenario();
+    scenario["devices"][0]["regions"][0]["size"] = 2 * 1024 * 1024;
+    sim::TSimOptions paced;
+    paced.Pace = true;
+    TSimPty sim(scenario, 1, paced);
+    const fs::path file = Dir.Path / "big.bin";
+    TCliProcess cli(Dir.Path, {"read", file.string()});
+    ASSERT_TRUE(sim.Sim.WaitForRequests(40, std::chrono::seconds(20)));
+    cli.Signal(SIGINT);
+    const int readsAtSignal = sim.Sim.RequestCount(Cmd::ReadBlock);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(10)), 130) << cli.Err();
+    EXPECT_LE(sim.Sim.RequestCount(Cmd::ReadBlock) - readsAtSignal, 1);
+    EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff), 1);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_NE(cli.Out().find("Canceled"), std::string::npos) << cli.Out();
+}
+
+TEST_F(CliTest, OneFailingAdapterOfThreeFailsAlone)
+{
+    const auto image = Pattern(8192, 5);
+    const std::string file = WriteFile(Dir.Path / "image.bin", image);
+    json failing = test::BaseScenario();
+    failing["faults"] = json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 3}])");
+    sim::TSimOptions paced;
+    paced.Pace = true;
+    TSimPty first(test::BaseScenario(), 1, paced);
+    TSimPty second(failing, 2, paced);
+    TSimPty third(test::BaseScenario(), 3, paced);
+
+    EXPECT_EQ(Cli({"program", "-p", "COM1", "-p", "COM2", "-p", "COM3", file}), 3) << Err();
+    EXPECT_EQ(first.Sim.RegionContents(0, 0), image);
+    EXPECT_EQ(third.Sim.RegionContents(0, 0), image);
+    EXPECT_NE(second.Sim.RegionContents(0, 0), image);
+    EXPECT_NE(Out().find("COM2: "), std::string::npos);
+    EXPECT_NE(Out().find("Write failed at offset 600 (Device write error)"), std::string::npos) << Out();
+    EXPECT_NE(Err().find("COM2: Write failed"), std::string::npos) << Err();
+    // The summary: one row per adapter.
+    EXPECT_NE(Out().find("COM1  ok"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("COM2  FAILED"), std::string::npos) << Out();
+    EXPECT_NE(Out().find("COM3  ok"), std::string::npos) << Out();
+}
+
+} // namespace
+} // namespace lindprog
