@@ -51,7 +51,14 @@ constexpr const char* TargetOptionsHelp = R"(TARGET OPTIONS
   --ignore-read-errors      skip blocks that fail to read instead of failing
   --[no-]power-off          switch the target's power off afterwards (default on)
   --pause MS                pause between blocks, for adapters that need one
-  --pad                     a FILE shorter than the region is padded with 0xFF
+  --pad                     a raw FILE shorter than the region is padded with 0xFF
+  --base ADDR               address of the region's first byte, for HEX, S-record and
+                            ELF files (0x... hexadecimal, or decimal); read: where the
+                            saved records start (default 0)
+
+FILE  Intel HEX, S-record and ELF files are read by their content, anything else as
+      raw bytes; read writes Intel HEX for .hex/.ihex, S-record for .srec .s19 .s28
+      .s37 .mot, else raw bytes.
 )";
 
 constexpr const char* ExitCodesHelp = R"(EXIT CODES
@@ -143,6 +150,8 @@ private:
             Options.PowerOff = false;
         else if (arg == "--pad" && target)
             Options.Pad = true;
+        else if (arg == "--base" && target)
+            return Address(arg);
         else
             return "unknown option '" + arg + "' for " + CommandName(command);
         return {};
@@ -168,6 +177,23 @@ private:
             return arg + " takes a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" +
                    Args[Index] + "'";
         set(value);
+        return {};
+    }
+
+    std::string Address(const std::string& arg)
+    {
+        std::string error = Value(arg, [](const std::string&) {});
+        if (!error.empty())
+            return error;
+        const std::string& text = Args[Index];
+        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        const char* first = text.data() + (hex ? 2 : 0);
+        const char* last = text.data() + text.size();
+        std::uint64_t value = 0;
+        const auto [end, parsed] = std::from_chars(first, last, value, hex ? 16 : 10);
+        if (parsed != std::errc() || end != last || first == last || value > 0xFFFFFFFFull)
+            return arg + " takes an address up to 0xFFFFFFFF (0x... or decimal), not '" + text + "'";
+        Options.Base = value;
         return {};
     }
 

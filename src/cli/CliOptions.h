@@ -41,6 +41,9 @@ struct TCliOptions {
     bool Quiet = false;
     bool Verbose = false;
     std::chrono::milliseconds Pause{0};
+    // Where the region starts in the target's address space, for HEX,
+    // S-record and ELF files; unset: the default rule.
+    std::optional<std::uint64_t> Base;
     std::string File;
 };
 

@@ -271,6 +271,8 @@ TResult TCliSession::PrepareBuffer()
     ok.Ok = true;
     if (!TakesFile(Options.Command) || Options.Command == TCliCommand::Read)
         return ok;
+    if (Input.Image != nullptr)
+        return PlaceImageFile();
     const std::size_t fileSize = Input.FileBytes.size();
     const std::size_t regionSize = Buffer.size();
     if (fileSize != regionSize && !(Options.Pad && fileSize < regionSize))
@@ -282,6 +284,26 @@ TResult TCliSession::PrepareBuffer()
     std::copy(Input.FileBytes.begin(), Input.FileBytes.end(), Buffer.begin());
     AddLogLine("Opening file [" + FullPath(Input.FileName) + "]...");
     AddLogLine(Format("Loaded %zu bytes, CRC32 = %.08X", fileSize, CrcUpdateBytes(CrcStart, Buffer)));
+    return ok;
+}
+
+TResult TCliSession::PlaceImageFile()
+{
+    class TNoTracking final : public TChangeTracking {
+        void Clear() override {}
+        void UpdateChanges() override {}
+    } noTracking;
+    const std::uint64_t base =
+        Options.Base.value_or(DefaultImageBase(*Input.Image, static_cast<std::uint32_t>(Buffer.size())));
+    try {
+        LoadImageIntoBuffer(Input.FileName, *Input.Image, base, Buffer, noTracking, *this);
+    } catch (const TImageError& error) {
+        return Failure(ExitCode::FileError, Input.FileName + ": " + error.what() +
+                                                Format(" (base 0x%llX, region size 0x%zX)",
+                                                       static_cast<unsigned long long>(base), Buffer.size()));
+    }
+    TResult ok;
+    ok.Ok = true;
     return ok;
 }
 
@@ -395,8 +417,8 @@ TResult TCliSession::SaveRead(TResult result)
         void UpdateChanges() override {}
     } noTracking;
     try {
-        SaveBufferFile(Input.OutputPath, Buffer, noTracking, *this);
-    } catch (const TFileError& error) {
+        SaveImageFile(Input.OutputPath, Buffer, Options.Base.value_or(0), noTracking, *this);
+    } catch (const std::runtime_error& error) { // TFileError, or TImageError past 4 GiB
         return Failure(ExitCode::FileError, error.what());
     }
     return result;

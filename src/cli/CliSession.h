@@ -9,6 +9,7 @@
 #include "cli/CliPorts.h"
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
+#include "core/buffer/ImageFile.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
 #include "core/ops/Connection.h"
@@ -26,8 +27,9 @@ namespace lindprog::cli {
 // before any adapter is touched, and where a read goes.
 struct TSessionInput {
     std::span<const std::uint8_t> FileBytes;
-    std::string FileName;   // as the log names it
-    std::string OutputPath; // read: the file to create
+    const TImage* Image = nullptr; // a HEX, S-record or ELF file, parsed
+    std::string FileName;          // as the log names it
+    std::string OutputPath;        // read: the file to create
 };
 
 class TCliSession final : private TLogSink, private TPrompts, private TDriverView, private TConnectionView {
@@ -48,6 +50,7 @@ private:
     TResult RunUpdate();
 
     TResult PrepareBuffer();
+    TResult PlaceImageFile();
     bool Step(TOperationDriver& driver, double stageStart);
     void ShowProgress(const TOperationDriver& driver, int percent, double stageStart, bool force);
     TResult OutcomeResult(const TOperationDriver& driver, double seconds);

@@ -8,6 +8,7 @@
 #include "cli/CliSession.h"
 #include "cli/CliSignals.h"
 #include "cli/ExitCode.h"
+#include "core/buffer/ImageFile.h"
 #include "core/link/PortNames.h"
 #include "core/update/FirmwareImage.h"
 
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #ifdef _WIN32
@@ -36,7 +38,9 @@ constexpr const char* PortPlaceholder = "{port}";
 
 struct TInputFile {
     std::vector<std::uint8_t> Bytes;
+    std::optional<TImage> Image; // when the bytes are a HEX, S-record or ELF file
     std::string Error;
+    int ExitCode = ExitCode::FileError;
 };
 
 TInputFile ReadInputFile(const std::string& path)
@@ -51,6 +55,24 @@ TInputFile ReadInputFile(const std::string& path)
     if (in.bad())
         file.Error = "cannot read file " + path;
     return file;
+}
+
+// A HEX, S-record or ELF file is read once, before any adapter is touched; a
+// raw file stays bytes, sized against the region later.
+void ParseImageFile(const TCliOptions& options, TInputFile& input)
+{
+    if (DetectImageFormat(input.Bytes) == TImageFormat::Raw) {
+        if (options.Base) {
+            input.Error = "--base applies to HEX, S-record and ELF files; " + options.File + " is raw bytes";
+            input.ExitCode = ExitCode::Usage;
+        }
+        return;
+    }
+    try {
+        input.Image = ParseImage(input.Bytes);
+    } catch (const TImageError& error) {
+        input.Error = options.File + ": " + error.what();
+    }
 }
 
 // The file a read from `port` goes to.
@@ -96,9 +118,11 @@ int Run(const TCliOptions& options)
         if (input.Error.empty() && options.Command == TCliCommand::UpdateFirmware &&
             !TFirmwareImage::IsValidSize(input.Bytes.size()))
             input.Error = "Invalid file size: " + options.File + " is no firmware update file";
+        else if (input.Error.empty() && options.Command != TCliCommand::UpdateFirmware)
+            ParseImageFile(options, input);
         if (!input.Error.empty()) {
             output.Error("", input.Error);
-            return ExitCode::FileError;
+            return input.ExitCode;
         }
     }
 
@@ -121,7 +145,8 @@ int Run(const TCliOptions& options)
 
     std::vector<TResult> results(ports.size());
     const auto runOne = [&](std::size_t k) {
-        TSessionInput sessionInput{input.Bytes, options.File, OutputPathFor(options.File, ports[k])};
+        TSessionInput sessionInput{input.Bytes, input.Image ? &*input.Image : nullptr, options.File,
+                                   OutputPathFor(options.File, ports[k])};
         TCliSession session(ports[k], options, sessionInput, output);
         results[k] = session.Run();
         // info and key print their one object; a failure still gets its result.

@@ -188,6 +188,42 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
     EXPECT_EQ(Cli({"erase", "--jtag-delay", "3"}), 1);
 }
 
+TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    const auto data = Pattern(1000, 11);
+    const std::string raw = WriteFile(Dir.Path / "data.bin", data);
+    const std::string hex = (Dir.Path / "image.hex").string();
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex --change-addresses 0x8000000 " + raw + " " + hex).c_str()), 0);
+
+    // The image starts at 0x8000000, so with the region at 0x7FFF000 it lands 0x1000 in.
+    ASSERT_EQ(Cli({"program", hex, "--base", "0x7FFF000"}), 0) << Err();
+    std::vector<std::uint8_t> expected(8192, 0xFF);
+    std::copy(data.begin(), data.end(), expected.begin() + 0x1000);
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), expected);
+    EXPECT_NE(Out().find("Loaded 1000 bytes in 1 segments [08000000-080003E7]"), std::string::npos) << Out();
+
+    const fs::path srec = Dir.Path / "out.srec";
+    ASSERT_EQ(Cli({"read", "--base", "0x7FFF000", srec.string()}), 0) << Err();
+    const fs::path back = Dir.Path / "back.bin";
+    ASSERT_EQ(std::system(("objcopy -I srec -O binary " + srec.string() + " " + back.string()).c_str()), 0);
+    EXPECT_EQ(ReadFile(back), expected);
+    EXPECT_EQ(ReadFile(srec).at(0), 'S');
+
+    // Outside the region, a bad record, --base on raw bytes: refused before any operation starts.
+    const int starts = sim.Sim.RequestCount(Cmd::StartOperation);
+    EXPECT_EQ(Cli({"verify", hex, "--base", "0x8000100"}), 5);
+    EXPECT_NE(Err().find("below the base"), std::string::npos) << Err();
+    const auto hexBytes = ReadFile(hex);
+    std::string text(hexBytes.begin(), hexBytes.end());
+    text[12] = text[12] == '0' ? '1' : '0';
+    std::ofstream(Dir.Path / "bad.hex") << text;
+    EXPECT_EQ(Cli({"write", (Dir.Path / "bad.hex").string()}), 5);
+    EXPECT_NE(Err().find("line 1"), std::string::npos) << Err();
+    EXPECT_EQ(Cli({"write", raw, "--base", "0"}), 1);
+    EXPECT_EQ(sim.Sim.RequestCount(Cmd::StartOperation), starts);
+}
+
 TEST_F(CliTest, InterruptStopsAfterTheCurrentBlock)
 {
     json scenario = test::BaseScenario();

@@ -2,6 +2,8 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/UniqueFd.h"
+#include "core/buffer/IntelHex.h"
+#include "core/buffer/SRecord.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -197,6 +199,12 @@ std::optional<int> RewriteInPlace(const fs::path& target, std::span<const std::u
     return 0;
 }
 
+// A text file's contents, through the same safe save as the raw bytes.
+void WriteText(const std::string& name, const std::string& text)
+{
+    WriteFileContents(name, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
 std::string LoadedLine(std::size_t bytesRead, std::uint32_t crc)
 {
     char line[80];
@@ -232,31 +240,76 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
     return true;
 }
 
-std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
-                           TLogSink& log)
+void WriteFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
 {
     const std::string name = FullPath(path);
-    log.AddLogLine("Saving file [" + name + "]...");
     const fs::path target = ReplacedFile(name);
     TReplacement replacement(target);
     if (const int error = replacement.Create()) {
         // A folder closed to the user may hold a file open to them; that file
         // is written in place, without the side file's protection, rather
         // than not at all.
-        const std::optional<int> inPlace = FolderRefused(error) ? RewriteInPlace(target, buffer) : std::nullopt;
+        const std::optional<int> inPlace = FolderRefused(error) ? RewriteInPlace(target, bytes) : std::nullopt;
         if (!inPlace)
             CannotCreate(name, error);
         if (*inPlace != 0)
             CannotCreate(name, *inPlace);
-    } else {
-        if (const int writeError = replacement.Write(buffer))
-            CannotCreate(name, writeError);
-        if (const int commitError = replacement.Commit())
-            CannotCreate(name, commitError);
+        return;
+    }
+    if (const int writeError = replacement.Write(bytes))
+        CannotCreate(name, writeError);
+    if (const int commitError = replacement.Commit())
+        CannotCreate(name, commitError);
+}
+
+std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
+                           TLogSink& log)
+{
+    return SaveImageFile(path, buffer, 0, view, log);
+}
+
+std::size_t SaveImageFile(const std::string& path, std::span<const std::uint8_t> buffer, std::uint64_t base,
+                          TChangeTracking& view, TLogSink& log)
+{
+    const std::string name = FullPath(path);
+    log.AddLogLine("Saving file [" + name + "]...");
+    switch (FormatForFileName(name)) {
+    case TImageFormat::IntelHex: WriteText(name, WriteIntelHex(buffer, base)); break;
+    case TImageFormat::SRecord: WriteText(name, WriteSRecord(buffer, base)); break;
+    default: WriteFileContents(name, buffer); break;
     }
     log.AddLogLine("Saved " + std::to_string(buffer.size()) + " bytes");
     view.UpdateChanges();
     return buffer.size();
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+{
+    const std::string name = FullPath(path);
+    std::uint64_t size = 0;
+    const TUniqueFd file = OpenForReading(name, size);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    bytes.resize(ReadUpTo(file.Get(), bytes));
+    return bytes;
+}
+
+std::string ImageLoadedLine(const TImage& image, std::span<const std::uint8_t> buffer)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, "Loaded %zu bytes in %zu segments [%.08llX-%.08llX], CRC32 = %.08X",
+                  image.ByteCount(), image.Segments.size(), static_cast<unsigned long long>(image.Lowest()),
+                  static_cast<unsigned long long>(image.End() == 0 ? 0 : image.End() - 1),
+                  static_cast<unsigned>(CrcUpdateBytes(CrcStart, buffer)));
+    return line;
+}
+
+void LoadImageIntoBuffer(const std::string& path, const TImage& image, std::uint64_t base,
+                         std::span<std::uint8_t> buffer, TChangeTracking& view, TLogSink& log)
+{
+    log.AddLogLine("Opening file [" + FullPath(path) + "]...");
+    PlaceImage(image, base, buffer);
+    log.AddLogLine(ImageLoadedLine(image, buffer));
+    view.UpdateChanges();
 }
 
 } // namespace lindprog

@@ -10,12 +10,14 @@
 // holds only the first line of the command and nothing else has changed.
 
 #include "core/base/Prompts.h"
+#include "core/buffer/ImageFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace lindprog {
 
@@ -58,5 +60,30 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
 // throws, but the old contents are lost. Returns the number of bytes written.
 std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
                            TLogSink& log);
+
+// Writes `bytes` as the whole new contents of `path`, as SaveBufferFile does
+// (a side file renamed over the target, or the target rewritten in place where
+// only its folder is closed). Throws TFileError ("Cannot create file ...").
+void WriteFileContents(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Saves the buffer in the format the file name's extension asks for: Intel
+// HEX or S-record with the buffer's first byte at `base`, else the raw bytes
+// (base unused). Logs and accepts as SaveBufferFile does; throws TFileError,
+// and TImageError when the buffer at base reaches past what the format holds.
+std::size_t SaveImageFile(const std::string& path, std::span<const std::uint8_t> buffer, std::uint64_t base,
+                          TChangeTracking& view, TLogSink& log);
+
+// The whole file. Throws TFileError ("Cannot open file ...").
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+
+// "Loaded 1234 bytes in 2 segments [08000000-080004D1], CRC32 = 1A2B3C4D": the
+// image's bytes, its range, and the CRC of the whole buffer as the raw load
+// logs it.
+std::string ImageLoadedLine(const TImage& image, std::span<const std::uint8_t> buffer);
+
+// Logs "Opening file [...]...", places the image at `base` (TImageError leaves
+// the buffer as it was), logs ImageLoadedLine and accepts the buffer.
+void LoadImageIntoBuffer(const std::string& path, const TImage& image, std::uint64_t base,
+                         std::span<std::uint8_t> buffer, TChangeTracking& view, TLogSink& log);
 
 } // namespace lindprog
