@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
+#include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -185,20 +186,86 @@ TEST(MainForm, ChoosingARegionGivesAZeroBufferOfItsSize)
     EXPECT_TRUE(form.Log().hasFocus() || !form.isActiveWindow());
 }
 
-TEST(MainForm, HintsShowTheLongPartInPanelZero)
+// A point of `parent`'s own background, with no child under it.
+QPoint Background(QWidget* parent, QPoint at)
+{
+    EXPECT_EQ(parent->childAt(at), nullptr) << parent->objectName().toStdString();
+    return at;
+}
+
+TEST(MainForm, HintPanelFollowsThePointerOntoBackgrounds)
 {
     TMainHarness harness;
     TMainForm& form = harness.Start();
-    QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(form.btnErase, &enter);
-    EXPECT_EQ(form.PanelText(0), " Erase device");
-    QApplication::sendEvent(form.cbRegion, &enter);
-    EXPECT_EQ(form.PanelText(0), " Device selection");
-    QApplication::sendEvent(form.lvLog, &enter);
-    EXPECT_EQ(form.PanelText(0), " ");
-    EXPECT_EQ(LongHint("Short|Long part"), "Long part");
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    auto* toolBar = form.findChild<QWidget*>("ToolBar1");
+    auto* strip = form.findChild<QWidget*>("pCaption");
+    ASSERT_TRUE(toolBar && strip);
+    // The gap between Save and Program.
+    const QPoint barSpace = Background(
+        toolBar, {(form.btnSave->geometry().right() + form.btnProgram->geometry().left()) / 2, toolBar->height() / 2});
+    const QPoint stripSpace = Background(strip, {strip->width() - 10, strip->height() - 8});
+
+    QTest::mouseMove(form.btnErase);
+    EXPECT_EQ(form.PanelText(0).toStdString(), " Erase device");
+    QTest::mouseMove(toolBar, barSpace);
+    EXPECT_EQ(form.PanelText(0).toStdString(), "") << "off the button onto the tool bar";
+    QTest::mouseMove(form.cbRegion);
+    EXPECT_EQ(form.PanelText(0).toStdString(), " Device selection");
+    QTest::mouseMove(strip, stripSpace);
+    EXPECT_EQ(form.PanelText(0).toStdString(), "") << "off the list onto the strip";
+    QTest::mouseMove(form.btnOpen);
+    QTest::mouseMove(form.lvLog);
+    EXPECT_EQ(form.PanelText(0).toStdString(), "");
+
+    // The nearest parent with a hint speaks for a control without one, and
+    // only the long part of a hint is shown.
+    toolBar->setProperty("hint", "Tools|Tool bar");
+    QTest::mouseMove(toolBar, barSpace);
+    EXPECT_EQ(form.PanelText(0).toStdString(), " Tool bar");
+    QTest::mouseMove(form.btnWrite);
+    EXPECT_EQ(form.PanelText(0).toStdString(), " Write buffer to device");
+    QTest::mouseMove(&form, {form.width() + 40, form.height() + 40});
+    EXPECT_EQ(form.PanelText(0).toStdString(), "") << "the pointer left the window";
     EXPECT_EQ(LongHint("a|b|c"), "b|c");
-    EXPECT_EQ(LongHint("Plain"), "Plain");
+}
+
+// Moves the pointer onto a control with a hint whenever the program shows an
+// information box, and notes what the hint panel said then.
+class TPointerMovingPrompts final : public test::TScriptedPrompts {
+public:
+    QWidget* Target = nullptr;
+    TMainForm* Form = nullptr;
+    QString PanelDuringPrompt;
+    void ShowInfo(const std::string& text) override
+    {
+        TScriptedPrompts::ShowInfo(text);
+        if (Target == nullptr)
+            return; // the first query, while the window is being made
+        QTest::mouseMove(Target);
+        PanelDuringPrompt = Form->PanelText(0);
+    }
+};
+
+TEST(MainForm, QueryNoticeStaysWhileThePointerMoves)
+{
+    json scenario = AdapterScenario();
+    scenario["version"] = {1, 17};  // asks for a firmware update in the middle of the query
+    TMainHarness harness(scenario); // the simulator and settings folder; the window is made here
+    TPointerMovingPrompts prompts;
+    TMainForm form(&prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    prompts.Target = form.btnOpen;
+    prompts.Form = &form;
+    prompts.Seen.clear();
+    form.Connection().Connect(1);
+    ASSERT_EQ(prompts.Seen.size(), 1u);
+    EXPECT_EQ(prompts.PanelDuringPrompt.toStdString(), "Quering device, please wait...");
+    EXPECT_EQ(form.PanelText(0).toStdString(), "") << "cleared when the query is done";
+    QTest::mouseMove(form.btnSave);
+    EXPECT_EQ(form.PanelText(0).toStdString(), " Save buffer into file");
 }
 
 TEST(MainForm, SwapAndFillChangeTheBufferWithoutMarkingChanges)

@@ -92,11 +92,15 @@ TEST(SelectPortDialog, ListsSystemAndMappedPortsWithNumberAndPath)
     TScratchDir dir;
     const fs::path dev = dir.Path / "dev";
     fs::create_directories(dev / "serial" / "by-id");
-    std::ofstream(dev / "ttyUSB0") << "";
-    std::ofstream(dev / "ttyACM0") << "";
+    const fs::path sys = dir.Path / "sys" / "class" / "tty";
+    for (const char* name : {"ttyUSB0", "ttyACM0"}) {
+        std::ofstream(dev / name) << "";
+        // The system knows it as a port with hardware behind it.
+        fs::create_directories(sys / name / "device");
+    }
     fs::create_symlink(dev / "ttyUSB0", dev / "serial" / "by-id" / "usb-Corvane_Programmer_A1-if00-port0");
     TEnvPort mapped(5, "/tmp/corvane");
-    TPortNames names(dir.Path / "ports.conf", dev);
+    TPortNames names(dir.Path / "ports.conf", dev, sys);
 
     TSelectPortDialog dialog(names, nullptr);
     ASSERT_EQ(dialog.cb->count(), 3);

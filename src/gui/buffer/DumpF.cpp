@@ -13,6 +13,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <string>
+
 namespace lindprog {
 
 // The drawing surface: paints what the frame tells it and hands its mouse
@@ -350,22 +352,35 @@ void TDumpFrame::PaintSurface(QPainter& painter, const QRect& dirty) const
 
 // Each piece fills its cell with its background and advances the drawing
 // position by its own width; the rest of the line is light cyan. A line past the
-// end of the data has no pieces and comes out blank.
+// end of the data has no pieces and comes out blank. Neighbouring pieces of the
+// same colours go out as one run: shaping text costs far more per call than per
+// character, and a line's 34 pieces have only a few changes of colour.
 void TDumpFrame::PaintLine(QPainter& painter, int row) const
 {
     const QFontMetrics metrics(painter.font());
     const int height = Model.CharHeight();
     const int y = row * height;
     int x = 0;
-    for (const TLinePiece& piece : Model.LinePieces(row)) {
-        const QString text = DrawableText(piece.Text);
+    std::string run;
+    TCellColours runColours;
+    const auto drawRun = [&] {
+        const QString text = DrawableText(run);
         const int width = metrics.horizontalAdvance(text);
-        const TCellColours colours = Model.PieceColours(piece);
-        painter.fillRect(x, y, width, height, ToColor(colours.Background));
-        painter.setPen(ToColor(colours.Text));
+        painter.fillRect(x, y, width, height, ToColor(runColours.Background));
+        painter.setPen(ToColor(runColours.Text));
         painter.drawText(x, y + metrics.ascent(), text);
         x += width;
+        run.clear();
+    };
+    for (const TLinePiece& piece : Model.LinePieces(row)) {
+        const TCellColours colours = Model.PieceColours(piece);
+        if (!run.empty() && colours != runColours)
+            drawRun();
+        runColours = colours;
+        run += piece.Text;
     }
+    if (!run.empty())
+        drawRun();
     if (x < pbDump->width())
         painter.fillRect(x, y, pbDump->width() - x, height, ToColor(PlainColours.Background));
 }

@@ -16,6 +16,7 @@ class TDevicePort;
 class TAboutDialog final : public QDialog {
     Q_OBJECT
 public:
+    // The design's size; wider where the font needs it (see PlaceControls).
     static constexpr int ClientWidth = 233;
     static constexpr int ClientHeight = 175;
     static constexpr const char* WebAddress = "https://example.com/corvane-programmer";
@@ -35,6 +36,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PlaceControls();
 };
 
 // Help > "About...": asks the adapter for its key first (a closed port fails

@@ -1,13 +1,17 @@
 #pragma once
 // The application object. Its notify override is the one place where an
 // error that escapes a command handler is caught and shown; the program then
-// goes on.
+// goes on. It also gives every window the program's font.
 
 #include <QApplication>
+#include <QFont>
 
 #include <functional>
 
 namespace lindprog {
+
+// The font the windows are laid out for: the main window and every dialog.
+QFont WindowFont();
 
 class TApplication final : public QApplication {
 public:

@@ -5,6 +5,7 @@
 #include "gui/buffer/StringFinderCommand.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/AboutD.h"
+#include "gui/main/Application.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
 #include "gui/main/ToolbarImages.h"
@@ -15,11 +16,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -81,7 +84,9 @@ void TMainForm::FormCreate()
     setObjectName("MainForm");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(QFont("Sans Serif", 8));
+    // Also the application's font (TApplication); set here too so the window
+    // keeps its layout under any application object.
+    setFont(WindowFont());
     setWindowTitle(TConnection::ProductName);
 
     CreateMenus();
@@ -345,25 +350,41 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
         DumpView->WheelFromParent(static_cast<QWheelEvent*>(event));
         return true;
     }
-    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
-        if (widget->window() == this) {
-            // The hint of the control under the pointer, or of its nearest
-            // parent that has one.
-            QString hint;
-            for (QWidget* w = widget; w != nullptr && hint.isEmpty(); w = w->parentWidget())
-                hint = w->property(HintProperty).toString();
-            ApplicationHint(hint);
-        }
-    } else if (event->type() == QEvent::Leave && watched == this) {
-        ApplicationHint(QString());
+    if (!watched->isWidgetType())
+        return QMainWindow::eventFilter(watched, event);
+    // Enter alone is not enough: moving from a control onto its parent's
+    // background enters nothing, and the parent only sees mouse moves (which
+    // reach application filters even where no one tracks the mouse). So the
+    // hint is taken afresh from whatever is under the pointer.
+    switch (event->type()) {
+    case QEvent::MouseMove: ShowPointerHint(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()); break;
+    case QEvent::Enter:
+    case QEvent::Leave: ShowPointerHint(QCursor::pos()); break;
+    default: break;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TMainForm::ShowPointerHint(const QPoint& globalPosition)
+{
+    // "Quering device, please wait..." stays while the adapter is asked, even
+    // when a message box of the query is under the pointer.
+    if (Querying)
+        return;
+    // The hint of the control under the pointer, or of its nearest parent
+    // that has one.
+    QString hint;
+    for (QWidget* w = QApplication::widgetAt(globalPosition); w != nullptr && hint.isEmpty(); w = w->parentWidget())
+        hint = w->property(HintProperty).toString();
+    ApplicationHint(hint);
+}
+
 void TMainForm::ApplicationHint(const QString& hint)
 {
-    Panels[0]->setText(' ' + LongHint(hint));
+    const QString longHint = LongHint(hint);
+    const QString text = longHint.isEmpty() ? QString() : ' ' + longHint;
+    if (Panels[0]->text() != text)
+        Panels[0]->setText(text);
 }
 
 void TMainForm::AddLogLine(const std::string& text)
@@ -450,6 +471,7 @@ void TMainForm::ScheduleNextStage()
 
 void TMainForm::ShowQuerying()
 {
+    Querying = true;
     Panels[0]->setText("Quering device, please wait...");
     statusBar()->repaint(); // the commands that follow block the window
 }
@@ -464,6 +486,7 @@ void TMainForm::ShowBusy(bool busy)
 
 void TMainForm::ClearHintPanel()
 {
+    Querying = false;
     Panels[0]->clear();
 }
 

@@ -108,6 +108,7 @@ private:
     QWidget* CreateToolBar();
     QWidget* CreateSelectionStrip();
     void CreateStatusBar();
+    void ShowPointerHint(const QPoint& globalPosition);
     void ApplicationHint(const QString& hint);
     QToolButton* MakeToolButton(QWidget* bar, QAction* action, int image, const char* name, const char* hint);
     void RestorePlacement();
@@ -127,6 +128,7 @@ private:
     TDumpFrame* DumpView = nullptr;
     TBufferFileDialogs FileDialogs{this};
     std::array<QLabel*, 5> Panels{};
+    bool Querying = false;
 };
 
 // The long part of a hint: what follows its first "|", or all of it.
