@@ -137,6 +137,15 @@ void TCliOutput::Progress(const std::string& port, const TProgress& progress)
     DrawProgress();
 }
 
+void TCliOutput::EndProgress(const std::string& port)
+{
+    std::lock_guard lock(Mutex);
+    if (ProgressText.erase(port) == 0)
+        return;
+    ClearProgress();
+    DrawProgress();
+}
+
 void TCliOutput::Result(const std::string& port, const TResult& result)
 {
     std::lock_guard lock(Mutex);

@@ -51,6 +51,8 @@ public:
     void Trace(const std::string& port, const std::string& text);
     void Error(const std::string& port, const std::string& text);
     void Progress(const std::string& port, const TProgress& progress);
+    // The port's stage has ended: its progress goes from the terminal.
+    void EndProgress(const std::string& port);
     void Result(const std::string& port, const TResult& result);
     // A report that is the command's output itself (info, ports, key): human
     // text, or the JSON object for --json.

@@ -334,6 +334,7 @@ TResult TCliSession::RunOperation()
         // a stage: the stage is started and cancelled at once.
         cancelled = StopRequested() || !Step(driver, stageStart);
         NextStageScheduled = false;
+        Output.EndProgress(PortChoice.Name);
         driver.Finish(cancelled);
         if (!NextStageScheduled)
             break;
@@ -562,6 +563,7 @@ TResult TCliSession::RunUpdate()
             }
         }
     }
+    Output.EndProgress(PortChoice.Name);
     TResult result;
     result.Seconds = Now() - started;
     result.Bytes = static_cast<std::uint32_t>(Input.FileBytes.size());

@@ -94,6 +94,22 @@ std::string CheckOutputFolder(const std::string& path)
     return {};
 }
 
+// A failure before any adapter runs: an error line, or in JSON mode the
+// result object every run ends with.
+int EarlyFailure(TCliOutput& output, const TCliOptions& options, int exitCode, const std::string& message)
+{
+    if (!output.Json()) {
+        output.Error("", message);
+        return exitCode;
+    }
+    TResult result;
+    result.Command = CommandName(options.Command);
+    result.ExitCode = exitCode;
+    result.Message = message;
+    output.Result("", result);
+    return exitCode;
+}
+
 TVerbosity VerbosityOf(const TCliOptions& options)
 {
     if (options.Quiet)
@@ -120,27 +136,20 @@ int Run(const TCliOptions& options)
             input.Error = "Invalid file size: " + options.File + " is no firmware update file";
         else if (input.Error.empty() && options.Command != TCliCommand::UpdateFirmware)
             ParseImageFile(options, input);
-        if (!input.Error.empty()) {
-            output.Error("", input.Error);
-            return input.ExitCode;
-        }
+        if (!input.Error.empty())
+            return EarlyFailure(output, options, input.ExitCode, input.Error);
     }
 
     const TPortSelection selection = SelectPorts(options.Ports, names);
-    if (!selection.Error.empty()) {
-        output.Error("", selection.Error);
-        return selection.ExitCode;
-    }
+    if (!selection.Error.empty())
+        return EarlyFailure(output, options, selection.ExitCode, selection.Error);
     const auto& ports = selection.Ports;
     if (options.Command == TCliCommand::Read) {
-        if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos) {
-            output.Error("", "reading from several ports needs {port} in FILE (image.{port}.bin)");
-            return ExitCode::Usage;
-        }
-        if (const std::string error = CheckOutputFolder(options.File); !error.empty()) {
-            output.Error("", error);
-            return ExitCode::FileError;
-        }
+        if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos)
+            return EarlyFailure(output, options, ExitCode::Usage,
+                                "reading from several ports needs {port} in FILE (image.{port}.bin)");
+        if (const std::string error = CheckOutputFolder(options.File); !error.empty())
+            return EarlyFailure(output, options, ExitCode::FileError, error);
     }
 
     std::vector<TResult> results(ports.size());

@@ -89,6 +89,33 @@ TEST_F(CliTest, ReadAndProgramMoveTheRegionsBytes)
     EXPECT_EQ(result["message"].get<std::string>().rfind("Verification OK, 8192 bytes compared", 0), 0u);
 }
 
+TEST_F(CliTest, EveryCommandsJsonOutputIsJsonLines)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    const std::string file = WriteFile(Dir.Path / "image.bin", Pattern(8192, 1));
+    const std::vector<std::vector<std::string>> commands{{"ports"},
+                                                         {"info"},
+                                                         {"key"},
+                                                         {"detect"},
+                                                         {"read", (Dir.Path / "read.bin").string()},
+                                                         {"write", file},
+                                                         {"verify", file},
+                                                         {"program", file},
+                                                         {"erase"},
+                                                         {"blank-check"},
+                                                         {"unlock"},
+                                                         {"read", "-p", "COM9", "x.bin"}};
+    for (auto args : commands) {
+        args.push_back("--json");
+        Cli(args);
+        const auto lines = Last->JsonLines();
+        ASSERT_FALSE(lines.empty()) << args[0];
+        const std::string last = lines.back().value("event", "");
+        EXPECT_TRUE(last == "result" || last == args[0]) << args[0] << ": " << Out();
+        EXPECT_EQ(Err(), "") << args[0] << ": stdout holds everything in JSON mode";
+    }
+}
+
 TEST_F(CliTest, VerifyAndBlankCheckSayWhatDiffers)
 {
     TSimPty sim(test::BaseScenario(), 1);
