@@ -50,6 +50,16 @@ bool AdapterAnswered(std::uint8_t status)
 
 } // namespace
 
+std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize)
+{
+    // In 64 bits: near the end of a region of almost 4 GiB the 32-bit sum
+    // would wrap and send a whole block past the region's end.
+    const std::uint64_t end = std::uint64_t{offset} + blockLength;
+    if (end <= regionSize)
+        return blockLength;
+    return static_cast<std::uint16_t>(regionSize > offset ? regionSize - offset : 0);
+}
+
 TOperationDriver::TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
                                    TDriverView& view, TTick tick)
     : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
@@ -144,13 +154,11 @@ bool TOperationDriver::ActionStep(int& percent)
         BlockLen = FullBlock;
         Log.AddLogLine(Format("Setting read block size to %d bytes", FullBlock));
     }
-    const std::size_t size = Target.Buffer.size();
     const bool blockOperation = Operation != TOperation::Erase && Operation != TOperation::Unlock;
     // A region of size 0 has no block to send.
-    if (blockOperation && Offset >= size)
+    if (blockOperation && Offset >= Target.Buffer.size())
         return false;
-    if (Offset + BlockLen > size)
-        BlockLen = static_cast<std::uint16_t>(size - Offset);
+    BlockLen = BlockLengthAt(Offset, BlockLen, Target.Buffer.size());
 
     bool more = false;
     switch (Operation) {
@@ -229,6 +237,7 @@ bool TOperationDriver::StepRepeat()
 
 bool TOperationDriver::Advance(int& percent)
 {
+    // Offset + BlockLen never passes the region's size, which fits 32 bits.
     Offset += BlockLen;
     const std::uint64_t size = Target.Buffer.size();
     percent = static_cast<int>(std::uint64_t{Offset} * 100 / size);
@@ -299,7 +308,7 @@ bool TOperationDriver::ReportResult(bool cancelled)
             Report(Format("Read failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Report(Format("Successfully read %d bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
+        Report(Format("Successfully read %u bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
         if (Settings.IgnoreReadErrors && BlockErrors > 0)
             Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
         return false;
@@ -308,11 +317,11 @@ bool TOperationDriver::ReportResult(bool cancelled)
             Report(Format("Write failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Report(Format("Programming OK, %d bytes written, speed %.1f kB/s", Offset, Speed()));
+        Report(Format("Programming OK, %u bytes written, speed %.1f kB/s", Offset, Speed()));
         return ProgramSequence && next(TOperation::Verify);
     case TOperation::Verify:
         Report(failed ? Format("Verify failed at offset %X (%s)", Offset, reason.c_str())
-                      : Format("Verification OK, %d bytes compared, speed %.1f kB/s", Offset, Speed()));
+                      : Format("Verification OK, %u bytes compared, speed %.1f kB/s", Offset, Speed()));
         return false;
     case TOperation::Erase:
         if (failed) {
@@ -328,7 +337,7 @@ bool TOperationDriver::ReportResult(bool cancelled)
             Report(Format("Blank check failed at offset %X (%s)", Offset, reason.c_str()));
             return false;
         }
-        Report(Format("Blank check OK, %d bytes checked, speed %.1f kB/s", Offset, Speed()));
+        Report(Format("Blank check OK, %u bytes checked, speed %.1f kB/s", Offset, Speed()));
         return ProgramSequence && next(TOperation::Write);
     default:
         Report(failed ? Format("Unlocking failed (%s)", reason.c_str()) : std::string("Unlocking OK"));

@@ -44,6 +44,10 @@ struct TOperationTarget {
     std::span<std::uint8_t> Buffer;
 };
 
+// The length of the block at `offset`: blockLength, or what is left of a
+// region of regionSize bytes when that is less.
+std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize);
+
 // How the stage that ended last came out, for front ends that report a
 // result rather than show the log (the command line).
 struct TStageOutcome {

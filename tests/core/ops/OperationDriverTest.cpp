@@ -509,3 +509,20 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
 
 } // namespace
 } // namespace lindprog
+
+namespace lindprog {
+namespace {
+
+// Near the end of a region of almost 4 GiB a 32-bit sum of offset and block
+// wraps; the last block must still be cut to the region.
+TEST(BlockLength, LastBlockIsCutEvenWhereThirtyTwoBitsWrap)
+{
+    EXPECT_EQ(BlockLengthAt(0, 512, 3000), 512);
+    EXPECT_EQ(BlockLengthAt(2560, 512, 3000), 440);
+    EXPECT_EQ(BlockLengthAt(0xFFFFFE00u, 512, 0xFFFFFF01u), 0x101);
+    EXPECT_EQ(BlockLengthAt(0xFFFFFE00u, 512, 0xFFFFFFFFu), 0x1FF);
+    EXPECT_EQ(BlockLengthAt(0xFFFFFFFCu, 4, 0xFFFFFFFFu), 3);
+}
+
+} // namespace
+} // namespace lindprog
