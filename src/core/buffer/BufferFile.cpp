@@ -5,7 +5,9 @@
 #include "core/buffer/IntelHex.h"
 #include "core/buffer/SRecord.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -37,11 +39,17 @@ std::string Reason(int error)
     throw TFileError("Cannot create file \"" + name + "\". " + Reason(error));
 }
 
-// Opens a file for reading and gives its size. A folder opens on this
-// platform but is no file to load.
+[[noreturn]] void CannotRead(const std::string& name, int error)
+{
+    throw TFileError("Cannot read file \"" + name + "\". " + Reason(error));
+}
+
+// Opens a regular file for reading and gives its size. The open does not
+// block: a FIFO or a device in the file's place would wait for a writer or
+// for hardware for ever, so only regular files are taken.
 TUniqueFd OpenForReading(const std::string& name, std::uint64_t& size)
 {
-    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.Valid())
         CannotOpen(name, errno);
     struct stat info {};
@@ -49,24 +57,39 @@ TUniqueFd OpenForReading(const std::string& name, std::uint64_t& size)
         CannotOpen(name, errno);
     if (S_ISDIR(info.st_mode))
         CannotOpen(name, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw TFileError("Cannot open file \"" + name + "\". Not a regular file");
+    const int flags = ::fcntl(file.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        CannotOpen(name, errno);
     size = static_cast<std::uint64_t>(info.st_size);
     return file;
 }
 
-// Reads until the buffer is full, the file ends or a read fails; a short read
-// is no error, the count tells what arrived.
-std::size_t ReadUpTo(int fd, std::span<std::uint8_t> buffer)
+// Reads until the buffer is full or the file ends; the count tells what
+// arrived. A failed read throws: half a file is no file.
+std::size_t ReadUpTo(int fd, std::span<std::uint8_t> buffer, const std::string& name)
 {
     std::size_t done = 0;
     while (done < buffer.size()) {
         const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        if (got < 0)
+            CannotRead(name, errno);
+        if (got == 0)
             break;
         done += static_cast<std::size_t>(got);
     }
     return done;
+}
+
+// A write past the file size limit raises SIGXFSZ, whose default ends the
+// program with the user's unsaved buffer. Ignored, the write fails with
+// EFBIG and the save reports "File too large" like any other failure.
+void IgnoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Writes every byte or gives the error that stopped it (0 when all went).
@@ -231,9 +254,12 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
     const bool agreed = fileSize == buffer.size() || prompts.AskWarning(FileSizeQuestion) == TAnswer::Yes;
     if (!agreed)
         return false;
-    view.Clear();
-    const std::size_t bytesRead = ReadUpTo(file.Get(), buffer);
+    // Read aside first: a read that fails must leave the buffer as it was.
+    std::vector<std::uint8_t> contents(buffer.size());
+    const std::size_t bytesRead = ReadUpTo(file.Get(), contents, name);
     file.Reset();
+    view.Clear();
+    std::copy_n(contents.begin(), bytesRead, buffer.begin());
     // The CRC covers the whole buffer, the zeros after a short file included.
     log.AddLogLine(LoadedLine(bytesRead, CrcUpdateBytes(CrcStart, buffer)));
     view.UpdateChanges();
@@ -242,6 +268,7 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
 
 void WriteFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
 {
+    IgnoreFileSizeSignal();
     const std::string name = FullPath(path);
     const fs::path target = ReplacedFile(name);
     TReplacement replacement(target);
@@ -289,7 +316,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     std::uint64_t size = 0;
     const TUniqueFd file = OpenForReading(name, size);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    bytes.resize(ReadUpTo(file.Get(), bytes));
+    bytes.resize(ReadUpTo(file.Get(), bytes, name));
     return bytes;
 }
 

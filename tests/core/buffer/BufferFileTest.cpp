@@ -315,14 +315,14 @@ TEST_F(BufferFileTest, SaveOverAFolderFailsAndLeavesNoTemporaryFile)
     EXPECT_EQ(Log.Lines.size(), 1u);
 }
 
-// Lets this process write files of at most `bytes`; a longer write fails with
-// EFBIG instead of raising SIGXFSZ.
+// Lets this process write files of at most `bytes`. SIGXFSZ keeps its default
+// action, which ends the process: the save must keep it from doing so.
 class TFileSizeLimit {
 public:
     explicit TFileSizeLimit(rlim_t bytes)
     {
         ::getrlimit(RLIMIT_FSIZE, &Old);
-        OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        OldHandler = std::signal(SIGXFSZ, SIG_DFL);
         rlimit limit = Old;
         limit.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -345,18 +345,44 @@ TEST_F(BufferFileTest, SaveThatCannotWriteEveryByteKeepsTheOldFile)
     MakeBuffer(64 * 1024, 0x6B);
     ASSERT_TRUE(Data.SetByte(0, 0x00));
     const Bytes old = {'o', 'l', 'd', ' ', 'i', 'm', 'a', 'g', 'e'};
-    const std::string path = Write("image.bin", old);
-    try {
-        const TFileSizeLimit limit(4096);
-        Save(path);
-        ADD_FAILURE() << "no error";
-    } catch (const TFileError& error) {
-        EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". File too large");
+    for (const char* name : {"image.bin", "image.hex", "image.srec"}) {
+        const std::string path = Write(name, old);
+        Log.Lines.clear();
+        try {
+            const TFileSizeLimit limit(4096);
+            SaveImageFile(path, Buffer, 0x8000000, Tracking, Log);
+            ADD_FAILURE() << "no error for " << name;
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". File too large");
+        }
+        EXPECT_EQ(Read(path), old) << name;
+        EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
+        EXPECT_TRUE(Data.IsChanged(0));
+        std::filesystem::remove(path);
+        EXPECT_TRUE(Names().empty()) << "a temporary file was left beside " << name;
     }
-    EXPECT_EQ(Read(path), old);
-    EXPECT_EQ(Names(), std::vector<std::string>{"image.bin"});
-    EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
-    EXPECT_TRUE(Data.IsChanged(0));
+}
+
+TEST_F(BufferFileTest, OnlyRegularFilesLoadAndAFailedReadChangesNothing)
+{
+    const fs::path fifo = Dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The kernel's own memory file fails every read at offset 0 with EIO.
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo.string(), "Cannot open file \"" + fifo.string() + "\". Not a regular file"},
+        {"/proc/self/mem", "Cannot read file \"/proc/self/mem\". Input/output error"}};
+    for (const auto& [path, message] : cases) {
+        MakeBuffer(8, 0x33);
+        Prompts.Answers = {TAnswer::Yes};
+        try {
+            Load(path); // a blocking open of the FIFO would never return
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), message);
+        }
+        EXPECT_EQ(Buffer, Bytes(8, 0x33));
+        EXPECT_EQ(Tracking.Clears + Tracking.Updates, 0);
+    }
 }
 
 // Makes file access in this thread go as an ordinary user's, so permission
