@@ -315,7 +315,7 @@ TEST_F(UpdateDialog, RejectedPageEndsTheUpdateWithItsStatus)
     ASSERT_TRUE(WaitForEnd());
     const QStringList lines = Lines(*Dialog);
     const QStringList tail = lines.mid(lines.size() - 2);
-    EXPECT_EQ(tail, (QStringList{"Programming page 3", "Failed (6)"}));
+    EXPECT_EQ(tail, (QStringList{"Programming page 3", "Failed (6: Bad CRC)"}));
     EXPECT_EQ(Dialog->pb->value(), 3);
     EXPECT_EQ(Dialog->pb->maximum(), 5);
     EXPECT_EQ(Harness->Sim.RequestCount(4), 0) << "no reset";

@@ -67,7 +67,7 @@ void TProgramThread::Execute()
     const int pageCount = static_cast<int>(Image.size() / FirmwarePageSize);
     NextPage = 0;
     if (!StartBootloader()) {
-        AddLine(Line("Failed (%d)", Port.Status()));
+        AddLine(FailedLine());
         return;
     }
     bool accepted = true;
@@ -83,7 +83,7 @@ void TProgramThread::Execute()
         RestartAdapter();
         Success = true;
     } else {
-        AddLine(Line("Failed (%d)", Port.Status()));
+        AddLine(FailedLine());
     }
 }
 
@@ -97,8 +97,12 @@ bool TProgramThread::StartBootloader()
     while (Clock.Now() < deadline && !Abandoned()) {
         if (!Port.IsOpen() && Port.Open(PortNumber))
             AddLine("Port opened");
-        if (!Port.IsOpen())
+        if (!Port.IsOpen()) {
+            // A port that went away may come back (a replug); asking the
+            // system for it without a pause would burn a core for the window.
+            Clock.Sleep(OpenRetryPause);
             continue;
+        }
         AddLine("Sending bootloader request");
         Port.SendCommand(Cmd::EnterBootloader);
         const std::uint8_t status = Port.Status();
@@ -141,6 +145,13 @@ void TProgramThread::RestartAdapter()
     Clock.Sleep(RestartPause);
     AddLine("Opening port");
     Port.Open(PortNumber);
+}
+
+std::string TProgramThread::FailedLine() const
+{
+    // The code as the adapter's users know it, and what it means.
+    const std::uint8_t status = Port.Status();
+    return Line("Failed (%d: ", status) + TDevicePort::StatusToText(status) + ")";
 }
 
 void TProgramThread::AddLine(const std::string& text)

@@ -49,6 +49,7 @@ public:
     static constexpr std::chrono::milliseconds NotReadyPause{1000};
     static constexpr std::chrono::milliseconds BootloaderWindow{10000};
     static constexpr std::chrono::milliseconds RestartPause{2000};
+    static constexpr std::chrono::milliseconds OpenRetryPause{250};
 
     // The image must stay alive and unchanged until the worker has ended.
     TProgramThread(TDevicePort& port, TUiDispatcher& dispatcher, TUpdateView& view, std::span<const std::uint8_t> image,
@@ -71,6 +72,7 @@ private:
     bool StartBootloader();
     bool SendPage(int page);
     void RestartAdapter();
+    std::string FailedLine() const;
 
     void AddLine(const std::string& text);
     void SetProgress(int position);

@@ -191,7 +191,7 @@ TEST_F(ProgramThreadTest, RejectedPageStopsTheUpdateWithoutReset)
 
     ASSERT_GE(View.Lines.size(), 2u);
     EXPECT_EQ(View.Lines[View.Lines.size() - 2], "Programming page 3");
-    EXPECT_EQ(View.Lines.back(), "Failed (6)");
+    EXPECT_EQ(View.Lines.back(), "Failed (6: Bad CRC)");
     EXPECT_EQ(View.Progress, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(link.Sim.RequestCount(34), 4) << "the records after the rejected one are not sent";
     EXPECT_EQ(link.Sim.RequestCount(4), 0) << "no reset";
@@ -211,12 +211,33 @@ TEST_F(ProgramThreadTest, AdapterThatNeverAnswersFailsAfterTheWindow)
     const auto elapsed = std::chrono::steady_clock::now() - started;
 
     const std::vector<std::string> expected = {"Entering bootloader", "Sending bootloader request",
-                                               "Sending bootloader request", "Failed (255)"};
+                                               "Sending bootloader request", "Failed (255: No answer)"};
     EXPECT_EQ(View.Lines, expected);
     EXPECT_EQ(link.Sim.RequestCount(143), 2);
     EXPECT_EQ(link.Sim.RequestCount(34), 0) << "no page sent";
     EXPECT_GE(elapsed, TProgramThread::BootloaderWindow);
     EXPECT_TRUE(View.Progress.empty());
+}
+
+// The port vanishing as the bootloader is asked for: the worker keeps trying
+// to open it for the window, with a pause between attempts, and says why it
+// failed.
+TEST_F(ProgramThreadTest, PortVanishingWhileEnteringTheBootloaderIsRetriedWithPauses)
+{
+    json scenario = Scenario(3);
+    scenario["vanish_after"] = 1;
+    TSimLink link(scenario);
+    const auto started = std::chrono::steady_clock::now();
+    RunUpdate(link, MakeImage(2), Clock);
+
+    const auto pauses = Clock.Recorded();
+    const auto retries = std::count(pauses.begin(), pauses.end(), TProgramThread::OpenRetryPause);
+    EXPECT_GE(retries, 10) << "the window is spent in paced attempts";
+    EXPECT_LE(retries, TProgramThread::BootloaderWindow / TProgramThread::OpenRetryPause + 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "the pauses are the clock's, not spinning";
+    ASSERT_FALSE(View.Lines.empty());
+    EXPECT_EQ(View.Lines.back().rfind("Failed (", 0), 0u);
+    EXPECT_NE(View.Lines.back().find(": "), std::string::npos) << View.Lines.back();
 }
 
 // Real timings for the whole update: the pauses of 1000 ms after "Not ready",
