@@ -87,11 +87,11 @@ protected:
     void Open(const std::string& path)
     {
         cmFileOpenClick(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(),
-                        [&] { return QString::fromStdString(path); });
+                        [&] { return QString::fromStdString(path); }, {});
     }
     void Save(const std::string& path)
     {
-        cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [&] { return QString::fromStdString(path); });
+        cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [&] { return QString::fromStdString(path); }, {});
     }
     // Runs a command that is expected to fail, as the application would, and
     // gives the error box it showed.
@@ -272,8 +272,8 @@ TEST_F(FileCommandsTest, CancelledChoiceDoesNothing)
 {
     SetBuffer(4, {1, 2, 3, 4});
     EditFirstByte("FF");
-    cmFileOpenClick(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(), [] { return QString(); });
-    cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [] { return QString(); });
+    cmFileOpenClick(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(), [] { return QString(); }, {});
+    cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [] { return QString(); }, {});
     EXPECT_TRUE(NewLines().empty());
     EXPECT_TRUE(Harness->Prompts.Seen.empty());
     EXPECT_EQ(BufferBytes(), (Bytes{0xFF, 2, 3, 4}));
@@ -336,8 +336,13 @@ protected:
 
 TEST_F(FileDialogsTest, BothChoosersOfferBinaryFilesFirstAndAppendBin)
 {
+    EXPECT_EQ(Dialogs.OpenDialog().nameFilters(),
+              (QStringList{"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)",
+                           "S-record (*.srec *.s19 *.s28 *.s37 *.mot)", "ELF (*.elf *.axf *.out)", "All files (*)"}));
+    EXPECT_EQ(Dialogs.SaveDialog().nameFilters(),
+              (QStringList{"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)",
+                           "S-record (*.srec *.s19 *.s28 *.s37 *.mot)", "All files (*)"}));
     for (QFileDialog* dialog : {&Dialogs.OpenDialog(), &Dialogs.SaveDialog()}) {
-        EXPECT_EQ(dialog->nameFilters(), (QStringList{"Binary file (*.bin)", "All files (*)"}));
         EXPECT_EQ(dialog->defaultSuffix(), "bin");
         EXPECT_EQ(dialog->parent(), &Window);
     }

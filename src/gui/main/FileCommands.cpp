@@ -1,12 +1,18 @@
 #include "gui/main/FileCommands.h"
 
 #include "core/buffer/Buffer.h"
+#include "gui/buffer/BaseD.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
+#include "gui/main/WindowStore.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <optional>
+#include <vector>
 
 namespace lindprog {
 namespace {
@@ -37,20 +43,73 @@ QFileDialog* MakeDialog(QWidget* window, QFileDialog::AcceptMode mode)
     // Open: the folder and the file must exist. Save: any name; the dialog
     // itself asks before an existing file is overwritten.
     dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog->setNameFilters(TBufferFileDialogs::Filters());
-    // Appended to a typed name that has no extension.
+    dialog->setNameFilters(mode == QFileDialog::AcceptOpen ? TBufferFileDialogs::OpenFilters()
+                                                           : TBufferFileDialogs::SaveFilters());
+    // Appended to a typed name that has no extension. On saving, the
+    // extension picks the format, so it follows the filter the user chose.
     dialog->setDefaultSuffix(TBufferFileDialogs::DefaultExtension);
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString& filter) {
+        dialog->setDefaultSuffix(TBufferFileDialogs::SuffixForFilter(filter));
+    });
     dialog->setSizeGripEnabled(true);
     return dialog;
 }
 
+// "File "/a/b.hex", line 3: bad checksum": the file, the place in it and the
+// fault, for the application's error box.
+std::string ImageErrorText(const std::string& path, const TImageError& error)
+{
+    const std::string file = "File \"" + FullPath(path) + "\"";
+    return file + (error.Where.empty() ? ": " : ", ") + error.what();
+}
+
+// Reads the image, asks where the region starts, and places the image there.
+void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::uint8_t> bytes, TBuffer& buffer,
+                   TChangeTracking& tracking, const TRegionPlace& place)
+{
+    TImage image;
+    try {
+        image = ParseImage(bytes);
+    } catch (const TImageError& error) {
+        throw TFileError(ImageErrorText(path, error));
+    }
+    const std::uint32_t regionSize = buffer.Size();
+    const std::uint64_t proposed =
+        RememberedBase(place.Device, place.Region).value_or(DefaultImageBase(image, regionSize));
+    const std::optional<std::uint64_t> base = AskImageBase(log.window(), image, place.Region, regionSize, proposed);
+    if (!base)
+        return;
+    // Remembered even when the image then does not fit: the next try starts
+    // from what the user typed, not from the default again.
+    RememberBase(place.Device, place.Region, *base);
+    try {
+        LoadImageIntoBuffer(path, image, *base, buffer.Bytes(), tracking, log);
+    } catch (const TImageError& error) {
+        throw TFileError(ImageErrorText(path, error));
+    }
+}
+
 } // namespace
 
-QStringList TBufferFileDialogs::Filters()
+QStringList TBufferFileDialogs::OpenFilters()
 {
     // This platform's filters name their patterns in parentheses; "*" is what
     // matches every file here ("*.*" would miss names without a dot).
-    return {"Binary file (*.bin)", "All files (*)"};
+    return {"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)", "S-record (*.srec *.s19 *.s28 *.s37 *.mot)",
+            "ELF (*.elf *.axf *.out)", "All files (*)"};
+}
+
+QStringList TBufferFileDialogs::SaveFilters()
+{
+    return {"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)", "S-record (*.srec *.s19 *.s28 *.s37 *.mot)",
+            "All files (*)"};
+}
+
+QString TBufferFileDialogs::SuffixForFilter(const QString& filter)
+{
+    static const QRegularExpression firstPattern(R"(\(\*\.([^ )]+))");
+    const QRegularExpressionMatch match = firstPattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : QString(DefaultExtension);
 }
 
 QFileDialog& TBufferFileDialogs::OpenDialog()
@@ -93,24 +152,52 @@ QString TBufferFileDialogs::Run(QFileDialog& dialog, QString& last)
 }
 
 void cmFileOpenClick(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                     const TFileNameChooser& choose)
+                     const TFileNameChooser& choose, const TRegionPlace& place)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();
     if (path.isEmpty())
         return;
+    const std::string name = FileSystemName(path);
     TViewTracking tracking(view);
-    LoadBufferFile(FileSystemName(path), buffer.Bytes(), tracking, log, prompts);
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = ReadWholeFile(name);
+    } catch (const TFileError&) {
+        // The raw load reports a file it cannot open after its first log
+        // line, as it always has.
+        LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
+        return;
+    }
+    if (DetectImageFormat(bytes) == TImageFormat::Raw)
+        LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
+    else
+        LoadImageFile(log, name, bytes, buffer, tracking, place);
 }
 
-void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose)
+void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
+                     const TRegionPlace& place)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();
     if (path.isEmpty())
         return;
+    const std::string name = FileSystemName(path);
     TViewTracking tracking(view);
-    SaveBufferFile(FileSystemName(path), buffer.Bytes(), tracking, log);
+    if (FormatForFileName(name) == TImageFormat::Raw) {
+        SaveBufferFile(name, buffer.Bytes(), tracking, log);
+        return;
+    }
+    const std::optional<std::uint64_t> base =
+        AskSaveBase(log.window(), place.Region, buffer.Size(), RememberedBase(place.Device, place.Region).value_or(0));
+    if (!base)
+        return;
+    RememberBase(place.Device, place.Region, *base);
+    try {
+        SaveImageFile(name, buffer.Bytes(), *base, tracking, log);
+    } catch (const TImageError& error) {
+        throw TFileError("Cannot save file \"" + FullPath(name) + "\": " + error.what());
+    }
 }
 
 } // namespace lindprog

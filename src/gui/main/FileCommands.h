@@ -1,11 +1,18 @@
 #pragma once
 // File > "&Open..." and File > "Save...": the buffer loaded from and saved to a
-// raw binary file chosen by the user. The logic (size question, log lines, CRC,
-// safe replacement of the old file) is BufferFile's; this unit brings the file
-// choosers and the hex view to it.
+// file chosen by the user, a raw binary or an image file (Intel HEX, S-record,
+// and ELF for loading). The logic (size question, log lines, CRC, placing an
+// image, safe replacement of the old file) is BufferFile's; this unit brings
+// the file choosers, the base address question and the hex view to it.
 //
-// A file that can't be opened or saved raises TFileError out of the command; the
-// application-wide handler shows it and the program goes on unchanged.
+// What a file is read as comes from its content, never from the chooser's
+// filter or the name: build systems name their output freely. What a file is
+// saved as comes from the name's extension, which the filter fills in.
+//
+// A file that can't be opened, read as an image, placed or saved raises
+// TFileError out of the command, naming the file and, for an image, the line
+// or segment at fault; the application-wide handler shows it and the program
+// goes on with the buffer unchanged.
 
 #include "core/buffer/BufferFile.h"
 
@@ -31,8 +38,13 @@ using TFileNameChooser = std::function<QString()>;
 class TBufferFileDialogs {
 public:
     static constexpr const char* DefaultExtension = "bin";
-    // "Binary file (*.bin)" and "All files", in this order.
-    static QStringList Filters();
+    // "Binary file (*.bin)" first, the image formats, "All files" last.
+    static QStringList OpenFilters();
+    // As OpenFilters, without ELF, which is only read.
+    static QStringList SaveFilters();
+    // The extension a typed name without one gets under `filter`: its first
+    // pattern's, or DefaultExtension for a filter that has none ("*").
+    static QString SuffixForFilter(const QString& filter);
 
     explicit TBufferFileDialogs(QWidget* window) : Window(window) {}
 
@@ -55,11 +67,22 @@ private:
     QString LastSaved;
 };
 
+// The device and region the buffer holds, by name: the base address of an
+// image file is remembered for them.
+struct TRegionPlace {
+    QString Device;
+    QString Region;
+};
+
 // Load: the log takes the focus (the view loses its cursor), `choose` picks the
-// file; on Cancel nothing happens.
+// file; on Cancel nothing happens. A raw file loads as it always has; an image
+// file asks for the region's base address first (Cancel there changes
+// nothing either).
 void cmFileOpenClick(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                     const TFileNameChooser& choose);
-// Save: as load, without a question.
-void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose);
+                     const TFileNameChooser& choose, const TRegionPlace& place);
+// Save: as load; a HEX or S-record name asks for the base address, offering
+// the one remembered for the region, else 0.
+void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
+                     const TRegionPlace& place);
 
 } // namespace lindprog

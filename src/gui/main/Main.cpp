@@ -9,6 +9,7 @@
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
 #include "gui/main/ToolbarImages.h"
+#include "gui/main/WindowStore.h"
 #include "gui/ops/ActionD.h"
 #include "gui/settings/SettingsD.h"
 #include "gui/update/UpdateD.h"
@@ -23,7 +24,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -54,9 +54,6 @@ QString Text(const std::string& text)
 {
     return QString::fromLocal8Bit(text.c_str(), static_cast<qsizetype>(text.size()));
 }
-
-// The window's position is kept apart from the five settings.
-constexpr const char* PlacementFile = "Lindprog-window";
 
 } // namespace
 
@@ -394,13 +391,19 @@ void TMainForm::AddLogLine(const std::string& text)
 
 void TMainForm::cmFileOpenClick()
 {
-    lindprog::cmFileOpenClick(*lvLog, MainBuffer, *DumpView, *ActivePrompts,
-                              [this] { return FileDialogs.ChooseOpen(); });
+    lindprog::cmFileOpenClick(
+        *lvLog, MainBuffer, *DumpView, *ActivePrompts, [this] { return FileDialogs.ChooseOpen(); }, SelectedPlace());
 }
 
 void TMainForm::cmFileSaveClick()
 {
-    lindprog::cmFileSaveClick(*lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); });
+    lindprog::cmFileSaveClick(
+        *lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); }, SelectedPlace());
+}
+
+TRegionPlace TMainForm::SelectedPlace() const
+{
+    return {cbDevice->currentText(), cbRegion->currentText()};
 }
 
 void TMainForm::cmBufferSwapClick()
@@ -561,19 +564,19 @@ void TMainForm::FocusLog()
 
 void TMainForm::RestorePlacement()
 {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", PlacementFile);
-    if (store.contains("Left") && store.contains("Top"))
-        move(store.value("Left").toInt(), store.value("Top").toInt());
-    if (store.value("Minimized").toBool())
+    const auto store = OpenWindowStore();
+    if (store->contains("Left") && store->contains("Top"))
+        move(store->value("Left").toInt(), store->value("Top").toInt());
+    if (store->value("Minimized").toBool())
         setWindowState(Qt::WindowMinimized);
 }
 
 void TMainForm::SavePlacement()
 {
-    QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", PlacementFile);
-    store.setValue("Left", pos().x());
-    store.setValue("Top", pos().y());
-    store.setValue("Minimized", isMinimized());
+    const auto store = OpenWindowStore();
+    store->setValue("Left", pos().x());
+    store->setValue("Top", pos().y());
+    store->setValue("Minimized", isMinimized());
 }
 
 } // namespace lindprog

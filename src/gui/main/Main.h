@@ -111,6 +111,8 @@ private:
     void ShowPointerHint(const QPoint& globalPosition);
     void ApplicationHint(const QString& hint);
     QToolButton* MakeToolButton(QWidget* bar, QAction* action, int image, const char* name, const char* hint);
+    // The device and region the buffer belongs to, as the lists name them.
+    TRegionPlace SelectedPlace() const;
     void RestorePlacement();
     void SavePlacement();
 

@@ -3,7 +3,9 @@
 // the text (the About box's key lost its first digit, the link both ends).
 // Here, not in gui_test: the font comes from the program's application object.
 
+#include "core/buffer/ImageFile.h"
 #include "gui/MainHarness.h"
+#include "gui/buffer/BaseD.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/FillD.h"
 #include "gui/buffer/StringsD.h"
@@ -25,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lindprog {
 namespace {
@@ -175,7 +178,19 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         TDialogCase{"Strings",
                     [](TMainForm& form, TPortNames&) { return std::make_unique<TStringDialog>(form.Dump()); }},
-        TDialogCase{"Fill", [](TMainForm& form, TPortNames&) { return std::make_unique<TFillDialog>(&form); }}),
+        TDialogCase{"Fill", [](TMainForm& form, TPortNames&) { return std::make_unique<TFillDialog>(&form); }},
+        TDialogCase{"Base",
+                    [](TMainForm& form, TPortNames&) {
+                        // The longest texts: a 64-bit range, a large count, a long region name.
+                        TImage image;
+                        image.Format = TImageFormat::Elf;
+                        image.Segments.push_back({0xFFFFFFFF00000000ull, std::vector<std::uint8_t>(1000000), {}});
+                        image.Segments.push_back({0xFFFFFFFFFFFFFFF0ull, std::vector<std::uint8_t>(16), {}});
+                        auto dialog = std::make_unique<TBaseDialog>("Code flash (shadow)", 0x100000, &form);
+                        dialog->ShowImage(image);
+                        dialog->SetBase(0xFFFFFFFFFFE00000ull);
+                        return dialog;
+                    }}),
     [](const ::testing::TestParamInfo<TDialogCase>& info) { return std::string(info.param.Name); });
 
 } // namespace
