@@ -266,7 +266,9 @@ TScenario ParseScenarioText(std::string_view text)
     nlohmann::json document;
     try {
         document = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // Not only syntax: a number beyond what a double holds is refused by
+        // the reader with an error of another kind.
         throw TScenarioError(std::string("not valid JSON: ") + error.what());
     }
     return ParseScenario(document);

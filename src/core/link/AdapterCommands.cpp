@@ -46,6 +46,27 @@ std::string ReadReplyText(std::span<const std::uint8_t> data)
     return AdapterTextToUtf8(data.first(static_cast<std::size_t>(end - data.begin())));
 }
 
+std::uint8_t ParseModeReply(std::span<const std::uint8_t> data)
+{
+    return data.size() < ModeReplySize ? 0 : data[0];
+}
+
+TVersionReply ParseVersionReply(std::span<const std::uint8_t> data)
+{
+    if (data.size() < VersionReplySize)
+        return {};
+    return {data[0], data[1]};
+}
+
+std::string ParseKeyReply(std::span<const std::uint8_t> data)
+{
+    if (data.size() < KeyReplySize)
+        return {};
+    char text[9];
+    std::snprintf(text, sizeof text, "%.08X", GetU32LE(data, 0));
+    return text;
+}
+
 TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data)
 {
     // Fields the reply does not reach read as zero and as no text.

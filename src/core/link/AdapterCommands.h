@@ -78,6 +78,18 @@ std::vector<std::uint8_t> BuildProgramPage(std::span<const std::uint8_t> pageRec
 // A zero-terminated text at the start of `data`, never read past its end.
 std::string ReadReplyText(std::span<const std::uint8_t> data);
 
+// The fields of the short replies. Each gives zero (an empty text for the
+// key) when data is shorter than its reply size, which the endpoint has
+// already refused with BadReplyLength.
+std::uint8_t ParseModeReply(std::span<const std::uint8_t> data);
+struct TVersionReply {
+    std::uint8_t Major = 0;
+    std::uint8_t Minor = 0;
+};
+TVersionReply ParseVersionReply(std::span<const std::uint8_t> data);
+// The key as the adapter's users quote it: eight upper-case hex digits.
+std::string ParseKeyReply(std::span<const std::uint8_t> data);
+
 struct TStartOperationReply {
     std::array<std::uint32_t, 4> Values{};
     std::vector<std::string> InfoLines; // the text split at every '|'; none for an empty text

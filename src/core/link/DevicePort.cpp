@@ -1,6 +1,5 @@
 #include "core/link/DevicePort.h"
 
-#include "core/base/LittleEndian.h"
 #include "core/base/UiDispatcher.h"
 
 #include <cstdio>
@@ -8,7 +7,8 @@
 namespace lindprog {
 
 TDevicePort::TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher)
-    : Com(portNames), Dispatcher(dispatcher), Alive(std::make_shared<TDevicePort*>(this))
+    : Com(portNames), Dispatcher(dispatcher), Alive(std::make_shared<TDevicePort*>(this)),
+      Frames([this] { CompleteFrame(); })
 {
     SendBuffer.reserve(FrameHeaderSize + MaxPayload + 1);
 }
@@ -168,9 +168,12 @@ void TDevicePort::ClearStatus()
 
 void TDevicePort::FeedBytes(std::span<const std::uint8_t> bytes)
 {
-    for (const std::uint8_t byte : bytes)
-        if (Frames.FeedByte(byte))
-            CompleteFrame();
+    Frames.Feed(bytes);
+}
+
+void TDevicePort::LineIdle(std::chrono::nanoseconds idle)
+{
+    Frames.LineIdle(idle);
 }
 
 void TDevicePort::CompleteFrame()
@@ -216,7 +219,7 @@ bool TDevicePort::GetMode()
     ModeByte = 0;
     if (!SendCommand(Cmd::GetMode) || !RequireReplyData(ModeReplySize))
         return false;
-    ModeByte = CarriedReplyData()[0];
+    ModeByte = ParseModeReply(CarriedReplyData());
     return true;
 }
 
@@ -236,8 +239,9 @@ bool TDevicePort::GetVersion()
     Minor = 0;
     if (!SendCommand(Cmd::GetVersion) || !RequireReplyData(VersionReplySize))
         return false;
-    Major = CarriedReplyData()[0];
-    Minor = CarriedReplyData()[1];
+    const TVersionReply version = ParseVersionReply(CarriedReplyData());
+    Major = version.Major;
+    Minor = version.Minor;
     return true;
 }
 
@@ -246,9 +250,7 @@ bool TDevicePort::GetKey()
     Key.clear();
     if (!SendCommand(Cmd::GetKey) || !RequireReplyData(KeyReplySize))
         return false;
-    char text[9];
-    std::snprintf(text, sizeof text, "%.08X", GetU32LE(CarriedReplyData(), 0));
-    Key = text;
+    Key = ParseKeyReply(CarriedReplyData());
     return true;
 }
 

@@ -103,6 +103,8 @@ private:
     friend class TSerialThread;
     // Receiver side: every byte read goes through the frame machine.
     void FeedBytes(std::span<const std::uint8_t> bytes);
+    // The line has carried nothing for `idle`; a frame stuck half way goes.
+    void LineIdle(std::chrono::nanoseconds idle);
     void CompleteFrame();
     // Runs on the UI thread after a receiver ended by itself (port gone).
     void ReceiverEnded(std::uint64_t generation);

@@ -1,5 +1,9 @@
 #include "core/link/Frame.h"
 
+#include "core/link/Com.h"
+
+#include <algorithm>
+
 namespace lindprog {
 
 void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence, std::span<const std::uint8_t> request,
@@ -21,6 +25,11 @@ void BuildFrame(std::vector<std::uint8_t>& frame, std::uint8_t sequence, std::sp
     frame.push_back(check);
 }
 
+TFrameReceiver::TFrameReceiver(TOnFrame onFrame) : OnFrame(std::move(onFrame))
+{
+    Rescan.reserve(MaxFrameSize);
+}
+
 std::size_t TFrameReceiver::BytesToCompleteFrame() const
 {
     switch (State) {
@@ -34,15 +43,64 @@ std::size_t TFrameReceiver::BytesToCompleteFrame() const
     }
 }
 
-bool TFrameReceiver::FeedByte(std::uint8_t byte)
+std::chrono::nanoseconds TFrameReceiver::IdleLimit(std::size_t missing)
 {
-    bool complete = false;
+    constexpr std::chrono::nanoseconds Floor = std::chrono::milliseconds(50);
+    const std::chrono::nanoseconds lineTime(static_cast<std::int64_t>(missing) * 1'000'000'000LL * TCom::BitsPerByte /
+                                            TCom::BaudRate);
+    return std::max(Floor, 2 * lineTime);
+}
+
+void TFrameReceiver::Feed(std::span<const std::uint8_t> bytes)
+{
+    for (const std::uint8_t byte : bytes) {
+        switch (Step(byte)) {
+        case TStep::Complete: OnFrame(); break;
+        case TStep::Failed: Resynchronise(); break;
+        case TStep::More: break;
+        }
+    }
+}
+
+void TFrameReceiver::LineIdle(std::chrono::nanoseconds idle)
+{
+    // What the search leaves under way came in before the quiet spell too.
+    while (State != 0 && idle > IdleLimit(BytesToCompleteFrame())) {
+        State = 0;
+        Resynchronise();
+    }
+}
+
+void TFrameReceiver::Resynchronise()
+{
+    // Only the failed frame's own start byte is known to start nothing; any
+    // later byte of it, the bad header mark and check byte included, may be
+    // the start of the reply the noise ran into.
+    Rescan.assign(FrameBytes.begin() + 1, FrameBytes.begin() + static_cast<std::ptrdiff_t>(FrameCount));
+    std::size_t next = 0;
+    while (next < Rescan.size()) {
+        switch (Step(Rescan[next++])) {
+        case TStep::Complete: OnFrame(); break;
+        case TStep::Failed:
+            // That frame started inside Rescan and took its bytes in order up
+            // to here: go on from the byte after its start.
+            next -= FrameCount - 1;
+            break;
+        case TStep::More: break;
+        }
+    }
+}
+
+TFrameReceiver::TStep TFrameReceiver::Step(std::uint8_t byte)
+{
+    TStep step = TStep::More;
     switch (State) {
     case 0: // wait for start
-        if (byte == FrameStart) {
-            Check = 0;
-            State = 1;
-        }
+        if (byte != FrameStart)
+            return TStep::More;
+        Check = 0;
+        FrameCount = 0;
+        State = 1;
         break;
     case 1: // sequence: not used to accept or reject a reply
         State = 2;
@@ -53,7 +111,12 @@ bool TFrameReceiver::FeedByte(std::uint8_t byte)
         break;
     case 3:
         ReceiveLength += byte;
-        State = ReceiveLength > static_cast<int>(MaxPayload) ? 0 : 4;
+        if (ReceiveLength > static_cast<int>(MaxPayload)) {
+            State = 0;
+            step = TStep::Failed;
+        } else {
+            State = 4;
+        }
         break;
     case 4:
         if (byte == FrameHeaderMark) {
@@ -61,6 +124,7 @@ bool TFrameReceiver::FeedByte(std::uint8_t byte)
             State = ReceiveLength > 0 ? 5 : 6;
         } else {
             State = 0;
+            step = TStep::Failed;
         }
         break;
     case 5:
@@ -69,12 +133,13 @@ bool TFrameReceiver::FeedByte(std::uint8_t byte)
             State = 6;
         break;
     default: // 6: check byte
-        complete = byte == Check;
+        step = byte == Check ? TStep::Complete : TStep::Failed;
         State = 0;
         break;
     }
+    FrameBytes[FrameCount++] = byte;
     Check ^= byte;
-    return complete;
+    return step;
 }
 
 } // namespace lindprog

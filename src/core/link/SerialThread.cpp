@@ -81,11 +81,19 @@ void TSerialThread::Execute()
     // system call per byte would cost more CPU than the whole transfer.
     std::array<std::uint8_t, 4096> bytes{};
     bool portGone = false;
+    auto lastBytes = std::chrono::steady_clock::now();
     while (!TerminateRequested) {
         std::size_t count = bytes.size();
         if (Owner.Com.Read(bytes.data(), count)) {
-            if (count == 0)
+            if (count == 0) {
+                // A read that came back empty (mostly its timeout) is where
+                // the receiver sees the line quiet: a frame that noise began
+                // and that is still waiting for bytes goes, and the replies it
+                // took in are found.
+                Owner.LineIdle(std::chrono::steady_clock::now() - lastBytes);
                 continue;
+            }
+            lastBytes = std::chrono::steady_clock::now();
             Owner.FeedBytes(std::span(bytes.data(), count));
             const std::size_t missing = Owner.Frames.BytesToCompleteFrame();
             if (missing > MinBytesWorthWaiting)

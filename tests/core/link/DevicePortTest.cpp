@@ -121,6 +121,18 @@ TEST(DevicePort, BadHeaderMarkIsSkippedAndTheNextFrameAccepted)
     EXPECT_EQ(link.Port.VersionMinor(), 18);
 }
 
+TEST(DevicePort, NoiseThatLooksLikeALongFrameDoesNotSwallowTheReply)
+{
+    // A burst announcing a 4096-byte frame takes the real reply in as its
+    // payload; once the line has gone quiet the receiver must give it up and
+    // find the reply among the bytes it holds.
+    TSimLink link(WithFault({{"command", 3}, {"kind", "garbage"}, {"bytes", "1B 07 10 00 0E"}}));
+    ASSERT_TRUE(link.Open());
+    EXPECT_TRUE(link.Port.GetVersion()) << link.Port.StatusText();
+    EXPECT_EQ(link.Port.VersionMinor(), 18);
+    EXPECT_TRUE(link.Port.GetMode()) << "the next request is untouched";
+}
+
 TEST(DevicePort, PayloadBytes27And14ArriveIntact)
 {
     TSimLink link;

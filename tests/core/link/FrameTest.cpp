@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <initializer_list>
 #include <vector>
 
 namespace lindprog {
@@ -18,14 +20,35 @@ Bytes Frame(std::uint8_t sequence, const Bytes& payload)
     return frame;
 }
 
-// Feeds bytes and returns the payload of every frame that completed.
-std::vector<Bytes> Feed(TFrameReceiver& receiver, const Bytes& bytes)
+// A receiver that keeps the payload of every frame it completes.
+struct TCollector {
+    std::vector<Bytes> Frames;
+    TFrameReceiver Receiver{
+        [this] { Frames.emplace_back(Receiver.Buffer().begin(), Receiver.Buffer().begin() + Receiver.Length()); }};
+
+    // Feeds one byte at a time, as a slow line may hand them over, and gives
+    // the frames they completed.
+    std::vector<Bytes> Feed(const Bytes& bytes)
+    {
+        Frames.clear();
+        for (const std::uint8_t& byte : bytes)
+            Receiver.Feed(std::span(&byte, 1));
+        return Frames;
+    }
+    std::vector<Bytes> Idle(std::chrono::milliseconds idle)
+    {
+        Frames.clear();
+        Receiver.LineIdle(idle);
+        return Frames;
+    }
+};
+
+Bytes Joined(std::initializer_list<Bytes> parts)
 {
-    std::vector<Bytes> frames;
-    for (const std::uint8_t byte : bytes)
-        if (receiver.FeedByte(byte))
-            frames.emplace_back(receiver.Buffer().begin(), receiver.Buffer().begin() + receiver.Length());
-    return frames;
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
 }
 
 TEST(Frame, GoldenRequestAndReply)
@@ -46,19 +69,19 @@ TEST(Frame, GoldenRequestAndReply)
 
 TEST(Frame, GoldenReplyIsReceived)
 {
-    TFrameReceiver receiver;
-    const auto frames = Feed(receiver, {0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03});
+    TCollector receiver;
+    const auto frames = receiver.Feed({0x1B, 0x02, 0x00, 0x04, 0x0E, 0x03, 0x00, 0x01, 0x12, 0x03});
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], (Bytes{0x03, 0x00, 0x01, 0x12}));
 }
 
 TEST(Frame, LengthLimitIs4096)
 {
-    TFrameReceiver receiver;
+    TCollector receiver;
     Bytes largest(4096);
     for (std::size_t i = 0; i < largest.size(); ++i)
         largest[i] = static_cast<std::uint8_t>(i * 7);
-    auto frames = Feed(receiver, Frame(1, largest));
+    auto frames = receiver.Feed(Frame(1, largest));
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], largest);
 
@@ -68,14 +91,14 @@ TEST(Frame, LengthLimitIs4096)
     Bytes stream = Frame(2, oversize);
     const Bytes next = Frame(3, {0x01, 0x00, 0x03});
     stream.insert(stream.end(), next.begin(), next.end());
-    frames = Feed(receiver, stream);
+    frames = receiver.Feed(stream);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], (Bytes{0x01, 0x00, 0x03}));
 }
 
 TEST(Frame, BadHeaderMarkAndBadCheckResynchronise)
 {
-    TFrameReceiver receiver;
+    TCollector receiver;
     Bytes badMark = Frame(1, {0x02, 0x00, 'x'});
     badMark[4] = 0x0F;
     Bytes badCheck = Frame(2, {0x02, 0x00, 'y'});
@@ -85,37 +108,75 @@ TEST(Frame, BadHeaderMarkAndBadCheckResynchronise)
     stream.insert(stream.end(), badCheck.begin(), badCheck.end());
     const Bytes good = Frame(3, {0x02, 0x00, 'z'});
     stream.insert(stream.end(), good.begin(), good.end());
-    const auto frames = Feed(receiver, stream);
+    const auto frames = receiver.Feed(stream);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], (Bytes{0x02, 0x00, 'z'}));
 }
 
 TEST(Frame, PayloadBytes27And14AreNotSpecial)
 {
-    TFrameReceiver receiver;
+    TCollector receiver;
     const Bytes payload = {0xA1, 0x00, 0x1B, 0x0E, 0x1B, 0x1B, 0x0E, 0x00, 0x1B};
-    const auto frames = Feed(receiver, Frame(0x1B, payload));
+    const auto frames = receiver.Feed(Frame(0x1B, payload));
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], payload);
 }
 
 TEST(Frame, ShorterFrameLeavesTheRestOfTheBuffer)
 {
-    TFrameReceiver receiver;
-    Feed(receiver, Frame(1, {0xA1, 0x00, 1, 2, 3, 4, 5, 6}));
-    Feed(receiver, Frame(2, {0x01, 0x00, 3}));
-    EXPECT_EQ(receiver.Length(), 3);
-    EXPECT_EQ(receiver.Buffer()[3], 2);
-    EXPECT_EQ(receiver.Buffer()[7], 6);
+    TCollector receiver;
+    receiver.Feed(Frame(1, {0xA1, 0x00, 1, 2, 3, 4, 5, 6}));
+    receiver.Feed(Frame(2, {0x01, 0x00, 3}));
+    EXPECT_EQ(receiver.Receiver.Length(), 3);
+    EXPECT_EQ(receiver.Receiver.Buffer()[3], 2);
+    EXPECT_EQ(receiver.Receiver.Buffer()[7], 6);
 }
 
 TEST(Frame, EmptyPayloadCompletesWithLengthZero)
 {
-    TFrameReceiver receiver;
-    Feed(receiver, Frame(1, {0x01, 0x00, 3}));
-    const auto frames = Feed(receiver, Frame(2, {}));
+    TCollector receiver;
+    receiver.Feed(Frame(1, {0x01, 0x00, 3}));
+    const auto frames = receiver.Feed(Frame(2, {}));
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(receiver.Length(), 0);
+    EXPECT_EQ(receiver.Receiver.Length(), 0);
+}
+
+TEST(Frame, FailedFrameIsSearchedAgainForTheReplyItSwallowed)
+{
+    const Bytes reply = Frame(1, {0x01, 0x00, 0x03});
+    // Noise announcing three bytes takes the reply's head as payload and its
+    // length byte as check byte; a broken header whose mark is the reply's
+    // start byte.
+    for (const Bytes& noise : {Bytes{0x1B, 0x00, 0x00, 0x03, 0x0E}, Bytes{0x1B, 0x00, 0x00, 0x01}}) {
+        TCollector receiver;
+        const auto frames = receiver.Feed(Joined({noise, reply, Frame(2, {0x03, 0x00, 0x01, 0x12})}));
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(frames[0], (Bytes{0x01, 0x00, 0x03}));
+        EXPECT_EQ(frames[1], (Bytes{0x03, 0x00, 0x01, 0x12}));
+    }
+}
+
+TEST(Frame, QuietLineDropsAFrameStuckHalfWayAndFindsTheReplyInIt)
+{
+    TCollector receiver;
+    EXPECT_TRUE(receiver.Feed(Joined({{0x1B, 0x07, 0x10, 0x00, 0x0E}, Frame(1, {0x01, 0x00, 0x03})})).empty());
+    // Most of 4 KiB still to come: a pause shorter than that takes on the
+    // line is no reason to give up.
+    EXPECT_TRUE(receiver.Idle(std::chrono::milliseconds(60)).empty());
+    const auto frames = receiver.Idle(std::chrono::milliseconds(200));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x01, 0x00, 0x03}));
+    EXPECT_EQ(receiver.Receiver.BytesToCompleteFrame(), 0u);
+
+    // A real reply that pauses briefly still arrives whole.
+    const Bytes reply = Frame(2, {0x03, 0x00, 0x01, 0x12});
+    EXPECT_TRUE(receiver.Feed(Bytes(reply.begin(), reply.end() - 2)).empty());
+    EXPECT_TRUE(receiver.Idle(std::chrono::milliseconds(40)).empty());
+    EXPECT_EQ(receiver.Feed(Bytes(reply.end() - 2, reply.end())).size(), 1u);
+    // One with just two bytes missing is dropped after 60 ms.
+    receiver.Feed(Bytes(reply.begin(), reply.end() - 2));
+    EXPECT_TRUE(receiver.Idle(std::chrono::milliseconds(60)).empty());
+    EXPECT_TRUE(receiver.Feed(Bytes(reply.end() - 2, reply.end())).empty());
 }
 
 TEST(AdapterCommands, BlockHeadIsLittleEndian)
@@ -148,10 +209,9 @@ TEST(AdapterCommands, ProgramPageCarriesTheRecordUnchanged)
 
 Bytes StartReplyWithText(const std::string& text)
 {
-    Bytes data = {1, 0, 0, 0, 2, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE};
-    data.insert(data.end(), text.begin(), text.end());
-    data.push_back(0);
-    return data;
+    return Joined({{1, 0, 0, 0, 2, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE},
+                   Bytes(text.begin(), text.end()),
+                   {0}});
 }
 
 TEST(AdapterCommands, StartOperationReplyTextSplitsAtEveryBar)
