@@ -215,7 +215,7 @@ TReply TAdapterCore::RegionRecord(std::span<const std::uint8_t> params) const
     std::vector<std::uint8_t> data;
     AppendName(data, region.Name);
     AppendU32(data, region.Flags);
-    AppendU32(data, region.Size);
+    AppendU32(data, region.ReportedSize.value_or(region.Size));
     return WithData(std::move(data));
 }
 

@@ -106,6 +106,8 @@ TRegionSpec ParseRegion(const nlohmann::json& value, const std::string& path)
     region.Flags = static_cast<std::uint32_t>(fields.RequireUnsigned("flags", U32));
     region.Size = static_cast<std::uint32_t>(fields.RequireUnsigned("size", MaxRegionSize));
     region.Fill = static_cast<std::uint8_t>(fields.Unsigned("fill", U8, 0xFF));
+    if (fields.Find("reported_size") != nullptr)
+        region.ReportedSize = static_cast<std::uint32_t>(fields.RequireUnsigned("reported_size", U32));
     if (const auto* contents = fields.Find("contents")) {
         const auto base = fields.PathOf("contents");
         for (std::size_t i = 0; i < ExpectArray(*contents, base).size(); ++i) {

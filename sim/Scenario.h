@@ -41,6 +41,7 @@ struct TRegionSpec {
     std::string Name; // 8-bit characters, at most 64
     std::uint32_t Flags = 0;
     std::uint32_t Size = 0;
+    std::optional<std::uint32_t> ReportedSize; // sent in the record instead of Size
     std::uint8_t Fill = 0xFF;
     std::vector<TContentSpec> Contents;
     std::vector<TReadErrorSpec> ReadErrors;

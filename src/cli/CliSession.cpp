@@ -574,6 +574,16 @@ TResult TCliSession::RunUpdate()
     return result;
 }
 
+bool TCliSession::ResizeBuffer(std::uint32_t size)
+{
+    try {
+        std::vector<std::uint8_t>(size, 0xFF).swap(Buffer);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 void TCliSession::AddLogLine(const std::string& text)
 {
     Output.Log(PortChoice.Name, text);

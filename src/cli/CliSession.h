@@ -84,7 +84,7 @@ private:
     void ShowDevices(const std::vector<std::string>&, int) override {}
     void ShowVoltages(const std::vector<TVoltageEntry>&, int) override {}
     void ShowRegions(const std::vector<std::string>&, int) override {}
-    void ResizeBuffer(std::uint32_t size) override { Buffer.assign(size, 0xFF); }
+    bool ResizeBuffer(std::uint32_t size) override;
     void ApplyActions(const TActionState&) override {}
     void SetFirmwareUpdateEnabled(bool) override {}
     void FocusLog() override {}

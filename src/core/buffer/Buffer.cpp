@@ -20,13 +20,10 @@ void PutWordLE(std::span<std::uint8_t> word, std::uint32_t value)
 
 } // namespace
 
-void TBuffer::Resize(std::uint32_t size)
+void TBuffer::Replace(std::vector<std::uint8_t> block)
 {
-    // Release first: the old and the new image of a large region need not both
-    // fit in memory at once.
-    std::vector<std::uint8_t>().swap(Block);
+    Block = std::move(block);
     Sized = true;
-    Block.resize(size);
 }
 
 std::string TBuffer::SizeCaption() const

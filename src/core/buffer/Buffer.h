@@ -9,6 +9,7 @@
 // UpdateChanges, so the new contents are not shown as changed.
 
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,9 +18,8 @@ namespace lindprog {
 
 class TBuffer {
 public:
-    // Releases the old block, then allocates `size` bytes, all 0x00. If the
-    // allocation fails (std::bad_alloc propagates) the buffer is left empty.
-    void Resize(std::uint32_t size);
+    // Takes `block` in place of the old one, which is released.
+    void Replace(std::vector<std::uint8_t> block);
 
     std::span<std::uint8_t> Bytes() { return Block; }
     std::span<const std::uint8_t> Bytes() const { return Block; }
@@ -36,16 +36,29 @@ private:
 
 // The main window's ResizeBuffer: a new buffer of `size` zero bytes, shown by
 // the view from offset 0 with nothing changed. The view (anything with
-// SetData(span): the hex view's editor or its frame) lets go of the old block
-// before it is released, so a failed allocation (std::bad_alloc propagates)
-// leaves an empty buffer and a view without data, never a view over freed
-// memory. The caller then sets the size label from buffer.SizeCaption().
+// SetData(span): the hex view's editor or its frame, which keeps a reference
+// copy) lets go of the old block before it is released, so it never shows
+// freed memory. False when memory cannot be had: for the block, and the buffer
+// and the view stay as they were; or for the view's copy, and the view shows
+// nothing. The caller then sets the size label from buffer.SizeCaption().
 template <typename TView>
-void ResizeBuffer(TBuffer& buffer, TView& view, std::uint32_t size)
+bool ResizeBuffer(TBuffer& buffer, TView& view, std::uint32_t size)
 {
+    std::vector<std::uint8_t> block;
+    try {
+        block.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     view.SetData({});
-    buffer.Resize(size);
-    view.SetData(buffer.Bytes());
+    buffer.Replace(std::move(block));
+    try {
+        view.SetData(buffer.Bytes());
+        return true;
+    } catch (const std::bad_alloc&) {
+        view.SetData({});
+        return false;
+    }
 }
 
 // Exchanges the two bytes of a 16-bit value.

@@ -157,9 +157,16 @@ void TConnection::SelectRegion(int index)
         return;
     RegionIndex = index;
     const TRegionInfo& region = RegionList[static_cast<std::size_t>(index)];
+    if (region.Size() > MaxRegionSize || !View.ResizeBuffer(region.Size())) {
+        // Nothing may run on a buffer that is not the region's.
+        CurrentFlags = 0;
+        UpdateActions();
+        Prompts.ShowError(Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory",
+                                 region.Name().c_str(), region.Size(), region.Size()));
+        return;
+    }
     CurrentFlags = region.Flags();
     UpdateActions();
-    View.ResizeBuffer(region.Size());
     View.FocusLog();
 }
 

@@ -32,7 +32,9 @@ public:
     virtual void ShowDevices(const std::vector<std::string>& names, int selected) = 0;
     virtual void ShowVoltages(const std::vector<TVoltageEntry>& entries, int selected) = 0;
     virtual void ShowRegions(const std::vector<std::string>& names, int selected) = 0;
-    virtual void ResizeBuffer(std::uint32_t size) = 0;
+    // A new buffer of the region's size; false when it cannot be had, with
+    // the previous buffer kept.
+    virtual bool ResizeBuffer(std::uint32_t size) = 0;
     virtual void ApplyActions(const TActionState& actions) = 0;
     virtual void SetFirmwareUpdateEnabled(bool enabled) = 0;
     virtual void FocusLog() = 0;
@@ -53,6 +55,11 @@ class TConnection {
 public:
     static constexpr const char* ProductName = "Corvane Programmer";
     static constexpr int MinimumFirmware = 0x0112; // 1.18
+    // The largest region the program takes into memory (with the hex view's
+    // reference copy, twice this). Flash regions of the targets are a few
+    // MiB; a catalogue asking for more is refused before anything is
+    // allocated.
+    static constexpr std::uint32_t MaxRegionSize = 256u * 1024 * 1024;
 
     TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view);
 

@@ -533,10 +533,11 @@ void TMainForm::ShowRegions(const std::vector<std::string>& names, int selected)
     cbRegion->setCurrentIndex(selected);
 }
 
-void TMainForm::ResizeBuffer(std::uint32_t size)
+bool TMainForm::ResizeBuffer(std::uint32_t size)
 {
-    lindprog::ResizeBuffer(MainBuffer, *DumpView, size);
+    const bool resized = lindprog::ResizeBuffer(MainBuffer, *DumpView, size);
     mBufferSize->setText(QString::fromStdString(MainBuffer.SizeCaption()));
+    return resized;
 }
 
 void TMainForm::ApplyActions(const TActionState& actions)

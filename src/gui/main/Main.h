@@ -80,7 +80,7 @@ public:
     void ShowDevices(const std::vector<std::string>& names, int selected) override;
     void ShowVoltages(const std::vector<TVoltageEntry>& entries, int selected) override;
     void ShowRegions(const std::vector<std::string>& names, int selected) override;
-    void ResizeBuffer(std::uint32_t size) override;
+    bool ResizeBuffer(std::uint32_t size) override;
     void ApplyActions(const TActionState& actions) override;
     void SetFirmwareUpdateEnabled(bool enabled) override;
     void FocusLog() override;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace lindprog {
 namespace {
 
@@ -41,6 +43,31 @@ TEST(Buffer, ResizeGivesZeroedBufferShownUnchanged)
     const TDumpPopupState popup = view.PopupState();
     EXPECT_FALSE(popup.RevertChanges);
     EXPECT_FALSE(popup.UpdateChanges);
+}
+
+// A region too large for the memory left: the allocation fails and the
+// previous buffer stays in place, shown by the view as before.
+TEST(Buffer, ResizeThatCannotBeHadKeepsThePreviousBuffer)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#else
+    TBuffer buffer;
+    TDumpEditor view;
+    ASSERT_TRUE(ResizeBuffer(buffer, view, 0x1000));
+    buffer.Bytes()[5] = 0x77;
+    rlimit old{};
+    ::getrlimit(RLIMIT_AS, &old);
+    rlimit tight = old;
+    tight.rlim_cur = 1024ull * 1024 * 1024; // this process, far below the 4 GiB asked for
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    const bool resized = ResizeBuffer(buffer, view, 0xFFFFFFFFu);
+    ::setrlimit(RLIMIT_AS, &old);
+    EXPECT_FALSE(resized);
+    ASSERT_EQ(buffer.Size(), 0x1000u);
+    EXPECT_EQ(buffer.Bytes()[5], 0x77);
+    EXPECT_EQ(view.Data().Bytes().data(), buffer.Bytes().data());
+#endif
 }
 
 TEST(Buffer, SizeZeroGivesNoData)

@@ -125,7 +125,7 @@ public:
     void ShowDevices(const std::vector<std::string>&, int) override {}
     void ShowVoltages(const std::vector<TVoltageEntry>&, int) override {}
     void ShowRegions(const std::vector<std::string>&, int) override {}
-    void ResizeBuffer(std::uint32_t) override {}
+    bool ResizeBuffer(std::uint32_t) override { return true; }
     void ApplyActions(const TActionState&) override {}
     void SetFirmwareUpdateEnabled(bool) override {}
     void FocusLog() override {}

@@ -288,3 +288,40 @@ TEST(Connection, RegionFlagsEnableExactlyTheirOperationsAndEachChoiceResizesTheB
 
 } // namespace
 } // namespace lindprog
+
+namespace lindprog {
+namespace {
+
+// A catalogue asking for regions no computer holds: the choice is refused by
+// name and size before anything is allocated, nothing may start, and the
+// previous buffer stays for the next choice.
+TEST(Connection, RegionTooLargeToHoldIsRefusedAndThePreviousBufferStays)
+{
+    json scenario = CatalogueScenario();
+    auto& regions = scenario["devices"][0]["regions"];
+    regions[1]["reported_size"] = 0xFFFFFFFFu;
+    regions[2]["reported_size"] = TConnection::MaxRegionSize + 1;
+    test::TOpsRig rig(scenario);
+    rig.Connect();
+    rig.View.Buffer[7] = 0x5A;
+
+    rig.Connection.SelectRegion(1);
+    rig.Connection.SelectRegion(2);
+    ASSERT_EQ(rig.View.Seen.size(), 2u);
+    EXPECT_EQ(rig.View.Seen[0].Text,
+              "Region \"Data flash\" of 4294967295 bytes (0xFFFFFFFF) is too large to be held in memory");
+    EXPECT_EQ(rig.View.Seen[1].Text,
+              "Region \"Shadow\" of 268435457 bytes (0x10000001) is too large to be held in memory");
+    EXPECT_EQ(rig.View.Resizes, std::vector<std::uint32_t>{2048}) << "nothing allocated for them";
+    EXPECT_EQ(rig.View.Buffer[7], 0x5A);
+    EXPECT_EQ(rig.View.Actions, OpenWith(""));
+
+    rig.Connection.SelectRegion(0);
+    EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+    rig.View.Answers = {TAnswer::Yes};
+    rig.Click(static_cast<int>(TOperation::Read));
+    EXPECT_EQ(rig.Driver.Outcome().Status, PortStatus::Ok) << rig.Driver.Outcome().Line;
+}
+
+} // namespace
+} // namespace lindprog

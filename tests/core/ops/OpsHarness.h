@@ -64,10 +64,11 @@ public:
         RegionSelected = selected;
     }
     // The window's buffer: a new one of the region's size, all zero bytes.
-    void ResizeBuffer(std::uint32_t size) override
+    bool ResizeBuffer(std::uint32_t size) override
     {
         Buffer.assign(size, 0);
         Resizes.push_back(size);
+        return true;
     }
     // The window's menu item follows both.
     void ApplyActions(const TActionState& actions) override
