@@ -11,6 +11,7 @@
 
 #include "core/base/UniqueFd.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,8 +81,11 @@ private:
     TPortNames& PortNames;
     TUniqueFd Fd;
     TUniqueFd CancelFd; // eventfd, lives as long as the object
-    bool Opened = false;
-    int Number = 0;
+    // Asked from any thread (the update worker asks while the UI thread may
+    // close a port that went away); every other use is the endpoint's, under
+    // its lock.
+    std::atomic<bool> Opened = false;
+    std::atomic<int> Number = 0;
     std::string Path;
     std::string LastOpenError;
     TComError ReadError = TComError::None;
