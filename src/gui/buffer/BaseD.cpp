@@ -1,6 +1,7 @@
 #include "gui/buffer/BaseD.h"
 
 #include "core/buffer/ImageFile.h"
+#include "gui/buffer/DialogButtons.h"
 
 #include <QFontMetrics>
 #include <QFormLayout>
@@ -75,22 +76,9 @@ TBaseDialog::TBaseDialog(const QString& region, std::uint32_t regionSize, QWidge
     rows->addRow("Region starts at (hex):", eBase);
     connect(eBase, &QLineEdit::textChanged, this, &TBaseDialog::eBaseChange);
 
-    btnOk = new QPushButton("OK", this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("Cancel", this);
-    btnCancel->setObjectName("btnCancel");
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    const TDialogButtons buttons = LayOutWithButtons(*this, group);
+    btnOk = buttons.Ok;
+    btnCancel = buttons.Cancel;
     eBaseChange();
 }
 

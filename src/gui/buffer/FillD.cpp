@@ -1,5 +1,7 @@
 #include "gui/buffer/FillD.h"
 
+#include "gui/buffer/DialogButtons.h"
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,23 +26,9 @@ TFillDialog::TFillDialog(QWidget* parent)
     groupLayout->addWidget(label);
     groupLayout->addWidget(eFillValue);
 
-    btnOk = new QPushButton("OK", this);
-    btnOk->setObjectName("btnOk");
-    btnOk->setDefault(true);
-    btnCancel = new QPushButton("Cancel", this);
-    btnCancel->setObjectName("btnCancel");
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(buttons);
-    // A fixed border: the dialog keeps the size its contents need.
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    const TDialogButtons buttons = LayOutWithButtons(*this, group);
+    btnOk = buttons.Ok;
+    btnCancel = buttons.Cancel;
 }
 
 void TFillDialog::SetFillValue(std::uint8_t value)
