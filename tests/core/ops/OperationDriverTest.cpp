@@ -348,6 +348,20 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     EXPECT_FALSE(rig.Driver.SequenceUnderWay());
 }
 
+// The adapter's information text is single-byte text in the Windows code
+// page: 0xE4 is "ä", 0x80 is "€", never a replacement character.
+TEST(OperationDriver, InfoTextBytesAbove0x7FAreWindows1252)
+{
+    TOpsRig rig(With("start_operation", json::parse(R"({"values": [1, 2, 3, 4],
+                                                        "info": "Flash \u00e4|\u0080 5|\u00ff", "status": 0})")));
+    Choose(rig, Flash);
+    rig.Click(static_cast<int>(TOperation::Read));
+    ASSERT_GE(rig.View.Log.size(), 6u);
+    EXPECT_EQ(rig.View.Log[3], "Flash \u00e4");
+    EXPECT_EQ(rig.View.Log[4], "\u20ac 5");
+    EXPECT_EQ(rig.View.Log[5], "\u00ff");
+}
+
 TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff)
 {
     {
