@@ -546,6 +546,9 @@ TResult TCliSession::RunUpdate()
     const double started = Now();
     bool done = false;
     bool succeeded = false;
+    // The adapter restarts into its bootloader: its port going away is part
+    // of the update, and the worker opens it again.
+    Connection.SetWatchPort(false);
     {
         TProgramThread worker(Port, Dispatcher, view, Input.FileBytes);
         worker.SetOnDone([&] {

@@ -179,6 +179,23 @@ TEST(Operations, ReadAsksInsideItsStepAndLeavesTheViewWithoutChanges)
     EXPECT_EQ(harness.Sim.RequestCount(175), 1);
 }
 
+// Unplugged while reading: the read ends at once with the port's reason, no
+// question about ignoring it, and the window shows the port closed.
+TEST(Operations, PortVanishingMidReadEndsItAndClosesTheConnection)
+{
+    json scenario = OperationsScenario();
+    scenario["vanish_after"] = 15; // 9 to connect, the start, then the 5th block
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    SelectRegion(form, Big);
+    form.btnRead->click();
+    QTRY_COMPARE_WITH_TIMEOUT(form.windowTitle(), QString("Corvane Programmer"), 3000);
+    EXPECT_EQ(CountLines(form, "Read failed at offset 800 (Port is not open)"), 1);
+    EXPECT_EQ(CountLines(form, "Port COM1 went away"), 1);
+    EXPECT_TRUE(harness.Prompts.Seen.empty());
+    EXPECT_FALSE(form.btnRead->isEnabled());
+}
+
 TEST(Operations, WriteOnlyRegionRunsItsWriteSequence)
 {
     TMainHarness harness(OperationsScenario());

@@ -29,6 +29,10 @@ bool TDevicePort::Open(int portNumber)
     {
         std::lock_guard lock(Mutex);
         PortGone = false;
+        // A new connection may be another adapter: it shows again whether it
+        // echoes the sequence.
+        EchoedInARow = 0;
+        CheckSequence = false;
     }
     const std::uint64_t generation = ++Generation;
     std::weak_ptr<TDevicePort*> alive = Alive;
@@ -61,8 +65,23 @@ void TDevicePort::ReceiverEnded(std::uint64_t generation)
     // A notification from a receiver of an earlier Open must not close the
     // port that has been opened since.
     std::lock_guard use(UseMutex);
-    if (generation == Generation && IsOpen())
-        Close();
+    if (generation != Generation || !IsOpen())
+        return;
+    Close();
+    if (OnVanished)
+        OnVanished();
+}
+
+bool TDevicePort::Vanished() const
+{
+    std::lock_guard lock(Mutex);
+    return PortGone;
+}
+
+bool TDevicePort::SequenceChecked() const
+{
+    std::lock_guard lock(Mutex);
+    return CheckSequence;
 }
 
 void TDevicePort::ReceiverGone()
@@ -84,7 +103,9 @@ bool TDevicePort::FailRequest(std::uint8_t status)
 bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<const std::uint8_t> extra)
 {
     std::lock_guard use(UseMutex);
-    if (!Com.IsOpen())
+    // A port that went away is as good as closed, though the UI thread may
+    // not have closed it yet: nothing would answer.
+    if (!Com.IsOpen() || Vanished())
         return FailRequest(PortStatus::PortNotOpen);
     if (!Receiver || Receiver->Terminated() || request.empty())
         return FailRequest(PortStatus::NoAnswer);
@@ -94,6 +115,7 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
         std::lock_guard lock(Mutex);
         StatusByte = PortStatus::NoAnswer;
         LastCommand = request[0];
+        LastSequence = SequenceCounter;
         Answered = false;
         Awaiting = true;
     }
@@ -108,6 +130,9 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
         std::unique_lock lock(Mutex);
         ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone; });
         Awaiting = false;
+        // The port's own reason, not the adapter's silence.
+        if (!Answered && PortGone)
+            StatusByte = PortStatus::PortNotOpen;
         succeeded = Answered && StatusByte == PortStatus::Ok;
     }
     if (Trace)
@@ -183,7 +208,7 @@ void TDevicePort::CompleteFrame()
         return;
     {
         std::lock_guard lock(Mutex);
-        if (!Awaiting || Answered || Frames.Buffer()[0] != LastCommand)
+        if (!Awaiting || Answered || Frames.Buffer()[0] != LastCommand || !AcceptSequence(Frames.Sequence()))
             return;
         if (Frames.Length() < 2) {
             StatusByte = PortStatus::BadReplyLength;
@@ -195,6 +220,18 @@ void TDevicePort::CompleteFrame()
         Answered = true;
     }
     ReplyArrived.notify_all();
+}
+
+bool TDevicePort::AcceptSequence(std::uint8_t sequence)
+{
+    const bool echoed = sequence == LastSequence;
+    if (CheckSequence)
+        return echoed;
+    // Two in a row, because one match can be chance: an adapter that sends
+    // a fixed byte meets our counter once every 256 requests.
+    EchoedInARow = echoed ? EchoedInARow + 1 : 0;
+    CheckSequence = EchoedInARow >= 2;
+    return true;
 }
 
 std::string TDevicePort::StatusToText(std::uint8_t status)

@@ -6,9 +6,16 @@
 //
 // Hand-over between the requesting thread and the receiver is one mutex and
 // one condition variable. The receiver stores a reply only while a request is
-// outstanding, so a reply that comes in late can complete a later request with
-// the same echo, but can never change Status or Reply while the requesting
+// outstanding, so it can never change Status or Reply while the requesting
 // thread reads them.
+//
+// The command echo alone cannot tell a late, duplicated or unsolicited reply
+// from the answer: a ReadBlock reply that comes in after its request timed
+// out would complete the next ReadBlock with another block's bytes. The
+// adapter echoes the request's sequence byte, so once two replies in a row
+// have carried their request's sequence, a reply with any other sequence is
+// dropped. An adapter that does not echo it never gets there and is matched
+// by the echo alone, as it always was.
 
 #include "core/link/AdapterCommands.h"
 #include "core/link/Com.h"
@@ -48,6 +55,14 @@ public:
     bool Open(int portNumber);
     void Close();
     bool IsOpen() const { return Com.IsOpen(); }
+    // The receiver saw the port go away (unplugged); requests fail at once
+    // with PortNotOpen until the port is opened again.
+    bool Vanished() const;
+    // Runs on the UI thread after a port that went away has been closed
+    // there, so the front end can show its closed state.
+    void SetOnVanished(std::function<void()> onVanished) { OnVanished = std::move(onVanished); }
+    // Whether replies are matched by their sequence byte on this connection.
+    bool SequenceChecked() const;
     int PortNumber() const { return Com.PortNumber(); }
     const TCom& Port() const { return Com; }
 
@@ -112,6 +127,9 @@ private:
     // for its reply gives up at once instead of waiting out the reply time.
     void ReceiverGone();
     bool FailRequest(std::uint8_t status);
+    // Receiver side, under Mutex: whether a frame with this sequence may
+    // answer the outstanding request, learning whether the adapter echoes.
+    bool AcceptSequence(std::uint8_t sequence);
     void TraceRequest(std::span<const std::uint8_t> frame, std::chrono::steady_clock::time_point sent);
 
     TCom Com;
@@ -134,6 +152,10 @@ private:
     bool Answered = false; // its reply came in
     bool PortGone = false; // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
+    std::uint8_t LastSequence = 0;
+    int EchoedInARow = 0;       // replies that carried their request's sequence
+    bool CheckSequence = false; // two in a row did: the adapter echoes it
+    std::function<void()> OnVanished;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     TTrace Trace;
     std::uint8_t StatusByte = PortStatus::Ok;

@@ -102,7 +102,7 @@ TFrameReceiver::TStep TFrameReceiver::Step(std::uint8_t byte)
         FrameCount = 0;
         State = 1;
         break;
-    case 1: // sequence: not used to accept or reject a reply
+    case 1: // sequence: the endpoint decides what it is worth
         State = 2;
         break;
     case 2:

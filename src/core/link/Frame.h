@@ -60,6 +60,8 @@ public:
     const std::array<std::uint8_t, MaxPayload>& Buffer() const { return ReceiveBuffer; }
     // The frame as the line delivered it, start byte to check byte.
     std::span<const std::uint8_t> Frame() const { return std::span(FrameBytes).first(FrameCount); }
+    // The sequence byte of the frame just completed.
+    std::uint8_t Sequence() const { return FrameBytes[1]; }
 
 private:
     enum class TStep { More, Complete, Failed };

@@ -36,11 +36,26 @@ std::string OpenFailureAdvice(int portNumber, const std::string& reason)
 TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view)
     : Port(port), Prompts(prompts), View(view)
 {
+    Port.SetOnVanished([this] { PortVanished(); });
+}
+
+TConnection::~TConnection()
+{
+    Port.SetOnVanished({});
+}
+
+void TConnection::PortVanished()
+{
+    if (!WatchPort)
+        return;
+    View.AddLogLine(Format("Port COM%d went away", ConnectedPort));
+    Disconnect();
 }
 
 TConnectResult TConnection::Connect(int portNumber)
 {
     Disconnect();
+    ConnectedPort = portNumber;
     View.ShowBusy(true);
     const bool opened = Port.Open(portNumber);
     View.ShowBusy(false);

@@ -62,9 +62,19 @@ public:
     static constexpr std::uint32_t MaxRegionSize = 256u * 1024 * 1024;
 
     TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view);
+    ~TConnection();
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
 
     TConnectResult Connect(int portNumber);
     void Disconnect();
+    // The port went away (the adapter was unplugged): the closed state, as
+    // after a port that could not be opened, and a log line that says why.
+    // Runs on the UI thread, from the endpoint.
+    void PortVanished();
+    // While the firmware update owns the port, its vanishing is expected
+    // (the adapter restarts into its bootloader) and the worker reopens it.
+    void SetWatchPort(bool watch) { WatchPort = watch; }
     void ReadDeviceList();
     void SelectDevice(int index); // cbDeviceSelect
     void ReadRegionList();
@@ -98,6 +108,8 @@ private:
     int VoltageIndex = -1;
     std::uint32_t CurrentFlags = 0;
     TActionState CurrentActions;
+    int ConnectedPort = 0;
+    bool WatchPort = true;
 };
 
 } // namespace lindprog

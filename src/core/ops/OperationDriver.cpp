@@ -181,6 +181,10 @@ bool TOperationDriver::StepRead(int& percent)
         ++GoodReads;
     } else {
         GoodReads = 0;
+        // A port that went away answers nothing more: asking whether to
+        // ignore that, block after block, would only fill the log.
+        if (LastStatus == PortStatus::PortNotOpen)
+            return false;
         if (!Settings.IgnoreReadErrors) {
             // Closing the box with its close box counts as going on.
             if (Prompts.AskConfirmButton("Read error occured. Ignore this error and continue?") == TAnswer::No)

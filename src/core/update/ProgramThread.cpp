@@ -95,7 +95,9 @@ bool TProgramThread::StartBootloader()
     // The deadline is looked at only when an attempt begins: one begun just
     // before it may still wait out its reply and a pause.
     while (Clock.Now() < deadline && !Abandoned()) {
-        if (!Port.IsOpen() && Port.Open(PortNumber))
+        // A port that went away is reopened here at once; the UI thread
+        // may not have closed it yet.
+        if ((!Port.IsOpen() || Port.Vanished()) && Port.Open(PortNumber))
             AddLine("Port opened");
         if (!Port.IsOpen()) {
             // A port that went away may come back (a replug); asking the

@@ -179,7 +179,9 @@ void TMainForm::CreateMenus()
     });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+        AdapterConnection->SetWatchPort(false);
         lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
+        AdapterConnection->SetWatchPort(true);
         // An update can end with the port closed (the adapter did not come
         // back). Nothing that needs the port may stay enabled then: a second
         // update would have no port number to open.

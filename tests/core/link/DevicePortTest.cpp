@@ -143,12 +143,98 @@ TEST(DevicePort, PayloadBytes27And14ArriveIntact)
     EXPECT_EQ(block, (std::vector<std::uint8_t>{0x1B, 0x0E, 0x1B, 0x1B, 0x0E, 0x0E, 0x00, 0x1B}));
 }
 
-TEST(DevicePort, ReplyWithAnotherSequenceIsAccepted)
+// A ReadBlock reply frame with the given sequence, as scenario hex text.
+std::string ReadReplyFrame(std::uint8_t sequence, std::vector<std::uint8_t> data)
 {
-    TSimLink link(WithFault({{"command", 3}, {"kind", "wrong_sequence"}}));
+    data.insert(data.begin(), {Cmd::ReadBlock, 0});
+    std::vector<std::uint8_t> frame;
+    BuildFrame(frame, sequence, data, {});
+    std::string hex;
+    char digits[3];
+    for (const auto byte : frame) {
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        hex += digits;
+    }
+    return hex;
+}
+
+// Until two replies in a row have echoed their sequence, a reply is matched by
+// its command echo alone; from then on a reply with another sequence is not
+// an answer.
+TEST(DevicePort, SequenceIsCheckedOnceTheAdapterHasEchoedItTwice)
+{
+    json scenario = BaseScenario();
+    scenario["faults"] = json::array(
+        {{{"command", 1}, {"kind", "wrong_sequence"}}, {{"command", 3}, {"kind", "wrong_sequence"}, {"skip", 1}}});
+    TSimLink link(scenario);
+    link.Port.SetReplyTimeout(milliseconds(300));
     ASSERT_TRUE(link.Open());
+    EXPECT_TRUE(link.Port.GetMode()) << "the first reply of a connection proves nothing yet";
+    EXPECT_TRUE(link.Port.GetVersion());
+    EXPECT_FALSE(link.Port.SequenceChecked());
+    EXPECT_TRUE(link.Port.GetIdentity());
+    EXPECT_TRUE(link.Port.SequenceChecked());
+    EXPECT_FALSE(link.Port.GetVersion());
+    EXPECT_EQ(link.Port.Status(), 255);
+    EXPECT_TRUE(link.Port.GetVersion());
+    ASSERT_TRUE(link.Open());
+    EXPECT_FALSE(link.Port.SequenceChecked()) << "another connection may be another adapter";
+}
+
+// An adapter that never echoes the sequence is matched by the echo as always.
+TEST(DevicePort, AdapterThatDoesNotEchoTheSequenceStillWorks)
+{
+    TSimLink link(WithFault({{"kind", "wrong_sequence"}, {"times", -1}}));
+    ASSERT_TRUE(link.Open());
+    for (int k = 0; k < 4; ++k)
+        ASSERT_TRUE(link.Port.GetMode());
     EXPECT_TRUE(link.Port.GetVersion());
     EXPECT_EQ(link.Port.VersionMinor(), 18);
+    EXPECT_FALSE(link.Port.SequenceChecked());
+}
+
+struct TBlockReads {
+    TSimLink& Link;
+    std::vector<std::uint8_t> Read(std::uint32_t offset)
+    {
+        std::vector<std::uint8_t> block(4);
+        EXPECT_TRUE(Link.Port.ReadBlock(offset, 4, block)) << Link.Port.StatusText();
+        return block;
+    }
+};
+
+// A reply that comes in after its request gave up, a duplicate of an earlier
+// reply and one nobody asked for all carry the command echo of the ReadBlock
+// now waiting; taken as its answer they would be another block's bytes
+// reported as read.
+TEST(DevicePort, LateDuplicatedAndUnsolicitedReadRepliesAreNotTakenAsAnswers)
+{
+    json scenario = BaseScenario();
+    const std::uint8_t readAt0 = 4; // after GetMode, GetMode and the start request
+    scenario["faults"] = json::array({
+        {{"command", Cmd::ReadBlock}, {"kind", "delay"}, {"delay_ms", 500}, {"skip", 1}},
+        {{"command", Cmd::ReadBlock},
+         {"kind", "garbage"},
+         {"skip", 3},
+         {"bytes", ReadReplyFrame(readAt0, {0x00, 0x11, 0x22, 0x33})}},
+        {{"command", Cmd::ReadBlock},
+         {"kind", "garbage"},
+         {"skip", 4},
+         {"bytes", ReadReplyFrame(0x77, {0xDE, 0xAD, 0xBE, 0xEF})}},
+    });
+    TSimLink link(scenario);
+    link.Port.SetReplyTimeout(milliseconds(300));
+    ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Port.GetMode() && link.Port.GetMode());
+    ASSERT_TRUE(link.Start(TOperation::Read));
+    TBlockReads reads{link};
+    EXPECT_EQ(reads.Read(0), (std::vector<std::uint8_t>{0x00, 0x11, 0x22, 0x33}));
+
+    std::vector<std::uint8_t> block(4);
+    EXPECT_FALSE(link.Port.ReadBlock(100, 4, block)) << "its reply comes 500 ms late";
+    EXPECT_EQ(reads.Read(104), (std::vector<std::uint8_t>{0x0E, 0x0E, 0x00, 0x1B})) << "not the late reply's bytes";
+    EXPECT_EQ(reads.Read(4), (std::vector<std::uint8_t>{0x44, 0x55, 0x66, 0x77})) << "not the duplicate";
+    EXPECT_EQ(reads.Read(100), (std::vector<std::uint8_t>{0x1B, 0x0E, 0x1B, 0x1B})) << "not the unsolicited reply";
 }
 
 TEST(DevicePort, ReplyWithAnotherEchoIsIgnored)
@@ -239,15 +325,20 @@ TEST(DevicePort, VanishedPortEndsTheReceiverAndLaterRequestsGet252)
     json scenario = BaseScenario();
     scenario["vanish_after"] = 1;
     TSimLink link(scenario);
+    int closedNotices = 0;
+    link.Port.SetOnVanished([&] { ++closedNotices; });
     ASSERT_TRUE(link.Open());
     link.Port.GetMode();
     // The receiver notices the hang-up and asks the UI thread to close.
     ASSERT_TRUE(link.Dispatcher.WaitForPosted(seconds(3)));
     const auto start = steady_clock::now();
+    EXPECT_TRUE(link.Port.Vanished());
     EXPECT_FALSE(link.Port.GetVersion());
-    EXPECT_EQ(link.Port.Status(), 255) << "receiver gone, port not yet closed: nothing is sent";
+    EXPECT_EQ(link.Port.Status(), 252) << "receiver gone, port not yet closed: nothing is sent";
     EXPECT_LT(Since(start), milliseconds(1000));
+    EXPECT_EQ(closedNotices, 0) << "the front end hears of it on its own thread";
     EXPECT_EQ(link.Dispatcher.RunPending(), 1);
+    EXPECT_EQ(closedNotices, 1);
     EXPECT_FALSE(link.Port.IsOpen());
     EXPECT_EQ(link.Port.PortNumber(), 0);
     EXPECT_FALSE(link.Port.GetVersion());
