@@ -423,7 +423,9 @@ TExpected ExpectDriver(TOp op, const TRun& base, std::size_t index, std::uint8_t
         expected.Result = "Error: " + Text(status);
         return expected;
     }
-    const std::uint32_t offset = GetU32LE(request, 1);
+    // Erase and unlock steps carry no offset.
+    const bool block = request.size() >= BlockHeadSize;
+    const std::uint32_t offset = block ? GetU32LE(request, 1) : 0;
     const std::string reason = Text(status);
     switch (stage) {
     case TOperation::Read:
