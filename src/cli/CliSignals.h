@@ -1,9 +1,12 @@
 #pragma once
-// Ctrl-C and SIGTERM ask every running operation to stop after its current
-// block, so that the target is powered off and the port released; a second
-// one ends the program at once.
+// The console the command line runs in. Ctrl-C (and SIGTERM on POSIX) asks
+// every running operation to stop after its current block, so that the target
+// is powered off and the port released; a second one ends the program at
+// once. One implementation per system: CliSignalsPosix.cpp,
+// CliSignalsWin32.cpp.
 
 #include <atomic>
+#include <cstdio>
 
 namespace lindprog::cli {
 
@@ -13,5 +16,8 @@ void WatchStopSignals();
 
 // Set once a stop signal has come in.
 const std::atomic<bool>& StopRequested();
+
+// Whether `stream` shows on a terminal, where progress is redrawn in place.
+bool IsTerminal(std::FILE* stream);
 
 } // namespace lindprog::cli

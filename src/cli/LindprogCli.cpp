@@ -21,14 +21,6 @@
 #include <optional>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 using namespace lindprog;
 using namespace lindprog::cli;
 
@@ -121,7 +113,7 @@ int Run(const TCliOptions& options)
 {
     WatchStopSignals();
     TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
-                      {stdout, stderr, isatty(fileno(stderr)) != 0});
+                      {stdout, stderr, IsTerminal(stderr)});
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     if (options.Command == TCliCommand::Ports) {
         output.Report("", PortsText(names), PortsJson(names));

@@ -1,18 +1,21 @@
 #pragma once
 // Small helpers every suite shares: a scratch folder per test, LINDPROG_COM<N>
-// pointed at a path for one test, and a bare pseudo-terminal.
+// pointed at a path for one test, and a bare pseudo-terminal (not on Windows).
 
 #include "core/link/PortNames.h"
 
 #include <cerrno>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 
-#include <fcntl.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace lindprog::test {
 
@@ -21,10 +24,23 @@ class TScratchDir {
 public:
     TScratchDir()
     {
+#ifdef _WIN32
+        // No mkdtemp: a random name, taken only if nobody has it yet.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && Path.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("lindprog-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate))
+                Path = candidate;
+        }
+        if (Path.empty())
+            throw std::system_error(EEXIST, std::generic_category(), "cannot make a scratch folder");
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "lindprog-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::system_error(errno, std::generic_category(), "cannot make a scratch folder");
         Path = pattern;
+#endif
     }
     ~TScratchDir()
     {
@@ -45,9 +61,9 @@ class TEnvPort {
 public:
     TEnvPort(int number, const std::string& path) : Name("LINDPROG_COM" + std::to_string(number))
     {
-        ::setenv(Name.c_str(), path.c_str(), 1);
+        Set(Name, path.c_str());
     }
-    ~TEnvPort() { ::unsetenv(Name.c_str()); }
+    ~TEnvPort() { Unset(Name); }
     TEnvPort(const TEnvPort&) = delete;
     TEnvPort& operator=(const TEnvPort&) = delete;
 
@@ -55,12 +71,35 @@ public:
     static void ClearAll()
     {
         for (const auto& port : TPortNames::EnvironmentPorts())
-            ::unsetenv(port.Key.c_str());
+            Unset(port.Key);
     }
 
 private:
+#ifdef _WIN32
+    // An empty value removes the variable.
+    static void Set(const std::string& name, const char* value)
+    {
+        ::_putenv_s(name.c_str(), value);
+    }
+    static void Unset(const std::string& name)
+    {
+        ::_putenv_s(name.c_str(), "");
+    }
+#else
+    static void Set(const std::string& name, const char* value)
+    {
+        ::setenv(name.c_str(), value, 1);
+    }
+    static void Unset(const std::string& name)
+    {
+        ::unsetenv(name.c_str());
+    }
+#endif
+
     std::string Name;
 };
+
+#ifndef _WIN32
 
 // A pseudo-terminal whose master the test holds; the slave is what TCom opens.
 class TBarePty {
@@ -96,5 +135,6 @@ public:
     int Master = -1;
     std::string SlavePath;
 };
+#endif
 
 } // namespace lindprog::test

@@ -1,112 +1,51 @@
 #include "core/buffer/BufferFile.h"
 
 #include "core/base/Stm32Crc.h"
-#include "core/base/UniqueFd.h"
+#include "core/buffer/FileAccess.h"
 #include "core/buffer/IntelHex.h"
 #include "core/buffer/SRecord.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
-#include <random>
 #include <system_error>
-#include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace lindprog {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Reason(int error)
+[[noreturn]] void CannotOpen(const std::string& name, const std::string& reason)
 {
-    return std::error_code(error, std::generic_category()).message();
+    throw TFileError("Cannot open file \"" + name + "\". " + reason);
 }
 
-[[noreturn]] void CannotOpen(const std::string& name, int error)
+[[noreturn]] void CannotCreate(const std::string& name, const std::string& reason)
 {
-    throw TFileError("Cannot open file \"" + name + "\". " + Reason(error));
+    throw TFileError("Cannot create file \"" + name + "\". " + reason);
 }
 
-[[noreturn]] void CannotCreate(const std::string& name, int error)
+[[noreturn]] void CannotRead(const std::string& name, const std::string& reason)
 {
-    throw TFileError("Cannot create file \"" + name + "\". " + Reason(error));
+    throw TFileError("Cannot read file \"" + name + "\". " + reason);
 }
 
-[[noreturn]] void CannotRead(const std::string& name, int error)
+TFileReader OpenForReading(const std::string& name)
 {
-    throw TFileError("Cannot read file \"" + name + "\". " + Reason(error));
-}
-
-// Opens a regular file for reading and gives its size. The open does not
-// block: a FIFO or a device in the file's place would wait for a writer or
-// for hardware for ever, so only regular files are taken.
-TUniqueFd OpenForReading(const std::string& name, std::uint64_t& size)
-{
-    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!file.Valid())
-        CannotOpen(name, errno);
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0)
-        CannotOpen(name, errno);
-    if (S_ISDIR(info.st_mode))
-        CannotOpen(name, EISDIR);
-    if (!S_ISREG(info.st_mode))
-        throw TFileError("Cannot open file \"" + name + "\". Not a regular file");
-    const int flags = ::fcntl(file.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        CannotOpen(name, errno);
-    size = static_cast<std::uint64_t>(info.st_size);
+    TFileReader file(name);
+    if (!file.IsOpen())
+        CannotOpen(name, file.Failure());
     return file;
 }
 
 // Reads until the buffer is full or the file ends; the count tells what
 // arrived. A failed read throws: half a file is no file.
-std::size_t ReadUpTo(int fd, std::span<std::uint8_t> buffer, const std::string& name)
+std::size_t ReadUpTo(TFileReader& file, std::span<std::uint8_t> buffer, const std::string& name)
 {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            CannotRead(name, errno);
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
-
-// A write past the file size limit raises SIGXFSZ, whose default ends the
-// program with the user's unsaved buffer. Ignored, the write fails with
-// EFBIG and the save reports "File too large" like any other failure.
-void IgnoreFileSizeSignal()
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-// Writes every byte or gives the error that stopped it (0 when all went).
-int WriteAll(int fd, std::span<const std::uint8_t> bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            return errno;
-        if (put == 0)
-            return EIO;
-        done += static_cast<std::size_t>(put);
-    }
-    return 0;
+    const std::optional<std::size_t> got = file.ReadUpTo(buffer);
+    if (!got)
+        CannotRead(name, file.Failure());
+    return *got;
 }
 
 // A link is replaced through: the file it points at gets the new contents and
@@ -118,108 +57,6 @@ fs::path ReplacedFile(const fs::path& target)
         return target;
     fs::path real = fs::weakly_canonical(target, error);
     return error ? target : real;
-}
-
-// The new contents while they are written: a file of its own beside the target,
-// removed again unless Commit has renamed it over the target.
-class TReplacement {
-public:
-    explicit TReplacement(fs::path target) : Target(std::move(target)) {}
-    ~TReplacement()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-        if (!Temporary.empty())
-            ::unlink(Temporary.c_str());
-    }
-    TReplacement(const TReplacement&) = delete;
-    TReplacement& operator=(const TReplacement&) = delete;
-
-    // Creates the new file; 0 or the error.
-    int Create()
-    {
-        // Created as a plain create would be (0666 less the umask); a file
-        // that is replaced keeps its permission bits.
-        constexpr int Attempts = 16;
-        std::random_device random;
-        for (int attempt = 0; attempt < Attempts; ++attempt) {
-            const fs::path name = TemporaryName(random());
-            Fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (Fd >= 0) {
-                Temporary = name;
-                KeepPermissions();
-                return 0;
-            }
-            if (errno != EEXIST)
-                return errno;
-        }
-        return EEXIST;
-    }
-
-    int Write(std::span<const std::uint8_t> bytes) { return WriteAll(Fd, bytes); }
-
-    // Puts the new file on the disk and in the target's place; 0 or the error.
-    int Commit()
-    {
-        if (::fsync(Fd) != 0)
-            return errno;
-        // A failed close can be the first report of a failed write.
-        if (::close(std::exchange(Fd, -1)) != 0)
-            return errno;
-        if (::rename(Temporary.c_str(), Target.c_str()) != 0)
-            return errno;
-        Temporary.clear();
-        return 0;
-    }
-
-private:
-    fs::path TemporaryName(unsigned salt) const
-    {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08X.tmp", salt);
-        // Short enough for any file system's name limit, named after the target.
-        const std::string base = Target.filename().string().substr(0, 64);
-        return Target.parent_path() / ("." + base + suffix);
-    }
-
-    void KeepPermissions()
-    {
-        struct stat old {};
-        // Best effort: the contents matter more than the mode bits.
-        if (::stat(Target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-            (void)::fchmod(Fd, old.st_mode & 07777);
-    }
-
-    fs::path Target;
-    fs::path Temporary;
-    int Fd = -1;
-};
-
-// Whether the side file failed only because the folder is closed to the user,
-// while the target itself may still be open to them.
-bool FolderRefused(int error)
-{
-    return error == EACCES || error == EPERM || error == EROFS;
-}
-
-// Writes an existing regular file where it stands: opened without creating,
-// emptied, written whole, put on the disk. Nothing when it cannot be opened
-// so (absent, not writable, no regular file); else 0 or the error.
-std::optional<int> RewriteInPlace(const fs::path& target, std::span<const std::uint8_t> bytes)
-{
-    // O_NONBLOCK: a FIFO in the target's place must not hang the save.
-    const TUniqueFd file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (!file.Valid() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    if (::ftruncate(file.Get(), 0) != 0)
-        return errno;
-    if (const int error = WriteAll(file.Get(), bytes))
-        return error;
-    // Once fsync has succeeded, close has nothing left to report.
-    if (::fsync(file.Get()) != 0)
-        return errno;
-    return 0;
 }
 
 // A text file's contents, through the same safe save as the raw bytes.
@@ -249,15 +86,14 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
 {
     const std::string name = FullPath(path);
     log.AddLogLine("Opening file [" + name + "]...");
-    std::uint64_t fileSize = 0;
-    TUniqueFd file = OpenForReading(name, fileSize);
-    const bool agreed = fileSize == buffer.size() || prompts.AskWarning(FileSizeQuestion) == TAnswer::Yes;
+    TFileReader file = OpenForReading(name);
+    const bool agreed = file.Size() == buffer.size() || prompts.AskWarning(FileSizeQuestion) == TAnswer::Yes;
     if (!agreed)
         return false;
     // Read aside first: a read that fails must leave the buffer as it was.
     std::vector<std::uint8_t> contents(buffer.size());
-    const std::size_t bytesRead = ReadUpTo(file.Get(), contents, name);
-    file.Reset();
+    const std::size_t bytesRead = ReadUpTo(file, contents, name);
+    file.Close();
     view.Clear();
     std::copy_n(contents.begin(), bytesRead, buffer.begin());
     // The CRC covers the whole buffer, the zeros after a short file included.
@@ -268,25 +104,9 @@ bool LoadBufferFile(const std::string& path, std::span<std::uint8_t> buffer, TCh
 
 void WriteFileContents(const std::string& path, std::span<const std::uint8_t> bytes)
 {
-    IgnoreFileSizeSignal();
     const std::string name = FullPath(path);
-    const fs::path target = ReplacedFile(name);
-    TReplacement replacement(target);
-    if (const int error = replacement.Create()) {
-        // A folder closed to the user may hold a file open to them; that file
-        // is written in place, without the side file's protection, rather
-        // than not at all.
-        const std::optional<int> inPlace = FolderRefused(error) ? RewriteInPlace(target, bytes) : std::nullopt;
-        if (!inPlace)
-            CannotCreate(name, error);
-        if (*inPlace != 0)
-            CannotCreate(name, *inPlace);
-        return;
-    }
-    if (const int writeError = replacement.Write(bytes))
-        CannotCreate(name, writeError);
-    if (const int commitError = replacement.Commit())
-        CannotCreate(name, commitError);
+    if (const std::string failure = ReplaceFileContents(ReplacedFile(name), bytes); !failure.empty())
+        CannotCreate(name, failure);
 }
 
 std::size_t SaveBufferFile(const std::string& path, std::span<const std::uint8_t> buffer, TChangeTracking& view,
@@ -313,10 +133,9 @@ std::size_t SaveImageFile(const std::string& path, std::span<const std::uint8_t>
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
     const std::string name = FullPath(path);
-    std::uint64_t size = 0;
-    const TUniqueFd file = OpenForReading(name, size);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    bytes.resize(ReadUpTo(file.Get(), bytes, name));
+    TFileReader file = OpenForReading(name);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
+    bytes.resize(ReadUpTo(file, bytes, name));
     return bytes;
 }
 

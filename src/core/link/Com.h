@@ -8,12 +8,16 @@
 // direction touches only its own state, so one of each may be in progress at
 // the same time. Open, ResetPort and Close are called only while no Read is in
 // progress (the endpoint stops its receiver first).
-
-#include "core/base/UniqueFd.h"
+//
+// One interface, one implementation per system, chosen by the build:
+// ComPosix.cpp (termios, poll, an eventfd for the wake-up) and ComWin32.cpp
+// (overlapped I/O on "\\.\COM<N>", events). What each keeps of an open port
+// lives in TPlatformPort, which only its own file defines.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace lindprog {
@@ -78,9 +82,12 @@ public:
     static void SetWriteTimeout(int constantMs, int perByteMs);
 
 private:
+    struct TPlatformPort;
+
     TPortNames& PortNames;
-    TUniqueFd Fd;
-    TUniqueFd CancelFd; // eventfd, lives as long as the object
+    // The port's handle and the wake-up of a read, both as the system has
+    // them; the wake-up lives as long as the object.
+    std::unique_ptr<TPlatformPort> Device;
     // Asked from any thread (the update worker asks while the UI thread may
     // close a port that went away); every other use is the endpoint's, under
     // its lock.

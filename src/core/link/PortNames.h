@@ -3,15 +3,23 @@
 // ...). This unit is the one place where such a number becomes a device path.
 //
 // LINDPROG_COM<N> in the environment wins, so tests, the simulator and the demo
-// can point any number at a pseudo-terminal. Otherwise each serial device the
-// system lists gets a number the first time it is seen and keeps it: the
-// assignments are kept in a small file beside the settings, keyed by the
-// device's stable /dev/serial/by-id name where it has one, so the same adapter
-// is the same COMn after a replug or a restart.
+// can point any number at a pseudo-terminal (or, on Windows, at another port).
+//
+// Linux (PortNamesPosix.cpp) has no port numbers of its own: each serial
+// device the system lists gets a number the first time it is seen and keeps
+// it. The assignments are kept in a small file beside the settings, keyed by
+// the device's stable /dev/serial/by-id name where it has one, so the same
+// adapter is the same COMn after a replug or a restart.
+//
+// Windows (PortNamesWin32.cpp) numbers its ports itself: the setup API's
+// "Ports" class lists each with its friendly name and its "PortName" (COM<N>),
+// and COM<N> opens as "\\.\COM<N>". No assignments file is read or written
+// there.
 //
 // Listing never opens a device: opening a serial port raises DTR and RTS on
 // most drivers, which resets boards that wire those lines to their reset. What
-// is a port comes from the kernel's device tree in sysfs instead.
+// is a port comes from the kernel's device tree in sysfs, or from the setup
+// API, instead.
 
 #include <filesystem>
 #include <map>
@@ -23,7 +31,7 @@ namespace lindprog {
 
 struct TPortEntry {
     int Number = 0;
-    std::string Key;        // stable name: by-id link, or the device path
+    std::string Key;        // stable name: by-id link or device path; Windows: the friendly name
     std::string DevicePath; // what is opened
     bool Mapped = false;    // named by LINDPROG_COM<N> rather than found
 };
@@ -31,7 +39,7 @@ struct TPortEntry {
 class TPortNames {
 public:
     // devRoot and sysRoot are "/dev" and "/sys/class/tty" in production; tests
-    // pass folders of their own.
+    // pass folders of their own. Windows uses none of the three.
     explicit TPortNames(std::filesystem::path assignmentsFile, std::filesystem::path devRoot = "/dev",
                         std::filesystem::path sysRoot = "/sys/class/tty");
 
@@ -42,10 +50,12 @@ public:
     void Pin(int number, std::string devicePath) { Pinned[number] = std::move(devicePath); }
 
     // The device path for COM<number>, or nothing when no such port is known.
+    // On Windows every positive number names a port; the open tells whether
+    // it is there.
     std::optional<std::string> DevicePath(int number);
 
-    // The serial devices present now, each with its (possibly new) number.
-    // New numbers are written to the assignments file at once.
+    // The serial devices present now, each with its number. On Linux a new
+    // device gets a new number, written to the assignments file at once.
     std::vector<TPortEntry> SystemPorts();
 
     // Every LINDPROG_COM<N> of the environment with a positive N and a
@@ -61,6 +71,10 @@ public:
     static std::filesystem::path DefaultAssignmentsFile();
 
 private:
+    // Every NAME=VALUE of the process's environment, as the C library keeps it.
+    static std::vector<std::string> EnvironmentVariables();
+
+    // The numbering of found devices, which only Linux needs.
     struct TFoundPort {
         std::string Key;
         std::string DevicePath;

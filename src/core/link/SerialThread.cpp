@@ -1,17 +1,11 @@
 #include "core/link/SerialThread.h"
 
+#include "core/base/ThreadPriority.h"
 #include "core/link/DevicePort.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
-
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace lindprog {
 
@@ -21,29 +15,6 @@ namespace {
 constexpr std::chrono::milliseconds FailurePause{20};
 // Below this a frame's rest arrives in the next packet anyway.
 constexpr std::size_t MinBytesWorthWaiting = 64;
-
-// Bytes wait in the driver only as long as its queue lasts, and a receiver
-// woken late on a busy machine loses the rest of a frame. So it asks for the
-// lowest real-time priority (granted to root or under an rtprio limit), else
-// for a better nice value; both are wishes, and a refusal leaves the thread
-// as it was without a word.
-void RaisePriority()
-{
-    sched_param realTime{};
-    realTime.sched_priority = ::sched_get_priority_min(SCHED_RR);
-    if (::pthread_setschedparam(::pthread_self(), SCHED_RR, &realTime) == 0)
-        return;
-    // On Linux each thread has a nice value of its own, named by its id. The
-    // nice limit may allow a smaller step than the one tried first.
-    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
-    errno = 0;
-    const int nice = ::getpriority(PRIO_PROCESS, thread);
-    if (errno != 0)
-        return;
-    for (int step = 5; step > 0; --step)
-        if (::setpriority(PRIO_PROCESS, thread, nice - step) == 0)
-            return;
-}
 } // namespace
 
 TSerialThread::TSerialThread(TDevicePort& owner, std::function<void()> onSelfEnd)
@@ -76,7 +47,7 @@ void TSerialThread::WaitFor()
 
 void TSerialThread::Execute()
 {
-    RaisePriority();
+    RaiseCurrentThreadPriority();
     // Whatever the driver has is taken in one call and fed byte by byte: one
     // system call per byte would cost more CPU than the whole transfer.
     std::array<std::uint8_t, 4096> bytes{};

@@ -1,36 +1,26 @@
 #include "core/update/FirmwareImage.h"
 
-#include "core/base/UniqueFd.h"
-
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace lindprog {
 
 TFirmwareImage TFirmwareImage::Load(const std::filesystem::path& path)
 {
-    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid())
-        throw TFirmwareFileError("Cannot open file \"" + path.string() + "\". " + std::strerror(errno));
+    // The standard library's file is enough here: the file is read once, from
+    // its start, and any failure after the open counts as nothing read.
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw TFirmwareFileError("Cannot open file \"" + path.string() + "\". " +
+                                 std::strerror(errno != 0 ? errno : ENOENT));
     std::vector<std::uint8_t> bytes(ReadLimit);
-    std::size_t got = 0;
-    // One read takes a regular file whole; the loop only matters for the odd
-    // file system or pipe that hands data over in pieces.
-    while (got < bytes.size()) {
-        const ssize_t part = ::read(fd.Get(), bytes.data() + got, bytes.size() - got);
-        if (part < 0 && errno == EINTR)
-            continue;
-        if (part < 0)
-            return TFirmwareImage(); // a read that fails counts as nothing read
-        if (part == 0)
-            break;
-        got += static_cast<std::size_t>(part);
-    }
-    bytes.resize(got);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad())
+        return TFirmwareImage(); // a read that fails counts as nothing read
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     return TFirmwareImage(std::move(bytes));
 }
 

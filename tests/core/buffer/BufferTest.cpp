@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace lindprog {
 namespace {
@@ -51,6 +53,8 @@ TEST(Buffer, ResizeThatCannotBeHadKeepsThePreviousBuffer)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#elif defined(_WIN32)
+    GTEST_SKIP() << "an address-space limit for the process is POSIX's (RLIMIT_AS)";
 #else
     TBuffer buffer;
     TDumpEditor view;

@@ -86,6 +86,9 @@ TEST_F(FirmwareImageTest, MissingFileThrowsWithNameAndReason)
 
 TEST_F(FirmwareImageTest, AReadThatFailsCountsAsNothingRead)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a folder does not open as a file on Windows, so no read of one can fail";
+#endif
     // A folder opens for reading, but reading it fails.
     const TFirmwareImage image = TFirmwareImage::Load(Dir.Path);
     EXPECT_EQ(image.Size(), 0u);

@@ -1,43 +1,22 @@
-#include "cli/CliSignals.h"
+// The stop signals on POSIX: SIGINT and SIGTERM, taken by one watcher thread.
 
+#include "cli/CliSignals.h"
 #include "cli/ExitCode.h"
 
-#include <cstdlib>
-#include <thread>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <csignal>
+#include <thread>
 
 #include <pthread.h>
 #include <unistd.h>
-#endif
 
 namespace lindprog::cli {
 
 namespace {
-
 std::atomic<bool> Requested = false;
-
-#ifdef _WIN32
-BOOL WINAPI OnConsoleEvent(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
-    if (Requested.exchange(true))
-        std::_Exit(ExitCode::Interrupted);
-    return TRUE;
-}
-#endif
-
 } // namespace
 
 void WatchStopSignals()
 {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-#else
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -53,12 +32,16 @@ void WatchStopSignals()
                 ::_exit(ExitCode::Interrupted);
         }
     }).detach();
-#endif
 }
 
 const std::atomic<bool>& StopRequested()
 {
     return Requested;
+}
+
+bool IsTerminal(std::FILE* stream)
+{
+    return ::isatty(::fileno(stream)) != 0;
 }
 
 } // namespace lindprog::cli
