@@ -13,6 +13,7 @@
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
 #include "core/update/ProgramThread.h"
+#include "support/RecordingClock.h"
 
 #include <gtest/gtest.h>
 
@@ -146,25 +147,6 @@ json FaultAt(TFault fault, std::uint8_t code, int earlierWithCode)
     return entry;
 }
 
-// Pauses of the update worker are skipped but counted, so its deadlines hold.
-class TSkippingClock final : public TUpdateClock {
-public:
-    std::chrono::steady_clock::time_point Now() const override
-    {
-        std::lock_guard lock(Mutex);
-        return std::chrono::steady_clock::now() + Skipped;
-    }
-    void Sleep(std::chrono::milliseconds duration) override
-    {
-        std::lock_guard lock(Mutex);
-        Skipped += duration;
-    }
-
-private:
-    mutable std::mutex Mutex;
-    std::chrono::milliseconds Skipped{0};
-};
-
 class TUpdateLines final : public TUpdateView {
 public:
     std::vector<std::string> Lines;
@@ -205,7 +187,7 @@ std::string ConnectSummary(const TOpsRig& rig)
 void RunUpdate(TOpsRig& rig, TRun& run)
 {
     static const std::vector<std::uint8_t> image = Pattern(static_cast<std::size_t>(UpdatePages) * 2056, 55);
-    TSkippingClock clock;
+    test::TRecordingClock clock;
     TUpdateLines lines;
     bool done = false;
     bool succeeded = false;

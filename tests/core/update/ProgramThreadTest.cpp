@@ -1,5 +1,6 @@
 #include "core/update/ProgramThread.h"
 
+#include "support/RecordingClock.h"
 #include "support/SimLink.h"
 
 #include <gtest/gtest.h>
@@ -12,34 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using test::TRecordingClock;
 using test::TSimLink;
-
-// Pauses are recorded and skipped; the clock runs on by what was skipped, so
-// the worker's deadline arithmetic sees the same time as with real pauses.
-class TRecordingClock final : public TUpdateClock {
-public:
-    std::chrono::steady_clock::time_point Now() const override
-    {
-        std::lock_guard lock(Mutex);
-        return std::chrono::steady_clock::now() + Skipped;
-    }
-    void Sleep(std::chrono::milliseconds duration) override
-    {
-        std::lock_guard lock(Mutex);
-        Pauses.push_back(duration);
-        Skipped += duration;
-    }
-    std::vector<std::chrono::milliseconds> Recorded() const
-    {
-        std::lock_guard lock(Mutex);
-        return Pauses;
-    }
-
-private:
-    mutable std::mutex Mutex;
-    std::vector<std::chrono::milliseconds> Pauses;
-    std::chrono::milliseconds Skipped{0};
-};
 
 // The dialog's side, run by the test thread as the UI thread.
 class TRecordingView final : public TUpdateView {
