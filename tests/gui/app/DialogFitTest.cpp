@@ -4,7 +4,6 @@
 // Here, not in gui_test: the font comes from the program's application object.
 
 #include "core/buffer/ImageFile.h"
-#include "gui/MainHarness.h"
 #include "gui/buffer/BaseD.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/FillD.h"
@@ -14,6 +13,7 @@
 #include "gui/ops/ActionD.h"
 #include "gui/settings/SettingsD.h"
 #include "gui/update/UpdateD.h"
+#include "support/MainHarness.h"
 
 #include <QCheckBox>
 #include <QFontMetrics>

@@ -4,11 +4,11 @@
 // program. The formats' own rules are the core's tests; these check that the
 // window asks, remembers and reports as it should.
 
-#include "MainHarness.h"
 #include "core/buffer/ImageFile.h"
 #include "gui/buffer/BaseD.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "MainHarness.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
+#include "support/MainHarness.h"
 
 #include <QAction>
 #include <QApplication>

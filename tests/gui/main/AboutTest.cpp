@@ -1,5 +1,5 @@
-#include "MainHarness.h"
 #include "gui/main/AboutD.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QDesktopServices>

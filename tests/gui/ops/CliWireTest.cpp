@@ -2,9 +2,9 @@
 // read and a program: the window's run and lindprog-cli's run of the same
 // operations against the same scenario, compared request by request.
 
-#include "MainHarness.h"
 #include "core/link/AdapterCommands.h"
 #include "support/CliProcess.h"
+#include "support/MainHarness.h"
 
 #include <QTest>
 #include <QToolButton>

@@ -1,8 +1,8 @@
-#include "MainHarness.h"
 #include "core/base/Stm32Crc.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
 #include "gui/ops/ActionD.h"
+#include "support/MainHarness.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -2,10 +2,10 @@
 // prompt, the scan, and the strings dialog with its sorting and the double
 // click that scrolls the view.
 
-#include "MainHarness.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/StringFinderCommand.h"
 #include "gui/buffer/StringsD.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QHeaderView>

@@ -5,11 +5,11 @@
 
 #include "gui/main/FileCommands.h"
 
-#include "MainHarness.h"
 #include "core/base/Stm32Crc.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QAction>

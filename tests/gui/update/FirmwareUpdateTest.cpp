@@ -1,6 +1,6 @@
-#include "MainHarness.h"
 #include "core/update/FirmwareImage.h"
 #include "gui/update/UpdateD.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QFileDialog>

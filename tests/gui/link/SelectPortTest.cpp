@@ -1,6 +1,6 @@
-#include "MainHarness.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/LogView.h"
+#include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QComboBox>
