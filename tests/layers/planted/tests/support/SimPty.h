@@ -1,0 +1,2 @@
+#pragma once
+// A test helper, for the fuzz target to include by mistake.
