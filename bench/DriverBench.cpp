@@ -1,5 +1,5 @@
 // A full Read and a full Verify of a 512 KiB region through the operation
-// driver, paced as the progress dialog paces it (10 ms between steps),
+// runner, paced as the progress dialog paces it (10 ms between steps),
 // against the simulator pacing the 921600-baud line. Prints the speed as the
 // log computes it, the design ceiling and their ratio.
 
@@ -8,7 +8,7 @@
 #include "core/link/AdapterCommands.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/OperationDriver.h"
+#include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
 
 #include <chrono>
@@ -25,7 +25,7 @@ namespace {
 constexpr std::uint32_t RegionSize = 512 * 1024;
 constexpr double StepPauseMs = 10.0;
 
-class TConsole final : public TLogSink, public TPrompts, public TDriverView {
+class TConsole final : public TLogSink, public TPrompts, public TRunView {
 public:
     std::string LastLine;
     void AddLogLine(const std::string& text) override { LastLine = text; }
@@ -34,20 +34,18 @@ public:
     bool AskConfirm(const std::string&) override { return true; }
     TAnswer AskConfirmButton(const std::string&) override { return TAnswer::No; }
     TAnswer AskWarning(const std::string&) override { return TAnswer::No; }
-    void AcceptBuffer() override {}
-    void ShowSpeed(std::uint32_t) override {}
-    void ScheduleNextStage() override {}
 };
 
-// Runs one operation the way the progress dialog does; returns its log speed.
-double Run(TOperationDriver& driver, TConsole& console, int tag, const TOperationTarget& target)
+// Runs one operation paced as the progress dialog paces it; returns its log speed.
+double Run(TOperationRunner& runner, TConsole& console, TOperation operation, const TOperationTarget& target)
 {
-    if (!driver.Begin(tag, target))
+    TRunPacing pacing;
+    pacing.AfterStep = [](bool more) {
+        if (more)
+            std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(StepPauseMs)));
+    };
+    if (!runner.Run(PlanFor(operation, target), pacing).Succeeded())
         return -1;
-    int percent = 0;
-    while (driver.ActionStep(percent))
-        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(StepPauseMs)));
-    driver.Finish(false);
     const std::size_t at = console.LastLine.find("speed ");
     std::printf("  %s\n", console.LastLine.c_str());
     return at == std::string::npos ? -1 : std::atof(console.LastLine.c_str() + at + 6);
@@ -85,13 +83,13 @@ int main()
     TSettings settings;
     settings.TurnOffPower = false;
     TConsole console;
-    TOperationDriver driver(port, settings, console, console, console);
+    TOperationRunner runner(port, settings, console, console, console);
     std::vector<std::uint8_t> buffer(RegionSize);
     const TOperationTarget target{0, 0, 1, buffer};
 
     std::printf("driver over 512 KiB, 10 ms between steps, line paced at 921600 baud\n");
-    const double read = Run(driver, console, 0, target);
-    const double verify = Run(driver, console, 2, target);
+    const double read = Run(runner, console, TOperation::Read, target);
+    const double verify = Run(runner, console, TOperation::Verify, target);
     // Read: 13-byte request, 520-byte reply; Verify: 525-byte request, 8-byte reply.
     Report("Read", read, CeilingKBps(5 + 7 + 1, 5 + 2 + 512 + 1));
     Report("Verify", verify, CeilingKBps(5 + 7 + 512 + 1, 5 + 2 + 1));

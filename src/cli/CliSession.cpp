@@ -8,6 +8,7 @@
 #include "core/buffer/BufferFile.h"
 #include "core/link/AdapterCommands.h"
 #include "core/ops/JtagScan.h"
+#include "core/ops/Operation.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
 
@@ -26,47 +27,11 @@ double Now()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-int OperationTag(TCliCommand command)
+// The device operation a command runs; the command line names them as the
+// core's table does.
+TOperation OperationOf(TCliCommand command)
 {
-    switch (command) {
-    case TCliCommand::Read: return static_cast<int>(TOperation::Read);
-    case TCliCommand::Write: return static_cast<int>(TOperation::Write);
-    case TCliCommand::Verify: return static_cast<int>(TOperation::Verify);
-    case TCliCommand::Erase: return static_cast<int>(TOperation::Erase);
-    case TCliCommand::BlankCheck: return static_cast<int>(TOperation::BlankCheck);
-    case TCliCommand::Unlock: return static_cast<int>(TOperation::Unlock);
-    default: return static_cast<int>(TOperation::Program);
-    }
-}
-
-bool Allows(const TActionState& actions, TCliCommand command)
-{
-    switch (command) {
-    case TCliCommand::Read: return actions.Read;
-    case TCliCommand::Write: return actions.Write;
-    case TCliCommand::Verify: return actions.Verify;
-    case TCliCommand::Erase: return actions.Erase;
-    case TCliCommand::BlankCheck: return actions.BlankCheck;
-    case TCliCommand::Unlock: return actions.Unlock;
-    default: return actions.Program;
-    }
-}
-
-std::vector<std::string> OperationNames(std::uint32_t flags)
-{
-    const TActionState actions = TActionState::From(true, flags);
-    std::vector<std::string> names;
-    const std::pair<bool, const char*> all[] = {{actions.Read, "read"},
-                                                {actions.Write, "write"},
-                                                {actions.Verify, "verify"},
-                                                {actions.Erase, "erase"},
-                                                {actions.BlankCheck, "blank-check"},
-                                                {actions.Unlock, "unlock"},
-                                                {actions.Program, "program"}};
-    for (const auto& [allowed, name] : all)
-        if (allowed)
-            names.emplace_back(name);
-    return names;
+    return OperationNamed(CommandName(command)).value_or(TOperation::Read);
 }
 
 std::string Joined(const std::vector<std::string>& items, const char* separator = ", ")
@@ -254,11 +219,11 @@ TResult TCliSession::ChooseTarget()
                                                 "'; it offers: " + (offered.empty() ? "none" : Joined(offered)));
         Connection.SelectVoltage(chosen);
     }
-    if (!Allows(Connection.Actions(), Options.Command)) {
+    if (!Connection.Actions().Allows(OperationOf(Options.Command))) {
         const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
         return Failure(ExitCode::Usage, "region '" + region.Name() + "' does not allow " +
                                             CommandName(Options.Command) +
-                                            "; it allows: " + Joined(OperationNames(region.Flags())));
+                                            "; it allows: " + Joined(AllowedCommands(region.Flags())));
     }
     TResult ok;
     ok.Ok = true;
@@ -318,77 +283,52 @@ TResult TCliSession::RunOperation()
     if (StopRequested())
         return Failure(ExitCode::Interrupted, "cancelled");
 
-    TOperationDriver driver(Port, Settings, *this, *this, *this);
-    const TOperationTarget target{static_cast<std::uint8_t>(Connection.SelectedDevice()),
-                                  static_cast<std::uint8_t>(Connection.SelectedRegion()), Connection.VoltageCode(),
-                                  Buffer};
+    TOperationRunner runner(Port, Settings, *this, *this, *this);
+    TRunPacing pacing;
+    pacing.Stop = [] { return StopRequested().load(); };
+    pacing.AfterStep = [this](bool more) {
+        // The receiver's end-of-thread notice (a vanished port) closes the port.
+        Dispatcher.RunPending();
+        if (more && Options.Pause.count() > 0)
+            std::this_thread::sleep_for(Options.Pause);
+    };
     const double started = Now();
-    bool cancelled = false;
-    NextStageScheduled = false;
-    bool begun = driver.Begin(OperationTag(Options.Command), target);
-    while (begun) {
-        const double stageStart = Now();
-        LastPercentShown = -1;
-        ShowProgress(driver, 0, stageStart, true);
-        // A stop that came between stages ends the sequence like one during
-        // a stage: the stage is started and cancelled at once.
-        cancelled = StopRequested() || !Step(driver, stageStart);
-        NextStageScheduled = false;
-        Output.EndProgress(PortChoice.Name);
-        driver.Finish(cancelled);
-        if (!NextStageScheduled)
-            break;
-        begun = driver.Begin(OperationTag(Options.Command), target);
-    }
-    TResult result = OutcomeResult(driver, Now() - started);
+    const TPlanOutcome& outcome =
+        runner.Run(PlanFor(OperationOf(Options.Command), Connection.Target(Buffer)), pacing);
+    TResult result = OutcomeResult(outcome.Last(), Now() - started);
     if (result.Ok && Options.Command == TCliCommand::Read)
         return SaveRead(std::move(result));
     return result;
 }
 
-// Runs the stage's steps back to back; false when a stop signal ended them.
-bool TCliSession::Step(TOperationDriver& driver, double stageStart)
+void TCliSession::StageStarted(const TStageProgress& progress)
 {
-    int percent = 0;
-    for (;;) {
-        if (StopRequested())
-            return false;
-        const bool more = driver.ActionStep(percent);
-        // The receiver's end-of-thread notice (a vanished port) closes the port.
-        Dispatcher.RunPending();
-        ShowProgress(driver, percent, stageStart, !more);
-        if (!more)
-            return true;
-        if (Options.Pause.count() > 0)
-            std::this_thread::sleep_for(Options.Pause);
-    }
+    LastPercentShown = -1;
+    StageProgress(progress);
 }
 
-void TCliSession::ShowProgress(const TOperationDriver& driver, int percent, double stageStart, bool force)
+void TCliSession::StageProgress(const TStageProgress& progress)
 {
-    const std::string stage = driver.StageName();
-    if (!force && percent == LastPercentShown && stage == LastStageShown)
+    if (progress.Percent == LastPercentShown)
         return;
-    LastPercentShown = percent;
-    LastStageShown = stage;
-    const bool blocks = driver.Stage() != TOperation::Erase && driver.Stage() != TOperation::Unlock;
-    TProgress progress;
-    progress.Stage = stage;
-    progress.Percent = percent;
-    if (blocks) {
-        progress.Bytes = driver.Position();
-        progress.Total = driver.Total();
-        const double elapsed = Now() - stageStart;
-        const double bytesPerSecond = elapsed > 0 ? progress.Bytes / elapsed : 0.0;
-        progress.KBps = bytesPerSecond / 1024.0;
-        progress.SecondsLeft = bytesPerSecond > 0 ? (progress.Total - progress.Bytes) / bytesPerSecond : 0.0;
-    }
-    Output.Progress(PortChoice.Name, progress);
+    LastPercentShown = progress.Percent;
+    TProgress shown;
+    shown.Stage = OperationInfo(progress.Stage).StageName;
+    shown.Percent = progress.Percent;
+    shown.Bytes = progress.Bytes;
+    shown.Total = progress.Total;
+    shown.KBps = progress.BytesPerSecond() / 1024.0;
+    shown.SecondsLeft = progress.SecondsLeft();
+    Output.Progress(PortChoice.Name, shown);
 }
 
-TResult TCliSession::OutcomeResult(const TOperationDriver& driver, double seconds)
+void TCliSession::StageEnded(const TStageOutcome&)
 {
-    const TStageOutcome& outcome = driver.Outcome();
+    Output.EndProgress(PortChoice.Name);
+}
+
+TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
+{
     TResult result;
     result.Seconds = seconds;
     result.Bytes = outcome.Bytes;
@@ -459,7 +399,7 @@ std::string TCliSession::InfoText(const std::vector<TDeviceReport>& devices) con
             const auto& region = device.Regions[r];
             text += Format("\n  Region %zu: ", r) + region.Name() +
                     Format(", %u bytes (0x%X), flags 0x%X: ", region.Size(), region.Size(), region.Flags()) +
-                    Joined(OperationNames(region.Flags()));
+                    Joined(AllowedCommands(region.Flags()));
         }
     }
     return text;
@@ -477,7 +417,7 @@ std::string TCliSession::InfoJson(const std::vector<TDeviceReport>& devices) con
         for (std::size_t r = 0; r < device.Regions.size(); ++r) {
             const auto& region = device.Regions[r];
             std::vector<std::string> operations;
-            for (const auto& name : OperationNames(region.Flags()))
+            for (const auto& name : AllowedCommands(region.Flags()))
                 operations.push_back(JsonString(name));
             regions.push_back(TJsonObject()
                                   .Add("index", static_cast<int>(r))
@@ -575,16 +515,6 @@ TResult TCliSession::RunUpdate()
     result.ExitCode = succeeded ? ExitCode::Ok : ExitCode::Failed;
     result.Message = succeeded ? Format("Firmware updated, %d pages", pages) : "Firmware update failed";
     return result;
-}
-
-bool TCliSession::ResizeBuffer(std::uint32_t size)
-{
-    try {
-        std::vector<std::uint8_t>(size, 0xFF).swap(Buffer);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }
 
 void TCliSession::AddLogLine(const std::string& text)

@@ -1,8 +1,8 @@
 #pragma once
 // One adapter's run of a command: its own endpoint, connection and operation
-// driver, on the thread that calls Run. The driver is the window's; the
-// session answers its questions from the options, runs its steps back to back
-// and turns its outcome into a result and an exit code.
+// runner, on the thread that calls Run. The runner is the window's; the
+// session answers its questions from the options, runs the steps back to back
+// and turns the plan's outcome into a result and an exit code.
 
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
@@ -13,7 +13,7 @@
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
 #include "core/ops/Connection.h"
-#include "core/ops/OperationDriver.h"
+#include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
 
 #include <cstdint>
@@ -32,7 +32,7 @@ struct TSessionInput {
     std::string OutputPath;        // read: the file to create
 };
 
-class TCliSession final : private TLogSink, private TPrompts, private TDriverView, private TConnectionView {
+class TCliSession final : private TLogSink, private TPrompts, private TNullView {
 public:
     TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output);
     TCliSession(const TCliSession&) = delete;
@@ -51,9 +51,7 @@ private:
 
     TResult PrepareBuffer();
     TResult PlaceImageFile();
-    bool Step(TOperationDriver& driver, double stageStart);
-    void ShowProgress(const TOperationDriver& driver, int percent, double stageStart, bool force);
-    TResult OutcomeResult(const TOperationDriver& driver, double seconds);
+    TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
     TResult SaveRead(TResult result);
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
     struct TDeviceReport {
@@ -72,22 +70,10 @@ private:
     bool AskConfirm(const std::string& text) override;
     TAnswer AskConfirmButton(const std::string& text) override;
     TAnswer AskWarning(const std::string& text) override;
-    // TDriverView
-    void AcceptBuffer() override {}
-    void ShowSpeed(std::uint32_t) override {}
-    void ScheduleNextStage() override { NextStageScheduled = true; }
-    // TConnectionView: only the buffer's size and the log matter here
-    void ShowQuerying() override {}
-    void ClearHintPanel() override {}
-    void ShowAdapter(const std::string&, const std::string&) override {}
-    void SetCaption(const std::string&) override {}
-    void ShowDevices(const std::vector<std::string>&, int) override {}
-    void ShowVoltages(const std::vector<TVoltageEntry>&, int) override {}
-    void ShowRegions(const std::vector<std::string>&, int) override {}
-    bool ResizeBuffer(std::uint32_t size) override;
-    void ApplyActions(const TActionState&) override {}
-    void SetFirmwareUpdateEnabled(bool) override {}
-    void FocusLog() override {}
+    // TRunView: progress on the terminal or as JSON events
+    void StageStarted(const TStageProgress& progress) override;
+    void StageProgress(const TStageProgress& progress) override;
+    void StageEnded(const TStageOutcome& outcome) override;
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;
@@ -99,11 +85,8 @@ private:
     TDevicePort Port;
     TConnection Connection;
     TSettings Settings;
-    std::vector<std::uint8_t> Buffer;
     bool Connecting = false;
-    bool NextStageScheduled = false;
     int LastPercentShown = -1;
-    std::string LastStageShown;
 };
 
 // The exit code for a failed request's status byte.

@@ -3,6 +3,7 @@
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/link/DevicePort.h"
+#include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
 
 #include <algorithm>
@@ -18,29 +19,6 @@ std::uint32_t SteadyTick()
 {
     using namespace std::chrono;
     return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-const char* NameOf(TOperation operation)
-{
-    switch (operation) {
-    case TOperation::Read: return "Reading";
-    case TOperation::Write: return "Writing";
-    case TOperation::Verify: return "Verifying";
-    case TOperation::Erase: return "Erasing";
-    case TOperation::BlankCheck: return "Blank-checking";
-    default: return "Unlocking";
-    }
-}
-
-const char* ConfirmationOf(int tag)
-{
-    switch (tag) {
-    case 1: return "Write device?";
-    case 3: return "Erase device?";
-    case 5: return "Unlocking will erase whole device. Continue?";
-    case 6: return "Program (erase, blank-check, write and verify) device?";
-    default: return nullptr;
-    }
 }
 
 bool AdapterAnswered(std::uint8_t status)
@@ -60,48 +38,37 @@ std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std
     return static_cast<std::uint16_t>(regionSize > offset ? regionSize - offset : 0);
 }
 
+double TStageProgress::SecondsLeft() const
+{
+    const double speed = BytesPerSecond();
+    return speed > 0 && Total > Bytes ? (Total - Bytes) / speed : 0.0;
+}
+
 TOperationDriver::TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
-                                   TDriverView& view, TTick tick)
+                                   TRunView& view, TTick tick)
     : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
       Tick(tick ? std::move(tick) : TTick(SteadyTick))
 {
 }
 
-std::string TOperationDriver::StageName() const
+double TOperationDriver::SecondsRunning() const
 {
-    return NameOf(Operation);
+    return (Tick() - StartTick) / 1000.0;
 }
 
-bool TOperationDriver::Confirm(int tag) const
+bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target)
 {
-    const char* question = ConfirmationOf(tag);
-    return question == nullptr || Prompts.AskConfirm(question);
-}
-
-bool TOperationDriver::Begin(int tag, const TOperationTarget& target)
-{
-    if (!SequenceUnderWay()) {
-        if (tag < 0 || tag > static_cast<int>(TOperation::Program) || !Confirm(tag))
-            return false;
-        if (tag == static_cast<int>(TOperation::Program))
-            ProgramSequence = true;
-        else if (tag == static_cast<int>(TOperation::Write))
-            WriteSequence = true; // a Write always erases first
-        Operation = SequenceUnderWay() ? TOperation::Erase : static_cast<TOperation>(tag);
-    }
+    Operation = stage;
     Target = target;
     if (Operation == TOperation::Read) {
         std::fill(Target.Buffer.begin(), Target.Buffer.end(), std::uint8_t{0xFF});
-        View.AcceptBuffer();
+        View.BufferReplaced();
     }
     Log.AddLogLine("Starting operation");
     Log.AddLogLine("Pause for voltage setting");
-    if (!StartOnAdapter()) {
-        ProgramSequence = false;
-        WriteSequence = false;
+    if (!StartOnAdapter())
         return false;
-    }
-    Log.AddLogLine(StageName() + " device...");
+    Log.AddLogLine(std::string(OperationInfo(Operation).StageName) + " device...");
     Offset = 0;
     ReadCrc = CrcStart;
     StartTick = LastTick = Tick();
@@ -127,7 +94,7 @@ bool TOperationDriver::StartOnAdapter()
         return true;
     }
     if (status != PortStatus::Ok) {
-        LastOutcome = {Operation, false, status, 0, 0, 0.0, ""};
+        LastOutcome = {Operation, Target.RegionIndex, false, false, status, 0, 0, 0.0, ""};
         Report(Format("Error: %s", Port.StatusText().c_str()));
         return false;
     }
@@ -154,9 +121,8 @@ bool TOperationDriver::ActionStep(int& percent)
         BlockLen = FullBlock;
         Log.AddLogLine(Format("Setting read block size to %d bytes", FullBlock));
     }
-    const bool blockOperation = Operation != TOperation::Erase && Operation != TOperation::Unlock;
     // A region of size 0 has no block to send.
-    if (blockOperation && Offset >= Target.Buffer.size())
+    if (OperationInfo(Operation).Blocks && Offset >= Target.Buffer.size())
         return false;
     BlockLen = BlockLengthAt(Offset, BlockLen, Target.Buffer.size());
 
@@ -266,100 +232,43 @@ double TOperationDriver::Speed() const
     return static_cast<double>(Offset) * 1000.0 / (static_cast<double>(elapsed) * 1024.0);
 }
 
-void TOperationDriver::Finish(bool cancelled)
+const TStageOutcome& TOperationDriver::Finish(bool cancelled)
 {
     LastTick = Tick();
-    View.AcceptBuffer();
-    const TOperation stage = Operation;
-    LastOutcome = {stage, cancelled, LastStatus, Offset, ReadCrc, (LastTick - StartTick) / 1000.0, ""};
-    const bool nextScheduled = ReportResult(cancelled);
-    const bool stageFailed = cancelled || LastStatus != PortStatus::Ok;
-    if (SequenceUnderWay() && stageFailed) {
-        PowerOff();
-        if (ProgramSequence)
-            Prompts.ShowError("Programming failed");
-        ProgramSequence = false;
-        WriteSequence = false;
-    } else if (nextScheduled) {
-        View.ScheduleNextStage();
-    } else if (WriteSequence && stage == TOperation::Write) {
-        PowerOff();
-        WriteSequence = false;
-    } else if (ProgramSequence && stage == TOperation::Verify) {
-        PowerOff();
-        Prompts.ShowInfo("Programming successfull");
-        ProgramSequence = false;
-    } else {
-        PowerOff();
-    }
+    View.BufferReplaced();
+    LastOutcome = {Operation, Target.RegionIndex,       true, cancelled, LastStatus, Offset, ReadCrc,
+                   (LastTick - StartTick) / 1000.0, ""};
+    ReportResult(cancelled);
+    return LastOutcome;
 }
 
-bool TOperationDriver::ReportResult(bool cancelled)
+void TOperationDriver::ReportResult(bool cancelled)
 {
     if (cancelled) {
         Report("Canceled");
-        return false;
+        return;
     }
+    const TOperationInfo& info = OperationInfo(Operation);
     const std::string reason = TDevicePort::StatusToText(LastStatus);
-    const bool failed = LastStatus != PortStatus::Ok;
-    const auto next = [this](TOperation stage) {
-        Operation = stage;
-        return true;
-    };
-    switch (Operation) {
-    case TOperation::Read:
-        if (failed) {
-            Report(Format("Read failed at offset %X (%s)", Offset, reason.c_str()));
-            return false;
-        }
+    if (LastStatus != PortStatus::Ok) {
+        Report(info.Blocks ? Format("%s failed at offset %X (%s)", info.FailedName, Offset, reason.c_str())
+                           : Format("%s failed (%s)", info.FailedName, reason.c_str()));
+        return;
+    }
+    if (Operation == TOperation::Read) {
         Report(Format("Successfully read %u bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
         if (Settings.IgnoreReadErrors && BlockErrors > 0)
             Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
-        return false;
-    case TOperation::Write:
-        if (failed) {
-            Report(Format("Write failed at offset %X (%s)", Offset, reason.c_str()));
-            return false;
-        }
-        Report(Format("Programming OK, %u bytes written, speed %.1f kB/s", Offset, Speed()));
-        return ProgramSequence && next(TOperation::Verify);
-    case TOperation::Verify:
-        Report(failed ? Format("Verify failed at offset %X (%s)", Offset, reason.c_str())
-                      : Format("Verification OK, %u bytes compared, speed %.1f kB/s", Offset, Speed()));
-        return false;
-    case TOperation::Erase:
-        if (failed) {
-            Report(Format("Erase failed (%s)", reason.c_str()));
-            return false;
-        }
-        Report("Erase OK");
-        if (ProgramSequence)
-            return next(TOperation::BlankCheck);
-        return WriteSequence && next(TOperation::Write);
-    case TOperation::BlankCheck:
-        if (failed) {
-            Report(Format("Blank check failed at offset %X (%s)", Offset, reason.c_str()));
-            return false;
-        }
-        Report(Format("Blank check OK, %u bytes checked, speed %.1f kB/s", Offset, Speed()));
-        return ProgramSequence && next(TOperation::Write);
-    default:
-        Report(failed ? Format("Unlocking failed (%s)", reason.c_str()) : std::string("Unlocking OK"));
-        return false;
+        return;
     }
+    Report(info.Blocks ? Format("%s, %u bytes %s, speed %.1f kB/s", info.DoneText, Offset, info.CountVerb, Speed())
+                       : std::string(info.DoneText));
 }
 
 void TOperationDriver::Report(const std::string& line)
 {
     LastOutcome.Line = line;
     Log.AddLogLine(line);
-}
-
-void TOperationDriver::PowerOff()
-{
-    // Its outcome changes nothing: the operation is over either way.
-    if (Settings.TurnOffPower)
-        Port.SendCommand(Cmd::PowerOff);
 }
 
 } // namespace lindprog

@@ -1,13 +1,10 @@
 #pragma once
-// Runs the device operations between the selected region and the buffer:
-// Read, Write, Verify, Erase, Blank check, Unlock, and the Write (erase,
-// write) and Program (erase, blank check, write, verify) sequences.
-//
-// The driver decides and counts; the front end paces it. A run is
-//   Begin(tag) -> ActionStep() ... with a 10 ms pause, Cancel between steps
-//   -> Finish(cancelled)
-// and Finish asks the front end to schedule the next stage of a sequence
-// (100 ms later) through TDriverView::ScheduleNextStage.
+// Runs one stage of an operation between a region and its buffer: Read,
+// Write, Verify, Erase, Blank check or Unlock. The stage is
+//   Begin(stage) -> ActionStep() ... -> Finish(cancelled)
+// and knows nothing of the stages before or after it: the runner
+// (OperationRunner.h) chains the stages of a plan, and the front end paces
+// the steps.
 
 #include "core/base/Prompts.h"
 #include "core/link/AdapterCommands.h"
@@ -23,20 +20,23 @@ namespace lindprog {
 class TDevicePort;
 struct TSettings;
 
-class TDriverView {
-public:
-    virtual ~TDriverView() = default;
-    // The buffer was replaced as a whole: repaint it and take it as the
-    // reference, so nothing shows as changed.
-    virtual void AcceptBuffer() = 0;
-    // Transfer speed in bytes per second, for the progress dialog.
-    virtual void ShowSpeed(std::uint32_t bytesPerSecond) = 0;
-    // Run the driver's pending stage 100 ms from now.
-    virtual void ScheduleNextStage() = 0;
+// How one stage went: what the runner records and the command line reports.
+struct TStageOutcome {
+    TOperation Stage = TOperation::Read;
+    std::uint8_t RegionIndex = 0;
+    bool Started = false; // the adapter accepted the start request
+    bool Cancelled = false;
+    std::uint8_t Status = PortStatus::Ok; // of the stage's last command
+    std::uint32_t Bytes = 0;              // handled before it ended
+    std::uint32_t Crc = 0;                // of the bytes read (Read only)
+    double Seconds = 0.0;
+    std::string Line; // the result line as logged
+
+    bool Succeeded() const { return Started && !Cancelled && Status == PortStatus::Ok; }
 };
 
-// Where the operation runs: the entries chosen in the device, region and
-// voltage lists, and the buffer of the region's size.
+// Where a stage runs: the device, region and output voltage entries chosen,
+// and the region's buffer, which a Read fills and the others send.
 struct TOperationTarget {
     std::uint8_t DeviceIndex = 0;
     std::uint8_t RegionIndex = 0;
@@ -44,21 +44,44 @@ struct TOperationTarget {
     std::span<std::uint8_t> Buffer;
 };
 
+// Where a running stage stands, after its start and after every step.
+struct TStageProgress {
+    TOperation Stage = TOperation::Read;
+    std::size_t StageNumber = 1; // from 1
+    std::size_t StageCount = 1;
+    int Percent = 0;
+    bool Blocks = true;      // Erase and Unlock repeat one step and show no bytes
+    std::uint32_t Bytes = 0; // of the region done
+    std::uint32_t Total = 0;
+    double Seconds = 0.0; // since the stage started
+
+    double BytesPerSecond() const { return Seconds > 0 ? Bytes / Seconds : 0.0; }
+    double SecondsLeft() const;
+};
+
+// What a running stage or plan reports. Every report has an empty default, so
+// a front end implements only what it shows; TRunView itself shows nothing.
+class TRunView {
+public:
+    virtual ~TRunView() = default;
+    // The buffer was replaced as a whole (filled before a Read, and at the
+    // end of every stage): repaint it and take it as the reference, so
+    // nothing shows as changed.
+    virtual void BufferReplaced() {}
+    // Transfer speed in bytes per second, at most every 500 ms of a Read or
+    // Write, for the progress dialog's speed label.
+    virtual void ShowSpeed(std::uint32_t /*bytesPerSecond*/) {}
+    // A stage was accepted by the adapter and its steps follow.
+    virtual void StageStarted(const TStageProgress& /*progress*/) {}
+    // After every step of a stage.
+    virtual void StageProgress(const TStageProgress& /*progress*/) {}
+    // A stage ended, or its start was refused; its result line is logged.
+    virtual void StageEnded(const TStageOutcome& /*outcome*/) {}
+};
+
 // The length of the block at `offset`: blockLength, or what is left of a
 // region of regionSize bytes when that is less.
 std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize);
-
-// How the stage that ended last came out, for front ends that report a
-// result rather than show the log (the command line).
-struct TStageOutcome {
-    TOperation Stage = TOperation::Read;
-    bool Cancelled = false;
-    std::uint8_t Status = PortStatus::Ok; // of the stage's last command
-    std::uint32_t Bytes = 0;              // handled before it ended
-    std::uint32_t Crc = 0;                // of the bytes read (Read only)
-    double Seconds = 0.0;
-    std::string Line; // the result line as logged
-};
 
 class TOperationDriver {
 public:
@@ -67,31 +90,26 @@ public:
     static constexpr std::uint16_t SmallBlock = 4;
     static constexpr int GoodReadsToRecover = 128;
 
-    TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TDriverView& view,
+    TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
                      TTick tick = {});
 
-    // The click on an operation item (tag 0..6); while a sequence is under
-    // way the tag is ignored and the pending stage runs. True when the start
-    // request was accepted and the steps are to run.
-    bool Begin(int tag, const TOperationTarget& target);
+    // Sends the stage's start request. True when the adapter accepted it and
+    // the steps are to run; otherwise the outcome holds the refusal.
+    bool Begin(TOperation stage, const TOperationTarget& target);
     // One step; false when nothing is left. percent is the progress to show.
     bool ActionStep(int& percent);
-    // After the steps ended by themselves or were cancelled: result line,
-    // the next stage of a sequence or the end of it, power-off.
-    void Finish(bool cancelled);
+    // After the steps ended by themselves or were cancelled: the result line.
+    const TStageOutcome& Finish(bool cancelled);
 
-    // "Reading", "Writing", ... for the stage that runs.
-    std::string StageName() const;
-    bool SequenceUnderWay() const { return ProgramSequence || WriteSequence; }
     TOperation Stage() const { return Operation; }
     // Where the running stage stands, in bytes of the region.
     std::uint32_t Position() const { return Offset; }
     std::uint32_t Total() const { return static_cast<std::uint32_t>(Target.Buffer.size()); }
+    double SecondsRunning() const;
     // Set by Finish, and by a Begin whose start request failed.
     const TStageOutcome& Outcome() const { return LastOutcome; }
 
 private:
-    bool Confirm(int tag) const;
     bool StartOnAdapter();
     void LogStartReply(bool succeeded);
     bool StepRead(int& percent);
@@ -101,9 +119,7 @@ private:
     bool Advance(int& percent);
     void SkipFailedBlock();
     void UpdateSpeed();
-    bool ReportResult(bool cancelled);
-    void EndSequence(bool stageFailed, bool nextScheduled);
-    void PowerOff();
+    void ReportResult(bool cancelled);
     double Speed() const;
     // Logs a stage's result line and keeps it as the outcome's.
     void Report(const std::string& line);
@@ -112,13 +128,11 @@ private:
     TSettings& Settings;
     TLogSink& Log;
     TPrompts& Prompts;
-    TDriverView& View;
+    TRunView& View;
     TTick Tick;
 
     TOperationTarget Target;
     TOperation Operation = TOperation::Read;
-    bool ProgramSequence = false;
-    bool WriteSequence = false;
     std::uint32_t Offset = 0;
     std::uint32_t ReadCrc = 0;
     std::uint32_t StartTick = 0;

@@ -1,4 +1,4 @@
-#include "OpsHarness.h"
+#include "support/OpsHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -40,27 +40,23 @@ json WithFaults(json scenario, json faults)
 // The commands of an open port in application mode; letters name the device
 // operations that are enabled besides: Read, Write, Verify, Erase, Blank
 // check, Unlock, Program.
-TActionState OpenWith(std::string_view operations)
+// What a state enables, as "FD:" (firmware update, detect) and one letter
+// per operation in code order: R W V E B U P.
+std::string Enabled(const TActionState& state)
 {
-    TActionState state;
-    state.FirmwareUpdate = true;
-    state.Detect = true;
-    for (const char letter : operations) {
-        switch (letter) {
-        case 'R': state.Read = true; break;
-        case 'W': state.Write = true; break;
-        case 'V': state.Verify = true; break;
-        case 'E': state.Erase = true; break;
-        case 'B': state.BlankCheck = true; break;
-        case 'U': state.Unlock = true; break;
-        case 'P': state.Program = true; break;
-        default: ADD_FAILURE() << "unknown operation letter " << letter;
-        }
-    }
-    return state;
+    std::string text = std::string(state.FirmwareUpdate ? "F" : "") + (state.Detect ? "D" : "") + ":";
+    for (const TOperation operation : AllOperations())
+        if (state.Allows(operation))
+            text += "RWVEBUP"[static_cast<int>(operation)];
+    return text;
 }
 
-const TActionState NothingEnabled{};
+std::string OpenWith(std::string_view operations)
+{
+    return "FD:" + std::string(operations);
+}
+
+const std::string NothingEnabled = ":";
 const std::vector<std::string> AllDevices{"SPC560B50", "MPC5554", "NOREGIONS"};
 
 TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
@@ -69,7 +65,7 @@ TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
     rig.Connect();
     ASSERT_TRUE(rig.View.Seen.empty());
     ASSERT_EQ(rig.View.Caption, "Corvane Programmer - [COM1]");
-    ASSERT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+    ASSERT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
     const std::size_t requestsBefore = rig.Link.Sim.RequestTotal();
 
     test::TEnvPort missing(2, (rig.Link.Dir.Path / "no-such-port").string());
@@ -79,7 +75,7 @@ TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
     EXPECT_EQ(rig.View.Captions.back(), "Corvane Programmer");
     EXPECT_EQ(rig.View.Identity, "");
     EXPECT_EQ(rig.View.Version, "");
-    EXPECT_EQ(rig.View.Actions, NothingEnabled);
+    EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
     EXPECT_FALSE(rig.View.FirmwareUpdate);
     EXPECT_EQ(rig.Connection.RegionFlags(), 0u);
     EXPECT_FALSE(rig.Link.Port.IsOpen());
@@ -101,7 +97,7 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         EXPECT_EQ(rig.View.HintPanel, "");
         EXPECT_TRUE(rig.Link.Port.IsOpen());
         EXPECT_TRUE(rig.View.FirmwareUpdate);
-        EXPECT_EQ(rig.View.Actions, NothingEnabled);
+        EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
         EXPECT_TRUE(rig.View.DeviceNames.empty());
     }
     {
@@ -112,7 +108,7 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         EXPECT_EQ(rig.Count(Cmd::GetMode), 2);
         EXPECT_TRUE(rig.View.Seen.empty()) << rig.View.Seen.front().Text;
         EXPECT_EQ(rig.View.DeviceNames, AllDevices);
-        EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+        EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
     }
 }
 
@@ -137,7 +133,7 @@ TEST(Connection, FirmwareBelow118WarnsAndTheDevicesAreStillListed)
         EXPECT_EQ(rig.View.Identity, "Corvane JTAG");
         EXPECT_EQ(rig.View.Version, shown);
         EXPECT_EQ(rig.View.DeviceNames, AllDevices) << shown;
-        EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP")) << shown;
+        EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP")) << shown;
     }
 
     // An adapter that will not tell its name is still used, without a word.
@@ -160,7 +156,7 @@ TEST(Connection, BootloaderModeInformsAndReadsNoCatalogue)
     EXPECT_EQ(rig.Count(Cmd::GetDeviceRecord), 0);
     EXPECT_EQ(rig.View.Version, "v1.18");
     EXPECT_EQ(rig.View.Caption, "Corvane Programmer - [COM1]");
-    EXPECT_EQ(rig.View.Actions, NothingEnabled) << "not even Detect";
+    EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled) << "not even Detect";
     EXPECT_TRUE(rig.View.FirmwareUpdate);
     EXPECT_TRUE(rig.View.DeviceNames.empty());
     EXPECT_TRUE(rig.View.Resizes.empty());
@@ -181,7 +177,7 @@ TEST(Connection, NoDevicesOrNoCountLeavesTheListEmptyWithOnlyDetect)
         EXPECT_EQ(rig.Count(Cmd::GetDeviceRecord), 0);
         EXPECT_EQ(rig.Count(Cmd::GetRegionRecord), 0);
         EXPECT_TRUE(rig.View.Resizes.empty());
-        EXPECT_EQ(rig.View.Actions, OpenWith(""));
+        EXPECT_EQ(Enabled(rig.View.Actions), OpenWith(""));
     }
 }
 
@@ -198,7 +194,7 @@ TEST(Connection, RecordReadFailingPartWayKeepsWhatWasRead)
     EXPECT_EQ(rig.View.RegionNames, (std::vector<std::string>{"Code flash", "Data flash"}));
     EXPECT_EQ(rig.Count(Cmd::GetRegionRecord), 3);
     EXPECT_EQ(rig.View.RegionSelected, 0);
-    EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+    EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
 }
 
 TEST(Connection, NamesEndAtTheirFirstNulOrAfter64CharactersAndAreWindows1252)
@@ -252,33 +248,33 @@ TEST(Connection, VoltageListCarriesTheFixedChoiceCodes)
     EXPECT_TRUE(rig.View.RegionNames.empty());
     EXPECT_EQ(rig.View.RegionSelected, -1);
     EXPECT_EQ(rig.View.Resizes.size(), resizes);
-    EXPECT_EQ(rig.View.Actions, OpenWith(""));
+    EXPECT_EQ(Enabled(rig.View.Actions), OpenWith(""));
 }
 
 TEST(Connection, RegionFlagsEnableExactlyTheirOperationsAndEachChoiceResizesTheBuffer)
 {
     TOpsRig rig(CatalogueScenario());
     rig.Connect();
-    EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+    EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
     EXPECT_EQ(rig.View.Resizes, std::vector<std::uint32_t>{2048});
     rig.View.Buffer[100] = 0x5A;
     rig.Connection.SelectRegion(0); // the same region again
     EXPECT_EQ(rig.View.Resizes, (std::vector<std::uint32_t>{2048, 2048}));
     EXPECT_EQ(rig.View.Buffer[100], 0);
 
-    const std::pair<int, TActionState> cases[] = {{1, OpenWith("RWVEBUP")}, // 15
+    const std::pair<int, std::string> cases[] = {{1, OpenWith("RWVEBUP")}, // 15
                                                   {2, OpenWith("RVB")},     // 1
                                                   {3, OpenWith("WE")},      // 6
                                                   {4, OpenWith("U")}};      // 24: bit 4 means nothing
     for (const auto& [region, expected] : cases) {
         rig.Connection.SelectRegion(region);
-        EXPECT_EQ(rig.View.Actions, expected) << "region " << region;
+        EXPECT_EQ(Enabled(rig.View.Actions), expected) << "region " << region;
         EXPECT_EQ(rig.Connection.SelectedRegion(), region);
     }
     EXPECT_EQ(rig.View.Resizes, (std::vector<std::uint32_t>{2048, 2048, 4096, 1024, 6, 16}));
 
     rig.Connection.Disconnect();
-    EXPECT_EQ(rig.View.Actions, NothingEnabled);
+    EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
     EXPECT_EQ(rig.Connection.RegionFlags(), 0u);
     EXPECT_EQ(rig.View.Caption, "Corvane Programmer");
     EXPECT_EQ(rig.View.Identity, "");
@@ -314,13 +310,13 @@ TEST(Connection, RegionTooLargeToHoldIsRefusedAndThePreviousBufferStays)
               "Region \"Shadow\" of 268435457 bytes (0x10000001) is too large to be held in memory");
     EXPECT_EQ(rig.View.Resizes, std::vector<std::uint32_t>{2048}) << "nothing allocated for them";
     EXPECT_EQ(rig.View.Buffer[7], 0x5A);
-    EXPECT_EQ(rig.View.Actions, OpenWith(""));
+    EXPECT_EQ(Enabled(rig.View.Actions), OpenWith(""));
 
     rig.Connection.SelectRegion(0);
-    EXPECT_EQ(rig.View.Actions, OpenWith("RWVEBP"));
+    EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
     rig.View.Answers = {TAnswer::Yes};
-    rig.Click(static_cast<int>(TOperation::Read));
-    EXPECT_EQ(rig.Driver.Outcome().Status, PortStatus::Ok) << rig.Driver.Outcome().Line;
+    rig.Click(TOperation::Read);
+    EXPECT_EQ(rig.Runner.Outcome().Last().Status, PortStatus::Ok) << rig.Runner.Outcome().Last().Line;
 }
 
 } // namespace

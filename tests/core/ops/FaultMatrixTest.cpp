@@ -8,7 +8,7 @@
 // With LINDPROG_FAULT_MATRIX=FILE each cell appends its row to FILE, from
 // which scripts/fault-matrix draws docs/fault-matrix.md.
 
-#include "OpsHarness.h"
+#include "support/OpsHarness.h"
 #include "core/base/LittleEndian.h"
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
@@ -228,8 +228,8 @@ void RunOperation(TOp op, TOpsRig& rig, TRun& run)
     // Yes to the confirmation, where there is one; a read error is not ignored.
     if (op == TOp::Write || op == TOp::Erase || op == TOp::Unlock || op == TOp::Program)
         rig.View.Answers = {TAnswer::Yes};
-    rig.Click(static_cast<int>(op) - static_cast<int>(TOp::Read));
-    run.Result = rig.Driver.Outcome().Line;
+    rig.Click(static_cast<TOperation>(static_cast<int>(op) - static_cast<int>(TOp::Read)));
+    run.Result = rig.Runner.Outcome().Last().Line;
 }
 
 // The data bytes each reply carried, from the simulator's transcript.
@@ -270,13 +270,13 @@ TRun RunCell(TOp op, const json& scenario, bool learnReplies)
     run.Buffer = rig.View.Buffer;
     run.Flash = rig.Link.Sim.RegionContents(0, 0);
     run.PowerOffs = rig.Count(Cmd::PowerOff);
-    run.ClosedState = rig.View.Caption == TConnection::ProductName && !rig.View.Actions.Read &&
-                      !rig.View.Actions.Write && !rig.View.Actions.Erase;
+    run.ClosedState = rig.View.Caption == TConnection::ProductName && !rig.View.Actions.Allows(TOperation::Read) &&
+                      !rig.View.Actions.Allows(TOperation::Write) && !rig.View.Actions.Allows(TOperation::Erase);
     run.PortGoneLogged = rig.LogCount("Port COM1 went away") == 1;
     if (!rig.Link.Port.Vanished() && rig.Link.Port.IsOpen()) {
         run.Reconnect = rig.Connection.Connect(rig.Link.Number);
         run.WholeCatalogue = rig.View.DeviceNames.size() == 1 && rig.View.RegionNames.size() == 1 &&
-                             rig.View.Actions.Read && rig.View.Identity == "Test Adapter 7";
+                             rig.View.Actions.Allows(TOperation::Read) && rig.View.Identity == "Test Adapter 7";
     }
     return run;
 }

@@ -1,4 +1,4 @@
-#include "OpsHarness.h"
+#include "support/OpsHarness.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 
@@ -127,7 +127,7 @@ TEST(OperationDriver, FailedBlockReadDropsTo4BytesAndGoesBackTo512After128GoodRe
         TOpsRig rig(OperationsScenario());
         Choose(rig, where);
         rig.View.Answers = {answer};
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
         EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), lengths);
         EXPECT_TRUE(AllBytes(rig.View.Buffer, 90));
@@ -149,7 +149,7 @@ TEST(OperationDriver, ShortBlockReplyIsAFailedReadNotData)
     TOpsRig rig(scenario);
     Choose(rig, Read1024);
     rig.View.Answers = {TAnswer::Yes};
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
     EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), Repeat({{512, 2}, {4, 128}}));
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"),
@@ -191,7 +191,7 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
         rig.ShortReplyWait();
         Choose(rig, Read1024);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion});
         const std::span<const std::uint8_t> bytes = rig.View.Buffer;
         EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + 4), holds);
@@ -210,7 +210,7 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     TOpsRig rig(WithReadErrors(Read1024, R"([{"offset": 512, "times": -1, "status": 13}])"));
     Choose(rig, Read1024);
     rig.View.Answers = {TAnswer::Yes};
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion}) << "two failures, one question";
     EXPECT_TRUE(rig.Settings.IgnoreReadErrors);
     EXPECT_EQ(rig.View.Log,
@@ -221,7 +221,7 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     // The next read starts without the answer of the last one.
     rig.View.Log.clear();
     rig.View.Answers = {TAnswer::No};
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ReadErrorQuestion, ReadErrorQuestion}));
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {"Read failed at offset 200 (Device read error)"}}));
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
@@ -232,9 +232,9 @@ TEST(OperationDriver, OddSizedRegionEndsWithAShortBlockAndTheCrcCoversWholeWords
 {
     TOpsRig rig(OperationsScenario());
     Choose(rig, Odd);
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), (std::vector<int>{512, 512, 6}));
-    EXPECT_EQ(rig.Percents, (std::vector<int>{49, 99, 100}));
+    EXPECT_EQ(rig.View.Percents, (std::vector<int>{49, 99, 100}));
     const std::span<const std::uint8_t> bytes = rig.View.Buffer;
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 1020, bytes.end()),
               (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
@@ -244,7 +244,7 @@ TEST(OperationDriver, OddSizedRegionEndsWithAShortBlockAndTheCrcCoversWholeWords
     // A region of no bytes reads nothing and still reports.
     rig.View.Log.clear();
     rig.Connection.SelectRegion(Empty);
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock).size(), 3u);
     EXPECT_EQ(rig.View.Log,
               Join({Started("Reading"), {"Successfully read 0 bytes, CRC32 = FFFFFFFF, speed 0.0 kB/s"}}));
@@ -254,7 +254,7 @@ TEST(OperationDriver, CancelledReadKeepsTheFillAfterTheLastBlockAndOnlyReadShows
 {
     TOpsRig rig(OperationsScenario());
     Choose(rig, Big);
-    rig.Click(static_cast<int>(TOperation::Read), [](const std::string&, int steps) { return steps == 60; });
+    rig.Click(TOperation::Read, [](const std::string&, int steps) { return steps == 60; });
     EXPECT_EQ(rig.Count(Cmd::ReadBlock), 60);
     EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {"Canceled"}}));
     const std::span<const std::uint8_t> bytes = rig.View.Buffer;
@@ -266,7 +266,7 @@ TEST(OperationDriver, CancelledReadKeepsTheFillAfterTheLastBlockAndOnlyReadShows
 
     // The half-read buffer against the device: the first different block.
     rig.View.Log.clear();
-    rig.Click(static_cast<int>(TOperation::Verify));
+    rig.Click(TOperation::Verify);
     EXPECT_EQ(rig.View.Log, Join({Started("Verifying"), {"Verify failed at offset 7800 (Compare error)"}}));
     EXPECT_EQ(rig.Count(Cmd::VerifyBlock), 61);
     EXPECT_EQ(rig.View.Speeds.size(), 1u);
@@ -284,7 +284,7 @@ TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
         rig.Settings.JtagDelay = 300;
         FillPattern(rig.View.Buffer);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Program));
+        rig.Click(TOperation::Program);
 
         EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ProgramQuestion, {"info", "Programming successfull"}}));
         EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
@@ -296,10 +296,10 @@ TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
                                       Started("Verifying"),
                                       {"Verification OK, 2048 bytes compared, speed 50.0 kB/s"}}));
         EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{3, 4, 1, 2}));
-        EXPECT_EQ(rig.View.StagesScheduled, 3);
-        EXPECT_FALSE(rig.Driver.SequenceUnderWay());
+        EXPECT_EQ(rig.View.StagesStarted, 4);
+        EXPECT_FALSE(rig.Runner.UnderWay());
         EXPECT_EQ(rig.Count(Cmd::EraseStep), 3) << "two \"Not ready\" answers, then done";
-        EXPECT_EQ(std::vector<int>(rig.Percents.begin(), rig.Percents.begin() + 3), (std::vector<int>{0, 0, 0}));
+        EXPECT_EQ(std::vector<int>(rig.View.Percents.begin(), rig.View.Percents.begin() + 3), (std::vector<int>{0, 0, 0}));
         EXPECT_EQ(rig.Link.Sim.RegionContents(0, Flash), rig.View.Buffer);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), powerOff ? 1 : 0);
         if (powerOff) {
@@ -321,7 +321,7 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     const std::size_t before = rig.Link.Sim.RequestTotal();
     rig.View.Answers = {TAnswer::No, TAnswer::No, TAnswer::None, TAnswer::No};
     for (const TOperation refused : {TOperation::Write, TOperation::Erase, TOperation::Unlock, TOperation::Program})
-        rig.Click(static_cast<int>(refused));
+        rig.Click(refused);
     EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"},
                                                          {"confirm", "Erase device?"},
                                                          {"confirm", "Unlocking will erase whole device. Continue?"},
@@ -333,7 +333,7 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     rig.View.Seen.clear();
     FillPattern(rig.View.Buffer);
     rig.View.Answers = {TAnswer::Yes};
-    rig.Click(static_cast<int>(TOperation::Write));
+    rig.Click(TOperation::Write);
     EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"}}));
     EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
                                   {"Erase OK"},
@@ -345,7 +345,7 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
     EXPECT_EQ(rig.Link.Sim.RequestPayloads().back(), PowerOffRequest);
     EXPECT_EQ(rig.Link.Sim.RegionContents(0, Flash), rig.View.Buffer);
-    EXPECT_FALSE(rig.Driver.SequenceUnderWay());
+    EXPECT_FALSE(rig.Runner.UnderWay());
 }
 
 // The adapter's information text is single-byte text in the Windows code
@@ -355,7 +355,7 @@ TEST(OperationDriver, InfoTextBytesAbove0x7FAreWindows1252)
     TOpsRig rig(With("start_operation", json::parse(R"({"values": [1, 2, 3, 4],
                                                         "info": "Flash \u00e4|\u0080 5|\u00ff", "status": 0})")));
     Choose(rig, Flash);
-    rig.Click(static_cast<int>(TOperation::Read));
+    rig.Click(TOperation::Read);
     ASSERT_GE(rig.View.Log.size(), 6u);
     EXPECT_EQ(rig.View.Log[3], "Flash \u00e4");
     EXPECT_EQ(rig.View.Log[4], "\u20ac 5");
@@ -368,7 +368,7 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
         TOpsRig rig(With("start_operation", json::parse(R"({"values": [5, 7, 305419896, 3735928559],
                                                             "info": "Flash A|Flash B|", "status": 12})")));
         Choose(rig, Flash);
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.View.Log,
                   (Lines{"Starting operation", "Pause for voltage setting", "Flash A", "Flash B", "",
                          "WARNING: device is locked!", "Reading device...", ReadOk(2048, rig.View.Buffer, "50.0")}));
@@ -381,7 +381,7 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
                                                             "info": "No target", "status_by_operation": {"4": 10}})")));
         Choose(rig, Flash);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Program));
+        rig.Click(TOperation::Program);
         EXPECT_EQ(rig.View.Log,
                   (Lines{"Starting operation", "Pause for voltage setting", "JTAG/Nexus detect: 5/7/12345678/DEADBEEF",
                          "No target", "Erasing device...", "Erase OK", "Starting operation",
@@ -389,15 +389,15 @@ TEST(OperationDriver, StartStatus12WarnsAndRunsWhileAnyOtherStopsWithoutPowerOff
         EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ProgramQuestion});
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 0);
         EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), 0);
-        EXPECT_FALSE(rig.Driver.SequenceUnderWay());
-        rig.Click(static_cast<int>(TOperation::Read));
+        EXPECT_FALSE(rig.Runner.UnderWay());
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{3, 4, 0}));
     }
     {
         TOpsRig rig(With("faults", json::parse(R"([{"command": 160, "kind": "no_answer"}])")));
         rig.ShortReplyWait();
         Choose(rig, Flash);
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.View.Log, (Lines{"Starting operation", "Pause for voltage setting", "Error: No answer"}));
         EXPECT_EQ(rig.Count(Cmd::ReadBlock), 0);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 0);
@@ -410,23 +410,23 @@ TEST(OperationDriver, EraseAndUnlockStepThroughNotReadyUntilTheirFinalAnswer)
         TOpsRig rig(OperationsScenario());
         Choose(rig, Lockable);
         rig.View.Answers = {TAnswer::Yes, TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Erase));
+        rig.Click(TOperation::Erase);
         EXPECT_EQ(rig.Count(Cmd::EraseStep), 3);
-        EXPECT_EQ(rig.Percents, (std::vector<int>{0, 0, 0}));
+        EXPECT_EQ(rig.View.Percents, (std::vector<int>{0, 0, 0}));
         EXPECT_TRUE(AllBytes(rig.Link.Sim.RegionContents(0, Lockable), 0xFF));
-        rig.Click(static_cast<int>(TOperation::Unlock));
+        rig.Click(TOperation::Unlock);
         EXPECT_EQ(rig.Count(Cmd::UnlockStep), 2);
         EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Erase OK"}, Started("Unlocking"), {"Unlocking OK"}}));
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
-        EXPECT_EQ(rig.View.StagesScheduled, 0);
+        EXPECT_EQ(rig.View.StagesStarted, 2) << "one stage each";
     }
     {
         TOpsRig rig(With("faults", json::parse(R"([{"command": 166, "kind": "status", "status": 17, "skip": 1},
                                                    {"command": 167, "kind": "status", "status": 1}])")));
         Choose(rig, Lockable);
         rig.View.Answers = {TAnswer::Yes, TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Erase));
-        rig.Click(static_cast<int>(TOperation::Unlock));
+        rig.Click(TOperation::Erase);
+        rig.Click(TOperation::Unlock);
         EXPECT_EQ(rig.Count(Cmd::EraseStep), 2);
         EXPECT_EQ(rig.Count(Cmd::UnlockStep), 1);
         EXPECT_EQ(rig.View.Log, Join({Started("Erasing"),
@@ -443,29 +443,29 @@ TEST(OperationDriver, CancelBetweenStepsEndsTheSequence)
         TOpsRig rig(OperationsScenario());
         Choose(rig, Big);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Program),
+        rig.Click(TOperation::Program,
                   [](const std::string& stage, int steps) { return stage == "Writing" && steps == 3; });
         EXPECT_EQ(rig.Count(Cmd::WriteBlock), 3);
         EXPECT_EQ(rig.View.Log.back(), "Canceled");
         EXPECT_EQ(rig.LogCount("Verifying device..."), 0);
         EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{ProgramQuestion, {"error", "Programming failed"}}));
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
-        EXPECT_FALSE(rig.Driver.SequenceUnderWay());
+        EXPECT_FALSE(rig.Runner.UnderWay());
         rig.View.Log.clear();
         rig.Connection.SelectRegion(Flash);
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.View.Log, Join({Started("Reading"), {ReadOk(2048, rig.View.Buffer, "50.0")}}));
     }
     {
         TOpsRig rig(OperationsScenario());
         Choose(rig, Flash);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Write), [](const std::string&, int steps) { return steps == 1; });
+        rig.Click(TOperation::Write, [](const std::string&, int steps) { return steps == 1; });
         EXPECT_EQ(rig.View.Log, Join({Started("Erasing"), {"Canceled"}}));
         EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"confirm", "Write device?"}}));
-        EXPECT_EQ(rig.View.StagesScheduled, 0);
+        EXPECT_EQ(rig.View.StagesStarted, 1);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
-        EXPECT_FALSE(rig.Driver.SequenceUnderWay());
+        EXPECT_FALSE(rig.Runner.UnderWay());
     }
 }
 
@@ -494,16 +494,16 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
         TOpsRig rig(With("faults", json::parse(faults)));
         Choose(rig, Flash);
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(click));
+        rig.Click(click);
         EXPECT_EQ(rig.View.Log.back(), result);
         EXPECT_EQ(rig.LogCount(result), 1);
         EXPECT_EQ(rig.View.Seen, prompts);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1);
         EXPECT_EQ(rig.Link.Sim.RequestPayloads().back(), PowerOffRequest);
-        EXPECT_FALSE(rig.Driver.SequenceUnderWay());
+        EXPECT_FALSE(rig.Runner.UnderWay());
         // The sequence is over: a Read click reads.
         const std::size_t stages = rig.StartedOperations().size();
-        rig.Click(static_cast<int>(TOperation::Read));
+        rig.Click(TOperation::Read);
         EXPECT_EQ(rig.StartedOperations().size(), stages + 1);
         EXPECT_EQ(rig.StartedOperations().back(), static_cast<int>(TOperation::Read));
         EXPECT_EQ(rig.View.Log.back(), ReadOk(2048, rig.View.Buffer, "50.0"));
@@ -516,7 +516,7 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
     ASSERT_TRUE(rig.Link.Sim.SetRegionContents(0, Flash, erased));
     const std::uint8_t written[] = {0x00};
     ASSERT_TRUE(rig.Link.Sim.SetRegionContents(0, Flash, written, 1500));
-    rig.Click(static_cast<int>(TOperation::BlankCheck));
+    rig.Click(TOperation::BlankCheck);
     EXPECT_EQ(rig.View.Log, Join({Started("Blank-checking"), {"Blank check failed at offset 400 (Device not blank)"}}));
     EXPECT_EQ(rig.BlockLengths(Cmd::BlankCheckBlock), (std::vector<int>{512, 512, 512}));
 }
@@ -536,6 +536,47 @@ TEST(BlockLength, LastBlockIsCutEvenWhereThirtyTwoBitsWrap)
     EXPECT_EQ(BlockLengthAt(0xFFFFFE00u, 512, 0xFFFFFF01u), 0x101);
     EXPECT_EQ(BlockLengthAt(0xFFFFFE00u, 512, 0xFFFFFFFFu), 0x1FF);
     EXPECT_EQ(BlockLengthAt(0xFFFFFFFCu, 4, 0xFFFFFFFFu), 3);
+}
+
+} // namespace
+} // namespace lindprog
+
+namespace lindprog {
+namespace {
+
+// A plan that no menu item makes: erase and write one region, then verify
+// another of the same device; once as it should go, once with the last
+// region's contents not matching.
+TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFailure)
+{
+    for (const bool matching : {true, false}) {
+        TOpsRig rig(OperationsScenario());
+        Choose(rig, Flash);
+        rig.Settings.TurnOffPower = true;
+        std::vector<std::uint8_t> image(2048);
+        FillPattern(image);
+        std::vector<std::uint8_t> expected(1024, matching ? 0x00 : 0x01);
+        TPlan plan{0, 1, {{TOperation::Erase, Flash, image}, {TOperation::Write, Flash, image},
+                          {TOperation::Verify, Lockable, expected}}, "", "", ""};
+
+        const TPlanOutcome& outcome = rig.Run(plan);
+
+        EXPECT_EQ(rig.Link.Sim.RegionContents(0, Flash), image);
+        EXPECT_TRUE(AllBytes(rig.Link.Sim.RegionContents(0, Lockable), 0x00));
+        std::vector<std::pair<int, int>> started; // region, operation of each start request
+        for (const auto& payload : rig.Link.Sim.RequestPayloads())
+            if (payload.size() == StartOperationSize && payload[0] == Cmd::StartOperation)
+                started.emplace_back(payload[2], payload[3]);
+        EXPECT_EQ(started, (std::vector<std::pair<int, int>>{{Flash, 3}, {Flash, 1}, {Lockable, 2}}));
+        ASSERT_EQ(outcome.Stages.size(), 3u);
+        EXPECT_EQ(outcome.Stages[1].Line, "Programming OK, 2048 bytes written, speed 50.0 kB/s");
+        EXPECT_EQ(outcome.Last().RegionIndex, Lockable);
+        EXPECT_EQ(outcome.Succeeded(), matching);
+        EXPECT_EQ(outcome.Last().Status, matching ? PortStatus::Ok : PortStatus::CompareError);
+        EXPECT_EQ(rig.Count(Cmd::PowerOff), 1) << "once, at the end of the plan";
+        EXPECT_TRUE(rig.View.Seen.empty()) << "a plan without texts shows no box";
+        EXPECT_FALSE(rig.Runner.UnderWay());
+    }
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // 64 KiB) with read errors planted at random: the block arithmetic, the cut
 // last block, the fall back to small blocks and the CRC all meet here.
 
-#include "OpsHarness.h"
+#include "support/OpsHarness.h"
 #include "core/base/Stm32Crc.h"
 
 #include <gtest/gtest.h>
@@ -60,16 +60,16 @@ TEST(RoundTrip, ProgramThenReadGivesBackTheBufferForEverySize)
         std::copy(image.begin(), image.end(), rig.View.Buffer.begin());
 
         rig.View.Answers = {TAnswer::Yes};
-        rig.Click(static_cast<int>(TOperation::Program));
-        ASSERT_EQ(rig.Driver.Outcome().Stage, TOperation::Verify);
-        ASSERT_EQ(rig.Driver.Outcome().Status, PortStatus::Ok) << rig.Driver.Outcome().Line;
+        rig.Click(TOperation::Program);
+        ASSERT_EQ(rig.Runner.Outcome().Last().Stage, TOperation::Verify);
+        ASSERT_EQ(rig.Runner.Outcome().Last().Status, PortStatus::Ok) << rig.Runner.Outcome().Last().Line;
 
         std::fill(rig.View.Buffer.begin(), rig.View.Buffer.end(), std::uint8_t{0x5A});
         rig.View.Answers = {TAnswer::Yes}; // ignore the planted read error
-        rig.Click(static_cast<int>(TOperation::Read));
-        ASSERT_EQ(rig.Driver.Outcome().Status, PortStatus::Ok) << rig.Driver.Outcome().Line;
+        rig.Click(TOperation::Read);
+        ASSERT_EQ(rig.Runner.Outcome().Last().Status, PortStatus::Ok) << rig.Runner.Outcome().Last().Line;
         EXPECT_EQ(rig.View.Buffer, image);
-        EXPECT_EQ(rig.Driver.Outcome().Bytes, sizes[k]);
+        EXPECT_EQ(rig.Runner.Outcome().Last().Bytes, sizes[k]);
     }
 }
 

@@ -138,7 +138,7 @@ TEST(Operations, ProgramRunsEachStageUnderItsOwnDialogAndWritesTheWindowsBuffer)
     EXPECT_EQ(harness.Sim.RequestCount(175), 1);
     EXPECT_EQ(harness.Sim.RegionContents(0, Flash), image);
     EXPECT_FALSE(form.tmrAction->isActive());
-    EXPECT_FALSE(form.Driver().SequenceUnderWay());
+    EXPECT_FALSE(form.Runner().UnderWay());
 }
 
 TEST(Operations, CancelDuringTheWriteStageEndsProgram)
@@ -153,7 +153,7 @@ TEST(Operations, CancelDuringTheWriteStageEndsProgram)
     EXPECT_EQ(harness.Prompts.Seen[1].Text, "Programming failed");
     EXPECT_EQ(CountLines(form, "Canceled"), 1);
     EXPECT_EQ(CountLines(form, "Verifying device..."), 0);
-    EXPECT_FALSE(form.Driver().SequenceUnderWay());
+    EXPECT_FALSE(form.Runner().UnderWay());
     form.btnRead->click();
     EXPECT_EQ(CountLines(form, "Reading device..."), 1);
 }

@@ -1,11 +1,10 @@
 #pragma once
-// The connection and the operation driver against a simulator, without a
+// The connection and the operation runner against a simulator, without a
 // window: a view that records what the window would show and answers its
-// questions from a script, and a rig that paces the driver the way the
-// progress dialog and the stage timer do.
+// questions from a script, and a rig that runs plans with a clock of its own.
 
 #include "core/ops/Connection.h"
-#include "core/ops/OperationDriver.h"
+#include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimLink.h"
@@ -19,19 +18,16 @@
 namespace lindprog::test {
 
 // Questions are answered by TScriptedPrompts: Answers in, Seen out.
-class TOpsView final : public TLogSink, public TScriptedPrompts, public TDriverView, public TConnectionView {
+class TOpsView final : public TLogSink, public TScriptedPrompts, public TRunView, public TConnectionView {
 public:
     // TLogSink, and the connection's log line.
     void AddLogLine(const std::string& text) override { Log.push_back(text); }
 
-    // TDriverView
-    void AcceptBuffer() override { ++BufferAccepted; }
+    // TRunView
+    void BufferReplaced() override { ++BufferAccepted; }
     void ShowSpeed(std::uint32_t bytesPerSecond) override { Speeds.push_back(bytesPerSecond); }
-    void ScheduleNextStage() override
-    {
-        StagePending = true;
-        ++StagesScheduled;
-    }
+    void StageStarted(const TStageProgress&) override { ++StagesStarted; }
+    void StageProgress(const TStageProgress& progress) override { Percents.push_back(progress.Percent); }
 
     // TConnectionView
     void ShowQuerying() override { HintPanel = "Quering device, please wait..."; }
@@ -83,8 +79,8 @@ public:
 
     int BufferAccepted = 0;
     std::vector<std::uint32_t> Speeds;
-    bool StagePending = false;
-    int StagesScheduled = 0;
+    int StagesStarted = 0;
+    std::vector<int> Percents; // after every step of every stage
 
     std::string HintPanel;
     std::string Identity;
@@ -110,7 +106,7 @@ public:
     static constexpr std::uint32_t StepMs = 10;
 
     explicit TOpsRig(const nlohmann::json& scenario = BaseScenario())
-        : Link(scenario), Driver(Link.Port, Settings, View, View, View, [this] { return Now; }),
+        : Link(scenario), Runner(Link.Port, Settings, View, View, View, [this] { return Now; }),
           Connection(Link.Port, View, View)
     {
     }
@@ -120,28 +116,26 @@ public:
 
     void Connect() { Connection.Connect(Link.Number); }
 
-    TOperationTarget Target()
-    {
-        return {static_cast<std::uint8_t>(Connection.SelectedDevice()),
-                static_cast<std::uint8_t>(Connection.SelectedRegion()), Connection.VoltageCode(), View.Buffer};
-    }
-
-    // One click on an operation item and every stage it leads to, as the
-    // window runs them: each stage under its own progress dialog, the pending
-    // stage run again through Begin. cancelWhen is asked before each step
+    // One click on an operation item and every stage of its plan, one step
+    // every StepMs on the rig's clock. cancelWhen is asked before each step
     // with the stage's name and the count of its steps taken so far; true
     // cancels the stage there.
-    void Click(int tag, const std::function<bool(const std::string&, int)>& cancelWhen = {})
+    const TPlanOutcome& Click(TOperation operation,
+                              const std::function<bool(const std::string&, int)>& cancelWhen = {})
     {
-        bool first = true;
-        while (first || View.StagePending) {
-            View.StagePending = false;
-            if (!Driver.Begin(first ? tag : 0, Target()))
-                return;
-            first = false;
-            const bool cancelled = RunSteps(cancelWhen);
-            Driver.Finish(cancelled);
-        }
+        return Run(PlanFor(operation, Connection.Target(View.Buffer)), cancelWhen);
+    }
+
+    const TPlanOutcome& Run(TPlan plan, const std::function<bool(const std::string&, int)>& cancelWhen = {})
+    {
+        int steps = 0;
+        TRunPacing pacing;
+        pacing.Stop = [&] { return cancelWhen && cancelWhen(Runner.StageName(), steps); };
+        pacing.AfterStep = [&](bool more) {
+            Now += StepMs;
+            steps = more ? steps + 1 : 0;
+        };
+        return Runner.Run(std::move(plan), pacing);
     }
 
     int Count(std::uint8_t code) const { return Link.Sim.RequestCount(code); }
@@ -175,25 +169,8 @@ public:
     TSettings Settings;
     TOpsView View;
     std::uint32_t Now = 1000;
-    TOperationDriver Driver;
+    TOperationRunner Runner;
     TConnection Connection;
-    std::vector<int> Percents; // after every step of every stage
-
-private:
-    bool RunSteps(const std::function<bool(const std::string&, int)>& cancelWhen)
-    {
-        const std::string stage = Driver.StageName();
-        for (int steps = 0;; ++steps) {
-            if (cancelWhen && cancelWhen(stage, steps))
-                return true;
-            int percent = 0;
-            const bool more = Driver.ActionStep(percent);
-            Now += StepMs;
-            Percents.push_back(percent);
-            if (!more)
-                return false;
-        }
-    }
 };
 
 } // namespace lindprog::test

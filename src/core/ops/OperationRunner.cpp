@@ -1,0 +1,183 @@
+#include "core/ops/OperationRunner.h"
+
+#include "core/link/DevicePort.h"
+#include "core/ops/Operation.h"
+#include "core/settings/Settings.h"
+
+namespace lindprog {
+
+namespace {
+
+std::vector<TOperation> StagesOf(TOperation operation)
+{
+    switch (operation) {
+    case TOperation::Program:
+        return {TOperation::Erase, TOperation::BlankCheck, TOperation::Write, TOperation::Verify};
+    case TOperation::Write: return {TOperation::Erase, TOperation::Write}; // a Write always erases first
+    default: return {operation};
+    }
+}
+
+} // namespace
+
+TPlan PlanFor(TOperation operation, const TOperationTarget& target)
+{
+    TPlan plan;
+    plan.DeviceIndex = target.DeviceIndex;
+    plan.VoltageCode = target.VoltageCode;
+    for (const TOperation stage : StagesOf(operation))
+        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer});
+    const TOperationInfo& info = OperationInfo(operation);
+    plan.Confirmation = info.Confirmation ? info.Confirmation : "";
+    if (operation == TOperation::Program) {
+        plan.SucceededText = info.DoneText;
+        plan.FailedText = "Programming failed";
+    }
+    return plan;
+}
+
+bool TPlanOutcome::Succeeded() const
+{
+    return Confirmed && Stages.size() == PlannedStages && !Stages.empty() && Stages.back().Succeeded();
+}
+
+const TStageOutcome& TPlanOutcome::Last() const
+{
+    static const TStageOutcome none;
+    return Stages.empty() ? none : Stages.back();
+}
+
+TOperationRunner::TOperationRunner(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
+                                   TRunView& view, TOperationDriver::TTick tick)
+    : Port(port), Settings(settings), Prompts(prompts), View(view),
+      Driver(port, settings, log, prompts, view, std::move(tick))
+{
+}
+
+std::string TOperationRunner::StageName() const
+{
+    return OperationInfo(Driver.Stage()).StageName;
+}
+
+TStageProgress TOperationRunner::Progress(int percent) const
+{
+    TStageProgress progress;
+    progress.Stage = Driver.Stage();
+    progress.StageNumber = NextStage;
+    progress.StageCount = Plan.Stages.size();
+    progress.Percent = percent;
+    progress.Blocks = OperationInfo(Driver.Stage()).Blocks;
+    if (progress.Blocks) {
+        progress.Bytes = Driver.Position();
+        progress.Total = Driver.Total();
+    }
+    progress.Seconds = Driver.SecondsRunning();
+    return progress;
+}
+
+bool TOperationRunner::Start(TPlan plan)
+{
+    if (UnderWay())
+        return false;
+    Plan = std::move(plan);
+    PlanOutcome = {};
+    PlanOutcome.PlannedStages = Plan.Stages.size();
+    NextStage = 0;
+    if (Plan.Stages.empty() || (!Plan.Confirmation.empty() && !Prompts.AskConfirm(Plan.Confirmation)))
+        return false;
+    PlanOutcome.Confirmed = true;
+    return BeginStage();
+}
+
+bool TOperationRunner::StartNextStage()
+{
+    if (!Pending)
+        return false;
+    Pending = false;
+    return BeginStage();
+}
+
+bool TOperationRunner::BeginStage()
+{
+    const TPlanStage& stage = Plan.Stages[NextStage++];
+    const TOperationTarget target{Plan.DeviceIndex, stage.RegionIndex, Plan.VoltageCode, stage.Buffer};
+    if (!Driver.Begin(stage.Operation, target)) {
+        // A refused start sent nothing that needs undoing: no power-off, and
+        // no closing box either.
+        PlanOutcome.Stages.push_back(Driver.Outcome());
+        View.StageEnded(Driver.Outcome());
+        Running = false;
+        return false;
+    }
+    Running = true;
+    View.StageStarted(Progress(0));
+    return true;
+}
+
+bool TOperationRunner::ActionStep(int& percent)
+{
+    const bool more = Driver.ActionStep(percent);
+    View.StageProgress(Progress(percent));
+    return more;
+}
+
+void TOperationRunner::EndStage(bool cancelled)
+{
+    if (!Running)
+        return;
+    Running = false;
+    const TStageOutcome& outcome = Driver.Finish(cancelled);
+    PlanOutcome.Stages.push_back(outcome);
+    View.StageEnded(outcome);
+    if (outcome.Succeeded() && NextStage < Plan.Stages.size()) {
+        Pending = true;
+        return;
+    }
+    EndPlan();
+}
+
+void TOperationRunner::EndPlan()
+{
+    // Its outcome changes nothing: the plan is over either way.
+    if (Settings.TurnOffPower)
+        Port.SendCommand(Cmd::PowerOff);
+    if (PlanOutcome.Succeeded()) {
+        if (!Plan.SucceededText.empty())
+            Prompts.ShowInfo(Plan.SucceededText);
+    } else if (!Plan.FailedText.empty()) {
+        Prompts.ShowError(Plan.FailedText);
+    }
+}
+
+const TPlanOutcome& TOperationRunner::Run(TPlan plan, const TRunPacing& pacing)
+{
+    bool running = Start(std::move(plan));
+    while (running) {
+        EndStage(!RunStageSteps(pacing));
+        if (!Pending)
+            break;
+        if (pacing.BetweenStages)
+            pacing.BetweenStages();
+        running = StartNextStage();
+    }
+    return PlanOutcome;
+}
+
+// Runs the stage's steps back to back; false when the pacing stopped them.
+bool TOperationRunner::RunStageSteps(const TRunPacing& pacing)
+{
+    int percent = 0;
+    for (;;) {
+        // A stop that comes between stages ends the plan like one during a
+        // stage: the stage has started and is cancelled at once.
+        if (pacing.Stop && pacing.Stop())
+            return false;
+        const bool more = ActionStep(percent);
+        if (pacing.AfterStep)
+            pacing.AfterStep(more);
+        if (!more)
+            return true;
+    }
+}
+
+} // namespace lindprog

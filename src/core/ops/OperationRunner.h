@@ -1,0 +1,106 @@
+#pragma once
+// Runs a plan of stages on a connection: the one place that chains stages.
+//
+// A plan is a list of stages on regions of one device, each an operation
+// with the buffer it reads into or sends. A click on Program or Write is a
+// built-in plan (PlanFor); a job's steps are a plan too. The runner asks the
+// plan's question once, starts each stage, steps it, records every stage's
+// outcome and the plan's, ends the plan at the first stage that fails or is
+// cancelled, sends PowerOff once at the end when the setting says so, and
+// shows the plan's closing box.
+//
+// The front end only paces. A window runs
+//   Start(plan) -> ActionStep() ... with its step timer -> EndStage(cancelled)
+//   -> when StagePending(): its pause, then StartNextStage() -> ...
+// and a caller without a window hands Run() its pacing.
+
+#include "core/ops/OperationDriver.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lindprog {
+
+struct TPlanStage {
+    TOperation Operation = TOperation::Read;
+    std::uint8_t RegionIndex = 0;
+    std::span<std::uint8_t> Buffer; // the region's bytes: filled by Read, sent by Write and Verify
+};
+
+struct TPlan {
+    std::uint8_t DeviceIndex = 0;
+    std::uint8_t VoltageCode = 0;
+    std::vector<TPlanStage> Stages;
+    std::string Confirmation;  // asked before anything is sent; empty: none
+    std::string SucceededText; // information box once every stage succeeded
+    std::string FailedText;    // error box when a stage that ran failed or was cancelled
+};
+
+// What a click on an operation item runs on the target: Program is Erase,
+// Blank check, Write, Verify; Write is Erase, Write; any other is itself.
+TPlan PlanFor(TOperation operation, const TOperationTarget& target);
+
+struct TPlanOutcome {
+    bool Confirmed = false;            // false: refused at the question, nothing was sent
+    std::size_t PlannedStages = 0;     // how many the plan had
+    std::vector<TStageOutcome> Stages; // every stage that was started, in order
+
+    bool Succeeded() const;
+    bool Cancelled() const { return !Stages.empty() && Stages.back().Cancelled; }
+    // The stage that ended the plan; a default outcome when none started.
+    const TStageOutcome& Last() const;
+};
+
+// How a caller without a window paces Run. Each may be empty.
+struct TRunPacing {
+    std::function<bool()> Stop;               // asked before every step: true cancels the stage there
+    std::function<void(bool more)> AfterStep; // after every step; more: another step follows
+    std::function<void()> BetweenStages;      // before the next stage starts
+};
+
+class TOperationRunner {
+public:
+    TOperationRunner(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
+                     TOperationDriver::TTick tick = {});
+
+    // Asks the plan's question and starts its first stage; true when that
+    // stage's steps are to run. Ignored while a plan is under way.
+    bool Start(TPlan plan);
+    // One step of the running stage; false when nothing is left.
+    bool ActionStep(int& percent);
+    // The running stage's steps ended by themselves or were cancelled: its
+    // result, and then either a pending next stage or the end of the plan.
+    void EndStage(bool cancelled);
+    // Starts the pending stage; true when its steps are to run.
+    bool StartNextStage();
+    // The whole plan, its steps back to back as the pacing says.
+    const TPlanOutcome& Run(TPlan plan, const TRunPacing& pacing = {});
+
+    bool UnderWay() const { return Running || Pending; }
+    bool StagePending() const { return Pending; }
+    TOperation Stage() const { return Driver.Stage(); }
+    std::string StageName() const;
+    TStageProgress Progress(int percent) const;
+    const TPlanOutcome& Outcome() const { return PlanOutcome; }
+
+private:
+    bool BeginStage();
+    void EndPlan();
+    bool RunStageSteps(const TRunPacing& pacing);
+
+    TDevicePort& Port;
+    TSettings& Settings;
+    TPrompts& Prompts;
+    TRunView& View;
+    TOperationDriver Driver;
+
+    TPlan Plan;
+    TPlanOutcome PlanOutcome;
+    std::size_t NextStage = 0;
+    bool Running = false; // a stage's steps run
+    bool Pending = false; // the next stage waits for StartNextStage
+};
+
+} // namespace lindprog
