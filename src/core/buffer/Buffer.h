@@ -1,11 +1,11 @@
 #pragma once
-// The main window's buffer: the in-memory image of the selected region, always
-// exactly the region's size, and the whole-buffer commands of the Buffer menu.
+// A front end's buffer: the in-memory image of the selected region, always
+// exactly the region's size, and the whole-buffer commands (swap, fill).
 //
-// The main window owns one TBuffer for the run. The hex view shows its bytes in
+// Its owner keeps one TBuffer for the run. A hex view shows its bytes in
 // place through a span, so the block must never be replaced behind the view's
 // back: resize it only through ResizeBuffer (below), which detaches the
-// view first. After SwapBytes or FillCounting the main window calls the view's
+// view first. After SwapBytes or FillCounting the owner calls the view's
 // UpdateChanges, so the new contents are not shown as changed.
 
 #include <cstdint>
@@ -34,7 +34,7 @@ private:
     bool Sized = false;
 };
 
-// The main window's ResizeBuffer: a new buffer of `size` zero bytes, shown by
+// A front end's ResizeBuffer: a new buffer of `size` zero bytes, shown by
 // the view from offset 0 with nothing changed. The view (anything with
 // SetData(span): the hex view's editor or its frame, which keeps a reference
 // copy) lets go of the old block before it is released, so it never shows

@@ -1,5 +1,5 @@
 #pragma once
-// The hex view's change tracking: the bytes it shows (the main window's buffer,
+// The hex view's change tracking: the bytes it shows (its owner's buffer,
 // not owned), the reference copy it owns, and the state of "Fill selected...".
 // A byte is changed when its value differs from the reference copy: a
 // comparison of values, not a record of edits.

@@ -1,6 +1,6 @@
 #pragma once
-// The program's five settings, read once when the main window is created and
-// written once when it is destroyed, over a small store interface: the Qt
+// The program's five settings, read once when a front end starts and
+// written once when it ends, over a small store interface: the Qt
 // front end stores them with QSettings, tests with a map.
 
 #include <cstdint>
