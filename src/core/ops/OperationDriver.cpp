@@ -56,10 +56,14 @@ double TOperationDriver::SecondsRunning() const
     return (Tick() - StartTick) / 1000.0;
 }
 
-bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target)
+bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, TBlockChoice blocks)
 {
     Operation = stage;
     Target = target;
+    // Only the stages that send the buffer or check for 0xFF can leave blocks out.
+    const bool choosable =
+        stage == TOperation::Write || stage == TOperation::Verify || stage == TOperation::BlankCheck;
+    Blocks = choosable ? blocks : TBlockChoice::All;
     if (Operation == TOperation::Read) {
         std::fill(Target.Buffer.begin(), Target.Buffer.end(), std::uint8_t{0xFF});
         View.BufferReplaced();
@@ -70,6 +74,9 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target)
         return false;
     Log.AddLogLine(std::string(OperationInfo(Operation).StageName) + " device...");
     Offset = 0;
+    Handled = 0;
+    BlocksSent = 0;
+    BlocksSkipped = 0;
     ReadCrc = CrcStart;
     StartTick = LastTick = Tick();
     BlockLen = FullBlock;
@@ -94,7 +101,10 @@ bool TOperationDriver::StartOnAdapter()
         return true;
     }
     if (status != PortStatus::Ok) {
-        LastOutcome = {Operation, Target.RegionIndex, false, false, status, 0, 0, 0.0, ""};
+        LastOutcome = {};
+        LastOutcome.Stage = Operation;
+        LastOutcome.RegionIndex = Target.RegionIndex;
+        LastOutcome.Status = status;
         Report(Format("Error: %s", Port.StatusText().c_str()));
         return false;
     }
@@ -125,6 +135,8 @@ bool TOperationDriver::ActionStep(int& percent)
     if (OperationInfo(Operation).Blocks && Offset >= Target.Buffer.size())
         return false;
     BlockLen = BlockLengthAt(Offset, BlockLen, Target.Buffer.size());
+    if (Blocks != TBlockChoice::All && !SkipUnchosenBlocks(percent))
+        return false;
 
     bool more = false;
     switch (Operation) {
@@ -205,10 +217,30 @@ bool TOperationDriver::StepRepeat()
     return LastStatus == PortStatus::NotReady;
 }
 
+bool TOperationDriver::Chosen(std::span<const std::uint8_t> block) const
+{
+    const bool erased = std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
+    return erased == (Blocks == TBlockChoice::Erased);
+}
+
+bool TOperationDriver::SkipUnchosenBlocks(int& percent)
+{
+    const std::uint64_t size = Target.Buffer.size();
+    while (Offset < size && !Chosen(Target.Buffer.subspan(Offset, BlockLen))) {
+        Offset += BlockLen;
+        ++BlocksSkipped;
+        BlockLen = BlockLengthAt(Offset, BlockLen, size);
+    }
+    percent = static_cast<int>(std::uint64_t{Offset} * 100 / size);
+    return Offset < size;
+}
+
 bool TOperationDriver::Advance(int& percent)
 {
     // Offset + BlockLen never passes the region's size, which fits 32 bits.
     Offset += BlockLen;
+    Handled += BlockLen;
+    ++BlocksSent;
     const std::uint64_t size = Target.Buffer.size();
     percent = static_cast<int>(std::uint64_t{Offset} * 100 / size);
     return Offset < size;
@@ -221,7 +253,7 @@ void TOperationDriver::UpdateSpeed()
         return;
     LastTick = now;
     if ((Operation == TOperation::Read || Operation == TOperation::Write) && LastTick != StartTick)
-        View.ShowSpeed(static_cast<std::uint32_t>(std::uint64_t{Offset} * 1000 / (LastTick - StartTick)));
+        View.ShowSpeed(static_cast<std::uint32_t>(std::uint64_t{Handled} * 1000 / (LastTick - StartTick)));
 }
 
 double TOperationDriver::Speed() const
@@ -229,15 +261,15 @@ double TOperationDriver::Speed() const
     const std::uint32_t elapsed = LastTick - StartTick;
     if (elapsed == 0)
         return 0.0;
-    return static_cast<double>(Offset) * 1000.0 / (static_cast<double>(elapsed) * 1024.0);
+    return static_cast<double>(Handled) * 1000.0 / (static_cast<double>(elapsed) * 1024.0);
 }
 
 const TStageOutcome& TOperationDriver::Finish(bool cancelled)
 {
     LastTick = Tick();
     View.BufferReplaced();
-    LastOutcome = {Operation, Target.RegionIndex,       true, cancelled, LastStatus, Offset, ReadCrc,
-                   (LastTick - StartTick) / 1000.0, ""};
+    LastOutcome = {Operation, Target.RegionIndex, true,          cancelled, LastStatus, Handled, ReadCrc, Blocks,
+                   BlocksSent, BlocksSkipped,   (LastTick - StartTick) / 1000.0, ""};
     ReportResult(cancelled);
     return LastOutcome;
 }
@@ -256,13 +288,18 @@ void TOperationDriver::ReportResult(bool cancelled)
         return;
     }
     if (Operation == TOperation::Read) {
-        Report(Format("Successfully read %u bytes, CRC32 = %.08X, speed %.1f kB/s", Offset, ReadCrc, Speed()));
+        Report(Format("Successfully read %u bytes, CRC32 = %.08X, speed %.1f kB/s", Handled, ReadCrc, Speed()));
         if (Settings.IgnoreReadErrors && BlockErrors > 0)
             Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
         return;
     }
-    Report(info.Blocks ? Format("%s, %u bytes %s, speed %.1f kB/s", info.DoneText, Offset, info.CountVerb, Speed())
+    Report(info.Blocks ? Format("%s, %u bytes %s, speed %.1f kB/s", info.DoneText, Handled, info.CountVerb, Speed())
                        : std::string(info.DoneText));
+    if (Blocks == TBlockChoice::Data)
+        Log.AddLogLine(Format("%u blocks holding data, %u erased blocks left out", BlocksSent, BlocksSkipped));
+    else if (Blocks == TBlockChoice::Erased)
+        Log.AddLogLine(Format("%u erased blocks proven blank, %u blocks holding data left out", BlocksSent,
+                              BlocksSkipped));
 }
 
 void TOperationDriver::Report(const std::string& line)

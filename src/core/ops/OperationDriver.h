@@ -20,6 +20,16 @@ namespace lindprog {
 class TDevicePort;
 struct TSettings;
 
+// Which blocks of the region a Write, Verify or Blank check stage sends. After
+// an erase the region is all 0xFF, so a block that is all 0xFF in the buffer
+// needs no write and no data verify; a Blank check of just those blocks then
+// proves them equal to the buffer at a few bytes a block.
+enum class TBlockChoice {
+    All,
+    Data,  // blocks holding a byte other than 0xFF
+    Erased // blocks that are all 0xFF
+};
+
 // How one stage went: what the runner records and the command line reports.
 struct TStageOutcome {
     TOperation Stage = TOperation::Read;
@@ -29,6 +39,9 @@ struct TStageOutcome {
     std::uint8_t Status = PortStatus::Ok; // of the stage's last command
     std::uint32_t Bytes = 0;              // handled before it ended
     std::uint32_t Crc = 0;                // of the bytes read (Read only)
+    TBlockChoice Blocks = TBlockChoice::All;
+    std::uint32_t BlocksSent = 0;    // with a choice of blocks: those sent
+    std::uint32_t BlocksSkipped = 0; // and those left out
     double Seconds = 0.0;
     std::string Line; // the result line as logged
 
@@ -95,7 +108,7 @@ public:
 
     // Sends the stage's start request. True when the adapter accepted it and
     // the steps are to run; otherwise the outcome holds the refusal.
-    bool Begin(TOperation stage, const TOperationTarget& target);
+    bool Begin(TOperation stage, const TOperationTarget& target, TBlockChoice blocks = TBlockChoice::All);
     // One step; false when nothing is left. percent is the progress to show.
     bool ActionStep(int& percent);
     // After the steps ended by themselves or were cancelled: the result line.
@@ -117,6 +130,9 @@ private:
     bool StepBlankCheck(int& percent);
     bool StepRepeat();
     bool Advance(int& percent);
+    bool Chosen(std::span<const std::uint8_t> block) const;
+    // Moves past the blocks the stage's choice leaves out; false at the end.
+    bool SkipUnchosenBlocks(int& percent);
     void SkipFailedBlock();
     void UpdateSpeed();
     void ReportResult(bool cancelled);
@@ -133,7 +149,11 @@ private:
 
     TOperationTarget Target;
     TOperation Operation = TOperation::Read;
+    TBlockChoice Blocks = TBlockChoice::All;
     std::uint32_t Offset = 0;
+    std::uint32_t Handled = 0; // bytes sent or read; Offset less the blocks left out
+    std::uint32_t BlocksSent = 0;
+    std::uint32_t BlocksSkipped = 0;
     std::uint32_t ReadCrc = 0;
     std::uint32_t StartTick = 0;
     std::uint32_t LastTick = 0;

@@ -8,25 +8,35 @@ namespace lindprog {
 
 namespace {
 
-std::vector<TOperation> StagesOf(TOperation operation)
+struct TStageKind {
+    TOperation Operation;
+    TBlockChoice Blocks = TBlockChoice::All;
+};
+
+std::vector<TStageKind> StagesOf(TOperation operation, bool skipErased)
 {
+    using enum TOperation;
+    const TBlockChoice sent = skipErased ? TBlockChoice::Data : TBlockChoice::All;
+    std::vector<TStageKind> stages;
     switch (operation) {
-    case TOperation::Program:
-        return {TOperation::Erase, TOperation::BlankCheck, TOperation::Write, TOperation::Verify};
-    case TOperation::Write: return {TOperation::Erase, TOperation::Write}; // a Write always erases first
-    default: return {operation};
+    case Program: stages = {{Erase}, {BlankCheck}, {Write, sent}, {Verify, sent}}; break;
+    case Write: stages = {{Erase}, {Write, sent}}; break; // a Write always erases first
+    default: return {{operation}};
     }
+    if (skipErased)
+        stages.push_back({BlankCheck, TBlockChoice::Erased});
+    return stages;
 }
 
 } // namespace
 
-TPlan PlanFor(TOperation operation, const TOperationTarget& target)
+TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipErased)
 {
     TPlan plan;
     plan.DeviceIndex = target.DeviceIndex;
     plan.VoltageCode = target.VoltageCode;
-    for (const TOperation stage : StagesOf(operation))
-        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer});
+    for (const auto& [stage, blocks] : StagesOf(operation, skipErased))
+        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer, blocks});
     const TOperationInfo& info = OperationInfo(operation);
     plan.Confirmation = info.Confirmation ? info.Confirmation : "";
     if (operation == TOperation::Program) {
@@ -101,7 +111,7 @@ bool TOperationRunner::BeginStage()
 {
     const TPlanStage& stage = Plan.Stages[NextStage++];
     const TOperationTarget target{Plan.DeviceIndex, stage.RegionIndex, Plan.VoltageCode, stage.Buffer};
-    if (!Driver.Begin(stage.Operation, target)) {
+    if (!Driver.Begin(stage.Operation, target, stage.Blocks)) {
         // A refused start sent nothing that needs undoing: no power-off, and
         // no closing box either.
         PlanOutcome.Stages.push_back(Driver.Outcome());

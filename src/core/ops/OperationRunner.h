@@ -27,6 +27,7 @@ struct TPlanStage {
     TOperation Operation = TOperation::Read;
     std::uint8_t RegionIndex = 0;
     std::span<std::uint8_t> Buffer; // the region's bytes: filled by Read, sent by Write and Verify
+    TBlockChoice Blocks = TBlockChoice::All;
 };
 
 struct TPlan {
@@ -40,7 +41,10 @@ struct TPlan {
 
 // What a click on an operation item runs on the target: Program is Erase,
 // Blank check, Write, Verify; Write is Erase, Write; any other is itself.
-TPlan PlanFor(TOperation operation, const TOperationTarget& target);
+// With skipErased, Program and Write send and verify only the blocks holding
+// data and end with a Blank check of the others, so the whole region is still
+// proven equal to the buffer in a fraction of the time for a small image.
+TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipErased = false);
 
 struct TPlanOutcome {
     bool Confirmed = false;            // false: refused at the question, nothing was sent

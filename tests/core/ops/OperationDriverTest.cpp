@@ -579,5 +579,36 @@ TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFai
     }
 }
 
+// Program and Write of a small image leave the erased blocks out of the
+// write and the verify and prove them blank at the end.
+TEST(OperationRunner, SkippingErasedBlocksSendsOnlyTheDataAndProvesTheRestBlank)
+{
+    const std::pair<TOperation, std::vector<int>> cases[] = {
+        {TOperation::Program, {3, 4, 1, 2, 4}}, // erase, blank check, write, verify, blank check
+        {TOperation::Write, {3, 1, 4}}};
+    for (const auto& [operation, stages] : cases) {
+        TOpsRig rig(OperationsScenario());
+        Choose(rig, Big);
+        rig.View.Answers = {TAnswer::Yes};
+        std::fill(rig.View.Buffer.begin(), rig.View.Buffer.end(), std::uint8_t{0xFF});
+        rig.View.Buffer[600] = 0x12;   // block 1
+        rig.View.Buffer[65535] = 0x34; // block 127, the last
+        const std::vector<std::uint8_t> image = rig.View.Buffer;
+
+        const TPlanOutcome& outcome = rig.Run(PlanFor(operation, rig.Connection.Target(rig.View.Buffer), true));
+
+        EXPECT_TRUE(outcome.Succeeded()) << outcome.Last().Line;
+        EXPECT_EQ(rig.StartedOperations(), stages);
+        EXPECT_EQ(rig.Link.Sim.RegionContents(0, Big), image);
+        EXPECT_EQ(rig.Count(Cmd::WriteBlock), 2);
+        EXPECT_EQ(rig.Count(Cmd::VerifyBlock), operation == TOperation::Program ? 2 : 0);
+        EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), operation == TOperation::Program ? 128 + 126 : 126);
+        EXPECT_EQ(rig.LogCount("2 blocks holding data, 126 erased blocks left out"),
+                  operation == TOperation::Program ? 2 : 1);
+        EXPECT_EQ(rig.LogCount("126 erased blocks proven blank, 2 blocks holding data left out"), 1);
+        EXPECT_EQ(outcome.Last().BlocksSent, 126u);
+    }
+}
+
 } // namespace
 } // namespace lindprog
