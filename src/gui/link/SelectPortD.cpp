@@ -114,7 +114,7 @@ int TSelectPortDialog::SelectedPort() const
     return cb->currentIndex() < 0 ? 0 : cb->currentData().toInt();
 }
 
-void cmOptionsPortClick(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection)
+void ChoosePort(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection)
 {
     TSelectPortDialog dialog(portNames, parent);
     dialog.SelectPort(settings.SerialPort);

@@ -52,6 +52,6 @@ private:
 // Options > "&Port...": on "Open" the chosen number becomes the SerialPort
 // setting and the connection is made anew on it, also when it is the same
 // port; Cancel changes nothing.
-void cmOptionsPortClick(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection);
+void ChoosePort(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection);
 
 } // namespace lindprog

@@ -117,7 +117,7 @@ void TAboutDialog::mWwwClick()
     QDesktopServices::openUrl(QUrl(mWww->text()));
 }
 
-void cmHelpAboutClick(QWidget* parent, TDevicePort& port)
+void ShowAbout(QWidget* parent, TDevicePort& port)
 {
     port.GetKey();
     TAboutDialog dialog(parent);

@@ -43,6 +43,6 @@ private:
 
 // Help > "About...": asks the adapter for its key first (a closed port fails
 // at once, leaving the key empty), then shows the box.
-void cmHelpAboutClick(QWidget* parent, TDevicePort& port);
+void ShowAbout(QWidget* parent, TDevicePort& port);
 
 } // namespace lindprog

@@ -28,7 +28,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        ShowError(QString::fromLocal8Bit(error.what()));
+        ShowError(QString::fromUtf8(error.what()));
     } catch (...) {
         ShowError("Unexpected error");
     }

@@ -151,8 +151,8 @@ QString TBufferFileDialogs::Run(QFileDialog& dialog, QString& last)
     return chosen;
 }
 
-void cmFileOpenClick(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                     const TFileNameChooser& choose, const TRegionPlace& place)
+void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
+                        const TFileNameChooser& choose, const TRegionPlace& place)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();
@@ -175,8 +175,8 @@ void cmFileOpenClick(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts&
         LoadImageFile(log, name, bytes, buffer, tracking, place);
 }
 
-void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
-                     const TRegionPlace& place)
+void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
+                        const TRegionPlace& place)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();

@@ -78,11 +78,11 @@ struct TRegionPlace {
 // file; on Cancel nothing happens. A raw file loads as it always has; an image
 // file asks for the region's base address first (Cancel there changes
 // nothing either).
-void cmFileOpenClick(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                     const TFileNameChooser& choose, const TRegionPlace& place);
+void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
+                        const TFileNameChooser& choose, const TRegionPlace& place);
 // Save: as load; a HEX or S-record name asks for the base address, offering
 // the one remembered for the region, else 0.
-void cmFileSaveClick(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
-                     const TRegionPlace& place);
+void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,
+                        const TRegionPlace& place);
 
 } // namespace lindprog

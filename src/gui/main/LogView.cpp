@@ -42,7 +42,7 @@ void TLogView::AddLogLine(const std::string& text)
 {
     auto* line = new QTreeWidgetItem(this); // owned by the list
     line->setText(0, TimeText(Clock()));
-    line->setText(1, QString::fromLocal8Bit(text.c_str(), static_cast<qsizetype>(text.size())));
+    line->setText(1, QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.size())));
     // The scroll range follows the new row only once the geometry is updated.
     updateGeometries();
     scrollToItem(line, QAbstractItemView::PositionAtBottom);

@@ -52,7 +52,7 @@ QFrame* HorizontalRule(QWidget* parent)
 
 QString Text(const std::string& text)
 {
-    return QString::fromLocal8Bit(text.c_str(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.size()));
 }
 
 } // namespace
@@ -174,13 +174,12 @@ void TMainForm::CreateMenus()
     cmDeviceUnlock = device->addAction("&Unlock");
 
     QMenu* options = menuBar()->addMenu("&Options");
-    cmOptionsPort = options->addAction("&Port...", this, [this] {
-        lindprog::cmOptionsPortClick(this, PortNames, CurrentSettings, *AdapterConnection);
-    });
+    cmOptionsPort = options->addAction("&Port...", this,
+                                       [this] { ChoosePort(this, PortNames, CurrentSettings, *AdapterConnection); });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
         AdapterConnection->SetWatchPort(false);
-        lindprog::cmFirmwareUpdateClick(this, *DevicePort, *ActivePrompts);
+        RunFirmwareUpdate(this, *DevicePort, *ActivePrompts);
         AdapterConnection->SetWatchPort(true);
         // An update can end with the port closed (the adapter did not come
         // back). Nothing that needs the port may stay enabled then: a second
@@ -191,7 +190,7 @@ void TMainForm::CreateMenus()
     cmFirmwareUpdate->setEnabled(false);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    cmHelpAbout = help->addAction("About...", this, [this] { lindprog::cmHelpAboutClick(this, *DevicePort); });
+    cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, *DevicePort); });
 
     // The operation code each device command carries.
     const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},   {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
@@ -217,14 +216,15 @@ void TMainForm::CreateMenus()
         action->setObjectName(name);
 }
 
-QToolButton* TMainForm::MakeToolButton(QWidget* bar, QAction* action, int image, const char* name, const char* hint)
+QToolButton* TMainForm::MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name,
+                                       const char* hint)
 {
     auto* button = new QToolButton(bar);
     button->setObjectName(name);
     button->setAutoRaise(true);
     button->setFixedSize(71, 54);
     button->setIconSize(QSize(64, 48));
-    button->setIcon(ToolbarIcon(static_cast<TToolImage>(image)));
+    button->setIcon(ToolbarIcon(image));
     button->setProperty(HintProperty, hint);
     button->setEnabled(action->isEnabled());
     // A button is enabled exactly when its menu item is, and does what it does.
@@ -243,14 +243,16 @@ QWidget* TMainForm::CreateToolBar()
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(2, 3, 2, 3);
     row->setSpacing(0);
-    btnOpen = MakeToolButton(bar, cmFileOpen, 0, "btnOpen", "Load file into buffer");
-    btnSave = MakeToolButton(bar, cmFileSave, 1, "btnSave", "Save buffer into file");
-    btnProgram = MakeToolButton(bar, cmDeviceProgram, 2, "btnProgram", "Erase, blank-check, write and verify device");
-    btnRead = MakeToolButton(bar, cmDeviceRead, 3, "btnRead", "Read device into buffer");
-    btnWrite = MakeToolButton(bar, cmDeviceWrite, 4, "btnWrite", "Write buffer to device");
-    btnVerify = MakeToolButton(bar, cmDeviceVerify, 5, "btnVerify", "Verify device against buffer");
-    btnErase = MakeToolButton(bar, cmDeviceErase, 6, "btnErase", "Erase device");
-    btnBlankCheck = MakeToolButton(bar, cmDeviceBlankCheck, 7, "btnBlankCheck", "Blank check device");
+    btnOpen = MakeToolButton(bar, cmFileOpen, TToolImage::Open, "btnOpen", "Load file into buffer");
+    btnSave = MakeToolButton(bar, cmFileSave, TToolImage::Save, "btnSave", "Save buffer into file");
+    btnProgram = MakeToolButton(bar, cmDeviceProgram, TToolImage::Program, "btnProgram",
+                                "Erase, blank-check, write and verify device");
+    btnRead = MakeToolButton(bar, cmDeviceRead, TToolImage::Read, "btnRead", "Read device into buffer");
+    btnWrite = MakeToolButton(bar, cmDeviceWrite, TToolImage::Write, "btnWrite", "Write buffer to device");
+    btnVerify = MakeToolButton(bar, cmDeviceVerify, TToolImage::Verify, "btnVerify", "Verify device against buffer");
+    btnErase = MakeToolButton(bar, cmDeviceErase, TToolImage::Erase, "btnErase", "Erase device");
+    btnBlankCheck =
+        MakeToolButton(bar, cmDeviceBlankCheck, TToolImage::BlankCheck, "btnBlankCheck", "Blank check device");
     row->addWidget(btnOpen);
     row->addWidget(btnSave);
     row->addSpacing(16);
@@ -393,13 +395,13 @@ void TMainForm::AddLogLine(const std::string& text)
 
 void TMainForm::cmFileOpenClick()
 {
-    lindprog::cmFileOpenClick(
+    OpenFileIntoBuffer(
         *lvLog, MainBuffer, *DumpView, *ActivePrompts, [this] { return FileDialogs.ChooseOpen(); }, SelectedPlace());
 }
 
 void TMainForm::cmFileSaveClick()
 {
-    lindprog::cmFileSaveClick(
+    SaveBufferIntoFile(
         *lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); }, SelectedPlace());
 }
 
@@ -422,7 +424,7 @@ void TMainForm::cmBufferFillClick()
 
 void TMainForm::cmSettingsClick()
 {
-    lindprog::cmSettingsClick(this, CurrentSettings);
+    EditSettings(this, CurrentSettings);
 }
 
 void TMainForm::cmDeviceReadClick(int tag)

@@ -12,6 +12,7 @@
 #include "core/settings/Settings.h"
 #include "gui/main/FileCommands.h"
 #include "gui/main/QtDispatcher.h"
+#include "gui/main/ToolbarImages.h"
 #include "gui/settings/MyReg.h"
 
 #include <QMainWindow>
@@ -110,7 +111,7 @@ private:
     void CreateStatusBar();
     void ShowPointerHint(const QPoint& globalPosition);
     void ApplicationHint(const QString& hint);
-    QToolButton* MakeToolButton(QWidget* bar, QAction* action, int image, const char* name, const char* hint);
+    QToolButton* MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name, const char* hint);
     // The device and region the buffer belongs to, as the lists name them.
     TRegionPlace SelectedPlace() const;
     void RestorePlacement();

@@ -54,7 +54,7 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
     seJtagDelay->setObjectName("seJtagDelay");
     seJtagDelay->setGeometry(std::max(80, delayLabel->geometry().right() + 6), 40,
                              std::max(49, seJtagDelay->sizeHint().width()), 21);
-    seJtagDelay->setRange(1, 1000);
+    seJtagDelay->setRange(TSettings::MinJtagDelay, TSettings::MaxJtagDelay);
     seJtagDelay->setSingleStep(1);
     seJtagDelay->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 
@@ -83,7 +83,6 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
 void TSettingsDialog::Load(const TSettings& settings)
 {
     cbTurnOffPower->setChecked(settings.TurnOffPower);
-    seJtagDelay->setRange(TSettings::MinJtagDelay, TSettings::MaxJtagDelay);
     seJtagDelay->setValue(settings.JtagDelay);
     cbIgnoreReadErrors->setChecked(settings.IgnoreReadErrors);
     cbBlockSIze->setCurrentIndex(cbBlockSIze->findText(QString::number(settings.BlockSize)));
@@ -102,7 +101,7 @@ void TSettingsDialog::Apply(TSettings& settings) const
         settings.BlockSize = blockSize;
 }
 
-void cmSettingsClick(QWidget* parent, TSettings& settings)
+void EditSettings(QWidget* parent, TSettings& settings)
 {
     TSettingsDialog dialog(parent);
     dialog.Load(settings);

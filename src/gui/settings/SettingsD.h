@@ -28,6 +28,6 @@ public:
 };
 
 // Runs the dialog over the settings: they change only when it ends with OK.
-void cmSettingsClick(QWidget* parent, TSettings& settings);
+void EditSettings(QWidget* parent, TSettings& settings);
 
 } // namespace lindprog

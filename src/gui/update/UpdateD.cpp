@@ -105,7 +105,7 @@ QStringList FirmwareFilters()
     return {"Firmware files (*.fwu)", "All file (*)"};
 }
 
-void cmFirmwareUpdateClick(QWidget* parent, TDevicePort& port, TPrompts& prompts)
+void RunFirmwareUpdate(QWidget* parent, TDevicePort& port, TPrompts& prompts)
 {
     QFileDialog odFirmware(parent);
     odFirmware.setObjectName("odFirmware");

@@ -71,6 +71,6 @@ QStringList FirmwareFilters();
 // Options > "Firmware update...": choose a file, check its size, and run the
 // update dialog on its image. A file that can't be opened throws, for the
 // application's error box.
-void cmFirmwareUpdateClick(QWidget* parent, TDevicePort& port, TPrompts& prompts);
+void RunFirmwareUpdate(QWidget* parent, TDevicePort& port, TPrompts& prompts);
 
 } // namespace lindprog

@@ -148,7 +148,7 @@ protected:
     {
         TMainForm& form = *Harness->Form;
         const TModalAnswer<TSelectPortDialog> answer(std::move(act));
-        cmOptionsPortClick(&form, names, form.Settings(), form.Connection());
+        ChoosePort(&form, names, form.Settings(), form.Connection());
     }
     TPortNames Names() { return TPortNames(Harness->Dir.Path / "ports.conf", Harness->Dir.Path / "dev"); }
 

@@ -47,7 +47,7 @@ QString ShownKey(TMainForm& form, const std::function<void(TAboutDialog*)>& more
             more(dialog);
         QTest::keyClick(dialog, Qt::Key_Return);
     });
-    cmHelpAboutClick(&form, form.Port());
+    ShowAbout(&form, form.Port());
     return key;
 }
 

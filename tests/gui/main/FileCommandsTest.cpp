@@ -46,7 +46,7 @@ void RunAsTheApplicationDoes(const std::function<void()>& command)
     try {
         command();
     } catch (const std::exception& error) {
-        ShowApplicationError(QApplication::activeWindow(), QString::fromLocal8Bit(error.what()));
+        ShowApplicationError(QApplication::activeWindow(), QString::fromUtf8(error.what()));
     }
 }
 
@@ -86,12 +86,12 @@ protected:
 
     void Open(const std::string& path)
     {
-        cmFileOpenClick(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(),
-                        [&] { return QString::fromStdString(path); }, {});
+        OpenFileIntoBuffer(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(),
+                           [&] { return QString::fromStdString(path); }, {});
     }
     void Save(const std::string& path)
     {
-        cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [&] { return QString::fromStdString(path); }, {});
+        SaveBufferIntoFile(Form->Log(), Form->Buffer(), Form->Dump(), [&] { return QString::fromStdString(path); }, {});
     }
     // Runs a command that is expected to fail, as the application would, and
     // gives the error box it showed.
@@ -272,8 +272,8 @@ TEST_F(FileCommandsTest, CancelledChoiceDoesNothing)
 {
     SetBuffer(4, {1, 2, 3, 4});
     EditFirstByte("FF");
-    cmFileOpenClick(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(), [] { return QString(); }, {});
-    cmFileSaveClick(Form->Log(), Form->Buffer(), Form->Dump(), [] { return QString(); }, {});
+    OpenFileIntoBuffer(Form->Log(), Form->Buffer(), Form->Dump(), Form->Prompts(), [] { return QString(); }, {});
+    SaveBufferIntoFile(Form->Log(), Form->Buffer(), Form->Dump(), [] { return QString(); }, {});
     EXPECT_TRUE(NewLines().empty());
     EXPECT_TRUE(Harness->Prompts.Seen.empty());
     EXPECT_EQ(BufferBytes(), (Bytes{0xFF, 2, 3, 4}));

@@ -188,7 +188,7 @@ protected:
         } catch (const std::exception& error) {
             QString text;
             const TModalAnswer<QMessageBox> box([&](QMessageBox* shown) { text = shown->text(); });
-            ShowApplicationError(QApplication::activeWindow(), QString::fromLocal8Bit(error.what()));
+            ShowApplicationError(QApplication::activeWindow(), QString::fromUtf8(error.what()));
             return text;
         }
         return {};

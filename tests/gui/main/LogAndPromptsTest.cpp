@@ -1,17 +1,12 @@
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
-#include "gui/settings/SettingsD.h"
 #include "support/Modal.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -135,65 +130,6 @@ TEST(ApplicationError, FullStopOnlyAfterLettersAndDigits)
     EXPECT_EQ(ApplicationErrorText("Stop!"), "Stop!");
     EXPECT_EQ(ApplicationErrorText("Already."), "Already.");
     EXPECT_EQ(ApplicationErrorText("count 7"), "count 7.");
-}
-
-TEST(SettingsDialog, ShowsTheLoadedValuesAndCancelChangesNothing)
-{
-    TSettings settings;
-    settings.JtagDelay = 2000; // as loaded from a stored 9999
-    settings.TurnOffPower = false;
-    const TModalAnswer<TSettingsDialog> cancel([](TSettingsDialog* dialog) {
-        EXPECT_EQ(dialog->seJtagDelay->value(), 2000);
-        EXPECT_EQ(dialog->seJtagDelay->minimum(), 4);
-        EXPECT_EQ(dialog->seJtagDelay->maximum(), 2000);
-        EXPECT_FALSE(dialog->cbTurnOffPower->isChecked());
-        EXPECT_EQ(dialog->cbBlockSIze->currentText(), "512");
-        EXPECT_FALSE(dialog->cbBlockSIze->isVisible());
-        dialog->seJtagDelay->setValue(10);
-        dialog->cbTurnOffPower->setChecked(true);
-        QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    cmSettingsClick(nullptr, settings);
-    EXPECT_EQ(settings.JtagDelay, 2000);
-    EXPECT_FALSE(settings.TurnOffPower);
-}
-
-TEST(SettingsDialog, OkTakesTheControlsAndKeepsTheHiddenValues)
-{
-    TSettings settings;
-    settings.IgnoreReadErrors = true;
-    {
-        const TModalAnswer<TSettingsDialog> ok([](TSettingsDialog* dialog) {
-            dialog->seJtagDelay->setValue(250);
-            dialog->findChild<QPushButton*>("btnOk")->click();
-        });
-        cmSettingsClick(nullptr, settings);
-    }
-    EXPECT_EQ(settings.JtagDelay, 250);
-    EXPECT_EQ(settings.BlockSize, 512);
-    EXPECT_TRUE(settings.IgnoreReadErrors);
-
-    settings.BlockSize = 100; // matches no item: none is selected, and it stays
-    const TModalAnswer<TSettingsDialog> enter([](TSettingsDialog* shown) { QTest::keyClick(shown, Qt::Key_Return); });
-    cmSettingsClick(nullptr, settings);
-    EXPECT_EQ(settings.BlockSize, 100);
-}
-
-TEST(SettingsDialog, TypedDelayOutsideTheRangeGoesToTheNearerBound)
-{
-    TSettingsDialog dialog(nullptr);
-    TSettings settings;
-    dialog.Load(settings);
-    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("5000");
-    dialog.seJtagDelay->interpretText();
-    EXPECT_EQ(dialog.seJtagDelay->value(), 2000);
-    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("1");
-    dialog.seJtagDelay->interpretText();
-    EXPECT_EQ(dialog.seJtagDelay->value(), 4);
-    dialog.seJtagDelay->setValue(300);
-    dialog.seJtagDelay->findChild<QLineEdit*>()->setText("fast");
-    dialog.seJtagDelay->interpretText();
-    EXPECT_EQ(dialog.seJtagDelay->value(), 4) << "text that is no number reads as 4";
 }
 
 } // namespace

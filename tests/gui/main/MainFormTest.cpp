@@ -125,6 +125,21 @@ TEST(MainForm, NoDevicesLeavesTheListEmptyAndDisabled)
     EXPECT_TRUE(form.Connection().Actions().Detect);
 }
 
+// The adapter's names come as Windows-1252 bytes (0x80 is the euro sign); the
+// window shows them as those characters.
+TEST(MainForm, AdapterNamesAbove0x7FShowAsTheirCharacters)
+{
+    json scenario = AdapterScenario();
+    scenario["identity"] = "Pr\u00fcfger\u00e4t";
+    scenario["devices"][0]["name"] = "M\u00e4rz \u0080";
+    scenario["devices"][0]["regions"][0]["name"] = "Code \u00b5";
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    EXPECT_EQ(form.PanelText(1), "Pr\u00fcfger\u00e4t");
+    EXPECT_EQ(form.cbDevice->itemText(0), "M\u00e4rz \u20ac");
+    EXPECT_EQ(form.cbRegion->itemText(0), "Code \u00b5");
+}
+
 TEST(MainForm, VoltageListCarriesTheFixedChoiceCodes)
 {
     json scenario = AdapterScenario();

@@ -76,7 +76,7 @@ public:
         if (ThroughMenu)
             Form.cmFirmwareUpdate->trigger();
         else
-            cmFirmwareUpdateClick(&Form, Form.Port(), Form.Prompts());
+            RunFirmwareUpdate(&Form, Form.Port(), Form.Prompts());
         Next.reset();
     }
 
@@ -106,7 +106,7 @@ TEST(FirmwareUpdate, ChooserTakesFwuFilesAndCancelDoesNothing)
         mode = dialog->fileMode();
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
-    cmFirmwareUpdateClick(&form, form.Port(), form.Prompts());
+    RunFirmwareUpdate(&form, form.Port(), form.Prompts());
     EXPECT_EQ(filters, FirmwareFilters());
     EXPECT_EQ(filters, (QStringList{"Firmware files (*.fwu)", "All file (*)"}));
     EXPECT_EQ(suffix, "fwu");
