@@ -1,13 +1,14 @@
-// The typed replies: every reader of a reply's data, at every length. The
-// first input byte picks the reader, the rest is the data the reply carried.
-// libFuzzer hands the input in a block of exactly its size, so AddressSanitizer
-// catches a reader that looks one byte past what the reply carried.
+// The typed replies: the checked parser of every command that reads a reply,
+// at every length. The first input byte picks the command, the rest is the
+// data the reply carried. libFuzzer hands the input in a block of exactly its
+// size, so AddressSanitizer catches a reader that looks one byte past what
+// the reply carried.
 //
-// Rules beyond that: a field the data does not reach reads as zero or empty;
+// Rules beyond that: a reply shorter than its command reads fails with
+// BadReplyLength and reads nothing (the start reply reads what it carried);
 // adapter texts come out as valid UTF-8 with one character per byte taken, up
-// to the first zero; the start reply's lines joined with '|' are its text; a
-// JTAG scan lists min(count, 10) IDs when the data is as long as
-// JtagScanReplySize asks, and never more than the data holds.
+// to the first zero; the start reply's lines joined with '|' are its text,
+// also when the adapter refused; a JTAG scan lists min(count, 10) IDs.
 
 #include "core/base/LittleEndian.h"
 #include "core/link/AdapterCommands.h"
@@ -74,108 +75,112 @@ void ExpectText(const std::string& text, TData source, std::size_t limit)
     Expect(text.find('\0') == std::string::npos, "no zero inside a text");
 }
 
+// An accepted reply: read whole when it carried `needed` bytes, otherwise
+// failed with nothing read.
+template <typename TCommand>
+TReply<typename TCommand::TValue> CheckAccepted(const TCommand& command, TData data)
+{
+    const auto reply = CheckReply(command, PortStatus::Ok, data);
+    const bool whole = data.size() >= command.ReplySize(data);
+    Expect(reply.Status == (whole ? PortStatus::Ok : PortStatus::BadReplyLength), "short exactly when too few bytes");
+    Expect(whole || reply.Value == typename TCommand::TValue{}, "nothing read from a short reply");
+    return reply;
+}
+
 void CheckShortReplies(std::uint8_t which, TData data)
 {
     switch (which) {
     case 0: {
-        const std::uint8_t mode = ParseModeReply(data);
-        Expect(mode == (data.size() >= ModeReplySize ? data[0] : 0), "mode byte, or zero");
+        const auto mode = CheckAccepted(TGetMode{}, data);
+        Expect(!mode.Ok() || mode.Value == data[0], "the mode byte");
         break;
     }
-    case 1: ExpectText(ReadReplyText(data), data, data.size()); break;
+    case 1: {
+        const auto identity = CheckAccepted(TGetIdentity{}, data);
+        ExpectText(identity.Value, data, data.size());
+        break;
+    }
     case 2: {
-        const TVersionReply version = ParseVersionReply(data);
-        const bool carried = data.size() >= VersionReplySize;
-        Expect(version.Major == (carried ? data[0] : 0) && version.Minor == (carried ? data[1] : 0),
-               "version bytes, or zeros");
+        const auto version = CheckAccepted(TGetVersion{}, data);
+        Expect(!version.Ok() || (version.Value.Major == data[0] && version.Value.Minor == data[1]), "version bytes");
         break;
     }
     default: {
-        const std::string key = ParseKeyReply(data);
-        if (data.size() < KeyReplySize) {
-            Expect(key.empty(), "no key from a short reply");
+        const auto key = CheckAccepted(TGetKey{}, data);
+        if (!key.Ok())
             break;
-        }
-        Expect(key.size() == 8 && key.find_first_not_of("0123456789ABCDEF") == std::string::npos,
+        Expect(key.Value.size() == 8 && key.Value.find_first_not_of("0123456789ABCDEF") == std::string::npos,
                "eight upper-case hex digits");
-        Expect(std::stoul(key, nullptr, 16) == GetU32LE(data, 0), "the key is the little-endian value");
+        Expect(std::stoul(key.Value, nullptr, 16) == GetU32LE(data, 0), "the key is the little-endian value");
         break;
     }
     }
 }
 
-// A record keeps what the reply carried, zero after it, and never more.
+// A record read from a whole reply is its first bytes, unchanged.
 template <std::size_t Size>
 void ExpectRecord(const std::array<std::uint8_t, Size>& raw, TData data)
 {
-    const std::size_t carried = std::min(Size, data.size());
-    Expect(std::equal(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(carried), data.begin()) &&
-               std::all_of(raw.begin() + static_cast<std::ptrdiff_t>(carried), raw.end(),
-                           [](std::uint8_t byte) { return byte == 0; }),
-           "the record is the carried bytes, zero after them");
+    Expect(data.size() < Size || std::equal(raw.begin(), raw.end(), data.begin()), "the record is the carried bytes");
 }
 
 void CheckRecords(std::uint8_t which, TData data)
 {
     if (which == 4) {
-        const TDeviceInfo device = TDeviceInfo::FromReply(data);
+        const TDeviceInfo device{CheckAccepted(TGetDeviceRecord{}, data).Value};
         ExpectRecord(device.Raw, data);
-        ExpectText(device.Name(), data, RecordNameSize);
+        ExpectText(device.Name(), device.Raw, RecordNameSize);
         Expect(VoltageEntries(device.Voltages()).size() <= 3, "at most three voltages");
-        if (data.size() <= 72)
-            Expect(device.RegionCount() == 0, "a region count the reply did not reach reads as zero");
         return;
     }
-    const TRegionInfo region = TRegionInfo::FromReply(data);
+    const TRegionInfo region{CheckAccepted(TGetRegionRecord{}, data).Value};
     ExpectRecord(region.Raw, data);
-    ExpectText(region.Name(), data, RecordNameSize);
-    if (data.size() <= 64)
-        Expect(region.Flags() == 0 && region.Size() == 0, "fields the reply did not reach read as zero");
+    ExpectText(region.Name(), region.Raw, RecordNameSize);
 }
 
 void CheckStartReply(TData data)
 {
-    const TStartOperationReply reply = ParseStartOperationReply(data);
-    for (std::size_t i = 0; i < reply.Values.size(); ++i)
-        Expect(reply.Values[i] == (4 * i + 4 <= data.size() ? GetU32LE(data, 4 * i) : 0), "value, or zero");
-    const TData textBytes = data.size() > StartOperationValuesSize ? data.subspan(StartOperationValuesSize) : TData();
+    const TData textBytes = data.size() > StartReply::TextOffset ? data.subspan(StartReply::TextOffset) : TData();
     const std::string text = ReadReplyText(textBytes);
     ExpectText(text, textBytes, textBytes.size());
-    std::string joined;
-    for (std::size_t i = 0; i < reply.InfoLines.size(); ++i)
-        joined += (i ? "|" : "") + reply.InfoLines[i];
-    Expect(joined == text, "the lines joined with '|' are the text");
-    Expect(text.empty() == reply.InfoLines.empty(), "no lines exactly when there is no text");
-    const std::string detect = FormatJtagDetect(reply);
-    Expect(detect.rfind("JTAG/Nexus detect: ", 0) == 0 && detect.size() <= 19 + 11 + 1 + 11 + 1 + 8 + 1 + 8,
-           "the detect line holds all four values");
+    // Accepted or refused, the reply gives what it carried.
+    for (const std::uint8_t status : {PortStatus::Ok, PortStatus::DeviceLocked}) {
+        const auto reply = CheckReply(TStartOperation{}, status, data);
+        const bool whole = data.size() >= StartOperationValuesSize;
+        Expect(reply.Status == (status == PortStatus::Ok && !whole ? PortStatus::BadReplyLength : status),
+               "short only when accepted without its four values");
+        for (std::size_t i = 0; i < reply.Value.Values.size(); ++i) {
+            const auto field = StartReply::Value(i);
+            Expect(reply.Value.Values[i] == (field.End() <= data.size() ? field.From(data) : 0), "value, or zero");
+        }
+        std::string joined;
+        for (std::size_t i = 0; i < reply.Value.InfoLines.size(); ++i)
+            joined += (i ? "|" : "") + reply.Value.InfoLines[i];
+        Expect(joined == text, "the lines joined with '|' are the text");
+        Expect(text.empty() == reply.Value.InfoLines.empty(), "no lines exactly when there is no text");
+        const std::string detect = FormatJtagDetect(reply.Value);
+        Expect(detect.rfind("JTAG/Nexus detect: ", 0) == 0 && detect.size() <= 19 + 11 + 1 + 11 + 1 + 8 + 1 + 8,
+               "the detect line holds all four values");
+    }
 }
 
 void CheckJtagScan(TData data)
 {
-    const std::size_t needed = JtagScanReplySize(data);
-    const TJtagScanReply reply = ParseJtagScanReply(data);
+    const std::size_t needed = TJtagScan{}.ReplySize(data);
     Expect(needed >= JtagScanHeadSize && needed <= JtagScanHeadSize + 40, "a head and at most ten IDs");
-    Expect(reply.Ids.size() <= 10, "at most ten IDs");
-    if (data.size() < JtagScanHeadSize) {
-        Expect(reply.DeviceCount == 0 && reply.Ids.empty(), "nothing from a reply without its head");
+    const auto scan = CheckAccepted(TJtagScan{}, data);
+    if (!scan.Ok())
         return;
-    }
-    Expect(reply.Ids.size() <= (data.size() - JtagScanHeadSize) / 4, "no ID the reply did not carry");
-    if (data.size() >= needed)
-        Expect(reply.Ids.size() == std::min<std::size_t>(reply.DeviceCount, 10), "every listed ID");
-    for (std::size_t k = 0; k < reply.Ids.size(); ++k)
-        Expect(reply.Ids[k] == GetU32LE(data, JtagScanHeadSize + 4 * k), "IDs in order");
+    Expect(scan.Value.Ids.size() == std::min<std::size_t>(scan.Value.DeviceCount, 10), "every listed ID");
+    for (std::size_t k = 0; k < scan.Value.Ids.size(); ++k)
+        Expect(scan.Value.Ids[k] == GetU32LE(data, JtagScanHeadSize + 4 * k), "IDs in order");
 }
 
 void CheckBootloaderArea(TData data)
 {
-    const TBootloaderArea area = ParseBootloaderArea(data);
-    if (data.size() < BootloaderAreaSize) {
-        Expect(area.Start == 0 && area.End == 0 && area.PageSize == 0, "a short area reads as zeros");
-        return;
-    }
-    Expect(area.Start == GetU32LE(data, 0) && area.End == GetU32LE(data, 4) && area.PageSize == GetU16LE(data, 8),
+    const auto area = CheckAccepted(TEnterBootloader{}, data);
+    Expect(!area.Ok() || (area.Value.Start == GetU32LE(data, 0) && area.Value.End == GetU32LE(data, 4) &&
+                          area.Value.PageSize == GetU16LE(data, 8)),
            "start, end, page size");
 }
 

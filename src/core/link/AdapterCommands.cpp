@@ -1,6 +1,5 @@
 #include "core/link/AdapterCommands.h"
 
-#include "core/base/AdapterText.h"
 #include "core/base/LittleEndian.h"
 
 #include <algorithm>
@@ -40,41 +39,34 @@ std::vector<std::uint8_t> BuildProgramPage(std::span<const std::uint8_t> pageRec
     return request;
 }
 
-std::string ReadReplyText(std::span<const std::uint8_t> data)
+std::string TGetKey::Parse(std::span<const std::uint8_t> data) const
 {
-    const auto end = std::find(data.begin(), data.end(), std::uint8_t{0});
-    return AdapterTextToUtf8(data.first(static_cast<std::size_t>(end - data.begin())));
-}
-
-std::uint8_t ParseModeReply(std::span<const std::uint8_t> data)
-{
-    return data.size() < ModeReplySize ? 0 : data[0];
-}
-
-TVersionReply ParseVersionReply(std::span<const std::uint8_t> data)
-{
-    if (data.size() < VersionReplySize)
-        return {};
-    return {data[0], data[1]};
-}
-
-std::string ParseKeyReply(std::span<const std::uint8_t> data)
-{
-    if (data.size() < KeyReplySize)
-        return {};
     char text[9];
     std::snprintf(text, sizeof text, "%.08X", GetU32LE(data, 0));
     return text;
 }
 
+TDeviceRecord TGetDeviceRecord::Parse(std::span<const std::uint8_t> data) const
+{
+    TDeviceRecord record;
+    std::copy_n(data.begin(), record.size(), record.begin());
+    return record;
+}
+
+TRegionRecord TGetRegionRecord::Parse(std::span<const std::uint8_t> data) const
+{
+    TRegionRecord record;
+    std::copy_n(data.begin(), record.size(), record.begin());
+    return record;
+}
+
 TStartOperationReply ParseStartOperationReply(std::span<const std::uint8_t> data)
 {
-    // Fields the reply does not reach read as zero and as no text.
     TStartOperationReply reply;
-    for (std::size_t i = 0; i < reply.Values.size() && 4 * i + 4 <= data.size(); ++i)
-        reply.Values[i] = GetU32LE(data, 4 * i);
+    for (std::size_t i = 0; i < reply.Values.size() && StartReply::Value(i).End() <= data.size(); ++i)
+        reply.Values[i] = StartReply::Value(i).From(data);
     const std::string text =
-        data.size() > StartOperationValuesSize ? ReadReplyText(data.subspan(StartOperationValuesSize)) : std::string();
+        data.size() > StartReply::TextOffset ? ReadReplyText(data.subspan(StartReply::TextOffset)) : std::string();
     if (text.empty())
         return reply;
     std::size_t start = 0;
@@ -98,41 +90,31 @@ std::string FormatJtagDetect(const TStartOperationReply& reply)
 
 namespace {
 
-constexpr std::size_t MaxJtagIds = 10;
-
 std::size_t ListedJtagIds(std::uint32_t deviceCount)
 {
-    return std::min<std::size_t>(deviceCount, MaxJtagIds);
+    return std::min<std::size_t>(deviceCount, JtagScanReply::MaxIds);
 }
 
 } // namespace
 
-std::size_t JtagScanReplySize(std::span<const std::uint8_t> data)
+std::size_t TJtagScan::ReplySize(std::span<const std::uint8_t> data) const
 {
     if (data.size() < JtagScanHeadSize)
         return JtagScanHeadSize;
-    return JtagScanHeadSize + 4 * ListedJtagIds(GetU32LE(data, 0));
+    return JtagScanReply::Id(ListedJtagIds(JtagScanReply::DeviceCount.From(data))).Offset;
 }
 
-TJtagScanReply ParseJtagScanReply(std::span<const std::uint8_t> data)
+TJtagScanReply TJtagScan::Parse(std::span<const std::uint8_t> data) const
 {
-    TJtagScanReply reply;
-    if (data.size() < JtagScanHeadSize)
-        return reply;
-    reply.DeviceCount = GetU32LE(data, 0);
-    reply.IrLength = GetU32LE(data, 4);
-    // At most ten IDs, and no more than the reply carries.
-    const std::size_t listed = std::min(ListedJtagIds(reply.DeviceCount), (data.size() - JtagScanHeadSize) / 4);
-    for (std::size_t k = 0; k < listed; ++k)
-        reply.Ids.push_back(GetU32LE(data, JtagScanHeadSize + 4 * k));
+    TJtagScanReply reply{JtagScanReply::DeviceCount.From(data), JtagScanReply::IrLength.From(data), {}};
+    for (std::size_t k = 0; k < ListedJtagIds(reply.DeviceCount); ++k)
+        reply.Ids.push_back(JtagScanReply::Id(k).From(data));
     return reply;
 }
 
-TBootloaderArea ParseBootloaderArea(std::span<const std::uint8_t> data)
+TBootloaderArea TEnterBootloader::Parse(std::span<const std::uint8_t> data) const
 {
-    if (data.size() < BootloaderAreaSize)
-        return {};
-    return {GetU32LE(data, 0), GetU32LE(data, 4), GetU16LE(data, 8)};
+    return {BootloaderReply::Start.From(data), BootloaderReply::End.From(data), BootloaderReply::PageSize.From(data)};
 }
 
 } // namespace lindprog

@@ -2,6 +2,7 @@
 
 #include "core/base/UiDispatcher.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace lindprog {
@@ -253,55 +254,40 @@ bool TDevicePort::RequireReplyData(std::size_t length)
 
 bool TDevicePort::GetMode()
 {
-    ModeByte = 0;
-    if (!SendCommand(Cmd::GetMode) || !RequireReplyData(ModeReplySize))
-        return false;
-    ModeByte = ParseModeReply(CarriedReplyData());
-    return true;
+    const auto reply = Send(TGetMode{});
+    ModeByte = reply.Value;
+    return reply.Ok();
 }
 
 bool TDevicePort::GetIdentity()
 {
-    IdentityText.clear();
-    if (!SendCommand(Cmd::GetIdentity))
-        return false;
-    // A text without its terminating zero ends with the bytes the reply carried.
-    IdentityText = ReadReplyText(CarriedReplyData());
-    return true;
+    auto reply = Send(TGetIdentity{});
+    IdentityText = std::move(reply.Value);
+    return reply.Ok();
 }
 
 bool TDevicePort::GetVersion()
 {
-    Major = 0;
-    Minor = 0;
-    if (!SendCommand(Cmd::GetVersion) || !RequireReplyData(VersionReplySize))
-        return false;
-    const TVersionReply version = ParseVersionReply(CarriedReplyData());
-    Major = version.Major;
-    Minor = version.Minor;
-    return true;
+    const auto reply = Send(TGetVersion{});
+    Major = reply.Value.Major;
+    Minor = reply.Value.Minor;
+    return reply.Ok();
 }
 
 bool TDevicePort::GetKey()
 {
-    Key.clear();
-    if (!SendCommand(Cmd::GetKey) || !RequireReplyData(KeyReplySize))
-        return false;
-    Key = ParseKeyReply(CarriedReplyData());
-    return true;
+    auto reply = Send(TGetKey{});
+    Key = std::move(reply.Value);
+    return reply.Ok();
 }
 
 bool TDevicePort::ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination)
 {
     if (destination.size() < count || count > ReplySize - 2)
         return FailRequest(PortStatus::BadParameter);
-    const auto head = BuildBlockHead(Cmd::ReadBlock, offset, count);
-    // A reply shorter than the block would leave bytes of an earlier reply in
-    // the buffer; it is a failed read, not a good one.
-    if (!SendRequest(head) || !RequireReplyData(count))
-        return false;
-    std::copy_n(CarriedReplyData().begin(), count, destination.begin());
-    return true;
+    const auto block = Send(TReadBlock{offset, count});
+    std::copy(block.Value.begin(), block.Value.end(), destination.begin());
+    return block.Ok();
 }
 
 bool TDevicePort::WriteBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source)
@@ -311,22 +297,19 @@ bool TDevicePort::WriteBlock(std::uint32_t offset, std::uint16_t count, std::spa
     // than a frame that reads past its source.
     if (count > MaxWriteBlock || source.size() < count)
         return FailRequest(PortStatus::BadParameter);
-    const auto head = BuildBlockHead(Cmd::WriteBlock, offset, count);
-    return SendRequest(head, source.first(count));
+    return Send(TWriteBlock{offset, count, source.first(count)}).Ok();
 }
 
 bool TDevicePort::VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source)
 {
     if (source.size() < count || BlockHeadSize + count > MaxPayload - 6)
         return FailRequest(PortStatus::BadParameter);
-    const auto head = BuildBlockHead(Cmd::VerifyBlock, offset, count);
-    return SendRequest(head, source.first(count));
+    return Send(TVerifyBlock{offset, count, source.first(count)}).Ok();
 }
 
 bool TDevicePort::BlankCheckBlock(std::uint32_t offset, std::uint16_t count)
 {
-    const auto head = BuildBlockHead(Cmd::BlankCheckBlock, offset, count);
-    return SendRequest(head);
+    return Send(TBlankCheckBlock{offset, count}).Ok();
 }
 
 } // namespace lindprog

@@ -91,13 +91,20 @@ public:
     // ReplyData is left over from earlier, longer replies.
     std::size_t ReplyDataLength() const { return ReplyLength > 2 ? ReplyLength - 2 : 0; }
     std::span<const std::uint8_t> CarriedReplyData() const { return ReplyData().first(ReplyDataLength()); }
-    // The one check before reading reply fields: a reply that carried fewer
+    // For a caller that reads a reply by hand: a reply that carried fewer
     // than `length` data bytes has not answered the request, which then fails
-    // with BadReplyLength. Read fields from CarriedReplyData afterwards.
+    // with BadReplyLength. Send does this check for every command type.
     bool RequireReplyData(std::size_t length);
 
-    // Typed queries: each clears its field, sends, and fills it on success;
-    // a reply too short for the field fails the query with BadReplyLength.
+    // The one generic send: sends a command type (AdapterCommands.h) and
+    // checks its reply with CheckReply. The request ends with the status the
+    // check gives, so Status() and StatusText() tell the same as the result.
+    template <typename TCommand>
+    TReply<typename TCommand::TValue> Send(const TCommand& command);
+
+    // Typed queries over Send: each sets its field from the reply, zero or
+    // empty when the query fails; a reply too short for it fails with
+    // BadReplyLength.
     bool GetMode();
     bool GetIdentity();
     bool GetVersion();
@@ -171,5 +178,24 @@ private:
     std::uint8_t ModeByte = 0;
     std::string Key;
 };
+
+template <typename TCommand>
+TReply<typename TCommand::TValue> TDevicePort::Send(const TCommand& command)
+{
+    // Held from the request to the check, so nothing closes the port between.
+    std::lock_guard use(UseMutex);
+    if constexpr (requires { command.Extra(); })
+        SendRequest(command.Request(), command.Extra());
+    else
+        SendRequest(command.Request());
+    const std::uint8_t status = Status();
+    // Beyond what the reply carried, the reply area holds bytes of earlier
+    // replies; without an answer it holds nothing of this request at all.
+    const auto carried = PortStatus::AdapterAnswered(status) ? CarriedReplyData() : std::span<const std::uint8_t>();
+    auto reply = CheckReply(command, status, carried);
+    if (reply.Status != status)
+        FailRequest(reply.Status);
+    return reply;
+}
 
 } // namespace lindprog

@@ -85,6 +85,13 @@ constexpr bool CodesRiseStrictly()
 }
 static_assert(CodesRiseStrictly());
 
+// Whether a reply answered the request: the status is the adapter's own, not
+// one the endpoint set. Only then does the reply area hold this reply's data.
+constexpr bool AdapterAnswered(std::uint8_t status)
+{
+    return status < PortNotOpen;
+}
+
 // The text of a listed code; empty for a code the table does not list.
 constexpr std::string_view Text(std::uint8_t code)
 {

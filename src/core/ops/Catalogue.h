@@ -1,18 +1,15 @@
 #pragma once
 // The adapter's catalogue records, kept byte for byte as the adapter sent
-// them, with readers for the fields the program uses.
+// them, with readers for the fields the program uses. The layouts are the
+// link's (ReplyLayout.h), where the requests that fetch the records read them.
 
-#include <array>
+#include "core/link/AdapterCommands.h"
+
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 namespace lindprog {
-
-constexpr std::size_t DeviceRecordSize = 76;
-constexpr std::size_t RegionRecordSize = 72;
-constexpr std::size_t RecordNameSize = 64;
 
 namespace RegionFlag {
 constexpr std::uint32_t Read = 1; // also verify and blank check
@@ -22,22 +19,29 @@ constexpr std::uint32_t Unlock = 8;
 } // namespace RegionFlag
 
 struct TDeviceInfo {
-    std::array<std::uint8_t, DeviceRecordSize> Raw{};
+    TDeviceRecord Raw{};
 
-    static TDeviceInfo FromReply(std::span<const std::uint8_t> replyData);
-    std::string Name() const;
-    std::uint32_t Voltages() const;
-    std::int32_t RegionCount() const;
+    std::string Name() const { return DeviceRecord::Name.From(Raw); }
+    std::uint32_t Voltages() const { return DeviceRecord::Voltages.From(Raw); }
+    std::int32_t RegionCount() const { return DeviceRecord::RegionCount.From(Raw); }
 };
 
 struct TRegionInfo {
-    std::array<std::uint8_t, RegionRecordSize> Raw{};
+    TRegionRecord Raw{};
 
-    static TRegionInfo FromReply(std::span<const std::uint8_t> replyData);
-    std::string Name() const;
-    std::uint32_t Flags() const;
-    std::uint32_t Size() const;
+    std::string Name() const { return RegionRecord::Name.From(Raw); }
+    std::uint32_t Flags() const { return RegionRecord::Flags.From(Raw); }
+    std::uint32_t Size() const { return RegionRecord::Size.From(Raw); }
 };
+
+// The names of a device or region list, in its order: what the lists show.
+std::vector<std::string> RecordNames(const auto& records)
+{
+    std::vector<std::string> names;
+    for (const auto& record : records)
+        names.push_back(record.Name());
+    return names;
+}
 
 struct TVoltageEntry {
     std::string Text;

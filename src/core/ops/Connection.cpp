@@ -3,24 +3,13 @@
 #include "core/base/Prompts.h"
 #include "core/base/TextFormat.h"
 #include "core/link/AdapterCommands.h"
+#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
 
 #include <cerrno>
 #include <cstring>
 
 namespace lindprog {
-
-namespace {
-
-std::vector<std::string> Names(const auto& records)
-{
-    std::vector<std::string> names;
-    for (const auto& record : records)
-        names.push_back(record.Name());
-    return names;
-}
-
-} // namespace
 
 std::string OpenFailureAdvice(int portNumber, const std::string& reason)
 {
@@ -115,19 +104,18 @@ void TConnection::Disconnect()
 void TConnection::ReadDeviceList()
 {
     DeviceList.clear();
-    if (Port.SendCommand(Cmd::GetDeviceCount) && Port.RequireReplyData(DeviceCountReplySize)) {
-        const int count = Port.CarriedReplyData()[0];
+    if (const auto count = RequestDeviceCount(Port); count.Ok()) {
         // A record reply too short for its record fails like any other
         // record request: the list keeps what was read before it.
-        for (int index = 0; index < count; ++index) {
-            if (!Port.SendCommand(Cmd::GetDeviceRecord, static_cast<std::uint8_t>(index)) ||
-                !Port.RequireReplyData(DeviceRecordSize))
+        for (int index = 0; index < count.Value; ++index) {
+            const auto record = RequestDeviceRecord(Port, static_cast<std::uint8_t>(index));
+            if (!record.Ok())
                 break;
-            DeviceList.push_back(TDeviceInfo::FromReply(Port.CarriedReplyData()));
+            DeviceList.push_back({record.Value});
         }
     }
     DeviceIndex = DeviceList.empty() ? -1 : 0;
-    View.ShowDevices(Names(DeviceList), DeviceIndex);
+    View.ShowDevices(RecordNames(DeviceList), DeviceIndex);
     if (DeviceIndex == 0)
         SelectDevice(0);
 }
@@ -150,14 +138,14 @@ void TConnection::ReadRegionList()
     RegionList.clear();
     const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
     for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
-        if (!Port.SendCommand(Cmd::GetRegionRecord, static_cast<std::uint8_t>(DeviceIndex),
-                              static_cast<std::uint8_t>(region)) ||
-            !Port.RequireReplyData(RegionRecordSize))
+        const auto record =
+            RequestRegionRecord(Port, static_cast<std::uint8_t>(DeviceIndex), static_cast<std::uint8_t>(region));
+        if (!record.Ok())
             break;
-        RegionList.push_back(TRegionInfo::FromReply(Port.CarriedReplyData()));
+        RegionList.push_back({record.Value});
     }
     RegionIndex = RegionList.empty() ? -1 : 0;
-    View.ShowRegions(Names(RegionList), RegionIndex);
+    View.ShowRegions(RecordNames(RegionList), RegionIndex);
     if (RegionIndex == 0) {
         SelectRegion(0);
     } else {

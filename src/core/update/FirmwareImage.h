@@ -3,6 +3,8 @@
 // to 127 of them, with no header. The program checks only the size; what a
 // record holds is the bootloader's business, and it is sent unchanged.
 
+#include "core/link/AdapterCommands.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +21,7 @@ public:
 
 class TFirmwareImage {
 public:
-    static constexpr std::size_t PageRecordSize = 2056;
+    static constexpr std::size_t PageRecordSize = FirmwarePageSize;
     static constexpr std::size_t MaxPageCount = 127;
     // What is read of a file at most; a longer file reads as this much, which
     // is no whole number of records, so it is refused.
@@ -34,9 +36,11 @@ public:
     static TFirmwareImage Load(const std::filesystem::path& path);
 
     static bool IsValidSize(std::size_t size);
+    // Whole page records in `size` bytes: what the update sends and counts.
+    static int PageCountOf(std::size_t size) { return static_cast<int>(size / PageRecordSize); }
     bool IsValid() const { return IsValidSize(Data.size()); }
     std::size_t Size() const { return Data.size(); }
-    int PageCount() const { return static_cast<int>(Data.size() / PageRecordSize); }
+    int PageCount() const { return PageCountOf(Data.size()); }
     std::span<const std::uint8_t> Bytes() const { return Data; }
     // Page record `index`, counting from 0; empty past the last whole record.
     std::span<const std::uint8_t> Page(int index) const;

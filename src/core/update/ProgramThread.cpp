@@ -2,7 +2,9 @@
 
 #include "core/base/UiDispatcher.h"
 #include "core/link/AdapterCommands.h"
+#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
+#include "core/update/FirmwareImage.h"
 
 #include <cstdio>
 
@@ -64,7 +66,7 @@ void TProgramThread::Start()
 
 void TProgramThread::Execute()
 {
-    const int pageCount = static_cast<int>(Image.size() / FirmwarePageSize);
+    const int pageCount = TFirmwareImage::PageCountOf(Image.size());
     NextPage = 0;
     if (!StartBootloader()) {
         AddLine(FailedLine());
@@ -106,9 +108,8 @@ bool TProgramThread::StartBootloader()
             continue;
         }
         AddLine("Sending bootloader request");
-        Port.SendCommand(Cmd::EnterBootloader);
-        const std::uint8_t status = Port.Status();
-        if (status == PortStatus::NotReady) {
+        const TReply<TBootloaderArea> area = RequestBootloaderArea(Port);
+        if (area.Status == PortStatus::NotReady) {
             // The adapter restarts into its bootloader; it answers there once
             // the port has been closed and opened again.
             AddLine("Closing port");
@@ -117,13 +118,12 @@ bool TProgramThread::StartBootloader()
             continue;
         }
         // A reply too short for the area is a failed attempt like any other.
-        if (status != PortStatus::Ok || !Port.RequireReplyData(BootloaderAreaSize))
+        if (!area.Ok())
             continue;
-        const TBootloaderArea area = ParseBootloaderArea(Port.CarriedReplyData());
-        AppStart = area.Start;
-        AppEnd = area.End;
+        AppStart = area.Value.Start;
+        AppEnd = area.Value.End;
         AddLine(Line("Application area [%.08X-%.08X]", AppStart, AppEnd));
-        AddLine(Line("Flash page size %d", area.PageSize));
+        AddLine(Line("Flash page size %d", area.Value.PageSize));
         return true;
     }
     return false;

@@ -41,7 +41,7 @@ TUpdateDialog::~TUpdateDialog() = default;
 
 int TUpdateDialog::PageCount() const
 {
-    return static_cast<int>(Image.size() / TFirmwareImage::PageRecordSize);
+    return TFirmwareImage::PageCountOf(Image.size());
 }
 
 void TUpdateDialog::showEvent(QShowEvent* event)
