@@ -1,6 +1,6 @@
 // The hex view as a widget: what it paints, and that keys, mouse, wheel, scroll
 // bar and popup menu reach the editor. The editor's own rules are proven in
-// tests/buffer; here they are driven through real Qt events.
+// tests/core/buffer; here they are driven through real Qt events.
 
 #include "gui/buffer/DumpF.h"
 
