@@ -37,4 +37,24 @@ inline void PutU32LE(std::span<std::uint8_t> bytes, std::size_t offset, std::uin
         bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+inline void PutU64LE(std::span<std::uint8_t> bytes, std::size_t offset, std::uint64_t value)
+{
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Big-endian writes, for numbers a target's own firmware reads that way (a
+// serial number in a board's data flash); the adapter's payloads never are.
+inline void PutU32BE(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * (3 - i)));
+}
+
+inline void PutU64BE(std::span<std::uint8_t> bytes, std::size_t offset, std::uint64_t value)
+{
+    for (std::size_t i = 0; i < 8; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * (7 - i)));
+}
+
 } // namespace lindprog

@@ -1,0 +1,100 @@
+#pragma once
+// A production job: one TOML file that says everything a station does to each
+// board (device, regions, images, voltage, checks, serial number), so that no
+// operator retypes options. This unit reads the file and checks every key and
+// value; the images are read by JobImages and placed against the adapter's
+// catalogue by JobPlan.
+//
+// Keys the program does not know are errors, not ignored: a misspelt
+// `expect_crc` would otherwise switch a check off without anyone noticing.
+// Steps are counted from 1 in every message, as the verdict line counts them.
+
+#include "core/link/AdapterCommands.h"
+#include "core/production/SerialFormat.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lindprog {
+
+// "line.toml: step[2].image: no such file": the file, the place in it (a key,
+// or "line 3" for a syntax error) and what is wrong.
+class TJobError : public std::runtime_error {
+public:
+    TJobError(const std::string& file, const std::string& place, const std::string& problem);
+    std::string Place;
+};
+
+// A device or region as the job names it: an exact name, or an index from 0
+// (an integer in the file, or a string of digits that matches no name).
+struct TEntryChoice {
+    std::string Name;
+    std::optional<std::size_t> Index;
+
+    // The entry's position in `names`; -1 when none matches.
+    int Find(const std::vector<std::string>& names) const;
+    std::string Text() const { return Index ? std::to_string(*Index) : Name; }
+};
+
+struct TJobStep {
+    std::size_t Number = 1; // from 1
+    TEntryChoice Region;
+    TOperation Operation = TOperation::Read;
+    // Read the region and compare it with the image on the computer, rather
+    // than the adapter comparing (Verify): the report can then say where and
+    // how the bytes differ. Operation is Read.
+    bool Compare = false;
+    std::string Image; // absolute path; empty for none
+    std::optional<std::uint64_t> Base;
+    bool Pad = false;
+    bool Preverify = false;
+    std::optional<std::uint32_t> ExpectCrc;
+
+    // "program", "compare", ...: the name the job gives the operation.
+    std::string OperationName() const;
+    // "step 2 program": how messages and the verdict line name the step.
+    std::string Title() const;
+};
+
+struct TSerialRule {
+    TEntryChoice Region;
+    std::uint64_t Offset = 0;
+    TSerialFormat Format;
+    std::uint64_t Start = 1;
+    std::uint64_t Step = 1;
+    std::string Database; // absolute path
+};
+
+struct TJob {
+    std::string Path;   // absolute
+    std::string Source; // the file's text, for the records' hash
+    std::string Name;
+    TEntryChoice Device;
+    std::optional<std::string> Voltage; // "3.3", "5.0" or "3+5"
+    std::optional<std::int32_t> JtagDelay;
+    std::optional<bool> PowerOff;
+    std::optional<bool> IgnoreReadErrors;
+    std::vector<TJobStep> Steps;
+    std::optional<TSerialRule> Serial;
+};
+
+// Whether a step of this operation sends the image (write, program), checks
+// against it (verify, compare) or may save into it (read).
+bool SendsImage(TOperation operation);
+
+// The job in `text`, as read from `path` (which places relative paths and
+// names the file in errors). Throws TJobError.
+TJob ParseJob(std::string_view text, const std::string& path);
+// Reads and parses the file. Throws TJobError, also when it cannot be read.
+TJob LoadJob(const std::string& path);
+
+// The unit database beside the job when neither the job nor the command line
+// names one: the job's file name with ".db" for ".toml".
+std::string DefaultDatabasePath(const TJob& job);
+
+} // namespace lindprog
