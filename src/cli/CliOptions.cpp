@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <filesystem>
 #include <utility>
 
 namespace lindprog::cli {
@@ -202,12 +203,24 @@ private:
         const bool wantsFile = TakesFile(Options.Command);
         if (wantsFile && positional.size() == 1) {
             Options.File = positional.front();
-            return {};
+            return UnusableFile();
         }
         if (wantsFile)
             return CommandName(Options.Command) + " takes one FILE";
         if (!positional.empty())
             return CommandName(Options.Command) + " takes no FILE ('" + positional.front() + "')";
+        return {};
+    }
+
+    // A FILE no file can have: nothing, or for a read, a folder's name.
+    std::string UnusableFile() const
+    {
+        const std::string& file = Options.File;
+        if (file.empty())
+            return CommandName(Options.Command) + " takes a FILE, not an empty name";
+        const std::filesystem::path last = std::filesystem::path(file).filename();
+        if (Options.Command == TCliCommand::Read && (last.empty() || last == "." || last == ".."))
+            return "read needs a FILE to create, not the folder '" + file + "'";
         return {};
     }
 

@@ -1,8 +1,9 @@
 #include "cli/CliOutput.h"
 
-#include "cli/JsonLine.h"
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 namespace lindprog::cli {
@@ -43,7 +44,18 @@ std::string ProgressLine(const TProgress& progress)
     return text;
 }
 
+// Seconds and rates to the millisecond: more digits would only be noise.
+double Rounded(double value)
+{
+    return std::round(value * 1000.0) / 1000.0;
+}
+
 } // namespace
+
+nlohmann::ordered_json JsonEvent(const char* event)
+{
+    return {{"event", event}, {"v", JsonSchemaVersion}};
+}
 
 std::string ClockTime(std::chrono::system_clock::time_point when)
 {
@@ -76,14 +88,23 @@ void TCliOutput::WriteLine(std::FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
+void TCliOutput::WriteJson(const nlohmann::ordered_json& object)
+{
+    // File names and port paths are bytes as the system keeps them, not always
+    // UTF-8; a byte that is no UTF-8 becomes U+FFFD, so every line stays JSON.
+    WriteLine(Streams.Out, object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
 void TCliOutput::Log(const std::string& port, const std::string& text)
 {
     const auto now = std::chrono::system_clock::now();
     std::lock_guard lock(Mutex);
     if (JsonMode) {
-        WriteLine(
-            Streams.Out,
-            TJsonObject().Add("event", "log").Add("port", port).Add("time", IsoTime(now)).Add("text", text).Text());
+        auto object = JsonEvent("log");
+        object["port"] = port;
+        object["time"] = IsoTime(now);
+        object["text"] = text;
+        WriteJson(object);
     } else if (Verbosity != TVerbosity::Quiet) {
         WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
     }
@@ -96,21 +117,28 @@ void TCliOutput::Trace(const std::string& port, const std::string& text)
         return;
     const auto now = std::chrono::system_clock::now();
     std::lock_guard lock(Mutex);
-    if (JsonMode)
-        WriteLine(
-            Streams.Out,
-            TJsonObject().Add("event", "trace").Add("port", port).Add("time", IsoTime(now)).Add("text", text).Text());
-    else
+    if (JsonMode) {
+        auto object = JsonEvent("trace");
+        object["port"] = port;
+        object["time"] = IsoTime(now);
+        object["text"] = text;
+        WriteJson(object);
+    } else {
         WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+    }
 }
 
 void TCliOutput::Error(const std::string& port, const std::string& text)
 {
     std::lock_guard lock(Mutex);
-    if (JsonMode)
-        WriteLine(Streams.Out, TJsonObject().Add("event", "error").Add("port", port).Add("text", text).Text());
-    else
+    if (JsonMode) {
+        auto object = JsonEvent("error");
+        object["port"] = port;
+        object["text"] = text;
+        WriteJson(object);
+    } else {
         WriteLine(Streams.Err, "lindprog-cli: " + (port.empty() ? "" : port + ": ") + text);
+    }
     DrawProgress();
 }
 
@@ -118,15 +146,14 @@ void TCliOutput::Progress(const std::string& port, const TProgress& progress)
 {
     std::lock_guard lock(Mutex);
     if (JsonMode) {
-        WriteLine(Streams.Out, TJsonObject()
-                                   .Add("event", "progress")
-                                   .Add("port", port)
-                                   .Add("stage", progress.Stage)
-                                   .Add("percent", progress.Percent)
-                                   .Add("bytes", progress.Bytes)
-                                   .Add("total", progress.Total)
-                                   .Add("kBps", progress.KBps)
-                                   .Text());
+        auto object = JsonEvent("progress");
+        object["port"] = port;
+        object["stage"] = progress.Stage;
+        object["percent"] = progress.Percent;
+        object["bytes"] = progress.Bytes;
+        object["total"] = progress.Total;
+        object["kBps"] = Rounded(progress.KBps);
+        WriteJson(object);
         return;
     }
     ProgressText[port] = Prefix(port) + ProgressLine(progress);
@@ -151,21 +178,21 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
     std::lock_guard lock(Mutex);
     ProgressText.erase(port);
     if (JsonMode) {
-        TJsonObject object;
-        object.Add("event", "result")
-            .Add("port", port)
-            .Add("command", result.Command)
-            .Add("ok", result.Ok)
-            .Add("exit", result.ExitCode)
-            .Add("status", result.Status)
-            .Add("message", result.Message);
+        auto object = JsonEvent("result");
+        object["port"] = port;
+        object["command"] = result.Command;
+        object["ok"] = result.Ok;
+        object["exit"] = result.ExitCode;
+        object["status"] = result.Status;
+        object["message"] = result.Message;
         if (result.HasCrc) {
             char crc[12];
             std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(result.Crc));
-            object.Add("crc32", crc);
+            object["crc32"] = crc;
         }
-        object.Add("bytes", result.Bytes).Add("seconds", result.Seconds);
-        WriteLine(Streams.Out, object.Text());
+        object["bytes"] = result.Bytes;
+        object["seconds"] = Rounded(result.Seconds);
+        WriteJson(object);
         return;
     }
     if (!result.Ok)
@@ -173,12 +200,12 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
     DrawProgress();
 }
 
-void TCliOutput::Report(const std::string& port, const std::string& humanText, const std::string& jsonObject)
+void TCliOutput::Report(const std::string& port, const std::string& humanText, const nlohmann::ordered_json& jsonObject)
 {
     std::lock_guard lock(Mutex);
     // What the command was run for is printed under -q as well.
     if (JsonMode) {
-        WriteLine(Streams.Out, jsonObject);
+        WriteJson(jsonObject);
         return;
     }
     // Every line of a report from one of several adapters says which.

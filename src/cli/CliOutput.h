@@ -4,6 +4,8 @@
 // progress line redrawn in place on stderr when stderr is a terminal, errors
 // on stderr, and the summary of a run on several ports.
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -55,14 +57,15 @@ public:
     void EndProgress(const std::string& port);
     void Result(const std::string& port, const TResult& result);
     // A report that is the command's output itself (info, ports, key): human
-    // text, or the JSON object for --json.
-    void Report(const std::string& port, const std::string& humanText, const std::string& jsonObject);
+    // text, or the JSON object for --json (begun with JsonEvent).
+    void Report(const std::string& port, const std::string& humanText, const nlohmann::ordered_json& jsonObject);
     void Summary(const std::vector<std::pair<std::string, TResult>>& rows);
 
     bool Json() const { return JsonMode; }
 
 private:
     void WriteLine(std::FILE* stream, const std::string& line);
+    void WriteJson(const nlohmann::ordered_json& object);
     void ClearProgress();
     void DrawProgress();
     std::string Prefix(const std::string& port) const;
@@ -76,6 +79,15 @@ private:
     bool ProgressShown = false;
     std::chrono::steady_clock::time_point LastDrawn{};
 };
+
+// The version of the JSON Lines' schema, carried by every line as "v". It
+// changes only when a field is renamed, removed or changes its type; new
+// fields may come without it.
+inline constexpr int JsonSchemaVersion = 1;
+
+// Every JSON line starts so: {"event": event, "v": JsonSchemaVersion}. Its
+// fields follow in the order they are added.
+nlohmann::ordered_json JsonEvent(const char* event);
 
 // "HH:MM:SS" as the window's log shows it, and the ISO form for JSON.
 std::string ClockTime(std::chrono::system_clock::time_point when);

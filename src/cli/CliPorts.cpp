@@ -1,8 +1,10 @@
 #include "cli/CliPorts.h"
 
+#include "cli/CliOutput.h"
 #include "cli/ExitCode.h"
-#include "cli/JsonLine.h"
 #include "core/link/PortNames.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -94,18 +96,18 @@ std::string PortsText(TPortNames& names)
     return text;
 }
 
-std::string PortsJson(TPortNames& names)
+nlohmann::ordered_json PortsJson(TPortNames& names)
 {
-    std::vector<std::string> items;
+    auto ports = nlohmann::ordered_json::array();
     for (const auto& port : names.AvailablePorts())
-        items.push_back(TJsonObject()
-                            .Add("name", "COM" + std::to_string(port.Number))
-                            .Add("number", port.Number)
-                            .Add("path", port.DevicePath)
-                            .Add("key", port.Key)
-                            .Add("mapped", port.Mapped)
-                            .Text());
-    return TJsonObject().Add("event", "ports").AddRaw("ports", JsonArray(items)).Text();
+        ports.push_back({{"name", "COM" + std::to_string(port.Number)},
+                         {"number", port.Number},
+                         {"path", port.DevicePath},
+                         {"key", port.Key},
+                         {"mapped", port.Mapped}});
+    auto object = JsonEvent("ports");
+    object["ports"] = std::move(ports);
+    return object;
 }
 
 std::string FileNamePart(const TPortChoice& port)

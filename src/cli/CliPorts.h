@@ -4,6 +4,8 @@
 // is. Every port is resolved to its device path once, before any adapter
 // thread starts, so the threads never share the numbering.
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames
 
 // The `ports` command's output: a text table and the JSON object.
 std::string PortsText(TPortNames& names);
-std::string PortsJson(TPortNames& names);
+nlohmann::ordered_json PortsJson(TPortNames& names);
 
 // A port's name as it may stand in a file name: "COM3", or a device path's
 // last part ("ttyUSB0").

@@ -2,7 +2,6 @@
 
 #include "cli/CliSignals.h"
 #include "cli/ExitCode.h"
-#include "cli/JsonLine.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/buffer/BufferFile.h"
@@ -11,6 +10,8 @@
 #include "core/ops/Operation.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -79,6 +80,12 @@ std::string ModeName(std::uint8_t mode)
         return "application";
     return mode == ModeBootloader ? "bootloader" : "unknown (" + std::to_string(mode) + ")";
 }
+
+// The command line shows no buffer, so nothing tracks its changes.
+class TNoTracking final : public TChangeTracking {
+    void Clear() override {}
+    void UpdateChanges() override {}
+};
 
 // The firmware update's dialog, as the command line shows it.
 class TUpdateOutput final : public TUpdateView {
@@ -236,39 +243,23 @@ TResult TCliSession::PrepareBuffer()
     ok.Ok = true;
     if (!TakesFile(Options.Command) || Options.Command == TCliCommand::Read)
         return ok;
-    if (Input.Image != nullptr)
-        return PlaceImageFile();
-    const std::size_t fileSize = Input.FileBytes.size();
-    const std::size_t regionSize = Buffer.size();
-    if (fileSize != regionSize && !(Options.Pad && fileSize < regionSize))
-        return Failure(ExitCode::FileError,
-                       Format("%s holds %zu bytes, the region %zu; ", Input.FileName.c_str(), fileSize, regionSize) +
-                           (fileSize < regionSize ? "--pad fills a shorter file with 0xFF"
-                                                  : "a file longer than the region cannot be written"));
-    std::fill(Buffer.begin(), Buffer.end(), std::uint8_t{0xFF});
-    std::copy(Input.FileBytes.begin(), Input.FileBytes.end(), Buffer.begin());
-    AddLogLine("Opening file [" + FullPath(Input.FileName) + "]...");
-    AddLogLine(Format("Loaded %zu bytes, CRC32 = %.08X", fileSize, CrcUpdateBytes(CrcStart, Buffer)));
-    return ok;
-}
-
-TResult TCliSession::PlaceImageFile()
-{
-    class TNoTracking final : public TChangeTracking {
-        void Clear() override {}
-        void UpdateChanges() override {}
-    } noTracking;
     const std::uint64_t base =
-        Options.Base.value_or(DefaultImageBase(*Input.Image, static_cast<std::uint32_t>(Buffer.size())));
+        Input.Image == nullptr
+            ? 0
+            : Options.Base.value_or(DefaultImageBase(*Input.Image, static_cast<std::uint32_t>(Buffer.size())));
+    TNoTracking noTracking;
     try {
-        LoadImageIntoBuffer(Input.FileName, *Input.Image, base, Buffer, noTracking, *this);
+        PlaceFileInRegion(Input.FileName, Input.FileBytes, Input.Image, base, Options.Pad, Buffer, noTracking, *this);
     } catch (const TImageError& error) {
         return Failure(ExitCode::FileError, Input.FileName + ": " + error.what() +
                                                 Format(" (base 0x%llX, region size 0x%zX)",
                                                        static_cast<unsigned long long>(base), Buffer.size()));
+    } catch (const TFileError& error) {
+        return Failure(ExitCode::FileError, std::string(error.what()) + "; " +
+                                                (Input.FileBytes.size() < Buffer.size()
+                                                     ? "--pad fills a shorter file with 0xFF"
+                                                     : "a file longer than the region cannot be written"));
     }
-    TResult ok;
-    ok.Ok = true;
     return ok;
 }
 
@@ -293,8 +284,7 @@ TResult TCliSession::RunOperation()
             std::this_thread::sleep_for(Options.Pause);
     };
     const double started = Now();
-    const TPlanOutcome& outcome =
-        runner.Run(PlanFor(OperationOf(Options.Command), Connection.Target(Buffer)), pacing);
+    const TPlanOutcome& outcome = runner.Run(PlanFor(OperationOf(Options.Command), Connection.Target(Buffer)), pacing);
     TResult result = OutcomeResult(outcome.Last(), Now() - started);
     if (result.Ok && Options.Command == TCliCommand::Read)
         return SaveRead(std::move(result));
@@ -353,10 +343,7 @@ TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
 
 TResult TCliSession::SaveRead(TResult result)
 {
-    class TNoTracking final : public TChangeTracking {
-        void Clear() override {}
-        void UpdateChanges() override {}
-    } noTracking;
+    TNoTracking noTracking;
     try {
         SaveImageFile(Input.OutputPath, Buffer, Options.Base.value_or(0), noTracking, *this);
     } catch (const std::runtime_error& error) { // TFileError, or TImageError past 4 GiB
@@ -405,46 +392,35 @@ std::string TCliSession::InfoText(const std::vector<TDeviceReport>& devices) con
     return text;
 }
 
-std::string TCliSession::InfoJson(const std::vector<TDeviceReport>& devices) const
+nlohmann::ordered_json TCliSession::InfoJson(const std::vector<TDeviceReport>& devices) const
 {
-    std::vector<std::string> deviceItems;
+    auto deviceItems = nlohmann::ordered_json::array();
     for (std::size_t d = 0; d < devices.size(); ++d) {
         const auto& device = devices[d];
-        std::vector<std::string> voltages;
-        for (const auto& voltage : device.Voltages)
-            voltages.push_back(JsonString(voltage));
-        std::vector<std::string> regions;
+        auto regions = nlohmann::ordered_json::array();
         for (std::size_t r = 0; r < device.Regions.size(); ++r) {
             const auto& region = device.Regions[r];
-            std::vector<std::string> operations;
-            for (const auto& name : AllowedCommands(region.Flags()))
-                operations.push_back(JsonString(name));
-            regions.push_back(TJsonObject()
-                                  .Add("index", static_cast<int>(r))
-                                  .Add("name", region.Name())
-                                  .Add("flags", region.Flags())
-                                  .Add("size", region.Size())
-                                  .AddRaw("operations", JsonArray(operations))
-                                  .Text());
+            regions.push_back({{"index", r},
+                               {"name", region.Name()},
+                               {"flags", region.Flags()},
+                               {"size", region.Size()},
+                               {"operations", AllowedCommands(region.Flags())}});
         }
-        deviceItems.push_back(TJsonObject()
-                                  .Add("index", static_cast<int>(d))
-                                  .Add("name", device.Info.Name())
-                                  .Add("voltage_mask", device.Info.Voltages())
-                                  .AddRaw("voltages", JsonArray(voltages))
-                                  .AddRaw("regions", JsonArray(regions))
-                                  .Text());
+        deviceItems.push_back({{"index", d},
+                               {"name", device.Info.Name()},
+                               {"voltage_mask", device.Info.Voltages()},
+                               {"voltages", device.Voltages},
+                               {"regions", std::move(regions)}});
     }
-    return TJsonObject()
-        .Add("event", "info")
-        .Add("port", PortChoice.Name)
-        .Add("identity", Port.Identity())
-        .Add("version", Format("%d.%d", Port.VersionMajor(), Port.VersionMinor()))
-        .Add("mode", static_cast<int>(Port.Mode()))
-        .Add("mode_name", ModeName(Port.Mode()))
-        .Add("key", Port.KeyText())
-        .AddRaw("devices", JsonArray(deviceItems))
-        .Text();
+    auto object = JsonEvent("info");
+    object["port"] = PortChoice.Name;
+    object["identity"] = Port.Identity();
+    object["version"] = Format("%d.%d", Port.VersionMajor(), Port.VersionMinor());
+    object["mode"] = Port.Mode();
+    object["mode_name"] = ModeName(Port.Mode());
+    object["key"] = Port.KeyText();
+    object["devices"] = std::move(deviceItems);
+    return object;
 }
 
 TResult TCliSession::RunKey()
@@ -454,8 +430,10 @@ TResult TCliSession::RunKey()
     if (!Port.GetKey())
         return Failure(ExitCodeForStatus(Port.Status()), "reading the key failed (" + Port.StatusText() + ")",
                        Port.Status());
-    Output.Report(PortChoice.Name, Port.KeyText(),
-                  TJsonObject().Add("event", "key").Add("port", PortChoice.Name).Add("key", Port.KeyText()).Text());
+    auto object = JsonEvent("key");
+    object["port"] = PortChoice.Name;
+    object["key"] = Port.KeyText();
+    Output.Report(PortChoice.Name, Port.KeyText(), object);
     TResult result;
     result.Ok = true;
     result.Message = Port.KeyText();
@@ -481,7 +459,7 @@ TResult TCliSession::RunUpdate()
 {
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
-    const int pages = static_cast<int>(Input.FileBytes.size() / TFirmwareImage::PageRecordSize);
+    const int pages = TFirmwareImage::PageCountOf(Input.FileBytes.size());
     TUpdateOutput view(Output, PortChoice.Name, pages);
     const double started = Now();
     bool done = false;

@@ -16,6 +16,8 @@
 #include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -50,7 +52,6 @@ private:
     TResult RunUpdate();
 
     TResult PrepareBuffer();
-    TResult PlaceImageFile();
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
     TResult SaveRead(TResult result);
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
@@ -60,7 +61,7 @@ private:
         std::vector<TRegionInfo> Regions;
     };
     std::string InfoText(const std::vector<TDeviceReport>& devices) const;
-    std::string InfoJson(const std::vector<TDeviceReport>& devices) const;
+    nlohmann::ordered_json InfoJson(const std::vector<TDeviceReport>& devices) const;
 
     // TLogSink
     void AddLogLine(const std::string& text) override;

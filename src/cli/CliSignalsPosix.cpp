@@ -13,6 +13,7 @@ namespace lindprog::cli {
 
 namespace {
 std::atomic<bool> Requested = false;
+std::atomic<bool> Deferred = false;
 } // namespace
 
 void WatchStopSignals()
@@ -28,10 +29,15 @@ void WatchStopSignals()
             int received = 0;
             if (sigwait(&signals, &received) != 0)
                 continue;
-            if (Requested.exchange(true))
+            if (Requested.exchange(true) || !Deferred)
                 ::_exit(ExitCode::Interrupted);
         }
     }).detach();
+}
+
+void DeferStopsToOperations()
+{
+    Deferred = true;
 }
 
 const std::atomic<bool>& StopRequested()

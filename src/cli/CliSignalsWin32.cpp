@@ -14,13 +14,14 @@ namespace lindprog::cli {
 namespace {
 
 std::atomic<bool> Requested = false;
+std::atomic<bool> Deferred = false;
 
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
     // Closing the console window or logging off ends the program as usual.
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
-    if (Requested.exchange(true))
+    if (Requested.exchange(true) || !Deferred)
         std::_Exit(ExitCode::Interrupted);
     return TRUE;
 }
@@ -30,6 +31,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 void WatchStopSignals()
 {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void DeferStopsToOperations()
+{
+    Deferred = true;
 }
 
 const std::atomic<bool>& StopRequested()

@@ -8,16 +8,17 @@
 #include "cli/CliSession.h"
 #include "cli/CliSignals.h"
 #include "cli/ExitCode.h"
+#include "core/buffer/BufferFile.h"
 #include "core/buffer/ImageFile.h"
 #include "core/link/PortNames.h"
+#include "core/ops/Connection.h"
 #include "core/update/FirmwareImage.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -28,6 +29,8 @@ namespace {
 
 constexpr const char* PortPlaceholder = "{port}";
 
+static_assert(MaxRegionBytes == TConnection::MaxRegionSize, "an input file is read up to the largest region");
+
 struct TInputFile {
     std::vector<std::uint8_t> Bytes;
     std::optional<TImage> Image; // when the bytes are a HEX, S-record or ELF file
@@ -35,36 +38,36 @@ struct TInputFile {
     int ExitCode = ExitCode::FileError;
 };
 
-TInputFile ReadInputFile(const std::string& path)
+// The file is read once, before any adapter is touched, by the core's one
+// rule for input files; a HEX, S-record or ELF file is parsed there too. Raw
+// bytes stay bytes, sized against the region later.
+TInputFile ReadInputFile(const TCliOptions& options)
 {
-    TInputFile file;
-    std::ifstream in(path, std::ios::binary);
-    if (!in || std::filesystem::is_directory(path)) {
-        file.Error = "cannot open file " + path + ": " + std::strerror(errno ? errno : ENOENT);
-        return file;
+    TInputFile input;
+    try {
+        input.Bytes = ReadWholeFile(options.File, MaxRegionBytes);
+    } catch (const TFileError& error) {
+        input.Error = error.what();
+        return input;
     }
-    file.Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad())
-        file.Error = "cannot read file " + path;
-    return file;
-}
-
-// A HEX, S-record or ELF file is read once, before any adapter is touched; a
-// raw file stays bytes, sized against the region later.
-void ParseImageFile(const TCliOptions& options, TInputFile& input)
-{
+    if (options.Command == TCliCommand::UpdateFirmware) {
+        if (!TFirmwareImage::IsValidSize(input.Bytes.size()))
+            input.Error = "Invalid file size: " + options.File + " is no firmware update file";
+        return input;
+    }
     if (DetectImageFormat(input.Bytes) == TImageFormat::Raw) {
         if (options.Base) {
             input.Error = "--base applies to HEX, S-record and ELF files; " + options.File + " is raw bytes";
             input.ExitCode = ExitCode::Usage;
         }
-        return;
+        return input;
     }
     try {
         input.Image = ParseImage(input.Bytes);
     } catch (const TImageError& error) {
         input.Error = options.File + ": " + error.what();
     }
+    return input;
 }
 
 // The file a read from `port` goes to.
@@ -79,9 +82,9 @@ std::string OutputPathFor(const std::string& pattern, const TPortChoice& port)
 // Checks what can be checked before any adapter is touched; an error text or "".
 std::string CheckOutputFolder(const std::string& path)
 {
-    const auto folder = std::filesystem::absolute(path).parent_path();
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
+    const auto folder = std::filesystem::absolute(path, error).parent_path();
+    if (error || !std::filesystem::is_directory(folder, error))
         return "cannot create file " + path + ": folder " + folder.string() + " does not exist";
     return {};
 }
@@ -122,12 +125,7 @@ int Run(const TCliOptions& options)
 
     TInputFile input;
     if (TakesFile(options.Command) && options.Command != TCliCommand::Read) {
-        input = ReadInputFile(options.File);
-        if (input.Error.empty() && options.Command == TCliCommand::UpdateFirmware &&
-            !TFirmwareImage::IsValidSize(input.Bytes.size()))
-            input.Error = "Invalid file size: " + options.File + " is no firmware update file";
-        else if (input.Error.empty() && options.Command != TCliCommand::UpdateFirmware)
-            ParseImageFile(options, input);
+        input = ReadInputFile(options);
         if (!input.Error.empty())
             return EarlyFailure(output, options, input.ExitCode, input.Error);
     }
@@ -144,6 +142,7 @@ int Run(const TCliOptions& options)
             return EarlyFailure(output, options, ExitCode::FileError, error);
     }
 
+    DeferStopsToOperations();
     std::vector<TResult> results(ports.size());
     const auto runOne = [&](std::size_t k) {
         TSessionInput sessionInput{input.Bytes, input.Image ? &*input.Image : nullptr, options.File,

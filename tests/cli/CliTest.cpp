@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace lindprog {
 namespace {
 
@@ -206,13 +208,60 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
     EXPECT_EQ(sim.Sim.RequestCount(Cmd::StartOperation), 0);
 
     EXPECT_EQ(Cli({"write", "--pad", shortFile}), 0) << Err();
-    auto padded = Pattern(8000, 1);
-    padded.resize(8192, 0xFF);
-    EXPECT_EQ(sim.Sim.RegionContents(0, 0), padded);
 
     EXPECT_EQ(Cli({"read", "-p", "COM1", "-p", sim.Sim.SlavePath(), "out.bin"}), 1);
     EXPECT_EQ(Cli({"frobnicate"}), 1);
     EXPECT_EQ(Cli({"erase", "--jtag-delay", "3"}), 1);
+}
+
+TEST_F(CliTest, FilesThatCannotBeReadFailBeforeAnyPortIsOpened)
+{
+    const fs::path fifo = Dir.Path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> Args;
+        int Exit;
+        std::string Error;
+    } cases[] = {
+        {{"program", "/proc/self/mem"}, 5, "Cannot read file \"/proc/self/mem\". Input/output error"},
+        {{"write", "/dev/zero"}, 5, "Cannot open file \"/dev/zero\". Not a regular file"},
+        {{"write", fifo.string()}, 5, "Cannot open file \"" + fifo.string() + "\". Not a regular file"},
+        {{"read", ""}, 1, "read takes a FILE, not an empty name"},
+        {{"read", "out/"}, 1, "read needs a FILE to create, not the folder 'out/'"},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+        c.Args.insert(c.Args.begin() + 1, {"-p", "COM1"});
+        Last = std::make_unique<TCliProcess>(Dir.Path, c.Args);
+        // A blocking open of the FIFO would wait for a writer for ever.
+        EXPECT_EQ(Last->Wait(std::chrono::seconds(10)), c.Exit);
+        EXPECT_NE(Err().find(c.Error), std::string::npos) << Err();
+    }
+}
+
+TEST_F(CliTest, JsonLinesStayJsonWhateverTheNamesHold)
+{
+    // Quote, backslash, newline, a control byte and a byte above 0x7F.
+    const std::string odd = "A\"B\\C\nD\u0001E\u00e4";
+    json scenario = test::BaseScenario();
+    scenario["devices"][0]["name"] = odd;
+    scenario["devices"][0]["regions"][0]["name"] = odd;
+    TSimPty sim(scenario, 1);
+    // A file name that is no UTF-8.
+    const std::string file = (Dir.Path / "image\xE4.bin").string();
+    for (const auto& command : {"info", "read", "program"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args{command, "--json"};
+        if (std::string(command) != "info")
+            args.push_back(file);
+        ASSERT_EQ(Cli(args), 0) << Err();
+        const auto lines = Last->JsonLines();
+        ASSERT_FALSE(lines.empty());
+        for (const auto& line : lines)
+            EXPECT_EQ(line.value("v", 0), 1) << line;
+        if (std::string(command) == "info")
+            EXPECT_EQ(lines[0]["devices"][0]["regions"][0]["name"], odd);
+    }
 }
 
 TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)

@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 namespace lindprog {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What a file of unknown size is read in at first; the pieces then double.
+constexpr std::size_t MinReadPiece = 64 * 1024;
 
 [[noreturn]] void CannotOpen(const std::string& name, const std::string& reason)
 {
@@ -130,12 +134,26 @@ std::size_t SaveImageFile(const std::string& path, std::span<const std::uint8_t>
     return buffer.size();
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::size_t limit)
 {
     const std::string name = FullPath(path);
     TFileReader file = OpenForReading(name);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
-    bytes.resize(ReadUpTo(file, bytes, name));
+    // The reported size is a first guess only: files under /proc report 0,
+    // and a file may grow while it is read.
+    const std::size_t most = limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1;
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(file.Size() + 1, most));
+    std::vector<std::uint8_t> bytes;
+    std::size_t done = 0;
+    for (;;) {
+        bytes.resize(want);
+        done += ReadUpTo(file, std::span(bytes).subspan(done), name);
+        if (done < want || want == most)
+            break;
+        want = std::min(most, std::max(want * 2, MinReadPiece));
+    }
+    if (done > limit)
+        CannotRead(name, "File too large: more than " + std::to_string(limit) + " bytes");
+    bytes.resize(done);
     return bytes;
 }
 
@@ -155,6 +173,23 @@ void LoadImageIntoBuffer(const std::string& path, const TImage& image, std::uint
     log.AddLogLine("Opening file [" + FullPath(path) + "]...");
     PlaceImage(image, base, buffer);
     log.AddLogLine(ImageLoadedLine(image, buffer));
+    view.UpdateChanges();
+}
+
+void PlaceFileInRegion(const std::string& path, std::span<const std::uint8_t> bytes, const TImage* image,
+                       std::uint64_t base, bool pad, std::span<std::uint8_t> buffer, TChangeTracking& view,
+                       TLogSink& log)
+{
+    if (image != nullptr) {
+        LoadImageIntoBuffer(path, *image, base, buffer, view, log);
+        return;
+    }
+    if (bytes.size() != buffer.size() && !(pad && bytes.size() < buffer.size()))
+        throw TFileError(path + " holds " + std::to_string(bytes.size()) + " bytes, the region " +
+                         std::to_string(buffer.size()));
+    log.AddLogLine("Opening file [" + FullPath(path) + "]...");
+    std::fill(std::copy(bytes.begin(), bytes.end(), buffer.begin()), buffer.end(), std::uint8_t{0xFF});
+    log.AddLogLine(LoadedLine(bytes.size(), CrcUpdateBytes(CrcStart, buffer)));
     view.UpdateChanges();
 }
 

@@ -73,8 +73,13 @@ void WriteFileContents(const std::string& path, std::span<const std::uint8_t> by
 std::size_t SaveImageFile(const std::string& path, std::span<const std::uint8_t> buffer, std::uint64_t base,
                           TChangeTracking& view, TLogSink& log);
 
-// The whole file. Throws TFileError ("Cannot open file ...").
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// The whole file, the one way both front ends read a file before they know
+// the region it is for. Only a regular file is read, to its end whatever size
+// the file system reports, and never more than `limit` bytes and one to tell
+// that it holds more. Throws TFileError: "Cannot open file ..." for a file
+// that can't be opened or is no regular file, "Cannot read file ..." for a
+// failed read or a file of more than `limit` bytes.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::size_t limit = MaxRegionBytes);
 
 // "Loaded 1234 bytes in 2 segments [08000000-080004D1], CRC32 = 1A2B3C4D": the
 // image's bytes, its range, and the CRC of the whole buffer as the raw load
@@ -85,5 +90,19 @@ std::string ImageLoadedLine(const TImage& image, std::span<const std::uint8_t> b
 // the buffer as it was), logs ImageLoadedLine and accepts the buffer.
 void LoadImageIntoBuffer(const std::string& path, const TImage& image, std::uint64_t base,
                          std::span<std::uint8_t> buffer, TChangeTracking& view, TLogSink& log);
+
+// Fills a region's buffer from a file read with ReadWholeFile, as the command
+// line takes it: `image` (the file's bytes parsed, when they are HEX,
+// S-record or ELF) as LoadImageIntoBuffer places it at `base`; raw bytes one
+// to one from the region's start. Raw bytes must be exactly the region's
+// size, or with `pad` shorter, the rest 0xFF like erased flash: a programmer
+// writes every byte of the region, so it must know each one. Raw bytes log
+// "Opening file [...]..." and "Loaded %zu bytes, CRC32 = %.08X" with the CRC
+// of the whole region. A file that does not fit throws before the buffer
+// changes: TFileError ("<path> holds 10 bytes, the region 16") for raw bytes,
+// then nothing is logged; TImageError for an image.
+void PlaceFileInRegion(const std::string& path, std::span<const std::uint8_t> bytes, const TImage* image,
+                       std::uint64_t base, bool pad, std::span<std::uint8_t> buffer, TChangeTracking& view,
+                       TLogSink& log);
 
 } // namespace lindprog

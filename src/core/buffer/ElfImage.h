@@ -7,7 +7,9 @@
 // out, not written as zeros.
 //
 // Every offset and size is checked against the file's length before use, in
-// arithmetic that cannot wrap: the file comes from anywhere.
+// arithmetic that cannot wrap: the file comes from anywhere. The segments'
+// bytes together may not pass MaxRegionBytes, checked before any is copied,
+// as a few megabytes of program headers can name the same bytes 65,534 times.
 
 #include "core/buffer/ImageFile.h"
 

@@ -124,6 +124,15 @@ private:
     TUniqueFd File;
 };
 
+// Why a file of this type is not read, or null for a regular file: only a
+// regular file has an end that a read is sure to reach.
+const char* RefusedType(const struct stat& info)
+{
+    if (S_ISDIR(info.st_mode))
+        return "Is a directory";
+    return S_ISREG(info.st_mode) ? nullptr : "Not a regular file";
+}
+
 // Whether the side file failed only because the folder is closed to the user,
 // while the target itself may still be open to them.
 bool FolderRefused(int error)
@@ -170,19 +179,26 @@ int Replace(const fs::path& target, std::span<const std::uint8_t> bytes)
 
 TFileReader::TFileReader(const std::string& name)
 {
-    // The open does not block, so a FIFO is refused instead of waited on.
-    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // The type is asked before the open: opening a FIFO waits for a writer,
+    // and a device may wait for its hardware.
     struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        Reason = ErrnoText(errno);
+        return;
+    }
+    if (const char* refused = RefusedType(info)) {
+        Reason = refused;
+        return;
+    }
+    // Still without blocking, and asked again once open: a FIFO put in the
+    // file's place after the check is refused, not waited on.
+    TUniqueFd file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.Valid() || ::fstat(file.Get(), &info) != 0) {
         Reason = ErrnoText(errno);
         return;
     }
-    if (S_ISDIR(info.st_mode)) {
-        Reason = ErrnoText(EISDIR);
-        return;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        Reason = "Not a regular file";
+    if (const char* refused = RefusedType(info)) {
+        Reason = refused;
         return;
     }
     const int flags = ::fcntl(file.Get(), F_GETFL);

@@ -24,6 +24,13 @@ namespace lindprog {
 
 enum class TImageFormat { Raw, IntelHex, SRecord, Elf };
 
+// The largest region the program takes (the connection refuses larger ones,
+// and the command line checks that the two agree). Nothing read from a file
+// for a region holds more: an input file is read up to this size, and an
+// image whose segments claim more bytes is refused before they are copied,
+// since a small ELF file can point every segment at the same bytes.
+inline constexpr std::size_t MaxRegionBytes = 256u * 1024 * 1024;
+
 // Where a run of a segment's bytes came from, from Offset in the segment on:
 // records of Stride bytes each on consecutive lines from Number (HEX,
 // S-record), or the ELF segment Number (counted from 0 as readelf counts

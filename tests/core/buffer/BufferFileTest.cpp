@@ -250,6 +250,66 @@ TEST_F(BufferFileTest, MessagesNameTheFullPath)
 #endif
 }
 
+TEST_F(BufferFileTest, WholeFileIsReadToItsEndAndNoFurtherThanTheLimit)
+{
+    constexpr std::size_t Limit = 4096;
+    const struct {
+        std::string Path;
+        std::size_t Size; // at least this much is read
+        std::string Failure;
+    } cases[] = {
+        {Write("at-limit.bin", Bytes(Limit, 0x11)), Limit, ""},
+        {Write("over-limit.bin", Bytes(Limit + 1, 0x11)), 0, "File too large: more than 4096 bytes"},
+#ifndef _WIN32
+        // Kernel files report a size of 0 but have contents; the memory file
+        // fails every read at offset 0 with EIO.
+        {"/proc/self/cmdline", 1, ""},
+        {"/proc/self/mem", 0, "Input/output error"},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        try {
+            const Bytes bytes = ReadWholeFile(c.Path, Limit);
+            EXPECT_EQ(c.Failure, "");
+            EXPECT_GE(bytes.size(), c.Size);
+            EXPECT_LE(bytes.size(), Limit);
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot read file \"" + c.Path + "\". " + c.Failure);
+        }
+    }
+}
+
+TEST_F(BufferFileTest, RawFileFillsTheRegionExactlyOrPaddedWithFF)
+{
+    const struct {
+        std::size_t FileSize;
+        bool Pad;
+        bool Fits;
+    } cases[] = {{8, false, true},  {8, true, true},   {5, true, true}, {0, true, true},
+                 {5, false, false}, {9, false, false}, {9, true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.FileSize << (c.Pad ? " padded" : ""));
+        MakeBuffer(8, 0x33);
+        Log.Lines.clear();
+        const Bytes file(c.FileSize, 0x5A);
+        try {
+            PlaceFileInRegion("in.bin", file, nullptr, 0, c.Pad, Buffer, Tracking, Log);
+            Bytes expected(8, 0xFF);
+            std::copy(file.begin(), file.end(), expected.begin());
+            EXPECT_EQ(Buffer, expected);
+            EXPECT_EQ(Log.Lines, (std::vector<std::string>{"Opening file [" + FullPath("in.bin") + "]...",
+                                                           CrcLine(c.FileSize, CrcUpdateBytes(CrcStart, expected))}));
+            EXPECT_TRUE(c.Fits);
+        } catch (const TFileError& error) {
+            EXPECT_FALSE(c.Fits);
+            EXPECT_EQ(std::string(error.what()), "in.bin holds " + std::to_string(c.FileSize) + " bytes, the region 8");
+            EXPECT_EQ(Buffer, Bytes(8, 0x33));
+            EXPECT_TRUE(Log.Lines.empty());
+        }
+    }
+}
+
 TEST_F(BufferFileTest, SaveWritesTheBufferAndAcceptsEdits)
 {
     MakeBuffer(6, 0x10);

@@ -272,24 +272,30 @@ std::string Srec(char type, const Bytes& body)
     return line + pair + "\n";
 }
 
-// A little-endian ELF64 file with one loadable segment of `size` bytes at
-// offset 120, right after the header and the program header.
-Bytes Elf64(std::uint64_t offset, std::uint64_t size, std::uint64_t address)
+// A little-endian ELF64 file with `count` program headers, each a loadable
+// segment of `size` bytes (`memory` in memory) at `offset`, followed by 16
+// bytes of data.
+Bytes Elf64(std::uint64_t offset, std::uint64_t size, std::uint64_t address, std::uint64_t memory = ~0ull,
+            std::size_t count = 1)
 {
-    Bytes elf(120 + 16, 0xAB);
-    std::fill(elf.begin(), elf.begin() + 120, 0);
+    const std::size_t data = 64 + 56 * count;
+    Bytes elf(data + 16, 0xAB);
+    std::fill(elf.begin(), elf.begin() + static_cast<std::ptrdiff_t>(data), 0);
     const auto put = [&](std::size_t at, std::uint64_t value, int width) {
         for (int i = 0; i < width; ++i)
             elf[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
     };
     elf[0] = 0x7F, elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[4] = 2, elf[5] = 1;
-    put(32, 64, 8); // program header table offset
-    put(54, 56, 2); // entry size
-    put(56, 1, 2);  // entry count
-    put(64, 1, 4);  // a loadable segment
-    put(64 + 8, offset, 8);
-    put(64 + 24, address, 8);
-    put(64 + 32, size, 8);
+    put(32, 64, 8);    // program header table offset
+    put(54, 56, 2);    // entry size
+    put(56, count, 2); // entry count
+    for (std::size_t entry = 64; entry < data; entry += 56) {
+        put(entry, 1, 4); // a loadable segment
+        put(entry + 8, offset, 8);
+        put(entry + 24, address, 8);
+        put(entry + 32, size, 8);
+        put(entry + 40, memory, 8);
+    }
     return elf;
 }
 
@@ -338,6 +344,10 @@ TEST(ImageFileTest, BadFilesAndMisfitsThrowAndLeaveTheBufferAlone)
         {"elf table", elfTable, 0, "", "program header table at 0x64, 56 bytes, beyond the file's 136 bytes"},
         {"elf segment", Elf64(120, 17, 0), 0, "segment 0", "offset+size 0x78+0x11 beyond the file's 136 bytes"},
         {"elf wrap", Elf64(120, 16, ~0ull - 8), 0, "segment 0", "runs past the end of the address space"},
+        {"elf memory", Elf64(120, 16, 0, 15), 0, "segment 0", "file size 0x10 larger than its memory size 0xF"},
+        // 5000 headers, each naming the whole file: 1.4 GB from 280 kB.
+        {"elf many", Elf64(0, 64 + 56 * 5000 + 16, 0, ~0ull, 5000), 0, "segment 958",
+         "the loadable segments up to here hold 268596720 bytes, more than the largest region's 268435456"},
         {"below base", AsBytes(upper + Ihex(0, 0x8000, {1}) + Ihex(0, 0x7FFF, {1}) + eof), 0x8000, "line 3",
          "address 0x7FFF below the base 0x8000"},
         // Lines 2 and 3 merge into one segment, which still names line 3.
