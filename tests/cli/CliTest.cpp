@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -216,26 +217,19 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
 
 TEST_F(CliTest, FilesThatCannotBeReadFailBeforeAnyPortIsOpened)
 {
-    const fs::path fifo = Dir.Path / "fifo";
+    const std::string fifo = (Dir.Path / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const struct {
-        std::vector<std::string> Args;
-        int Exit;
-        std::string Error;
-    } cases[] = {
-        {{"program", "/proc/self/mem"}, 5, "Cannot read file \"/proc/self/mem\". Input/output error"},
-        {{"write", "/dev/zero"}, 5, "Cannot open file \"/dev/zero\". Not a regular file"},
-        {{"write", fifo.string()}, 5, "Cannot open file \"" + fifo.string() + "\". Not a regular file"},
-        {{"read", ""}, 1, "read takes a FILE, not an empty name"},
-        {{"read", "out/"}, 1, "read needs a FILE to create, not the folder 'out/'"},
-    };
-    for (auto c : cases) {
-        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
-        c.Args.insert(c.Args.begin() + 1, {"-p", "COM1"});
-        Last = std::make_unique<TCliProcess>(Dir.Path, c.Args);
+    const std::tuple<std::string, std::string, int, std::string> cases[] = {
+        {"program", "/proc/self/mem", 5, "Cannot read file \"/proc/self/mem\". Input/output error"},
+        {"write", "/dev/zero", 5, "Cannot open file \"/dev/zero\". Not a regular file"},
+        {"write", fifo, 5, "Cannot open file \"" + fifo + "\". Not a regular file"},
+        {"read", "", 1, "read takes a FILE, not an empty name"},
+        {"read", "out/", 1, "read needs a FILE to create, not the folder 'out/'"}};
+    for (const auto& [command, file, exit, error] : cases) {
         // A blocking open of the FIFO would wait for a writer for ever.
-        EXPECT_EQ(Last->Wait(std::chrono::seconds(10)), c.Exit);
-        EXPECT_NE(Err().find(c.Error), std::string::npos) << Err();
+        Last = std::make_unique<TCliProcess>(Dir.Path, std::vector<std::string>{command, "-p", "COM1", file});
+        EXPECT_EQ(Last->Wait(std::chrono::seconds(10)), exit) << file;
+        EXPECT_NE(Err().find(error), std::string::npos) << Err();
     }
 }
 
@@ -249,19 +243,16 @@ TEST_F(CliTest, JsonLinesStayJsonWhateverTheNamesHold)
     TSimPty sim(scenario, 1);
     // A file name that is no UTF-8.
     const std::string file = (Dir.Path / "image\xE4.bin").string();
-    for (const auto& command : {"info", "read", "program"}) {
-        SCOPED_TRACE(command);
-        std::vector<std::string> args{command, "--json"};
-        if (std::string(command) != "info")
-            args.push_back(file);
+    using TArgs = std::vector<std::string>;
+    for (const TArgs& args :
+         {TArgs{"read", "--json", file}, TArgs{"program", "--json", file}, TArgs{"info", "--json"}}) {
         ASSERT_EQ(Cli(args), 0) << Err();
         const auto lines = Last->JsonLines();
-        ASSERT_FALSE(lines.empty());
+        ASSERT_FALSE(lines.empty()) << args[0];
         for (const auto& line : lines)
             EXPECT_EQ(line.value("v", 0), 1) << line;
-        if (std::string(command) == "info")
-            EXPECT_EQ(lines[0]["devices"][0]["regions"][0]["name"], odd);
     }
+    EXPECT_EQ(Last->JsonLines()[0]["devices"][0]["regions"][0]["name"], odd);
 }
 
 TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)
