@@ -12,19 +12,4 @@ std::vector<TVoltageEntry> VoltageEntries(std::uint32_t mask)
     return entries;
 }
 
-TActionState TActionState::From(bool portOpen, std::uint32_t regionFlags)
-{
-    TActionState state;
-    state.FirmwareUpdate = portOpen;
-    state.Detect = portOpen;
-    state.Read = portOpen && (regionFlags & RegionFlag::Read);
-    state.Write = portOpen && (regionFlags & RegionFlag::Write);
-    state.Verify = state.Read;
-    state.Erase = portOpen && (regionFlags & RegionFlag::Erase);
-    state.BlankCheck = state.Read;
-    state.Unlock = portOpen && (regionFlags & RegionFlag::Unlock);
-    state.Program = state.Read && state.Write && state.Erase;
-    return state;
-}
-
 } // namespace lindprog

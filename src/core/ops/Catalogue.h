@@ -52,20 +52,4 @@ struct TVoltageEntry {
 // the code is the position in that order plus one, not in the list.
 std::vector<TVoltageEntry> VoltageEntries(std::uint32_t mask);
 
-// Which commands may run, from whether the port is open and the region flags.
-struct TActionState {
-    bool FirmwareUpdate = false;
-    bool Detect = false;
-    bool Read = false;
-    bool Write = false;
-    bool Verify = false;
-    bool Erase = false;
-    bool BlankCheck = false;
-    bool Unlock = false;
-    bool Program = false;
-
-    static TActionState From(bool portOpen, std::uint32_t regionFlags);
-    bool operator==(const TActionState&) const = default;
-};
-
 } // namespace lindprog

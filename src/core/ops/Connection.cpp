@@ -7,6 +7,7 @@
 #include "core/link/DevicePort.h"
 
 #include <cerrno>
+#include <new>
 #include <cstring>
 
 namespace lindprog {
@@ -20,6 +21,16 @@ std::string OpenFailureAdvice(int portNumber, const std::string& reason)
     return "COM" + std::to_string(portNumber) + ": " + reason +
            ". Serial ports are open to members of the dialout group: add your user to it "
            "(sudo adduser $USER dialout) and log in again";
+}
+
+bool TNullView::ResizeBuffer(std::uint32_t size)
+{
+    try {
+        std::vector<std::uint8_t>(size, 0xFF).swap(Buffer);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view)
@@ -184,6 +195,11 @@ std::uint8_t TConnection::VoltageCode() const
     if (VoltageIndex < 0)
         return 0;
     return VoltageList[static_cast<std::size_t>(VoltageIndex)].Code;
+}
+
+TOperationTarget TConnection::Target(std::span<std::uint8_t> buffer) const
+{
+    return {static_cast<std::uint8_t>(DeviceIndex), static_cast<std::uint8_t>(RegionIndex), VoltageCode(), buffer};
 }
 
 void TConnection::UpdateActions()

@@ -1,10 +1,12 @@
 #pragma once
-// The main window's view of the adapter: opens the stored port, identifies
-// the adapter, reads its catalogue of devices and, for the chosen device, its
-// regions, and decides from the chosen region's flags which operations may
-// start. The window shows what this reports through TConnectionView.
+// The connection with an adapter: opens the port, identifies the adapter,
+// reads its catalogue of devices and, for the chosen device, its regions, and
+// decides from the chosen region's flags which operations may start. A front
+// end shows what this reports through TConnectionView.
 
 #include "core/ops/Catalogue.h"
+#include "core/ops/Operation.h"
+#include "core/ops/OperationDriver.h"
 
 #include <cstdint>
 #include <string>
@@ -15,31 +17,44 @@ namespace lindprog {
 class TDevicePort;
 class TPrompts;
 
+// What the connection reports. Every report but ResizeBuffer has an empty
+// default, so a front end implements only what it shows.
 class TConnectionView {
 public:
     virtual ~TConnectionView() = default;
-    // "Quering device, please wait..." in the hint panel, painted at once:
-    // the commands that follow block the window.
-    virtual void ShowQuerying() = 0;
-    // The busy cursor while the port is being opened, which can take a while
-    // on some USB bridges.
-    virtual void ShowBusy(bool /*busy*/) {}
-    virtual void ClearHintPanel() = 0;
-    // The adapter's name and firmware version panels; both empty when closed.
-    virtual void ShowAdapter(const std::string& identity, const std::string& version) = 0;
-    virtual void SetCaption(const std::string& caption) = 0;
-    // A list is enabled exactly when it has entries; selected is -1 for none.
-    virtual void ShowDevices(const std::vector<std::string>& names, int selected) = 0;
-    virtual void ShowVoltages(const std::vector<TVoltageEntry>& entries, int selected) = 0;
-    virtual void ShowRegions(const std::vector<std::string>& names, int selected) = 0;
+
     // A new buffer of the region's size; false when it cannot be had, with
     // the previous buffer kept.
     virtual bool ResizeBuffer(std::uint32_t size) = 0;
-    virtual void ApplyActions(const TActionState& actions) = 0;
-    virtual void SetFirmwareUpdateEnabled(bool enabled) = 0;
-    virtual void FocusLog() = 0;
-    // One line for the message log (the window's AddLogLine).
+    // The adapter's name and firmware version; both empty when closed.
+    virtual void ShowAdapter(const std::string& /*identity*/, const std::string& /*version*/) {}
+    // The catalogue's lists changed; selected is -1 for none.
+    virtual void ShowDevices(const std::vector<std::string>& /*names*/, int /*selected*/) {}
+    virtual void ShowVoltages(const std::vector<TVoltageEntry>& /*entries*/, int /*selected*/) {}
+    virtual void ShowRegions(const std::vector<std::string>& /*names*/, int /*selected*/) {}
+    // Which commands may run changed.
+    virtual void ApplyActions(const TActionState& /*actions*/) {}
+    // One line for the message log.
     virtual void AddLogLine(const std::string& /*text*/) {}
+
+    // Presentation hooks, for a window.
+    // "Quering device, please wait..." in the hint panel, painted at once:
+    // the commands that follow block the window.
+    virtual void ShowQuerying() {}
+    // The busy cursor while the port is being opened, which can take a while
+    // on some USB bridges.
+    virtual void ShowBusy(bool /*busy*/) {}
+    virtual void ClearHintPanel() {}
+    virtual void SetCaption(const std::string& /*caption*/) {}
+    virtual void SetFirmwareUpdateEnabled(bool /*enabled*/) {}
+    virtual void FocusLog() {}
+};
+
+// For callers without a window: holds the region's buffer and shows nothing.
+class TNullView : public TConnectionView, public TRunView {
+public:
+    bool ResizeBuffer(std::uint32_t size) override;
+    std::vector<std::uint8_t> Buffer;
 };
 
 // The log line that explains why COM<portNumber> could not be opened when the
@@ -87,10 +102,11 @@ public:
     const std::vector<TVoltageEntry>& Voltages() const { return VoltageList; }
     int SelectedDevice() const { return DeviceIndex; }
     int SelectedRegion() const { return RegionIndex; }
-    int SelectedVoltage() const { return VoltageIndex; }
     // Code of the chosen output voltage, 0 when the device allows none.
     std::uint8_t VoltageCode() const;
     std::uint32_t RegionFlags() const { return CurrentFlags; }
+    // Where an operation runs now: the chosen entries and the given buffer.
+    TOperationTarget Target(std::span<std::uint8_t> buffer) const;
     const TActionState& Actions() const { return CurrentActions; }
 
 private:

@@ -123,7 +123,7 @@ void TMainForm::FormCreate()
     CurrentSettings.Load(*Registry);
     DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
     AdapterConnection = std::make_unique<TConnection>(*DevicePort, *ActivePrompts, *this);
-    OperationDriver = std::make_unique<TOperationDriver>(*DevicePort, CurrentSettings, *lvLog, *ActivePrompts, *this);
+    OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *lvLog, *ActivePrompts, *this);
     AdapterConnection->Connect(CurrentSettings.SerialPort);
     RestorePlacement();
 }
@@ -432,26 +432,34 @@ void TMainForm::cmDeviceReadClick(int tag)
     // A click in the pause between two stages runs the pending stage; the
     // timer must not run it a second time.
     tmrAction->stop();
-    const TOperationTarget target{static_cast<std::uint8_t>(AdapterConnection->SelectedDevice()),
-                                  static_cast<std::uint8_t>(AdapterConnection->SelectedRegion()),
-                                  AdapterConnection->VoltageCode(), MainBuffer.Bytes()};
-    if (!OperationDriver->Begin(tag, target))
-        return;
+    const bool started = OperationRunner->StagePending()
+                             ? OperationRunner->StartNextStage()
+                             : OperationRunner->Start(PlanFor(static_cast<TOperation>(tag),
+                                                              AdapterConnection->Target(MainBuffer.Bytes())));
+    if (started)
+        RunStage();
+}
+
+void TMainForm::RunStage()
+{
     TActionDialog dialog(
-        QString::fromStdString(OperationDriver->StageName()),
-        [this](int& percent) { return OperationDriver->ActionStep(percent); }, this);
+        QString::fromStdString(OperationRunner->StageName()),
+        [this](int& percent) { return OperationRunner->ActionStep(percent); }, this);
     ActionDialog = &dialog;
     const int result = dialog.Run();
     ActionDialog = nullptr;
-    OperationDriver->Finish(result != TActionDialog::Done);
+    OperationRunner->EndStage(result != TActionDialog::Done);
+    if (OperationRunner->StagePending())
+        tmrAction->start();
 }
 
 void TMainForm::tmrActionTimer()
 {
-    // Runs the pending stage whether or not the Read item is enabled (a
-    // region that can be written but not read still runs its Write sequence).
+    // Runs the pending stage whether or not its menu item is enabled (a
+    // region that can be written but not read still runs its Write plan).
     tmrAction->stop();
-    cmDeviceReadClick(0);
+    if (OperationRunner->StartNextStage())
+        RunStage();
 }
 
 void TMainForm::cmDeviceDetectClick()
@@ -459,7 +467,7 @@ void TMainForm::cmDeviceDetectClick()
     RunJtagScan(*DevicePort, *lvLog);
 }
 
-void TMainForm::AcceptBuffer()
+void TMainForm::BufferReplaced()
 {
     DumpView->Repaint();
     DumpView->UpdateChanges();
@@ -469,11 +477,6 @@ void TMainForm::ShowSpeed(std::uint32_t bytesPerSecond)
 {
     if (ActionDialog != nullptr)
         ActionDialog->ShowSpeed(bytesPerSecond);
-}
-
-void TMainForm::ScheduleNextStage()
-{
-    tmrAction->start();
 }
 
 void TMainForm::ShowQuerying()
@@ -548,13 +551,9 @@ void TMainForm::ApplyActions(const TActionState& actions)
 {
     cmFirmwareUpdate->setEnabled(actions.FirmwareUpdate);
     cmDeviceDetect->setEnabled(actions.Detect);
-    cmDeviceRead->setEnabled(actions.Read);
-    cmDeviceWrite->setEnabled(actions.Write);
-    cmDeviceVerify->setEnabled(actions.Verify);
-    cmDeviceErase->setEnabled(actions.Erase);
-    cmDeviceBlankCheck->setEnabled(actions.BlankCheck);
-    cmDeviceUnlock->setEnabled(actions.Unlock);
-    cmDeviceProgram->setEnabled(actions.Program);
+    for (QAction* action : {cmDeviceRead, cmDeviceWrite, cmDeviceVerify, cmDeviceErase, cmDeviceBlankCheck,
+                            cmDeviceUnlock, cmDeviceProgram})
+        action->setEnabled(actions.Allows(static_cast<TOperation>(action->data().toInt())));
 }
 
 void TMainForm::SetFirmwareUpdateEnabled(bool enabled)

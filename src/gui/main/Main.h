@@ -8,7 +8,7 @@
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
 #include "core/ops/Connection.h"
-#include "core/ops/OperationDriver.h"
+#include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
 #include "gui/main/FileCommands.h"
 #include "gui/main/QtDispatcher.h"
@@ -34,7 +34,7 @@ class TActionDialog;
 class TDumpFrame;
 class TLogView;
 
-class TMainForm final : public QMainWindow, public TConnectionView, public TDriverView {
+class TMainForm final : public QMainWindow, public TConnectionView, public TRunView {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 610;
@@ -46,7 +46,7 @@ public:
 
     TDevicePort& Port() { return *DevicePort; }
     TConnection& Connection() { return *AdapterConnection; }
-    TOperationDriver& Driver() { return *OperationDriver; }
+    TOperationRunner& Runner() { return *OperationRunner; }
     // The progress dialog of the running operation, if any.
     TActionDialog* CurrentAction() const { return ActionDialog; }
     TSettings& Settings() { return CurrentSettings; }
@@ -62,15 +62,15 @@ public:
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
-    // Every device operation item; tag is its operation code.
+    // Every device operation item; tag is its operation code. A click while
+    // the next stage of a plan is pending runs that stage.
     void cmDeviceReadClick(int tag);
     void tmrActionTimer();
     void cmDeviceDetectClick();
 
-    // TDriverView
-    void AcceptBuffer() override;
+    // TRunView
+    void BufferReplaced() override;
     void ShowSpeed(std::uint32_t bytesPerSecond) override;
-    void ScheduleNextStage() override;
 
     // TConnectionView
     void ShowQuerying() override;
@@ -114,6 +114,9 @@ private:
     QToolButton* MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name, const char* hint);
     // The device and region the buffer belongs to, as the lists name them.
     TRegionPlace SelectedPlace() const;
+    // The running stage under its progress dialog; then its result and,
+    // when the plan goes on, the pause before the next stage.
+    void RunStage();
     void RestorePlacement();
     void SavePlacement();
 
@@ -125,7 +128,7 @@ private:
     TQtDispatcher Dispatcher;
     std::unique_ptr<TDevicePort> DevicePort;
     std::unique_ptr<TConnection> AdapterConnection;
-    std::unique_ptr<TOperationDriver> OperationDriver;
+    std::unique_ptr<TOperationRunner> OperationRunner;
     TActionDialog* ActionDialog = nullptr;
     TBuffer MainBuffer;
     TDumpFrame* DumpView = nullptr;

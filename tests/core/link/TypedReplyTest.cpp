@@ -116,21 +116,6 @@ TEST(ShortReply, JtagScanCutInItsHeadOrItsIdsFails)
                       "Device count: 2, total IR length: 9", "Device 1 ID: 11111111", "Device 2 ID: 22222222"}));
 }
 
-class TQuietConnectionView final : public TConnectionView {
-public:
-    void ShowQuerying() override {}
-    void ClearHintPanel() override {}
-    void ShowAdapter(const std::string&, const std::string&) override {}
-    void SetCaption(const std::string&) override {}
-    void ShowDevices(const std::vector<std::string>&, int) override {}
-    void ShowVoltages(const std::vector<TVoltageEntry>&, int) override {}
-    void ShowRegions(const std::vector<std::string>&, int) override {}
-    bool ResizeBuffer(std::uint32_t) override { return true; }
-    void ApplyActions(const TActionState&) override {}
-    void SetFirmwareUpdateEnabled(bool) override {}
-    void FocusLog() override {}
-};
-
 TEST(ShortReply, CatalogueKeepsTheRecordsReadBeforeACutOne)
 {
     json scenario = BaseScenario();
@@ -142,7 +127,7 @@ TEST(ShortReply, CatalogueKeepsTheRecordsReadBeforeACutOne)
                                           Truncate(Cmd::GetRegionRecord, 71)}),
                              scenario));
     TRecordedPrompts prompts;
-    TQuietConnectionView view;
+    TNullView view;
     TConnection connection(link.Port, prompts, view);
 
     connection.Connect(1);
@@ -158,13 +143,6 @@ TEST(ShortReply, CatalogueKeepsTheRecordsReadBeforeACutOne)
     EXPECT_EQ(link.Sim.RequestCount(Cmd::GetDeviceRecord), 2);
 }
 
-class TQuietDriverView final : public TDriverView {
-public:
-    void AcceptBuffer() override {}
-    void ShowSpeed(std::uint32_t) override {}
-    void ScheduleNextStage() override {}
-};
-
 TEST(ShortReply, StartReplyWithoutItsFourValuesStopsTheOperation)
 {
     json scenario = BaseScenario();
@@ -174,17 +152,17 @@ TEST(ShortReply, StartReplyWithoutItsFourValuesStopsTheOperation)
     TSettings settings;
     TLogLines log;
     TRecordedPrompts prompts;
-    TQuietDriverView view;
+    TRunView view;
     TOperationDriver driver(link.Port, settings, log, prompts, view);
     std::vector<std::uint8_t> buffer(8192);
     const TOperationTarget target{0, 0, 1, buffer};
 
-    EXPECT_FALSE(driver.Begin(static_cast<int>(TOperation::Read), target));
+    EXPECT_FALSE(driver.Begin(TOperation::Read, target));
     EXPECT_EQ(log.Lines, (TLines{"Starting operation", "Pause for voltage setting", "Error: Bad reply length"}));
     EXPECT_EQ(link.Sim.RequestCount(Cmd::ReadBlock), 0);
 
     log.Lines.clear();
-    ASSERT_TRUE(driver.Begin(static_cast<int>(TOperation::Read), target));
+    ASSERT_TRUE(driver.Begin(TOperation::Read, target));
     EXPECT_EQ(log.Lines, (TLines{"Starting operation", "Pause for voltage setting",
                                  "JTAG/Nexus detect: 1/2/00000003/00000004", "Flash", "Ready", "Reading device..."}));
 }
