@@ -24,8 +24,21 @@ TReply WithData(std::vector<std::uint8_t> data)
 } // namespace
 
 TAdapterCore::TAdapterCore(const TScenario& scenario)
-    : Scenario(scenario), Session(scenario), CurrentMode(scenario.Mode)
+    : Scenario(scenario), Session(scenario), CurrentMode(scenario.Mode), Attached(!scenario.TargetDetached)
 {
+}
+
+void TAdapterCore::DetachTarget()
+{
+    Attached = false;
+    Session.Close();
+}
+
+void TAdapterCore::AttachTarget(bool keep)
+{
+    if (!keep)
+        Session.FreshTarget(Scenario.Devices);
+    Attached = true;
 }
 
 void TAdapterCore::Record(std::span<const std::uint8_t> payload)
@@ -83,6 +96,8 @@ TReply TAdapterCore::Dispatch(std::uint8_t code, std::span<const std::uint8_t> p
     case CmdGetRegionRecord: return RegionRecord(params);
     default: break;
     }
+    if (code == CmdStartOperation && !Attached)
+        return StatusOnly(StatusDeviceNotFound);
     if (code >= CmdStartOperation && code <= CmdUnlockStep)
         return DispatchFlash(code, params);
     // Everything else takes no parameters.
@@ -177,7 +192,8 @@ TReply TAdapterCore::ProgramPage(std::span<const std::uint8_t> params)
 
 TReply TAdapterCore::JtagScan() const
 {
-    const auto& jtag = Scenario.Jtag;
+    static const TJtagSpec emptyChain;
+    const auto& jtag = Attached ? Scenario.Jtag : emptyChain;
     std::vector<std::uint8_t> data;
     AppendU32(data, jtag.Count);
     AppendU32(data, jtag.IrLength);

@@ -51,6 +51,13 @@ public:
     void Record(std::span<const std::uint8_t> payload);
     // The host opened the port again after closing it.
     void OnHostReopened();
+    // The target leaves the cable: the chain is empty and no operation
+    // starts until one is attached again.
+    void DetachTarget();
+    // A target on the cable again: a fresh board (flash as the scenario
+    // starts it), or with keep the board that was detached.
+    void AttachTarget(bool keep);
+    bool TargetAttached() const { return Attached; }
 
     std::uint8_t Mode() const { return CurrentMode; }
     int RequestCount(std::uint8_t code) const;
@@ -79,6 +86,7 @@ private:
     TFlashSession Session;
     std::uint8_t CurrentMode;
     bool BootloaderOnReopen = false;
+    bool Attached;
     std::size_t PagesAttempted = 0;
     std::vector<std::vector<std::uint8_t>> Requests;
     std::vector<std::vector<std::uint8_t>> Pages;

@@ -221,6 +221,24 @@ std::uint8_t TAdapterSim::Mode() const
     return Impl->State.Core.Mode();
 }
 
+void TAdapterSim::DetachTarget()
+{
+    std::lock_guard lock(Impl->State.Mutex);
+    Impl->State.Core.DetachTarget();
+}
+
+void TAdapterSim::AttachTarget(bool keep)
+{
+    std::lock_guard lock(Impl->State.Mutex);
+    Impl->State.Core.AttachTarget(keep);
+}
+
+bool TAdapterSim::TargetAttached() const
+{
+    std::lock_guard lock(Impl->State.Mutex);
+    return Impl->State.Core.TargetAttached();
+}
+
 bool TAdapterSim::Vanished() const
 {
     std::lock_guard lock(Impl->State.Mutex);

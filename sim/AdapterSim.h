@@ -64,6 +64,10 @@ public:
     // Every request payload (command byte first), in arrival order.
     std::vector<std::vector<std::uint8_t>> RequestPayloads() const;
     std::uint8_t Mode() const;
+    // The target on the adapter's cable (see TAdapterCore).
+    void DetachTarget();
+    void AttachTarget(bool keep);
+    bool TargetAttached() const;
     bool Vanished() const;
     // Whether a host has the port open, and how many times one opened it.
     bool HostConnected() const;

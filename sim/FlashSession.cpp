@@ -34,6 +34,12 @@ void TFlashSession::Close()
     NotReadyLeft = 0;
 }
 
+void TFlashSession::FreshTarget(const std::vector<TDeviceSpec>& devices)
+{
+    Close();
+    FlashMemory = TFlash(devices);
+}
+
 std::optional<std::uint8_t> TFlashSession::CheckStart(std::span<const std::uint8_t> params) const
 {
     if (params.size() != StartOperationParams)

@@ -42,6 +42,8 @@ public:
 
     // Forgets the selected operation (adapter reset).
     void Close();
+    // A new board on the cable: flash as the scenario describes it at start.
+    void FreshTarget(const std::vector<TDeviceSpec>& devices);
 
     TFlash& Flash() { return FlashMemory; }
     const TFlash& Flash() const { return FlashMemory; }

@@ -234,6 +234,10 @@ void ParseTopLevel(TFieldReader& fields, TScenario& scenario)
     scenario.Key = static_cast<std::uint32_t>(fields.Unsigned("key", U32, 0));
     scenario.EraseNotReady = static_cast<int>(fields.Unsigned("erase_not_ready", MaxCount, 0));
     scenario.UnlockNotReady = static_cast<int>(fields.Unsigned("unlock_not_ready", MaxCount, 0));
+    const std::string target = fields.Latin1("target", "attached");
+    if (target != "attached" && target != "detached")
+        FailAt("target", "must be \"attached\" or \"detached\"");
+    scenario.TargetDetached = target == "detached";
     if (const auto* vanish = fields.Find("vanish_after")) {
         scenario.VanishAfter = static_cast<std::size_t>(ReadUnsigned(*vanish, "vanish_after", U32));
         if (*scenario.VanishAfter == 0)

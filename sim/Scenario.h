@@ -114,6 +114,9 @@ struct TScenario {
     TBootloaderSpec Bootloader;
     std::vector<TFaultSpec> Faults;
     std::optional<std::size_t> VanishAfter;
+    // No target on the adapter's cable at start ("target": "detached"); the
+    // control socket attaches one later.
+    bool TargetDetached = false;
 };
 
 // All three throw TScenarioError with a message naming the offending field.

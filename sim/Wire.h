@@ -28,6 +28,7 @@ inline constexpr std::uint8_t StatusBadParameter = 3;
 inline constexpr std::uint8_t StatusNotReady = 4;
 inline constexpr std::uint8_t StatusBadPacketSize = 5;
 inline constexpr std::uint8_t StatusBadCrc = 6;
+inline constexpr std::uint8_t StatusDeviceNotFound = 10;
 inline constexpr std::uint8_t StatusDeviceNotOpen = 11;
 inline constexpr std::uint8_t StatusDeviceLocked = 12;
 inline constexpr std::uint8_t StatusReadError = 13;

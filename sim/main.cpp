@@ -2,6 +2,7 @@
 // the client (or a script) can be pointed at it like at the real device.
 
 #include "AdapterSim.h"
+#include "ControlSocket.h"
 #include "Pty.h"
 #include "Scenario.h"
 
@@ -28,12 +29,13 @@ using lindprog::sim::TSimOptions;
 
 constexpr int UsageExit = 2;
 constexpr const char* Usage =
-    "usage: lindprog-sim --scenario FILE [--link PATH] [--pace] [--transcript FILE] [--quiet]";
+    "usage: lindprog-sim --scenario FILE [--link PATH] [--control PATH] [--pace] [--transcript FILE] [--quiet]";
 
 struct TArguments {
     std::string Scenario;
     std::string Link;
     std::string Transcript;
+    std::string Control;
     bool Pace = false;
     bool Quiet = false;
 };
@@ -53,12 +55,13 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
             parsed.Pace = true;
         } else if (arg == "--quiet") {
             parsed.Quiet = true;
-        } else if (arg == "--scenario" || arg == "--link" || arg == "--transcript") {
+        } else if (arg == "--scenario" || arg == "--link" || arg == "--transcript" || arg == "--control") {
             if (i + 1 == args.size())
                 return std::string(arg) + " needs a value; " + Usage;
-            std::string& target = arg == "--scenario" ? parsed.Scenario
-                                  : arg == "--link"   ? parsed.Link
-                                                      : parsed.Transcript;
+            std::string& target = arg == "--scenario"     ? parsed.Scenario
+                                  : arg == "--link"       ? parsed.Link
+                                  : arg == "--transcript" ? parsed.Transcript
+                                                          : parsed.Control;
             target = args[++i];
         } else {
             return "unknown argument '" + std::string(arg) + "'; " + Usage;
@@ -117,8 +120,16 @@ int Run(const TArguments& args)
         std::cerr << "lindprog-sim: " << sim.LastError() << std::endl;
         return 1;
     }
+    lindprog::sim::TControlSocket control(
+        [&sim](const std::string& line) { return lindprog::sim::ApplyControlLine(sim, line); });
+    std::string failure;
+    if (!args.Control.empty() && !control.Start(args.Control, failure)) {
+        std::cerr << "lindprog-sim: " << failure << std::endl;
+        return 1;
+    }
     std::cout << sim.SlavePath() << std::endl;
     WaitForEnd(signals, vanished);
+    control.Stop();
     sim.Stop();
     if (sim.Vanished())
         std::cerr << "lindprog-sim: the port vanished as the scenario asked" << std::endl;

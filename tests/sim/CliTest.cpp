@@ -13,7 +13,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -227,6 +229,82 @@ TEST(SimCli, ExitsByItselfWhenThePortVanishes)
     EXPECT_TRUE(port.WaitForHangUp(5s));
     EXPECT_EQ(child.WaitForExit(5s), 0);
     EXPECT_FALSE(Exists(link));
+}
+
+// A script's end of the control socket: one line out, the answer back.
+class TControlClient {
+public:
+    explicit TControlClient(const std::string& path) : Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        Connected = ::connect(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~TControlClient() { ::close(Fd); }
+
+    std::string Say(const std::string& line)
+    {
+        const std::string text = line + "\n";
+        if (::write(Fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            return "write failed";
+        std::string answer;
+        char c = 0;
+        for (pollfd entry{Fd, POLLIN, 0}; ::poll(&entry, 1, 5000) == 1 && ::read(Fd, &c, 1) == 1 && c != '\n';)
+            answer.push_back(c);
+        return answer;
+    }
+
+    bool Connected = false;
+
+private:
+    int Fd;
+};
+
+TEST(SimCli, ControlSocketTakesTheTargetAwayAndBringsANewOrTheSameOneBack)
+{
+    const TScratchDir dir;
+    auto scenario = OneRegion(16);
+    scenario["target"] = "detached";
+    scenario["jtag"] = nlohmann::json::parse(R"({"count": 1, "ir_length": 5, "ids": [305419896]})");
+    scenario["devices"][0]["regions"][0]["contents"] = nlohmann::json::parse(R"([{"offset": 0, "hex": "0011"}])");
+    const auto socket = (dir.Path / "control").string();
+    TChild child({"--scenario", WriteScenario(dir, scenario.dump()), "--control", socket, "--quiet"});
+    const auto slave = child.StdoutLine(5s);
+    ASSERT_TRUE(slave);
+    TRawPort port(*slave);
+    std::uint8_t sequence = 0;
+    const auto call = [&](const TBytes& payload) {
+        port.Write(MakeFrame(++sequence, payload));
+        TRawFrame none; // no answer: an empty chain, a failed status
+        none.Payload = {0, 0xFF, 0, 0, 0, 0};
+        return port.ReadFrame().value_or(none);
+    };
+    const auto chainLength = [&] { return LittleU32(call(TBytes{176}).Data(), 0); };
+    const auto firstBytes = [&] {
+        call(StartOperation(0, 0, 0));
+        return call(Block(161, 0, 2)).Data();
+    };
+
+    EXPECT_EQ(chainLength(), 0u);
+    EXPECT_EQ(call(StartOperation(0, 0, 0)).Status(), 10); // "Device not found"
+    TControlClient control(socket);
+    ASSERT_TRUE(control.Connected);
+    EXPECT_EQ(control.Say("attach"), "ok");
+    EXPECT_EQ(chainLength(), 1u);
+    EXPECT_EQ(call(StartOperation(0, 0, 1)).Status(), 0);
+    EXPECT_EQ(call(Block(162, 0, 2, TBytes{0xAB, 0xCD})).Status(), 0);
+    EXPECT_EQ(control.Say("detach"), "ok");
+    EXPECT_EQ(chainLength(), 0u);
+    EXPECT_EQ(control.Say("attach keep"), "ok");
+    EXPECT_EQ(firstBytes(), (TBytes{0xAB, 0xCD}));
+    EXPECT_EQ(control.Say("detach"), "ok");
+    EXPECT_EQ(control.Say("attach"), "ok");
+    EXPECT_EQ(firstBytes(), (TBytes{0x00, 0x11}));
+    EXPECT_EQ(control.Say("reboot").rfind("error: unknown command 'reboot'", 0), 0u);
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.WaitForExit(5s), 0);
+    EXPECT_FALSE(Exists(socket));
 }
 
 } // namespace
