@@ -2,6 +2,7 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
+#include "core/link/PortStatus.h"
 #include "core/ops/Connection.h"
 #include "core/ops/Operation.h"
 
@@ -234,12 +235,14 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, cons
         TStepResult& result = results[k];
         result.Ran = true;
         result.Status = stage.Status;
+        result.Cancelled = stage.Cancelled;
         result.Line = stage.Line;
         result.Passed = stage.Succeeded() && ++done[k] == planned[k];
         if (result.Passed && Steps[k].Compare) {
             result.Diff = FindDifferences(Steps[k].Buffer, Steps[k].Scratch);
             result.Report = DifferenceReport(*result.Diff, Steps[k].Buffer, Steps[k].Scratch);
             result.Passed = result.Diff->None();
+            result.Status = result.Passed ? PortStatus::Ok : PortStatus::CompareError;
             result.Line = result.Report.front();
         }
     }

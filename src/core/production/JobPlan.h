@@ -60,7 +60,8 @@ struct TStepResult {
     std::string Title;
     bool Ran = false;
     bool Passed = false;
-    std::uint8_t Status = 0; // of its last stage
+    bool Cancelled = false;
+    std::uint8_t Status = 0; // of its last stage; a compare that differs: PortStatus::CompareError
     std::string Line;        // the last stage's result line, or the comparison's first line
     // A compare that read the region: where it differs, and the report's
     // lines (the ranges, the first bytes with both values, the hint).
