@@ -243,15 +243,6 @@ std::string TDevicePort::StatusToText(std::uint8_t status)
     return std::string(text);
 }
 
-bool TDevicePort::RequireReplyData(std::size_t length)
-{
-    // Beyond what the reply carried, the reply area holds bytes of earlier
-    // replies; a field read from there would be made up.
-    if (ReplyDataLength() < length)
-        return FailRequest(PortStatus::BadReplyLength);
-    return true;
-}
-
 bool TDevicePort::GetMode()
 {
     const auto reply = Send(TGetMode{});

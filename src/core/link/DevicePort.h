@@ -91,11 +91,6 @@ public:
     // ReplyData is left over from earlier, longer replies.
     std::size_t ReplyDataLength() const { return ReplyLength > 2 ? ReplyLength - 2 : 0; }
     std::span<const std::uint8_t> CarriedReplyData() const { return ReplyData().first(ReplyDataLength()); }
-    // For a caller that reads a reply by hand: a reply that carried fewer
-    // than `length` data bytes has not answered the request, which then fails
-    // with BadReplyLength. Send does this check for every command type.
-    bool RequireReplyData(std::size_t length);
-
     // The one generic send: sends a command type (AdapterCommands.h) and
     // checks its reply with CheckReply. The request ends with the status the
     // check gives, so Status() and StatusText() tell the same as the result.

@@ -2,6 +2,7 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
+#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
 #include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
@@ -19,11 +20,6 @@ std::uint32_t SteadyTick()
 {
     using namespace std::chrono;
     return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-bool AdapterAnswered(std::uint8_t status)
-{
-    return status < PortStatus::PortNotOpen;
 }
 
 } // namespace
@@ -89,13 +85,10 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, T
 
 bool TOperationDriver::StartOnAdapter()
 {
-    const auto request =
-        BuildStartOperation(Target.DeviceIndex, Target.RegionIndex, Operation, Settings.JtagDelay, Target.VoltageCode);
-    // The four values are shown only for an accepted start; without them the
-    // start has not been answered and fails with the reply-length status.
-    const bool succeeded = Port.SendRequest(request) && Port.RequireReplyData(StartOperationValuesSize);
-    LogStartReply(succeeded);
-    const std::uint8_t status = Port.Status();
+    const TReply<TStartOperationReply> reply = RequestStartOperation(
+        Port, {Target.DeviceIndex, Target.RegionIndex, Operation, Settings.JtagDelay, Target.VoltageCode});
+    LogStartReply(reply);
+    const std::uint8_t status = reply.Status;
     if (status == PortStatus::DeviceLocked) {
         Log.AddLogLine("WARNING: device is locked!");
         return true;
@@ -111,16 +104,15 @@ bool TOperationDriver::StartOnAdapter()
     return true;
 }
 
-void TOperationDriver::LogStartReply(bool succeeded)
+void TOperationDriver::LogStartReply(const TReply<TStartOperationReply>& reply)
 {
-    if (!AdapterAnswered(Port.Status()))
+    // The four values are shown only for an accepted start; a refusal still
+    // carries the adapter's lines, a reply cut before its values nothing.
+    if (!PortStatus::AdapterAnswered(reply.Status))
         return;
-    // Only what this reply carried counts; the reply area beyond it still
-    // holds bytes of earlier replies.
-    const TStartOperationReply reply = ParseStartOperationReply(Port.CarriedReplyData());
-    if (succeeded)
-        Log.AddLogLine(FormatJtagDetect(reply));
-    for (const auto& line : reply.InfoLines)
+    if (reply.Ok())
+        Log.AddLogLine(FormatJtagDetect(reply.Value));
+    for (const auto& line : reply.Value.InfoLines)
         Log.AddLogLine(line);
 }
 
@@ -185,7 +177,7 @@ void TOperationDriver::SkipFailedBlock()
 {
     // The block keeps its 0xFF fill except for bytes the failed reply really
     // carried: a missing answer leaves only an earlier reply's data behind.
-    if (AdapterAnswered(LastStatus)) {
+    if (PortStatus::AdapterAnswered(LastStatus)) {
         const std::size_t carried = std::min<std::size_t>(BlockLen, Port.ReplyDataLength());
         std::copy_n(Port.ReplyData().begin(), carried, Target.Buffer.begin() + Offset);
     }

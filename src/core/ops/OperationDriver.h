@@ -124,7 +124,7 @@ public:
 
 private:
     bool StartOnAdapter();
-    void LogStartReply(bool succeeded);
+    void LogStartReply(const TReply<TStartOperationReply>& reply);
     bool StepRead(int& percent);
     bool StepTransfer(int& percent);
     bool StepBlankCheck(int& percent);
