@@ -120,8 +120,7 @@ public:
     // every StepMs on the rig's clock. cancelWhen is asked before each step
     // with the stage's name and the count of its steps taken so far; true
     // cancels the stage there.
-    const TPlanOutcome& Click(TOperation operation,
-                              const std::function<bool(const std::string&, int)>& cancelWhen = {})
+    const TPlanOutcome& Click(TOperation operation, const std::function<bool(const std::string&, int)>& cancelWhen = {})
     {
         return Run(PlanFor(operation, Connection.Target(View.Buffer)), cancelWhen);
     }

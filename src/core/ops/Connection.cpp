@@ -7,8 +7,8 @@
 #include "core/link/DevicePort.h"
 
 #include <cerrno>
-#include <new>
 #include <cstring>
+#include <new>
 
 namespace lindprog {
 

@@ -18,12 +18,12 @@ const std::array<TOperationInfo, 7> Table{{
     {TOperation::Write, "write", "Writing", "Write", "Programming OK", "written", Write, "Write device?", true},
     {TOperation::Verify, "verify", "Verifying", "Verify", "Verification OK", "compared", Read, nullptr, true},
     {TOperation::Erase, "erase", "Erasing", "Erase", "Erase OK", "", Erase, "Erase device?", false},
-    {TOperation::BlankCheck, "blank-check", "Blank-checking", "Blank check", "Blank check OK", "checked", Read,
-     nullptr, true},
+    {TOperation::BlankCheck, "blank-check", "Blank-checking", "Blank check", "Blank check OK", "checked", Read, nullptr,
+     true},
     {TOperation::Unlock, "unlock", "Unlocking", "Unlocking", "Unlocking OK", "", Unlock,
      "Unlocking will erase whole device. Continue?", false},
-    {TOperation::Program, "program", "Programming", "Programming", "Programming successfull", "",
-     Read | Write | Erase, "Program (erase, blank-check, write and verify) device?", false},
+    {TOperation::Program, "program", "Programming", "Programming", "Programming successfull", "", Read | Write | Erase,
+     "Program (erase, blank-check, write and verify) device?", false},
 }};
 
 } // namespace

@@ -57,8 +57,7 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, T
     Operation = stage;
     Target = target;
     // Only the stages that send the buffer or check for 0xFF can leave blocks out.
-    const bool choosable =
-        stage == TOperation::Write || stage == TOperation::Verify || stage == TOperation::BlankCheck;
+    const bool choosable = stage == TOperation::Write || stage == TOperation::Verify || stage == TOperation::BlankCheck;
     Blocks = choosable ? blocks : TBlockChoice::All;
     if (Operation == TOperation::Read) {
         std::fill(Target.Buffer.begin(), Target.Buffer.end(), std::uint8_t{0xFF});
@@ -260,8 +259,18 @@ const TStageOutcome& TOperationDriver::Finish(bool cancelled)
 {
     LastTick = Tick();
     View.BufferReplaced();
-    LastOutcome = {Operation, Target.RegionIndex, true,          cancelled, LastStatus, Handled, ReadCrc, Blocks,
-                   BlocksSent, BlocksSkipped,   (LastTick - StartTick) / 1000.0, ""};
+    LastOutcome = {Operation,
+                   Target.RegionIndex,
+                   true,
+                   cancelled,
+                   LastStatus,
+                   Handled,
+                   ReadCrc,
+                   Blocks,
+                   BlocksSent,
+                   BlocksSkipped,
+                   (LastTick - StartTick) / 1000.0,
+                   ""};
     ReportResult(cancelled);
     return LastOutcome;
 }
@@ -290,8 +299,8 @@ void TOperationDriver::ReportResult(bool cancelled)
     if (Blocks == TBlockChoice::Data)
         Log.AddLogLine(Format("%u blocks holding data, %u erased blocks left out", BlocksSent, BlocksSkipped));
     else if (Blocks == TBlockChoice::Erased)
-        Log.AddLogLine(Format("%u erased blocks proven blank, %u blocks holding data left out", BlocksSent,
-                              BlocksSkipped));
+        Log.AddLogLine(
+            Format("%u erased blocks proven blank, %u blocks holding data left out", BlocksSent, BlocksSkipped));
 }
 
 void TOperationDriver::Report(const std::string& line)

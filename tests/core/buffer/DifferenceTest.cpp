@@ -20,9 +20,9 @@ TEST(Difference, RangesMergeAdjacentBytesAndTheHintNeedsEveryByteToOnlySetBits)
     };
     const TCase cases[] = {
         {{1, 2, 3}, {1, 2, 3}, 0, {}, false},
-        {{0x00, 0x12, 0x12, 0x34}, {0x00, 0xFF, 0x13, 0x34}, 2, {{1, 3}}, true},  // bits only added
+        {{0x00, 0x12, 0x12, 0x34}, {0x00, 0xFF, 0x13, 0x34}, 2, {{1, 3}}, true},          // bits only added
         {{0x00, 0x12, 0x00, 0x34}, {0xFF, 0x12, 0xFF, 0x30}, 3, {{0, 1}, {2, 4}}, false}, // 0x34 -> 0x30 clears a bit
-        {{1, 2}, {1, 2, 3}, 1, {{2, 3}}, false},                                  // longer read: its tail differs
+        {{1, 2}, {1, 2, 3}, 1, {{2, 3}}, false}, // longer read: its tail differs
     };
     for (const auto& c : cases) {
         const TDifferences differences = FindDifferences(c.Expected, c.Read);

@@ -263,9 +263,9 @@ TEST(Connection, RegionFlagsEnableExactlyTheirOperationsAndEachChoiceResizesTheB
     EXPECT_EQ(rig.View.Buffer[100], 0);
 
     const std::pair<int, std::string> cases[] = {{1, OpenWith("RWVEBUP")}, // 15
-                                                  {2, OpenWith("RVB")},     // 1
-                                                  {3, OpenWith("WE")},      // 6
-                                                  {4, OpenWith("U")}};      // 24: bit 4 means nothing
+                                                 {2, OpenWith("RVB")},     // 1
+                                                 {3, OpenWith("WE")},      // 6
+                                                 {4, OpenWith("U")}};      // 24: bit 4 means nothing
     for (const auto& [region, expected] : cases) {
         rig.Connection.SelectRegion(region);
         EXPECT_EQ(Enabled(rig.View.Actions), expected) << "region " << region;

@@ -8,11 +8,11 @@
 // With LINDPROG_FAULT_MATRIX=FILE each cell appends its row to FILE, from
 // which scripts/fault-matrix draws docs/fault-matrix.md.
 
-#include "support/OpsHarness.h"
 #include "core/base/LittleEndian.h"
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
 #include "core/update/ProgramThread.h"
+#include "support/OpsHarness.h"
 #include "support/RecordingClock.h"
 
 #include <gtest/gtest.h>

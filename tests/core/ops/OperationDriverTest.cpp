@@ -1,6 +1,6 @@
-#include "support/OpsHarness.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
+#include "support/OpsHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -299,7 +299,8 @@ TEST(OperationDriver, ProgramRunsFourStagesAndPowersOffOnceAtTheEnd)
         EXPECT_EQ(rig.View.StagesStarted, 4);
         EXPECT_FALSE(rig.Runner.UnderWay());
         EXPECT_EQ(rig.Count(Cmd::EraseStep), 3) << "two \"Not ready\" answers, then done";
-        EXPECT_EQ(std::vector<int>(rig.View.Percents.begin(), rig.View.Percents.begin() + 3), (std::vector<int>{0, 0, 0}));
+        EXPECT_EQ(std::vector<int>(rig.View.Percents.begin(), rig.View.Percents.begin() + 3),
+                  (std::vector<int>{0, 0, 0}));
         EXPECT_EQ(rig.Link.Sim.RegionContents(0, Flash), rig.View.Buffer);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), powerOff ? 1 : 0);
         if (powerOff) {
@@ -556,8 +557,14 @@ TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFai
         std::vector<std::uint8_t> image(2048);
         FillPattern(image);
         std::vector<std::uint8_t> expected(1024, matching ? 0x00 : 0x01);
-        TPlan plan{0, 1, {{TOperation::Erase, Flash, image}, {TOperation::Write, Flash, image},
-                          {TOperation::Verify, Lockable, expected}}, "", "", ""};
+        TPlan plan{0,
+                   1,
+                   {{TOperation::Erase, Flash, image},
+                    {TOperation::Write, Flash, image},
+                    {TOperation::Verify, Lockable, expected}},
+                   "",
+                   "",
+                   ""};
 
         const TPlanOutcome& outcome = rig.Run(plan);
 

@@ -3,8 +3,8 @@
 // 64 KiB) with read errors planted at random: the block arithmetic, the cut
 // last block, the fall back to small blocks and the CRC all meet here.
 
-#include "support/OpsHarness.h"
 #include "core/base/Stm32Crc.h"
+#include "support/OpsHarness.h"
 
 #include <gtest/gtest.h>
 
