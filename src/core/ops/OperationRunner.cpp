@@ -1,5 +1,6 @@
 #include "core/ops/OperationRunner.h"
 
+#include "core/base/TextFormat.h"
 #include "core/link/DevicePort.h"
 #include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
@@ -36,7 +37,7 @@ TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipEra
     plan.DeviceIndex = target.DeviceIndex;
     plan.VoltageCode = target.VoltageCode;
     for (const auto& [stage, blocks] : StagesOf(operation, skipErased))
-        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer, blocks});
+        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer, blocks, {}});
     const TOperationInfo& info = OperationInfo(operation);
     plan.Confirmation = info.Confirmation ? info.Confirmation : "";
     if (operation == TOperation::Program) {
@@ -59,7 +60,7 @@ const TStageOutcome& TPlanOutcome::Last() const
 
 TOperationRunner::TOperationRunner(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
                                    TRunView& view, TOperationDriver::TTick tick)
-    : Port(port), Settings(settings), Prompts(prompts), View(view),
+    : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
       Driver(port, settings, log, prompts, view, std::move(tick))
 {
 }
@@ -115,6 +116,7 @@ bool TOperationRunner::BeginStage()
         // A refused start sent nothing that needs undoing: no power-off, and
         // no closing box either.
         PlanOutcome.Stages.push_back(Driver.Outcome());
+        PlanOutcome.Compared.emplace_back();
         View.StageEnded(Driver.Outcome());
         Running = false;
         return false;
@@ -136,14 +138,33 @@ void TOperationRunner::EndStage(bool cancelled)
     if (!Running)
         return;
     Running = false;
-    const TStageOutcome& outcome = Driver.Finish(cancelled);
-    PlanOutcome.Stages.push_back(outcome);
+    PlanOutcome.Stages.push_back(Driver.Finish(cancelled));
+    PlanOutcome.Compared.emplace_back();
+    TStageOutcome& outcome = PlanOutcome.Stages.back();
+    const TPlanStage& stage = Plan.Stages[NextStage - 1];
+    if (!stage.Expected.empty() && outcome.Succeeded())
+        Compare(stage, outcome, PlanOutcome.Compared.back());
     View.StageEnded(outcome);
     if (outcome.Succeeded() && NextStage < Plan.Stages.size()) {
         Pending = true;
         return;
     }
     EndPlan();
+}
+
+void TOperationRunner::Compare(const TPlanStage& stage, TStageOutcome& outcome, TDifferences& differences)
+{
+    differences = FindDifferences(stage.Expected, stage.Buffer);
+    if (differences.None()) {
+        outcome.Line = Format("Compare OK, %zu bytes equal", stage.Buffer.size());
+        Log.AddLogLine(outcome.Line);
+        return;
+    }
+    outcome.Status = PortStatus::CompareError;
+    outcome.Line = Format("Compare error at 0x%08X", differences.Ranges.front().Start);
+    Log.AddLogLine(outcome.Line);
+    for (const std::string& line : DifferenceReport(differences, stage.Expected, stage.Buffer))
+        Log.AddLogLine(line);
 }
 
 void TOperationRunner::EndPlan()

@@ -14,6 +14,7 @@
 //   -> when StagePending(): its pause, then StartNextStage() -> ...
 // and a caller without a window hands Run() its pacing.
 
+#include "core/buffer/Difference.h"
 #include "core/ops/OperationDriver.h"
 
 #include <cstddef>
@@ -28,6 +29,9 @@ struct TPlanStage {
     std::uint8_t RegionIndex = 0;
     std::span<std::uint8_t> Buffer; // the region's bytes: filled by Read, sent by Write and Verify
     TBlockChoice Blocks = TBlockChoice::All;
+    // A Read with expected bytes is a compare on the computer: the stage
+    // fails with CompareError where the region differs from them.
+    std::span<const std::uint8_t> Expected;
 };
 
 struct TPlan {
@@ -47,9 +51,10 @@ struct TPlan {
 TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipErased = false);
 
 struct TPlanOutcome {
-    bool Confirmed = false;            // false: refused at the question, nothing was sent
-    std::size_t PlannedStages = 0;     // how many the plan had
-    std::vector<TStageOutcome> Stages; // every stage that was started, in order
+    bool Confirmed = false;             // false: refused at the question, nothing was sent
+    std::size_t PlannedStages = 0;      // how many the plan had
+    std::vector<TStageOutcome> Stages;  // every stage that was started, in order
+    std::vector<TDifferences> Compared; // per stage: where a compare found the region different
 
     bool Succeeded() const;
     bool Cancelled() const { return !Stages.empty() && Stages.back().Cancelled; }
@@ -92,10 +97,13 @@ public:
 private:
     bool BeginStage();
     void EndPlan();
+    // A compare stage's judgement of the bytes it read.
+    void Compare(const TPlanStage& stage, TStageOutcome& outcome, TDifferences& differences);
     bool RunStageSteps(const TRunPacing& pacing);
 
     TDevicePort& Port;
     TSettings& Settings;
+    TLogSink& Log;
     TPrompts& Prompts;
     TRunView& View;
     TOperationDriver Driver;

@@ -199,7 +199,9 @@ TPlan TResolvedJob::Plan(const std::vector<bool>& skip)
         TJobStepPlan& step = Steps[k];
         const TOperationTarget target{Catalogue.DeviceIndex, step.RegionIndex, VoltageCode,
                                       step.Compare ? std::span(step.Scratch) : std::span(step.Buffer)};
-        for (const TPlanStage& stage : PlanFor(step.Operation, target).Stages) {
+        for (TPlanStage stage : PlanFor(step.Operation, target).Stages) {
+            if (step.Compare)
+                stage.Expected = step.Buffer;
             plan.Stages.push_back(stage);
             StageSteps.push_back(k);
         }
@@ -238,12 +240,9 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, cons
         result.Cancelled = stage.Cancelled;
         result.Line = stage.Line;
         result.Passed = stage.Succeeded() && ++done[k] == planned[k];
-        if (result.Passed && Steps[k].Compare) {
-            result.Diff = FindDifferences(Steps[k].Buffer, Steps[k].Scratch);
+        if (Steps[k].Compare && s < outcome.Compared.size() && !outcome.Compared[s].None()) {
+            result.Diff = outcome.Compared[s];
             result.Report = DifferenceReport(*result.Diff, Steps[k].Buffer, Steps[k].Scratch);
-            result.Passed = result.Diff->None();
-            result.Status = result.Passed ? PortStatus::Ok : PortStatus::CompareError;
-            result.Line = result.Report.front();
         }
     }
     return results;

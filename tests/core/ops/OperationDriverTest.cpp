@@ -545,9 +545,9 @@ TEST(BlockLength, LastBlockIsCutEvenWhereThirtyTwoBitsWrap)
 namespace lindprog {
 namespace {
 
-// A plan that no menu item makes: erase and write one region, then verify
-// another of the same device; once as it should go, once with the last
-// region's contents not matching.
+// A plan that no menu item makes: erase and write one region, then compare
+// another of the same device with the computer's bytes; once as it should
+// go, once with the last region's contents not matching.
 TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFailure)
 {
     for (const bool matching : {true, false}) {
@@ -557,14 +557,13 @@ TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFai
         std::vector<std::uint8_t> image(2048);
         FillPattern(image);
         std::vector<std::uint8_t> expected(1024, matching ? 0x00 : 0x01);
-        TPlan plan{0,
-                   1,
-                   {{TOperation::Erase, Flash, image},
-                    {TOperation::Write, Flash, image},
-                    {TOperation::Verify, Lockable, expected}},
-                   "",
-                   "",
-                   ""};
+        std::vector<std::uint8_t> read(1024);
+        TPlan plan;
+        plan.VoltageCode = 1;
+        const auto all = TBlockChoice::All;
+        plan.Stages = {{TOperation::Erase, Flash, image, all, {}},
+                       {TOperation::Write, Flash, image, all, {}},
+                       {TOperation::Read, Lockable, read, all, expected}};
 
         const TPlanOutcome& outcome = rig.Run(plan);
 
@@ -574,12 +573,14 @@ TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFai
         for (const auto& payload : rig.Link.Sim.RequestPayloads())
             if (payload.size() == StartOperationSize && payload[0] == Cmd::StartOperation)
                 started.emplace_back(payload[2], payload[3]);
-        EXPECT_EQ(started, (std::vector<std::pair<int, int>>{{Flash, 3}, {Flash, 1}, {Lockable, 2}}));
+        EXPECT_EQ(started, (std::vector<std::pair<int, int>>{{Flash, 3}, {Flash, 1}, {Lockable, 0}}));
         ASSERT_EQ(outcome.Stages.size(), 3u);
         EXPECT_EQ(outcome.Stages[1].Line, "Programming OK, 2048 bytes written, speed 50.0 kB/s");
         EXPECT_EQ(outcome.Last().RegionIndex, Lockable);
         EXPECT_EQ(outcome.Succeeded(), matching);
         EXPECT_EQ(outcome.Last().Status, matching ? PortStatus::Ok : PortStatus::CompareError);
+        EXPECT_EQ(outcome.Last().Line, matching ? "Compare OK, 1024 bytes equal" : "Compare error at 0x00000000");
+        EXPECT_EQ(outcome.Compared.back().Count, matching ? 0u : 1024u);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 1) << "once, at the end of the plan";
         EXPECT_TRUE(rig.View.Seen.empty()) << "a plan without texts shows no box";
         EXPECT_FALSE(rig.Runner.UnderWay());
