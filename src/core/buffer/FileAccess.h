@@ -41,8 +41,26 @@ private:
 // already resolved). They go into a new file beside it that replaces it only
 // once every byte is written and on the disk, so a failure leaves the old file
 // as it was. Where the folder takes no new file but the target exists and may
-// be written, the target is rewritten in place instead. Returns "" on success,
-// else why it failed.
+// be written, the target is rewritten in place instead (RewriteInPlace).
+// Returns "" on success, else why it failed.
 std::string ReplaceFileContents(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+
+// An existing file open for writing where it stands, one implementation per
+// system. Each step answers 0 or the system's error code.
+class TFileInPlace {
+public:
+    virtual ~TFileInPlace() = default;
+    // Makes the file take at least `size` bytes on the disk without changing
+    // a byte of what it holds; fails on a full disk or a file size limit.
+    virtual unsigned long Reserve(std::uint64_t size) = 0;
+    virtual unsigned long WriteFromStart(std::span<const std::uint8_t> bytes) = 0;
+    virtual unsigned long CutAt(std::uint64_t size) = 0;
+    virtual unsigned long Flush() = 0;
+};
+
+// Rewrites the file with `bytes`. The old contents are touched only once the
+// room for the new ones is held, so a full disk or a size limit fails the save
+// with the old file whole; it is cut to the new length last. 0 or the error.
+unsigned long RewriteInPlace(TFileInPlace& file, std::span<const std::uint8_t> bytes);
 
 } // namespace lindprog

@@ -140,24 +140,44 @@ bool FolderRefused(int error)
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
-// Writes an existing regular file where it stands: opened without creating,
-// emptied, written whole, put on the disk. Nothing when it cannot be opened
-// so (absent, not writable, no regular file); else 0 or the error.
-std::optional<int> RewriteInPlace(const fs::path& target, std::span<const std::uint8_t> bytes)
+// An existing regular file written where it stands.
+class TPosixFileInPlace : public TFileInPlace {
+public:
+    explicit TPosixFileInPlace(TUniqueFd file) : File(std::move(file)) {}
+
+    unsigned long Reserve(std::uint64_t size) override
+    {
+        // Answers the error itself rather than through errno.
+        return size == 0 ? 0 : static_cast<unsigned long>(::posix_fallocate(File.Get(), 0, static_cast<off_t>(size)));
+    }
+    unsigned long WriteFromStart(std::span<const std::uint8_t> bytes) override
+    {
+        if (::lseek(File.Get(), 0, SEEK_SET) != 0)
+            return static_cast<unsigned long>(errno);
+        return static_cast<unsigned long>(WriteAll(File.Get(), bytes));
+    }
+    unsigned long CutAt(std::uint64_t size) override
+    {
+        return ::ftruncate(File.Get(), static_cast<off_t>(size)) == 0 ? 0 : static_cast<unsigned long>(errno);
+    }
+    // Once fsync has succeeded, close has nothing left to report.
+    unsigned long Flush() override { return ::fsync(File.Get()) == 0 ? 0 : static_cast<unsigned long>(errno); }
+
+private:
+    TUniqueFd File;
+};
+
+// Rewrites an existing regular file where it stands. Nothing when it cannot
+// be opened so (absent, not writable, no regular file); else 0 or the error.
+std::optional<int> RewriteExisting(const fs::path& target, std::span<const std::uint8_t> bytes)
 {
     // O_NONBLOCK: a FIFO in the target's place must not hang the save.
-    const TUniqueFd file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    TUniqueFd file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!file.Valid() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    if (::ftruncate(file.Get(), 0) != 0)
-        return errno;
-    if (const int error = WriteAll(file.Get(), bytes))
-        return error;
-    // Once fsync has succeeded, close has nothing left to report.
-    if (::fsync(file.Get()) != 0)
-        return errno;
-    return 0;
+    TPosixFileInPlace inPlace(std::move(file));
+    return static_cast<int>(RewriteInPlace(inPlace, bytes));
 }
 
 int Replace(const fs::path& target, std::span<const std::uint8_t> bytes)
@@ -167,7 +187,7 @@ int Replace(const fs::path& target, std::span<const std::uint8_t> bytes)
         // A folder closed to the user may hold a file open to them; that file
         // is written in place, without the side file's protection, rather
         // than not at all.
-        const std::optional<int> inPlace = FolderRefused(error) ? RewriteInPlace(target, bytes) : std::nullopt;
+        const std::optional<int> inPlace = FolderRefused(error) ? RewriteExisting(target, bytes) : std::nullopt;
         return inPlace ? *inPlace : error;
     }
     if (const int error = replacement.Write(bytes))

@@ -100,22 +100,52 @@ private:
     TUniqueHandle File;
 };
 
-// Writes an existing disk file where it stands: opened without creating,
-// emptied, written whole, flushed. Nothing when it cannot be opened so
-// (absent, not writable, no disk file); else 0 or the error.
-std::optional<DWORD> RewriteInPlace(const fs::path& target, std::span<const std::uint8_t> bytes)
+// An existing disk file written where it stands.
+class TWin32FileInPlace : public TFileInPlace {
+public:
+    explicit TWin32FileInPlace(TUniqueHandle file) : File(std::move(file)) {}
+
+    unsigned long Reserve(std::uint64_t size) override
+    {
+        // Setting the end past the old one allocates the room and keeps
+        // every old byte; a smaller file already has it.
+        LARGE_INTEGER current{};
+        if (!::GetFileSizeEx(File.Get(), &current))
+            return ::GetLastError();
+        if (size <= static_cast<std::uint64_t>(current.QuadPart))
+            return 0;
+        return CutAt(size);
+    }
+    unsigned long WriteFromStart(std::span<const std::uint8_t> bytes) override
+    {
+        if (!::SetFilePointerEx(File.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN))
+            return ::GetLastError();
+        return WriteAll(File.Get(), bytes);
+    }
+    unsigned long CutAt(std::uint64_t size) override
+    {
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(size);
+        if (!::SetFilePointerEx(File.Get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(File.Get()))
+            return ::GetLastError();
+        return 0;
+    }
+    unsigned long Flush() override { return ::FlushFileBuffers(File.Get()) ? 0 : ::GetLastError(); }
+
+private:
+    TUniqueHandle File;
+};
+
+// Rewrites an existing disk file where it stands. Nothing when it cannot be
+// opened so (absent, not writable, no disk file); else 0 or the error.
+std::optional<DWORD> RewriteExisting(const fs::path& target, std::span<const std::uint8_t> bytes)
 {
-    const TUniqueHandle file(
+    TUniqueHandle file(
         ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
         return std::nullopt;
-    if (!::SetEndOfFile(file.Get()))
-        return ::GetLastError();
-    if (const DWORD error = WriteAll(file.Get(), bytes))
-        return error;
-    if (!::FlushFileBuffers(file.Get()))
-        return ::GetLastError();
-    return 0;
+    TWin32FileInPlace inPlace(std::move(file));
+    return static_cast<DWORD>(RewriteInPlace(inPlace, bytes));
 }
 
 DWORD Replace(const fs::path& target, std::span<const std::uint8_t> bytes)
@@ -126,7 +156,7 @@ DWORD Replace(const fs::path& target, std::span<const std::uint8_t> bytes)
         // is written in place, without the side file's protection, rather
         // than not at all.
         const std::optional<DWORD> inPlace =
-            error == ERROR_ACCESS_DENIED ? RewriteInPlace(target, bytes) : std::nullopt;
+            error == ERROR_ACCESS_DENIED ? RewriteExisting(target, bytes) : std::nullopt;
         return inPlace ? *inPlace : error;
     }
     if (const DWORD error = replacement.Write(bytes))

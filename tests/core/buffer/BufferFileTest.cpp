@@ -545,6 +545,7 @@ TEST_F(BufferFileLockedFolderTest, ShortWriteInPlaceIsAFailure)
         EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". File too large");
     }
     EXPECT_EQ(Log.Lines, std::vector<std::string>{"Saving file [" + path + "]..."});
+    EXPECT_EQ(Read(path), Bytes(100, 0xAB)) << "the old contents went before the new ones had room";
 }
 
 #else
