@@ -52,15 +52,30 @@ std::size_t ReadUpTo(TFileReader& file, std::span<std::uint8_t> buffer, const st
     return *got;
 }
 
+// Links followed before a save gives up, as the kernel's own limit.
+constexpr int MaxLinkHops = 40;
+
 // A link is replaced through: the file it points at gets the new contents and
-// the link stays a link.
-fs::path ReplacedFile(const fs::path& target)
+// the link stays a link. Only a regular file or a new one is written: a
+// device, FIFO or socket in its place would be replaced by a regular file.
+fs::path ReplacedFile(const std::string& name)
 {
+    fs::path target = name;
     std::error_code error;
-    if (!fs::is_symlink(target, error))
-        return target;
-    fs::path real = fs::weakly_canonical(target, error);
-    return error ? target : real;
+    for (int hop = 0; hop < MaxLinkHops && fs::is_symlink(target, error); ++hop) {
+        if (!MayFollowLink(target))
+            CannotCreate(name, "Permission denied");
+        const fs::path next = fs::read_symlink(target, error);
+        if (error)
+            CannotCreate(name, error.message());
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    if (fs::is_symlink(target, error))
+        CannotCreate(name, "Too many levels of symbolic links");
+    const fs::file_status status = fs::status(target, error);
+    if (fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status) || fs::is_socket(status))
+        CannotCreate(name, "Not a regular file");
+    return target.lexically_normal();
 }
 
 // A text file's contents, through the same safe save as the raw bytes.

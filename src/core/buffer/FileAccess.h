@@ -45,6 +45,12 @@ private:
 // Returns "" on success, else why it failed.
 std::string ReplaceFileContents(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
+// Whether a save may write through the symbolic link `link`: not where
+// another user planted it in a sticky folder that everyone may write to, as
+// the target would then be the planter's choice, not the user's. Windows has
+// no such folders.
+bool MayFollowLink(const std::filesystem::path& link);
+
 // An existing file open for writing where it stands, one implementation per
 // system. Each step answers 0 or the system's error code.
 class TFileInPlace {

@@ -248,6 +248,21 @@ std::optional<std::size_t> TFileReader::ReadUpTo(std::span<std::uint8_t> buffer)
     return done;
 }
 
+bool MayFollowLink(const fs::path& link)
+{
+    // The kernel's protected_symlinks rule, kept also where it is switched
+    // off and where root, who ignores it, saves.
+    struct stat linkInfo {};
+    struct stat folder {};
+    if (::lstat(link.c_str(), &linkInfo) != 0 || !S_ISLNK(linkInfo.st_mode))
+        return true;
+    const fs::path parent = link.has_parent_path() ? link.parent_path() : fs::path(".");
+    if (::stat(parent.c_str(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == folder.st_uid;
+}
+
 std::string ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes)
 {
     IgnoreFileSizeSignal();

@@ -214,6 +214,11 @@ std::optional<std::size_t> TFileReader::ReadUpTo(std::span<std::uint8_t> buffer)
     return done;
 }
 
+bool MayFollowLink(const fs::path&)
+{
+    return true;
+}
+
 std::string ReplaceFileContents(const fs::path& target, std::span<const std::uint8_t> bytes)
 {
     const DWORD error = Replace(target, bytes);

@@ -23,7 +23,9 @@
 #ifndef _WIN32
 #include <sys/fsuid.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #endif
 
@@ -449,6 +451,41 @@ TEST_F(BufferFileTest, OnlyRegularFilesLoadAndAFailedReadChangesNothing)
         EXPECT_EQ(Buffer, Bytes(8, 0x33));
         EXPECT_EQ(Tracking.Clears + Tracking.Updates, 0);
     }
+}
+
+TEST_F(BufferFileTest, SaveRefusesSpecialFilesAndAnotherUsersLinkInAStickyFolder)
+{
+    const fs::path sticky = Dir / "shared";
+    fs::create_directory(sticky);
+    fs::permissions(sticky, fs::perms::all | fs::perms::sticky_bit);
+    const std::string real = Write("real.bin", Bytes(9, 0));
+    fs::create_symlink(real, sticky / "planted.bin");
+    const bool planted = ::lchown((sticky / "planted.bin").c_str(), 65534, 65534) == 0;
+    ASSERT_EQ(::mkfifo((Dir / "pipe").c_str(), 0600), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (Dir / "socket").c_str());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(listener);
+    const std::pair<std::string, std::string> cases[] = {
+        {(Dir / "socket").string(), "Not a regular file"},
+        {(Dir / "pipe").string(), "Not a regular file"},
+        {(sticky / "planted.bin").string(), planted ? "Permission denied" : ""}};
+    MakeBuffer(3, 0x21);
+    for (const auto& [path, reason] : cases) {
+        if (reason.empty())
+            continue; // only root gives a link to another user
+        try {
+            Save(path);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const TFileError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + path + "\". " + reason);
+        }
+    }
+    EXPECT_TRUE(fs::is_fifo(Dir / "pipe"));
+    EXPECT_TRUE(fs::is_socket(Dir / "socket"));
+    EXPECT_EQ(Read(real), Bytes(9, 0));
 }
 
 // Makes file access in this thread go as an ordinary user's, so permission
