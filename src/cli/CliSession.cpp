@@ -1,5 +1,6 @@
 #include "cli/CliSession.h"
 
+#include "cli/CliPacing.h"
 #include "cli/CliSignals.h"
 #include "cli/ExitCode.h"
 #include "core/base/Stm32Crc.h"
@@ -129,7 +130,7 @@ TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TS
     Names.Pin(PortChoice.Number, PortChoice.Path);
     Settings.TurnOffPower = Options.PowerOff;
     Settings.JtagDelay = Options.JtagDelay;
-    if (Options.Verbose)
+    if (Options.Verbose || !Options.LogFile.empty())
         Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
 }
 
@@ -217,7 +218,7 @@ TResult TCliSession::ChooseTarget()
         std::vector<std::string> offered;
         int chosen = -1;
         for (const auto& entry : Connection.Voltages()) {
-            offered.push_back(entry.Text.substr(0, entry.Text.find(' ')));
+            offered.push_back(entry.Value);
             if (offered.back() == *Options.Voltage)
                 chosen = static_cast<int>(offered.size()) - 1;
         }
@@ -275,20 +276,84 @@ TResult TCliSession::RunOperation()
         return Failure(ExitCode::Interrupted, "cancelled");
 
     TOperationRunner runner(Port, Settings, *this, *this, *this);
-    TRunPacing pacing;
-    pacing.Stop = [] { return StopRequested().load(); };
-    pacing.AfterStep = [this](bool more) {
-        // The receiver's end-of-thread notice (a vanished port) closes the port.
-        Dispatcher.RunPending();
-        if (more && Options.Pause.count() > 0)
-            std::this_thread::sleep_for(Options.Pause);
-    };
+    const TRunPacing pacing = CommandLinePacing(Dispatcher, Options.Pause);
     const double started = Now();
-    const TPlanOutcome& outcome = runner.Run(PlanFor(OperationOf(Options.Command), Connection.Target(Buffer)), pacing);
+    if (Options.Preverify)
+        if (std::optional<TResult> ended = Preverify(runner, pacing)) {
+            ended->Seconds = Now() - started;
+            return *ended;
+        }
+    const TPlanOutcome& outcome = runner.Run(PlanOfCommand(), pacing);
     TResult result = OutcomeResult(outcome.Last(), Now() - started);
+    CountBlocks(outcome, result);
+    if (Options.Command == TCliCommand::Compare)
+        ReportDifferences(outcome);
     if (result.Ok && Options.Command == TCliCommand::Read)
         return SaveRead(std::move(result));
     return result;
+}
+
+TPlan TCliSession::PlanOfCommand()
+{
+    const TOperationTarget target = Connection.Target(Buffer);
+    if (Options.Command == TCliCommand::Compare) {
+        // The region is read over the file's placed bytes, which stay as the
+        // expected ones.
+        Expected.assign(Buffer.begin(), Buffer.end());
+        TPlan plan = PlanFor(TOperation::Read, target);
+        plan.Stages.front().Expected = Expected;
+        return plan;
+    }
+    // After the erase and its blank check every block is 0xFF, so an image's
+    // blocks without data need no write; raw bytes are often a whole region
+    // on purpose, so they skip only when asked.
+    const bool writes = Options.Command == TCliCommand::Write || Options.Command == TCliCommand::Program;
+    const bool skipErased = writes && !Options.Full && (Input.Image != nullptr || Options.Sparse);
+    return PlanFor(OperationOf(Options.Command), target, skipErased);
+}
+
+std::optional<TResult> TCliSession::Preverify(TOperationRunner& runner, const TRunPacing& pacing)
+{
+    // The power stays on between the verify and the write that may follow it.
+    const bool turnOffPower = Settings.TurnOffPower;
+    Settings.TurnOffPower = false;
+    const TPlanOutcome& verified = runner.Run(PlanFor(TOperation::Verify, Connection.Target(Buffer)), pacing);
+    Settings.TurnOffPower = turnOffPower;
+    const TStageOutcome& last = verified.Last();
+    if (!verified.Succeeded() && !last.Cancelled && last.Status == PortStatus::CompareError)
+        return std::nullopt;
+    if (turnOffPower)
+        Port.SendCommand(Cmd::PowerOff);
+    TResult result = OutcomeResult(last, 0.0);
+    if (result.Ok) {
+        AddLogLine("The region already equals " + Input.FileName + ": left unchanged");
+        result.Message = "unchanged";
+        result.Unchanged = true;
+    }
+    return result;
+}
+
+void TCliSession::CountBlocks(const TPlanOutcome& outcome, TResult& result) const
+{
+    for (const TStageOutcome& stage : outcome.Stages) {
+        if (stage.Stage == TOperation::Write && stage.Blocks == TBlockChoice::Data) {
+            result.Sparse = true;
+            result.BlocksWritten = stage.BlocksSent;
+        } else if (stage.Stage == TOperation::BlankCheck && stage.Blocks == TBlockChoice::Erased) {
+            result.BlocksBlank = stage.BlocksSent;
+        }
+    }
+    if (result.Sparse && result.Ok)
+        result.Message += Format("; %u blocks written, %u proven blank", result.BlocksWritten, result.BlocksBlank);
+}
+
+void TCliSession::ReportDifferences(const TPlanOutcome& outcome)
+{
+    if (outcome.Compared.empty() || outcome.Stages.empty() || !outcome.Stages.back().Started ||
+        outcome.Stages.back().Cancelled)
+        return;
+    // The runner logged the report's lines; JSON gets them as one object too.
+    Output.Event(DifferenceJson(PortChoice.Name, outcome.Compared.back(), Expected, Buffer));
 }
 
 void TCliSession::StageStarted(const TStageProgress& progress)
@@ -363,7 +428,7 @@ TResult TCliSession::RunInfo()
         Connection.SelectDevice(static_cast<int>(d));
         TDeviceReport device{Connection.Devices()[d], {}, Connection.Regions()};
         for (const auto& entry : Connection.Voltages())
-            device.Voltages.push_back(entry.Text.substr(0, entry.Text.find(' ')));
+            device.Voltages.push_back(entry.Value);
         devices.push_back(std::move(device));
     }
     Output.Report(PortChoice.Name, InfoText(devices), InfoJson(devices));

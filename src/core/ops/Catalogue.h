@@ -44,8 +44,9 @@ std::vector<std::string> RecordNames(const auto& records)
 }
 
 struct TVoltageEntry {
-    std::string Text;
+    std::string Text;      // "3.3 V", as the list shows it
     std::uint8_t Code = 0; // what the start request carries
+    std::string Value;     // "3.3": how scripts and job files name it
 };
 
 // One entry per set bit of the mask, in the fixed order 3.3 V, 5.0 V, 3+5 V;

@@ -50,7 +50,7 @@ std::uint8_t ChooseVoltage(const TJob& job, const TJobCatalogue& catalogue)
         return catalogue.DefaultVoltageCode;
     std::vector<std::string> offered;
     for (const auto& entry : catalogue.Voltages) {
-        offered.push_back(entry.Text.substr(0, entry.Text.find(' ')));
+        offered.push_back(entry.Value);
         if (offered.back() == *job.Voltage)
             return entry.Code;
     }

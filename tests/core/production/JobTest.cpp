@@ -34,7 +34,7 @@ nlohmann::json TwoRegions()
 
 TJobCatalogue Catalogue()
 {
-    return {0, "TESTCHIP", {{"Code", 1024, 15}, {"Data", 16, 15}}, {{"3.3 V", 1}}, 1};
+    return {0, "TESTCHIP", {{"Code", 1024, 15}, {"Data", 16, 15}}, {{"3.3 V", 1, "3.3"}}, 1};
 }
 
 struct TErrorCase {
