@@ -77,6 +77,7 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, T
     BlockLen = FullBlock;
     BlockErrors = 0;
     GoodReads = 0;
+    NoAnswersInARow = 0;
     LastStatus = PortStatus::Ok;
     Settings.IgnoreReadErrors = false;
     return true;
@@ -146,13 +147,15 @@ bool TOperationDriver::StepRead(int& percent)
     const auto block = Target.Buffer.subspan(Offset, BlockLen);
     const bool succeeded = Port.ReadBlock(Offset, BlockLen, block);
     LastStatus = Port.Status();
+    NoAnswersInARow = LastStatus == PortStatus::NoAnswer ? NoAnswersInARow + 1 : 0;
     if (succeeded) {
         ++GoodReads;
     } else {
         GoodReads = 0;
-        // A port that went away answers nothing more: asking whether to
-        // ignore that, block after block, would only fill the log.
-        if (LastStatus == PortStatus::PortNotOpen)
+        // A port that went away answers nothing more, nor does an adapter
+        // silent for several blocks in a row: asking whether to ignore that,
+        // block after block, would only fill the log (and the hours).
+        if (LastStatus == PortStatus::PortNotOpen || NoAnswersInARow >= NoAnswersToGiveUp)
             return false;
         if (!Settings.IgnoreReadErrors) {
             // Closing the box with its close box counts as going on.

@@ -102,6 +102,9 @@ public:
     static constexpr std::uint16_t FullBlock = 512;
     static constexpr std::uint16_t SmallBlock = 4;
     static constexpr int GoodReadsToRecover = 128;
+    // An adapter that has stopped answering makes every block wait out the
+    // reply time; ignoring read errors must not turn that into hours.
+    static constexpr int NoAnswersToGiveUp = 3;
 
     TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
                      TTick tick = {});
@@ -160,6 +163,7 @@ private:
     std::uint16_t BlockLen = FullBlock;
     std::int32_t BlockErrors = 0;
     std::int32_t GoodReads = 0;
+    std::int32_t NoAnswersInARow = 0;
     std::uint8_t LastStatus = PortStatus::Ok; // of the last command of the run
     TStageOutcome LastOutcome;
 };

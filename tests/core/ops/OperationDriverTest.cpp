@@ -205,6 +205,18 @@ TEST(OperationDriver, Failed4ByteBlockIsLoggedFilledFromItsReplyAndSkipped)
     }
 }
 
+TEST(OperationDriver, ThreeNoAnswersInARowEndTheReadWhateverTheIgnoreSetting)
+{
+    TOpsRig rig(With("faults", json::parse(R"([{"command": 161, "kind": "no_answer", "skip": 1, "times": -1}])")));
+    rig.ShortReplyWait();
+    Choose(rig, Read1024);
+    rig.View.Answers = {TAnswer::Yes};
+    const TPlanOutcome& outcome = rig.Click(TOperation::Read);
+    EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), (std::vector<int>{512, 512, 4, 4}));
+    EXPECT_EQ(outcome.Last().Status, PortStatus::NoAnswer);
+    EXPECT_EQ(outcome.Last().Line, "Read failed at offset 204 (No answer)");
+}
+
 TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
 {
     TOpsRig rig(WithReadErrors(Read1024, R"([{"offset": 512, "times": -1, "status": 13}])"));
