@@ -18,7 +18,7 @@ struct TCommandEntry {
     const char* Summary;
 };
 
-constexpr std::array<TCommandEntry, 12> Commands{{
+constexpr std::array<TCommandEntry, 16> Commands{{
     {TCliCommand::Ports, "ports", "[--json]", "list the serial ports, numbered as the window numbers them"},
     {TCliCommand::Info, "info", "[PORT OPTIONS] [--json]",
      "identity, firmware, mode, key, and every device and region the adapter offers"},
@@ -33,6 +33,14 @@ constexpr std::array<TCommandEntry, 12> Commands{{
     {TCliCommand::Detect, "detect", "[PORT OPTIONS]", "scan the JTAG chain"},
     {TCliCommand::Key, "key", "[PORT OPTIONS]", "print the adapter's key"},
     {TCliCommand::UpdateFirmware, "update-firmware", "[PORT OPTIONS] FILE", "replace the adapter's firmware with FILE"},
+    {TCliCommand::Run, "run", "JOB.toml [PORT OPTIONS] [TARGET OPTIONS] [JOB OPTIONS]",
+     "run a production job on each board, once or in a loop"},
+    {TCliCommand::JobCheck, "job check", "JOB.toml [-p PORT]",
+     "check a job file and its images and print its plan; with -p against the adapter"},
+    {TCliCommand::DbExport, "db export", "[--db FILE] [--since TIME] [--csv|--json]",
+     "print the unit database's records"},
+    {TCliCommand::DbStats, "db stats", "[--db FILE] [--since TIME] [--json]",
+     "units, passes, failures by step and units per hour"},
 }};
 
 constexpr const char* PortOptionsHelp = R"(PORT OPTIONS
@@ -68,6 +76,22 @@ constexpr const char* ExitCodesHelp = R"(EXIT CODES
   5 file error   130 interrupted. With several ports: the highest code of any of them.
 )";
 
+constexpr const char* JobOptionsHelp = R"(JOB OPTIONS
+  --station NAME        the station's name in the unit records
+  --db FILE             the unit database (default: the job's serial.db, else
+                        JOB.db beside the job file)
+  --loop                run the job again and again, one board after the other
+  --trigger scan|enter  loop: wait for a target on the JTAG chain (default), or for Enter
+  --count N             loop: stop after N units on each port
+  --max-failures N      loop: stop after N failures in a row
+  --since TIME          db: the units started at or after TIME (2026-12-08, 2026-12-08T14:00)
+  --csv                 db export: CSV (the default; --json gives JSON Lines)
+
+A job's images are read and checked before any adapter is touched; an error
+names the file, the step and the key and exits with 5 (a device the adapter
+does not offer: 1). A unit that fails exits as its failed step would.
+)";
+
 const TCommandEntry* FindCommand(const std::string& name)
 {
     for (const auto& entry : Commands)
@@ -97,7 +121,12 @@ TParsedCommandLine UsageError(const std::string& text)
 
 bool AcceptsPortOptions(TCliCommand command)
 {
-    return command != TCliCommand::Ports;
+    return command != TCliCommand::Ports && command != TCliCommand::DbExport && command != TCliCommand::DbStats;
+}
+
+bool IsProduction(TCliCommand command)
+{
+    return command >= TCliCommand::Run;
 }
 
 // Parses the options after the command word; returns an error text or "".
@@ -140,22 +169,53 @@ private:
         else if ((arg == "-V" || arg == "--voltage") && target)
             return Value(arg, [this](const std::string& v) { Options.Voltage = v; });
         else if (arg == "--jtag-delay" && target)
-            return Number(arg, 4, 2000, [this](std::int64_t v) { Options.JtagDelay = static_cast<std::int32_t>(v); });
+            return Number(arg, 4, 2000, [this](std::int64_t v) {
+                Options.JtagDelay = static_cast<std::int32_t>(v);
+                Options.Job.JtagDelayGiven = true;
+            });
         else if (arg == "--pause" && target)
             return Number(arg, 0, 60000, [this](std::int64_t v) { Options.Pause = std::chrono::milliseconds(v); });
         else if (arg == "--ignore-read-errors" && target)
             Options.IgnoreReadErrors = true;
-        else if (arg == "--power-off" && target)
-            Options.PowerOff = true;
-        else if (arg == "--no-power-off" && target)
-            Options.PowerOff = false;
+        else if ((arg == "--power-off" || arg == "--no-power-off") && target)
+            Options.PowerOff = Options.Job.PowerOffGiven = arg == "--power-off";
         else if (arg == "--pad" && target)
             Options.Pad = true;
         else if (arg == "--base" && target)
             return Address(arg);
+        else if (IsProduction(command))
+            return JobOption(arg);
         else
             return "unknown option '" + arg + "' for " + CommandName(command);
         return {};
+    }
+
+    std::string JobOption(const std::string& arg)
+    {
+        const TCliCommand command = Options.Command;
+        const bool run = command == TCliCommand::Run;
+        const bool db = command == TCliCommand::DbExport || command == TCliCommand::DbStats;
+        TJobOptions& job = Options.Job;
+        if (arg == "--station" && run)
+            return Value(arg, [&job](const std::string& v) { job.Station = v; });
+        if (arg == "--db" && (run || db))
+            return Value(arg, [&job](const std::string& v) { job.Database = v; });
+        if (arg == "--since" && db)
+            return Value(arg, [&job](const std::string& v) { job.Since = v; });
+        if (arg == "--csv" && command == TCliCommand::DbExport)
+            return (job.Csv = true), std::string();
+        if (arg == "--loop" && run)
+            return (job.Loop = true), std::string();
+        if (arg == "--count" && run)
+            return Number(arg, 1, 1000000000, [&job](std::int64_t v) { job.Count = v; });
+        if (arg == "--max-failures" && run)
+            return Number(arg, 1, 1000000000, [&job](std::int64_t v) { job.MaxFailures = v; });
+        if (arg == "--trigger" && run)
+            return Value(arg, [&job](const std::string& v) {
+                job.Trigger = v == "enter" ? TTrigger::Enter : TTrigger::Scan;
+                job.TriggerText = v;
+            });
+        return "unknown option '" + arg + "' for " + CommandName(command);
     }
 
     template <typename TSet>
@@ -243,7 +303,9 @@ bool TakesFile(TCliCommand command)
     case TCliCommand::Write:
     case TCliCommand::Verify:
     case TCliCommand::Program:
-    case TCliCommand::UpdateFirmware: return true;
+    case TCliCommand::UpdateFirmware:
+    case TCliCommand::Run:
+    case TCliCommand::JobCheck: return true;
     default: return false;
     }
 }
@@ -257,7 +319,8 @@ bool NeedsTarget(TCliCommand command)
     case TCliCommand::Program:
     case TCliCommand::Erase:
     case TCliCommand::BlankCheck:
-    case TCliCommand::Unlock: return true;
+    case TCliCommand::Unlock:
+    case TCliCommand::Run: return true;
     default: return false;
     }
 }
@@ -272,7 +335,7 @@ std::string MainHelp()
         name.resize(17, ' ');
         text += "  " + name + entry.Summary + "\n";
     }
-    return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + ExitCodesHelp;
+    return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + JobOptionsHelp + "\n" + ExitCodesHelp;
 }
 
 std::string CommandHelp(TCliCommand command)
@@ -284,6 +347,8 @@ std::string CommandHelp(TCliCommand command)
         text += std::string("\n") + PortOptionsHelp;
     if (NeedsTarget(command))
         text += std::string("\n") + TargetOptionsHelp;
+    if (IsProduction(command))
+        text += std::string("\n") + JobOptionsHelp;
     return text + "\n" + ExitCodesHelp;
 }
 
@@ -297,9 +362,13 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
     if (first == "--version")
         return {std::nullopt, std::string("lindprog-cli ") + LINDPROG_VERSION + "\n", ExitCode::Ok};
     const TCommandEntry* entry = FindCommand(first);
+    std::size_t words = 1;
+    // "job check", "db export": a group's word and the command's
+    if (entry == nullptr && args.size() > 1 && (entry = FindCommand(first + " " + args[1])) != nullptr)
+        words = 2;
     if (entry == nullptr)
         return UsageError("unknown command '" + first + "'");
-    const auto rest = args.subspan(1);
+    const auto rest = args.subspan(words);
     for (const auto& arg : rest)
         if (arg == "--help" || arg == "-h")
             return {std::nullopt, CommandHelp(entry->Command), ExitCode::Ok};
@@ -310,6 +379,8 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
         return UsageError(error);
     if (options.Quiet && options.Verbose)
         return UsageError("-q and -v exclude each other");
+    if (options.Job.TriggerText != "scan" && options.Job.TriggerText != "enter")
+        return UsageError("--trigger takes scan or enter, not '" + options.Job.TriggerText + "'");
     return {std::move(options), "", ExitCode::Ok};
 }
 

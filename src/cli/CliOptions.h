@@ -24,7 +24,31 @@ enum class TCliCommand {
     Unlock,
     Detect,
     Key,
-    UpdateFirmware
+    UpdateFirmware,
+    // Production: a job file run on each board (CliJob)
+    Run,
+    JobCheck,
+    DbExport,
+    DbStats
+};
+
+// What `run --loop` waits for between units.
+enum class TTrigger { Scan, Enter };
+
+// The production commands' own options; the file's values give way to the
+// command line's, so the target options that were given are marked.
+struct TJobOptions {
+    std::string Station;
+    std::optional<std::string> Database;
+    std::string Since;
+    bool Csv = false;
+    bool Loop = false;
+    TTrigger Trigger = TTrigger::Scan;
+    std::string TriggerText = "scan"; // as given
+    std::optional<std::int64_t> Count;
+    std::optional<std::int64_t> MaxFailures;
+    bool JtagDelayGiven = false;
+    bool PowerOffGiven = false;
 };
 
 struct TCliOptions {
@@ -45,6 +69,7 @@ struct TCliOptions {
     // S-record and ELF files; unset: the default rule.
     std::optional<std::uint64_t> Base;
     std::string File;
+    TJobOptions Job;
 };
 
 // What the arguments ask for: options to run, or a text to print and exit

@@ -2,6 +2,7 @@
 // the input file once, resolves the ports, and runs one session per adapter,
 // each on a thread of its own when there are several.
 
+#include "cli/CliJob.h"
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPorts.h"
@@ -122,6 +123,8 @@ int Run(const TCliOptions& options)
         output.Report("", PortsText(names), PortsJson(names));
         return ExitCode::Ok;
     }
+    if (IsProductionCommand(options.Command))
+        return RunProductionCommand(options, output);
 
     TInputFile input;
     if (TakesFile(options.Command) && options.Command != TCliCommand::Read) {

@@ -1,0 +1,17 @@
+#include "cli/CliJob.h"
+#include "cli/ExitCode.h"
+
+namespace lindprog::cli {
+
+bool IsProductionCommand(TCliCommand command)
+{
+    return command >= TCliCommand::Run;
+}
+
+int RunProductionCommand(const TCliOptions& options, TCliOutput& output)
+{
+    output.Error("", CommandName(options.Command) + " is not available on this system");
+    return ExitCode::Usage;
+}
+
+} // namespace lindprog::cli
