@@ -1,11 +1,25 @@
 #include "core/link/DevicePort.h"
 
+#include "core/base/LittleEndian.h"
 #include "core/base/UiDispatcher.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace lindprog {
+
+namespace {
+
+// A ReadBlock names its count in its head; a reply with more data bytes than
+// that does not answer it.
+int ExpectedDataLength(std::span<const std::uint8_t> request)
+{
+    if (request.size() < BlockHeadSize || request[0] != Cmd::ReadBlock)
+        return -1;
+    return GetU16LE(request, 5);
+}
+
+} // namespace
 
 TDevicePort::TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher)
     : Com(portNames), Dispatcher(dispatcher), Alive(std::make_shared<TDevicePort*>(this)),
@@ -34,6 +48,8 @@ bool TDevicePort::Open(int portNumber)
         // echoes the sequence.
         EchoedInARow = 0;
         CheckSequence = false;
+        Unnumbered = false;
+        UnnumberedReported = false;
     }
     const std::uint64_t generation = ++Generation;
     std::weak_ptr<TDevicePort*> alive = Alive;
@@ -118,6 +134,9 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
         LastCommand = request[0];
         LastSequence = SequenceCounter;
         Answered = false;
+        RequestBegan = std::chrono::steady_clock::now();
+        ++RequestCount;
+        ExpectedData = ExpectedDataLength(request);
         Awaiting = true;
     }
     const auto sent = std::chrono::steady_clock::now();
@@ -138,6 +157,7 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
     }
     if (Trace)
         TraceRequest(SendBuffer, sent);
+    ReportUnnumbered();
     return succeeded;
 }
 
@@ -194,6 +214,18 @@ void TDevicePort::ClearStatus()
 
 void TDevicePort::FeedBytes(std::span<const std::uint8_t> bytes)
 {
+    const auto readAt = std::chrono::steady_clock::now();
+    bool newRequest = false;
+    {
+        std::lock_guard lock(Mutex);
+        newRequest = FedRequest != RequestCount;
+        FedRequest = RequestCount;
+        FedEarly = readAt < RequestBegan;
+    }
+    // A frame begun before the request went out is no answer to it, however
+    // it ends; bytes read before then (the receiver may lag) complete none.
+    if (newRequest)
+        Frames.Reset();
     Frames.Feed(bytes);
 }
 
@@ -209,7 +241,16 @@ void TDevicePort::CompleteFrame()
         return;
     {
         std::lock_guard lock(Mutex);
-        if (!Awaiting || Answered || Frames.Buffer()[0] != LastCommand || !AcceptSequence(Frames.Sequence()))
+        if (!Awaiting || Answered || Frames.Buffer()[0] != LastCommand)
+            return;
+        if (FedEarly)
+            return;
+        // A good reply with more data than asked answers another request; one
+        // with less is taken, and fails the read as too short (CheckReply).
+        const bool good = Frames.Length() >= 2 && Frames.Buffer()[1] == PortStatus::Ok;
+        if (good && ExpectedData >= 0 && Frames.Length() - 2 > ExpectedData)
+            return;
+        if (!AcceptSequence(Frames.Sequence()))
             return;
         if (Frames.Length() < 2) {
             StatusByte = PortStatus::BadReplyLength;
@@ -232,7 +273,23 @@ bool TDevicePort::AcceptSequence(std::uint8_t sequence)
     // a fixed byte meets our counter once every 256 requests.
     EchoedInARow = echoed ? EchoedInARow + 1 : 0;
     CheckSequence = EchoedInARow >= 2;
+    Unnumbered = Unnumbered || !echoed;
     return true;
+}
+
+void TDevicePort::ReportUnnumbered()
+{
+    {
+        std::lock_guard lock(Mutex);
+        if (!Unnumbered || UnnumberedReported || CheckSequence)
+            return;
+        UnnumberedReported = true;
+    }
+    std::weak_ptr<TDevicePort*> alive = Alive;
+    Dispatcher.Post([alive] {
+        if (auto port = alive.lock(); port && (*port)->OnNotice)
+            (*port)->OnNotice(UnnumberedNotice);
+    });
 }
 
 std::string TDevicePort::StatusToText(std::uint8_t status)

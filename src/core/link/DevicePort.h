@@ -63,6 +63,12 @@ public:
     void SetOnVanished(std::function<void()> onVanished) { OnVanished = std::move(onVanished); }
     // Whether replies are matched by their sequence byte on this connection.
     bool SequenceChecked() const;
+    // Runs on the UI thread with a line for the log, once per connection, when
+    // the adapter answers without echoing the sequence: its replies can then
+    // not be told from stale ones by more than their command and length.
+    void SetOnNotice(std::function<void(const std::string& line)> onNotice) { OnNotice = std::move(onNotice); }
+    static constexpr const char* UnnumberedNotice =
+        "The adapter does not number its replies; they cannot be checked against their requests";
     int PortNumber() const { return Com.PortNumber(); }
     const TCom& Port() const { return Com; }
 
@@ -132,6 +138,8 @@ private:
     // Receiver side, under Mutex: whether a frame with this sequence may
     // answer the outstanding request, learning whether the adapter echoes.
     bool AcceptSequence(std::uint8_t sequence);
+    // Posts UnnumberedNotice the first time this connection showed it.
+    void ReportUnnumbered();
     void TraceRequest(std::span<const std::uint8_t> frame, std::chrono::steady_clock::time_point sent);
 
     TCom Com;
@@ -141,6 +149,10 @@ private:
     std::shared_ptr<TDevicePort*> Alive; // lets posted notifications outlive us safely
 
     TFrameReceiver Frames; // receiver thread only
+    // Receiver thread only: the request the last bytes were read under, and
+    // whether they were read before it began to go out.
+    std::uint64_t FedRequest = 0;
+    bool FedEarly = false;
 
     // Held by whoever uses the port (Open, Close, a request, the end-of-thread
     // notification), so the UI thread closing a vanished port never pulls it
@@ -152,12 +164,22 @@ private:
     std::condition_variable ReplyArrived;
     bool Awaiting = false; // a request is outstanding
     bool Answered = false; // its reply came in
+    // When the request began to go out, and which one it is: bytes read
+    // before then cannot answer it.
+    std::chrono::steady_clock::time_point RequestBegan{};
+    std::uint64_t RequestCount = 0;
+    // The data bytes a good reply to it carries, where the request names them
+    // (ReadBlock); -1 where any length may answer.
+    int ExpectedData = -1;
     bool PortGone = false; // the receiver ended because the port went away
     std::uint8_t LastCommand = 0;
     std::uint8_t LastSequence = 0;
     int EchoedInARow = 0;       // replies that carried their request's sequence
     bool CheckSequence = false; // two in a row did: the adapter echoes it
+    bool Unnumbered = false;    // a reply was taken without its sequence
+    bool UnnumberedReported = false;
     std::function<void()> OnVanished;
+    std::function<void(const std::string&)> OnNotice;
     std::chrono::milliseconds ReplyTimeout = DefaultReplyTimeout;
     TTrace Trace;
     std::uint8_t StatusByte = PortStatus::Ok;

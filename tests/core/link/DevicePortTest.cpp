@@ -237,6 +237,26 @@ TEST(DevicePort, LateDuplicatedAndUnsolicitedReadRepliesAreNotTakenAsAnswers)
     EXPECT_EQ(reads.Read(100), (std::vector<std::uint8_t>{0x1B, 0x0E, 0x1B, 0x1B})) << "not the unsolicited reply";
 }
 
+// Without the sequence a ReadBlock reply is told from another request's only by
+// its length; that the replies cannot be checked is logged once.
+TEST(DevicePort, UnnumberedAdapterIsLoggedOnceAndOnlyAReplyOfTheAskedLengthAnswersARead)
+{
+    json scenario = BaseScenario();
+    scenario["faults"] = json::array({
+        {{"command", 1}, {"kind", "wrong_sequence"}, {"times", 2}},
+        {{"command", Cmd::ReadBlock}, {"kind", "garbage"}, {"bytes", ReadReplyFrame(0x55, {1, 2, 3, 4, 5, 6, 7, 8})}},
+    });
+    TSimLink link(scenario);
+    std::vector<std::string> notices;
+    link.Port.SetOnNotice([&notices](const std::string& line) { notices.push_back(line); });
+    ASSERT_TRUE(link.Open());
+    ASSERT_TRUE(link.Port.GetMode() && link.Port.GetMode());
+    ASSERT_TRUE(link.Start(TOperation::Read));
+    EXPECT_EQ(TBlockReads{link}.Read(4), (std::vector<std::uint8_t>{0x44, 0x55, 0x66, 0x77}));
+    link.Dispatcher.RunPending();
+    EXPECT_EQ(notices, std::vector<std::string>{TDevicePort::UnnumberedNotice});
+}
+
 TEST(DevicePort, ReplyWithAnotherEchoIsIgnored)
 {
     TSimLink link(WithFault({{"command", 3}, {"kind", "wrong_echo"}}));
