@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include "cli/CliCompletion.h"
 #include "cli/ExitCode.h"
 
 #include <array>
@@ -18,7 +19,7 @@ struct TCommandEntry {
     const char* Summary;
 };
 
-constexpr std::array<TCommandEntry, 16> Commands{{
+constexpr std::array<TCommandEntry, 18> Commands{{
     {TCliCommand::Ports, "ports", "[--json]", "list the serial ports, numbered as the window numbers them"},
     {TCliCommand::Info, "info", "[PORT OPTIONS] [--json]",
      "identity, firmware, mode, key, and every device and region the adapter offers"},
@@ -33,6 +34,9 @@ constexpr std::array<TCommandEntry, 16> Commands{{
     {TCliCommand::Detect, "detect", "[PORT OPTIONS]", "scan the JTAG chain"},
     {TCliCommand::Key, "key", "[PORT OPTIONS]", "print the adapter's key"},
     {TCliCommand::UpdateFirmware, "update-firmware", "[PORT OPTIONS] FILE", "replace the adapter's firmware with FILE"},
+    {TCliCommand::Compare, "compare", "[PORT OPTIONS] [TARGET OPTIONS] FILE",
+     "read the region and compare it with FILE on the computer, naming every difference"},
+    {TCliCommand::Completion, "completion", "bash|zsh|fish", "print the shell's completion script"},
     {TCliCommand::Run, "run", "JOB.toml [PORT OPTIONS] [TARGET OPTIONS] [JOB OPTIONS]",
      "run a production job on each board, once or in a loop"},
     {TCliCommand::JobCheck, "job check", "JOB.toml [-p PORT]",
@@ -50,6 +54,14 @@ constexpr const char* PortOptionsHelp = R"(PORT OPTIONS
   -q                    print errors only
   -v                    also print the link's trace
   --json                JSON Lines on stdout, one object per event
+  --log FILE            append the full trace with time stamps to FILE, whatever is shown
+)";
+
+constexpr const char* WriteOptionsHelp = R"(WRITE OPTIONS
+  --full                write and verify every block of the region
+  --sparse              raw FILE too: only blocks holding data (HEX, S-record and ELF
+                        files always, unless --full); the rest is proven blank
+  --preverify           verify first; a region that already equals FILE is left unchanged
 )";
 
 constexpr const char* TargetOptionsHelp = R"(TARGET OPTIONS
@@ -121,7 +133,13 @@ TParsedCommandLine UsageError(const std::string& text)
 
 bool AcceptsPortOptions(TCliCommand command)
 {
-    return command != TCliCommand::Ports && command != TCliCommand::DbExport && command != TCliCommand::DbStats;
+    return command != TCliCommand::Ports && command != TCliCommand::DbExport && command != TCliCommand::DbStats &&
+           command != TCliCommand::Completion;
+}
+
+bool Writes(TCliCommand command)
+{
+    return command == TCliCommand::Write || command == TCliCommand::Program;
 }
 
 bool IsProduction(TCliCommand command)
@@ -183,6 +201,10 @@ private:
             Options.Pad = true;
         else if (arg == "--base" && target)
             return Address(arg);
+        else if ((arg == "--sparse" || arg == "--full" || arg == "--preverify") && Writes(command))
+            (arg == "--sparse" ? Options.Sparse : arg == "--full" ? Options.Full : Options.Preverify) = true;
+        else if (arg == "--log" && AcceptsPortOptions(command))
+            return Value(arg, [this](const std::string& v) { Options.LogFile = v; });
         else if (IsProduction(command))
             return JobOption(arg);
         else
@@ -303,6 +325,7 @@ bool TakesFile(TCliCommand command)
     case TCliCommand::Write:
     case TCliCommand::Verify:
     case TCliCommand::Program:
+    case TCliCommand::Compare:
     case TCliCommand::UpdateFirmware:
     case TCliCommand::Run:
     case TCliCommand::JobCheck: return true;
@@ -317,12 +340,21 @@ bool NeedsTarget(TCliCommand command)
     case TCliCommand::Write:
     case TCliCommand::Verify:
     case TCliCommand::Program:
+    case TCliCommand::Compare:
     case TCliCommand::Erase:
     case TCliCommand::BlankCheck:
     case TCliCommand::Unlock:
     case TCliCommand::Run: return true;
     default: return false;
     }
+}
+
+std::vector<TCliCommand> AllCommands()
+{
+    std::vector<TCliCommand> commands;
+    for (const auto& entry : Commands)
+        commands.push_back(entry.Command);
+    return commands;
 }
 
 std::string MainHelp()
@@ -335,7 +367,8 @@ std::string MainHelp()
         name.resize(17, ' ');
         text += "  " + name + entry.Summary + "\n";
     }
-    return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + JobOptionsHelp + "\n" + ExitCodesHelp;
+    return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + WriteOptionsHelp + "\n" + JobOptionsHelp +
+           "\n" + ExitCodesHelp;
 }
 
 std::string CommandHelp(TCliCommand command)
@@ -349,6 +382,8 @@ std::string CommandHelp(TCliCommand command)
         text += std::string("\n") + TargetOptionsHelp;
     if (IsProduction(command))
         text += std::string("\n") + JobOptionsHelp;
+    if (Writes(command))
+        text += std::string("\n") + WriteOptionsHelp;
     return text + "\n" + ExitCodesHelp;
 }
 
@@ -373,6 +408,12 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
         if (arg == "--help" || arg == "-h")
             return {std::nullopt, CommandHelp(entry->Command), ExitCode::Ok};
 
+    if (entry->Command == TCliCommand::Completion) {
+        const auto script = rest.size() == 1 ? CompletionScript(rest.front()) : std::nullopt;
+        if (!script)
+            return UsageError("completion takes one shell: bash, zsh or fish");
+        return {std::nullopt, *script, ExitCode::Ok};
+    }
     TCliOptions options;
     options.Command = entry->Command;
     if (const std::string error = TOptionParser(rest, options).Run(); !error.empty())

@@ -25,6 +25,8 @@ enum class TCliCommand {
     Detect,
     Key,
     UpdateFirmware,
+    Compare,
+    Completion,
     // Production: a job file run on each board (CliJob)
     Run,
     JobCheck,
@@ -70,6 +72,12 @@ struct TCliOptions {
     std::optional<std::uint64_t> Base;
     std::string File;
     TJobOptions Job;
+    // write/program: which blocks are sent. An image file sends only the
+    // blocks holding data unless --full; raw bytes only with --sparse.
+    bool Sparse = false;
+    bool Full = false;
+    bool Preverify = false; // verify first; an equal region is left alone
+    std::string LogFile;    // --log: the full trace with time stamps, appended
 };
 
 // What the arguments ask for: options to run, or a text to print and exit
@@ -86,6 +94,9 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args);
 std::string CommandName(TCliCommand command);
 bool TakesFile(TCliCommand command);
 bool NeedsTarget(TCliCommand command);
+
+// Every command, in the order help lists them.
+std::vector<TCliCommand> AllCommands();
 
 std::string MainHelp();
 std::string CommandHelp(TCliCommand command);

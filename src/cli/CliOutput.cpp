@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 namespace lindprog::cli {
@@ -70,6 +72,31 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     return FormatTime("%Y-%m-%dT%H:%M:%S", when) + fraction;
 }
 
+nlohmann::ordered_json DifferenceJson(const std::string& port, const TDifferences& differences,
+                                      std::span<const std::uint8_t> expected, std::span<const std::uint8_t> read)
+{
+    constexpr std::size_t MaxRanges = 20;
+    constexpr std::size_t MaxBytes = 8;
+    auto ranges = nlohmann::ordered_json::array();
+    auto bytes = nlohmann::ordered_json::array();
+    for (const TDifferenceRange& range : differences.Ranges) {
+        if (ranges.size() < MaxRanges)
+            ranges.push_back({{"start", range.Start}, {"end", range.End}});
+        for (std::uint32_t at = range.Start; at < range.End && bytes.size() < MaxBytes; ++at)
+            bytes.push_back({{"offset", at},
+                             {"expected", at < expected.size() ? nlohmann::ordered_json(expected[at]) : nullptr},
+                             {"read", at < read.size() ? nlohmann::ordered_json(read[at]) : nullptr}});
+    }
+    auto object = JsonEvent("diff");
+    object["port"] = port;
+    object["count"] = differences.Count;
+    object["range_count"] = differences.Ranges.size();
+    object["ranges"] = std::move(ranges);
+    object["bytes"] = std::move(bytes);
+    object["hint"] = differences.OnlySetsBits ? "looks not erased/not written" : "";
+    return object;
+}
+
 TCliOutput::TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams)
     : JsonMode(json), Verbosity(verbosity), SeveralPorts(severalPorts), Streams(streams)
 {
@@ -95,10 +122,36 @@ void TCliOutput::WriteJson(const nlohmann::ordered_json& object)
     WriteLine(Streams.Out, object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
 
+std::string TCliOutput::OpenLogFile(const std::string& path)
+{
+    std::lock_guard lock(Mutex);
+    LogFile.reset(std::fopen(path.c_str(), "a"));
+    return LogFile ? "" : "cannot open log file " + path + ": " + std::strerror(errno);
+}
+
+void TCliOutput::WriteLogFile(const std::string& port, std::chrono::system_clock::time_point when,
+                              const std::string& text)
+{
+    if (!LogFile)
+        return;
+    // The file outlives many runs, so its lines carry the date, and always the port.
+    const std::string line = IsoTime(when) + " " + (port.empty() ? "" : port + ": ") + text + "\n";
+    std::fputs(line.c_str(), LogFile.get());
+    std::fflush(LogFile.get());
+}
+
+void TCliOutput::Event(const nlohmann::ordered_json& jsonObject)
+{
+    std::lock_guard lock(Mutex);
+    if (JsonMode)
+        WriteJson(jsonObject);
+}
+
 void TCliOutput::Log(const std::string& port, const std::string& text)
 {
     const auto now = std::chrono::system_clock::now();
     std::lock_guard lock(Mutex);
+    WriteLogFile(port, now, text);
     if (JsonMode) {
         auto object = JsonEvent("log");
         object["port"] = port;
@@ -113,10 +166,11 @@ void TCliOutput::Log(const std::string& port, const std::string& text)
 
 void TCliOutput::Trace(const std::string& port, const std::string& text)
 {
-    if (Verbosity != TVerbosity::Verbose)
-        return;
     const auto now = std::chrono::system_clock::now();
     std::lock_guard lock(Mutex);
+    WriteLogFile(port, now, text);
+    if (Verbosity != TVerbosity::Verbose)
+        return;
     if (JsonMode) {
         auto object = JsonEvent("trace");
         object["port"] = port;
@@ -131,6 +185,7 @@ void TCliOutput::Trace(const std::string& port, const std::string& text)
 void TCliOutput::Error(const std::string& port, const std::string& text)
 {
     std::lock_guard lock(Mutex);
+    WriteLogFile(port, std::chrono::system_clock::now(), "error: " + text);
     if (JsonMode) {
         auto object = JsonEvent("error");
         object["port"] = port;
@@ -177,6 +232,9 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
 {
     std::lock_guard lock(Mutex);
     ProgressText.erase(port);
+    WriteLogFile(port, std::chrono::system_clock::now(),
+                 result.Command + ": " + (result.Ok ? "ok" : "failed") + ", exit " + std::to_string(result.ExitCode) +
+                     ": " + result.Message);
     if (JsonMode) {
         auto object = JsonEvent("result");
         object["port"] = port;
@@ -191,6 +249,12 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
             object["crc32"] = crc;
         }
         object["bytes"] = result.Bytes;
+        if (result.Sparse) {
+            object["blocks_written"] = result.BlocksWritten;
+            object["blocks_blank"] = result.BlocksBlank;
+        }
+        if (result.Unchanged)
+            object["unchanged"] = true;
         object["seconds"] = Rounded(result.Seconds);
         WriteJson(object);
         return;

@@ -4,13 +4,17 @@
 // progress line redrawn in place on stderr when stderr is a terminal, errors
 // on stderr, and the summary of a run on several ports.
 
+#include "core/buffer/Difference.h"
+
 #include <nlohmann/json_fwd.hpp>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +41,12 @@ struct TResult {
     std::uint32_t Crc = 0;
     std::uint32_t Bytes = 0;
     double Seconds = 0.0;
+    // write/program of only the blocks holding data: how many were written,
+    // and how many were left out and proven blank.
+    bool Sparse = false;
+    std::uint32_t BlocksWritten = 0;
+    std::uint32_t BlocksBlank = 0;
+    bool Unchanged = false; // --preverify found the region equal to the image
 };
 
 class TCliOutput {
@@ -60,6 +70,11 @@ public:
     // text, or the JSON object for --json (begun with JsonEvent).
     void Report(const std::string& port, const std::string& humanText, const nlohmann::ordered_json& jsonObject);
     void Summary(const std::vector<std::pair<std::string, TResult>>& rows);
+    // An object only JSON shows: the text it stands for was logged already.
+    void Event(const nlohmann::ordered_json& jsonObject);
+    // --log: every log, trace and error line, with the date, is appended to
+    // the file whatever the screen shows. An error text, or "".
+    std::string OpenLogFile(const std::string& path);
 
     bool Json() const { return JsonMode; }
 
@@ -69,6 +84,7 @@ private:
     void ClearProgress();
     void DrawProgress();
     std::string Prefix(const std::string& port) const;
+    void WriteLogFile(const std::string& port, std::chrono::system_clock::time_point when, const std::string& text);
 
     std::mutex Mutex;
     const bool JsonMode;
@@ -77,6 +93,7 @@ private:
     const TStreams Streams;
     std::map<std::string, std::string> ProgressText; // per port, while a stage runs
     bool ProgressShown = false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> LogFile{nullptr, &std::fclose};
     std::chrono::steady_clock::time_point LastDrawn{};
 };
 
@@ -92,5 +109,10 @@ nlohmann::ordered_json JsonEvent(const char* event);
 // "HH:MM:SS" as the window's log shows it, and the ISO form for JSON.
 std::string ClockTime(std::chrono::system_clock::time_point when);
 std::string IsoTime(std::chrono::system_clock::time_point when);
+
+// The `diff` event of a compare: the count, the merged ranges (the first
+// 20), the first differing bytes with both values, and the erased hint.
+nlohmann::ordered_json DifferenceJson(const std::string& port, const TDifferences& differences,
+                                      std::span<const std::uint8_t> expected, std::span<const std::uint8_t> read);
 
 } // namespace lindprog::cli

@@ -2,13 +2,17 @@
 
 #include "cli/CliOutput.h"
 #include "cli/ExitCode.h"
+#include "core/base/UiDispatcher.h"
+#include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace lindprog::cli {
@@ -40,6 +44,48 @@ int ComNumber(const std::string& text)
     return digits.size() <= 9 ? std::stoi(digits) : 0;
 }
 
+constexpr const char* KeyPrefix = "key:";
+
+bool SameKey(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::toupper(x) == std::toupper(y);
+           });
+}
+
+// The key of the adapter on a port (command 6), asked on an endpoint of its
+// own that is closed again before any session opens the port; "" when no
+// adapter answers there.
+std::string AdapterKeyOn(const TPortEntry& port, TPortNames& names)
+{
+    TQueueDispatcher dispatcher;
+    TDevicePort device(names, dispatcher);
+    if (!device.Open(port.Number))
+        return {};
+    const bool answered = device.GetKey();
+    device.Close();
+    dispatcher.RunPending();
+    return answered ? device.KeyText() : std::string();
+}
+
+// -p key:K: the serial port whose adapter has key K.
+std::optional<TPortChoice> PortWithKey(const std::string& key, TPortNames& names, std::string& error)
+{
+    std::vector<std::string> found;
+    for (const auto& port : names.AvailablePorts()) {
+        const std::string portKey = AdapterKeyOn(port, names);
+        if (SameKey(portKey, key))
+            return TPortChoice{"COM" + std::to_string(port.Number), port.DevicePath, port.Number, portKey};
+        if (!portKey.empty())
+            found.push_back("COM" + std::to_string(port.Number) + " key " + portKey);
+    }
+    std::string list;
+    for (const auto& item : found)
+        list += (list.empty() ? "" : ", ") + item;
+    error = "no adapter has key " + key + "; adapters: " + (list.empty() ? "none" : list);
+    return std::nullopt;
+}
+
 } // namespace
 
 TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames& names)
@@ -54,23 +100,30 @@ TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames
             return selection;
         }
         const auto& port = available.front();
-        selection.Ports.push_back({"COM" + std::to_string(port.Number), port.DevicePath, port.Number});
+        selection.Ports.push_back({"COM" + std::to_string(port.Number), port.DevicePath, port.Number, {}});
         return selection;
     }
     std::set<std::string> seen;
     for (std::size_t k = 0; k < requested.size(); ++k) {
         const std::string& text = requested[k];
         TPortChoice choice;
-        if (const int number = ComNumber(text); number > 0) {
+        if (text.rfind(KeyPrefix, 0) == 0) {
+            const auto byKey = PortWithKey(text.substr(std::strlen(KeyPrefix)), names, selection.Error);
+            if (!byKey) {
+                selection.ExitCode = ExitCode::NoAdapter;
+                return selection;
+            }
+            choice = *byKey;
+        } else if (const int number = ComNumber(text); number > 0) {
             const auto path = names.DevicePath(number);
             if (!path) {
                 selection.Error = "there is no port COM" + std::to_string(number) + "; ports: " + ListOf(names);
                 selection.ExitCode = ExitCode::NoAdapter;
                 return selection;
             }
-            choice = {"COM" + std::to_string(number), *path, number};
+            choice = {"COM" + std::to_string(number), *path, number, {}};
         } else {
-            choice = {text, text, PathPortNumberBase + static_cast<int>(k)};
+            choice = {text, text, PathPortNumberBase + static_cast<int>(k), {}};
         }
         std::error_code error;
         const auto canonical = std::filesystem::weakly_canonical(choice.Path, error);

@@ -1,7 +1,8 @@
 #pragma once
 // Which serial ports a command runs on: the -p values (COM<N> numbered as the
-// window numbers ports, or a device path), or without -p the one port there
-// is. Every port is resolved to its device path once, before any adapter
+// window numbers ports, key:K for the adapter whose key is K, or a device
+// path), or without -p the one port there is. A key stays with its adapter
+// when USB numbering changes, so a station's adapters keep their roles. Every port is resolved to its device path once, before any adapter
 // thread starts, so the threads never share the numbering.
 
 #include <nlohmann/json_fwd.hpp>
@@ -19,6 +20,7 @@ struct TPortChoice {
     std::string Name; // as printed: "COM3", or the path given
     std::string Path; // what is opened
     int Number = 0;   // the number the endpoint opens it under
+    std::string Key;  // -p key:K: the adapter's key found on it
 };
 
 struct TPortSelection {

@@ -17,11 +17,15 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace lindprog::cli {
 
 namespace {
+
+// Stands in a read's file name for the adapter's key, as {port} for its port.
+constexpr const char* KeyPlaceholder = "{key}";
 
 double Now()
 {
@@ -408,9 +412,13 @@ TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
 
 TResult TCliSession::SaveRead(TResult result)
 {
+    std::string path = Input.OutputPath;
+    if (path.find(KeyPlaceholder) != std::string::npos && (!PortChoice.Key.empty() || Port.GetKey()))
+        for (std::size_t at = path.find(KeyPlaceholder); at != std::string::npos; at = path.find(KeyPlaceholder, at))
+            path.replace(at, std::strlen(KeyPlaceholder), PortChoice.Key.empty() ? Port.KeyText() : PortChoice.Key);
     TNoTracking noTracking;
     try {
-        SaveImageFile(Input.OutputPath, Buffer, Options.Base.value_or(0), noTracking, *this);
+        SaveImageFile(path, Buffer, Options.Base.value_or(0), noTracking, *this);
     } catch (const std::runtime_error& error) { // TFileError, or TImageError past 4 GiB
         return Failure(ExitCode::FileError, error.what());
     }

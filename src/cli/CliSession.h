@@ -19,6 +19,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +53,12 @@ private:
     TResult RunUpdate();
 
     TResult PrepareBuffer();
+    TPlan PlanOfCommand();
+    // --preverify: a result when the run ends here (the region already
+    // equals the image, or the verify could not run); nothing when it goes on.
+    std::optional<TResult> Preverify(TOperationRunner& runner, const TRunPacing& pacing);
+    void CountBlocks(const TPlanOutcome& outcome, TResult& result) const;
+    void ReportDifferences(const TPlanOutcome& outcome);
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
     TResult SaveRead(TResult result);
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
@@ -86,6 +93,7 @@ private:
     TDevicePort Port;
     TConnection Connection;
     TSettings Settings;
+    std::vector<std::uint8_t> Expected; // compare: the file as placed in the region
     bool Connecting = false;
     int LastPercentShown = -1;
 };

@@ -118,6 +118,9 @@ int Run(const TCliOptions& options)
     WatchStopSignals();
     TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
                       {stdout, stderr, IsTerminal(stderr)});
+    if (!options.LogFile.empty())
+        if (const std::string error = output.OpenLogFile(options.LogFile); !error.empty())
+            return EarlyFailure(output, options, ExitCode::FileError, error);
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     if (options.Command == TCliCommand::Ports) {
         output.Report("", PortsText(names), PortsJson(names));
@@ -138,9 +141,10 @@ int Run(const TCliOptions& options)
         return EarlyFailure(output, options, selection.ExitCode, selection.Error);
     const auto& ports = selection.Ports;
     if (options.Command == TCliCommand::Read) {
-        if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos)
+        if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos &&
+            options.File.find("{key}") == std::string::npos)
             return EarlyFailure(output, options, ExitCode::Usage,
-                                "reading from several ports needs {port} in FILE (image.{port}.bin)");
+                                "reading from several ports needs {port} or {key} in FILE (image.{port}.bin)");
         if (const std::string error = CheckOutputFolder(options.File); !error.empty())
             return EarlyFailure(output, options, ExitCode::FileError, error);
     }

@@ -1,0 +1,14 @@
+#pragma once
+// Completion scripts for bash, zsh and fish, made from the command table and
+// each command's help, so a new command or option completes without anyone
+// editing a script by hand.
+
+#include <optional>
+#include <string>
+
+namespace lindprog::cli {
+
+// The script for "bash", "zsh" or "fish"; nothing for another shell.
+std::optional<std::string> CompletionScript(const std::string& shell);
+
+} // namespace lindprog::cli

@@ -1,0 +1,199 @@
+// lindprog-cli's work on images end to end against lindprog-sim: compare on
+// the computer, programming only the blocks that hold data, a preverify that
+// leaves an equal region alone, the log file, and an adapter found by its key.
+
+#include "core/link/AdapterCommands.h"
+#include "support/CliProcess.h"
+#include "support/SimLink.h"
+#include "support/SimPty.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct TCliRun {
+    int Exit = -1;
+    std::vector<json> Lines;
+    std::string Err;
+};
+
+class CliImageTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::TEnvPort::ClearAll(); }
+
+    TCliRun Cli(std::vector<std::string> args)
+    {
+        args.push_back("--json");
+        test::TCliProcess cli(Dir.Path, std::move(args));
+        TCliRun run;
+        run.Exit = cli.Wait();
+        run.Lines = cli.JsonLines();
+        run.Err = cli.Err();
+        return run;
+    }
+    std::string File(const std::string& name, std::span<const std::uint8_t> bytes)
+    {
+        const fs::path path = Dir.Path / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+    static json Event(const TCliRun& run, const std::string& name)
+    {
+        for (const json& line : run.Lines)
+            if (line["event"] == name)
+                return line;
+        return {};
+    }
+
+    test::TScratchDir Dir;
+};
+
+TEST_F(CliImageTest, CompareNamesEveryDifferenceWithBothValues)
+{
+    test::TSimPty sim(test::BaseScenario(), 1);
+    const auto region = sim.Sim.RegionContents(0, 0);
+    auto threePlaces = region;
+    for (const std::uint32_t at : {0u, 1u, 100u, 0x1FFFu})
+        threePlaces[at] ^= 0x5A;
+    std::vector<std::uint8_t> erased(region.size(), 0xFF);
+    auto data = erased;
+    data[0x20] = 0x12;
+    data[0x21] = 0x34;
+    struct TCase {
+        std::vector<std::uint8_t> Flash, File;
+        int Exit;
+        json Ranges;
+        std::string Hint;
+    };
+    const TCase cases[] = {
+        {region, region, 0, json::array(), ""},
+        {region, threePlaces, 4,
+         json::parse(R"([{"start": 0, "end": 2}, {"start": 100, "end": 101}, {"start": 8191, "end": 8192}])"), ""},
+        {erased, data, 4, json::parse(R"([{"start": 32, "end": 34}])"), "looks not erased/not written"}};
+    for (const TCase& c : cases) {
+        sim.Sim.SetRegionContents(0, 0, c.Flash);
+        const TCliRun run = Cli({"compare", File("expected.bin", c.File)});
+        EXPECT_EQ(run.Exit, c.Exit) << run.Err;
+        const json diff = Event(run, "diff");
+        EXPECT_EQ(diff["v"], 1);
+        EXPECT_EQ(diff["ranges"], c.Ranges);
+        EXPECT_EQ(diff["hint"], c.Hint);
+        std::uint64_t count = 0;
+        for (const json& range : c.Ranges)
+            count += range["end"].get<std::uint32_t>() - range["start"].get<std::uint32_t>();
+        EXPECT_EQ(diff["count"], count);
+        for (const json& byte : diff["bytes"]) {
+            EXPECT_EQ(byte["expected"], c.File[byte["offset"]]);
+            EXPECT_EQ(byte["read"], c.Flash[byte["offset"]]);
+        }
+        EXPECT_EQ(diff["bytes"].size(), std::min<std::uint64_t>(count, 8));
+    }
+}
+
+TEST_F(CliImageTest, ProgrammingAnImageSendsOnlyItsBlocksAndProvesTheRestBlank)
+{
+    json scenario = test::BaseScenario();
+    scenario["devices"][0]["regions"][0]["size"] = 512 * 1024;
+    std::vector<std::uint8_t> firmware(123);
+    for (std::size_t k = 0; k < firmware.size(); ++k)
+        firmware[k] = static_cast<std::uint8_t>(k * 3 + 1);
+    const std::string raw = File("firmware.bin", firmware);
+    const std::string hex = (Dir.Path / "firmware.hex").string();
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex " + raw + " " + hex).c_str()), 0);
+    std::vector<std::uint8_t> expected(512 * 1024, 0xFF);
+    std::copy(firmware.begin(), firmware.end(), expected.begin());
+
+    struct TCase {
+        std::vector<std::string> Args;
+        bool AllBlocks;
+    };
+    const TCase cases[] = {{{"program", hex}, false},
+                           {{"write", hex}, false},
+                           {{"program", "--full", hex}, true},
+                           {{"program", "--pad", "--sparse", raw}, false}};
+    for (const TCase& c : cases) {
+        test::TSimPty sim(scenario, 1);
+        const TCliRun run = Cli(c.Args);
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_EQ(sim.Sim.RegionContents(0, 0), expected) << c.Args[1];
+        const json result = Event(run, "result");
+        const int writes = sim.Sim.RequestCount(Cmd::WriteBlock);
+        const bool program = c.Args[0] == "program";
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::VerifyBlock), program ? writes : 0);
+        if (c.AllBlocks) {
+            EXPECT_GT(writes, 1);
+            EXPECT_FALSE(result.contains("blocks_written"));
+            continue;
+        }
+        EXPECT_EQ(writes, 1) << c.Args[1];
+        EXPECT_EQ(result["blocks_written"], 1);
+        // Program blank-checks the whole region before writing, and both then
+        // prove every block left out blank.
+        const int blank = result["blocks_blank"];
+        EXPECT_GT(blank, 0);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::BlankCheckBlock), program ? 2 * blank + 1 : blank);
+    }
+}
+
+TEST_F(CliImageTest, PreverifyLeavesAnEqualRegionAloneAndProgramsAnotherOne)
+{
+    test::TSimPty sim(test::BaseScenario(), 1);
+    const auto region = sim.Sim.RegionContents(0, 0);
+    auto changed = region;
+    changed[0x123] ^= 0x01;
+    for (const auto& [image, unchanged] : {std::pair{region, true}, std::pair{changed, false}}) {
+        const int writesBefore = sim.Sim.RequestCount(Cmd::WriteBlock);
+        const int erasesBefore = sim.Sim.RequestCount(Cmd::EraseStep);
+        const int powerOffsBefore = sim.Sim.RequestCount(Cmd::PowerOff);
+        const TCliRun run = Cli({"program", "--preverify", File("image.bin", image)});
+        ASSERT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
+        EXPECT_EQ(Event(run, "result")["message"] == "unchanged", unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::WriteBlock) == writesBefore, unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::EraseStep) == erasesBefore, unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff) - powerOffsBefore, 1);
+    }
+}
+
+TEST_F(CliImageTest, TheLogFileHoldsTheTraceWhateverTheScreenShows)
+{
+    test::TSimPty sim(test::BaseScenario(), 1);
+    const fs::path log = Dir.Path / "run.log";
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(Cli({"erase", "-q", "--log", log.string()}).Exit, 0);
+    std::ifstream in(log);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("COM1: erase: ok, exit 0"), text.rfind("COM1: erase: ok, exit 0")) << "appended: " << text;
+    EXPECT_NE(text.find("Erase"), std::string::npos) << text;
+    EXPECT_NE(text.find("< status 0"), std::string::npos) << "the link's trace: " << text;
+}
+
+TEST_F(CliImageTest, AnAdapterIsFoundByItsKey)
+{
+    json other = test::BaseScenario();
+    other["key"] = 0x1A2B3C4D;
+    other["devices"][0]["regions"][0]["fill"] = 0x5A;
+    test::TSimPty first(test::BaseScenario(), 1);
+    test::TSimPty second(other, 2);
+    const std::string pattern = (Dir.Path / "flash.{key}.bin").string();
+    ASSERT_EQ(Cli({"read", "-p", "key:1a2b3c4d", pattern}).Exit, 0);
+    std::ifstream in(Dir.Path / "flash.1A2B3C4D.bin", std::ios::binary);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              second.Sim.RegionContents(0, 0));
+    EXPECT_EQ(first.Sim.RequestCount(Cmd::ReadBlock), 0);
+
+    const TCliRun missing = Cli({"read", "-p", "key:12345678", pattern});
+    EXPECT_EQ(missing.Exit, 2);
+    EXPECT_NE(Event(missing, "result")["message"].get<std::string>().find("COM1 key 00ABCDEF"), std::string::npos);
+}
+
+} // namespace
+} // namespace lindprog
