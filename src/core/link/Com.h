@@ -24,6 +24,11 @@ namespace lindprog {
 
 class TPortNames;
 
+// The log line that explains why COM<portNumber> could not be opened when the
+// system refused access, and how to get it; empty for every other reason and
+// on systems where there is nothing to advise. reason is TCom::OpenError.
+std::string OpenFailureAdvice(int portNumber, const std::string& reason);
+
 enum class TComError {
     None,
     PortGone,  // the device went away (unplugged, pty master closed)
@@ -83,6 +88,10 @@ public:
 
 private:
     struct TPlatformPort;
+    // The system's part of Open and Close: a handle of the device at `path`
+    // set to the line settings (LastOpenError says why not), and its release.
+    bool OpenDevice(const std::string& path);
+    void CloseDevice();
 
     TPortNames& PortNames;
     // The port's handle and the wake-up of a read, both as the system has

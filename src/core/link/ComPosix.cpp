@@ -64,15 +64,9 @@ TCom::~TCom()
     Close();
 }
 
-bool TCom::Open(int portNumber)
+bool TCom::OpenDevice(const std::string& path)
 {
-    Close();
-    const auto path = PortNames.DevicePath(portNumber);
-    if (!path) {
-        LastOpenError = "no such port";
-        return false;
-    }
-    TUniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) {
         LastOpenError = DescribeErrno(errno);
         return false;
@@ -91,27 +85,28 @@ bool TCom::Open(int portNumber)
     // mode also refuses a plain open by anyone else (root excepted).
     ::ioctl(fd.Get(), TIOCEXCL);
     RequestLowLatency(fd.Get());
-    Device->Fd = std::move(fd);
-    Path = *path;
-    LastOpenError.clear();
-    Number = portNumber;
-    Opened = true;
-    ReadError = TComError::None;
     // termios has no driver queue sizes to set; the kernel's are large enough
     // for the longest frame.
-    ResetPort();
+    Device->Fd = std::move(fd);
     return true;
 }
 
-void TCom::Close()
+void TCom::CloseDevice()
 {
-    if (!Opened)
-        return;
     ::ioctl(Device->Fd.Get(), TIOCNXCL);
     Device->Fd.Reset();
-    Opened = false;
-    Number = 0;
-    Path.clear();
+}
+
+std::string OpenFailureAdvice(int portNumber, const std::string& reason)
+{
+    // TCom keeps the system's own text of the error; the same process gives
+    // the same text for the same code. On Debian the serial devices belong to
+    // the dialout group.
+    if (reason.empty() || reason != DescribeErrno(EACCES))
+        return {};
+    return "COM" + std::to_string(portNumber) + ": " + reason +
+           ". Serial ports are open to members of the dialout group: add your user to it "
+           "(sudo adduser $USER dialout) and log in again";
 }
 
 void TCom::ResetPort()

@@ -106,17 +106,11 @@ TCom::~TCom()
     Close();
 }
 
-bool TCom::Open(int portNumber)
+bool TCom::OpenDevice(const std::string& path)
 {
-    Close();
-    const auto path = PortNames.DevicePath(portNumber);
-    if (!path) {
-        LastOpenError = "no such port";
-        return false;
-    }
     // No sharing: the adapter serves one program at a time, and a second one
     // on the same port would steal replies.
-    TUniqueHandle port(::CreateFileW(std::filesystem::path(*path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    TUniqueHandle port(::CreateFileW(std::filesystem::path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!port.Valid()) {
         const DWORD error = ::GetLastError();
@@ -130,11 +124,6 @@ bool TCom::Open(int portNumber)
         return false;
     }
     Device->Port = std::move(port);
-    Path = *path;
-    LastOpenError.clear();
-    Number = portNumber;
-    Opened = true;
-    ReadError = TComError::None;
     // Results are ignored on purpose: a virtual port may refuse one of these
     // and work all the same.
     ::SetupComm(Device->Port.Get(), QueueSize, QueueSize);
@@ -144,18 +133,19 @@ bool TCom::Open(int portNumber)
     COMMTIMEOUTS timeouts{};
     timeouts.ReadTotalTimeoutConstant = ReadTimeoutMs;
     ::SetCommTimeouts(Device->Port.Get(), &timeouts);
-    ResetPort();
     return true;
 }
 
-void TCom::Close()
+void TCom::CloseDevice()
 {
-    if (!Opened)
-        return;
     Device->Port.Reset();
-    Opened = false;
-    Number = 0;
-    Path.clear();
+}
+
+// Windows refuses a port only when another program holds it, which the
+// open error already says.
+std::string OpenFailureAdvice(int, const std::string&)
+{
+    return {};
 }
 
 void TCom::ResetPort()

@@ -6,22 +6,9 @@
 #include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
 
-#include <cerrno>
-#include <cstring>
 #include <new>
 
 namespace lindprog {
-
-std::string OpenFailureAdvice(int portNumber, const std::string& reason)
-{
-    // TCom keeps the system's own text of the error; the same process gives
-    // the same text for the same code.
-    if (reason.empty() || reason != std::strerror(EACCES))
-        return {};
-    return "COM" + std::to_string(portNumber) + ": " + reason +
-           ". Serial ports are open to members of the dialout group: add your user to it "
-           "(sudo adduser $USER dialout) and log in again";
-}
 
 bool TNullView::ResizeBuffer(std::uint32_t size)
 {

@@ -57,11 +57,6 @@ public:
     std::vector<std::uint8_t> Buffer;
 };
 
-// The log line that explains why COM<portNumber> could not be opened when the
-// system refused access, and how to get it; empty for every other reason.
-// reason is the system's text, as TCom::OpenError keeps it.
-std::string OpenFailureAdvice(int portNumber, const std::string& reason);
-
 // How a connect attempt ended; the window shows it through the view and
 // prompts, the command line turns it into its exit code.
 enum class TConnectResult { CannotOpen, NoAnswer, Bootloader, Application, UnknownMode };
