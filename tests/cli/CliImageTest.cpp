@@ -22,6 +22,13 @@ struct TCliRun {
     int Exit = -1;
     std::vector<json> Lines;
     std::string Err;
+    json Event(const std::string& name) const
+    {
+        for (const json& line : Lines)
+            if (line["event"] == name)
+                return line;
+        return {};
+    }
 };
 
 class CliImageTest : public ::testing::Test {
@@ -32,11 +39,8 @@ protected:
     {
         args.push_back("--json");
         test::TCliProcess cli(Dir.Path, std::move(args));
-        TCliRun run;
-        run.Exit = cli.Wait();
-        run.Lines = cli.JsonLines();
-        run.Err = cli.Err();
-        return run;
+        const int exit = cli.Wait();
+        return {exit, cli.JsonLines(), cli.Err()};
     }
     std::string File(const std::string& name, std::span<const std::uint8_t> bytes)
     {
@@ -44,13 +48,6 @@ protected:
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path.string();
-    }
-    static json Event(const TCliRun& run, const std::string& name)
-    {
-        for (const json& line : run.Lines)
-            if (line["event"] == name)
-                return line;
-        return {};
     }
 
     test::TScratchDir Dir;
@@ -63,38 +60,34 @@ TEST_F(CliImageTest, CompareNamesEveryDifferenceWithBothValues)
     auto threePlaces = region;
     for (const std::uint32_t at : {0u, 1u, 100u, 0x1FFFu})
         threePlaces[at] ^= 0x5A;
-    std::vector<std::uint8_t> erased(region.size(), 0xFF);
+    const std::vector<std::uint8_t> erased(region.size(), 0xFF);
     auto data = erased;
-    data[0x20] = 0x12;
-    data[0x21] = 0x34;
+    data[0x20] = data[0x21] = 0x12;
     struct TCase {
         std::vector<std::uint8_t> Flash, File;
         int Exit;
         json Ranges;
+        std::uint64_t Count;
         std::string Hint;
     };
     const TCase cases[] = {
-        {region, region, 0, json::array(), ""},
+        {region, region, 0, json::array(), 0, ""},
         {region, threePlaces, 4,
-         json::parse(R"([{"start": 0, "end": 2}, {"start": 100, "end": 101}, {"start": 8191, "end": 8192}])"), ""},
-        {erased, data, 4, json::parse(R"([{"start": 32, "end": 34}])"), "looks not erased/not written"}};
+         json::parse(R"([{"start": 0, "end": 2}, {"start": 100, "end": 101}, {"start": 8191, "end": 8192}])"), 4, ""},
+        {erased, data, 4, json::parse(R"([{"start": 32, "end": 34}])"), 2, "looks not erased/not written"}};
     for (const TCase& c : cases) {
         sim.Sim.SetRegionContents(0, 0, c.Flash);
         const TCliRun run = Cli({"compare", File("expected.bin", c.File)});
         EXPECT_EQ(run.Exit, c.Exit) << run.Err;
-        const json diff = Event(run, "diff");
+        const json diff = run.Event("diff");
         EXPECT_EQ(diff["v"], 1);
         EXPECT_EQ(diff["ranges"], c.Ranges);
         EXPECT_EQ(diff["hint"], c.Hint);
-        std::uint64_t count = 0;
-        for (const json& range : c.Ranges)
-            count += range["end"].get<std::uint32_t>() - range["start"].get<std::uint32_t>();
-        EXPECT_EQ(diff["count"], count);
-        for (const json& byte : diff["bytes"]) {
-            EXPECT_EQ(byte["expected"], c.File[byte["offset"]]);
-            EXPECT_EQ(byte["read"], c.Flash[byte["offset"]]);
-        }
-        EXPECT_EQ(diff["bytes"].size(), std::min<std::uint64_t>(count, 8));
+        EXPECT_EQ(diff["count"], c.Count);
+        ASSERT_EQ(diff["bytes"].size(), c.Count);
+        for (const json& byte : diff["bytes"])
+            EXPECT_EQ(byte["expected"].get<int>() * 256 + byte["read"].get<int>(),
+                      c.File[byte["offset"]] * 256 + c.Flash[byte["offset"]]);
     }
 }
 
@@ -102,9 +95,7 @@ TEST_F(CliImageTest, ProgrammingAnImageSendsOnlyItsBlocksAndProvesTheRestBlank)
 {
     json scenario = test::BaseScenario();
     scenario["devices"][0]["regions"][0]["size"] = 512 * 1024;
-    std::vector<std::uint8_t> firmware(123);
-    for (std::size_t k = 0; k < firmware.size(); ++k)
-        firmware[k] = static_cast<std::uint8_t>(k * 3 + 1);
+    std::vector<std::uint8_t> firmware(123, 0x42);
     const std::string raw = File("firmware.bin", firmware);
     const std::string hex = (Dir.Path / "firmware.hex").string();
     ASSERT_EQ(std::system(("objcopy -I binary -O ihex " + raw + " " + hex).c_str()), 0);
@@ -124,7 +115,7 @@ TEST_F(CliImageTest, ProgrammingAnImageSendsOnlyItsBlocksAndProvesTheRestBlank)
         const TCliRun run = Cli(c.Args);
         ASSERT_EQ(run.Exit, 0) << run.Err;
         EXPECT_EQ(sim.Sim.RegionContents(0, 0), expected) << c.Args[1];
-        const json result = Event(run, "result");
+        const json result = run.Event("result");
         const int writes = sim.Sim.RequestCount(Cmd::WriteBlock);
         const bool program = c.Args[0] == "program";
         EXPECT_EQ(sim.Sim.RequestCount(Cmd::VerifyBlock), program ? writes : 0);
@@ -150,16 +141,15 @@ TEST_F(CliImageTest, PreverifyLeavesAnEqualRegionAloneAndProgramsAnotherOne)
     auto changed = region;
     changed[0x123] ^= 0x01;
     for (const auto& [image, unchanged] : {std::pair{region, true}, std::pair{changed, false}}) {
-        const int writesBefore = sim.Sim.RequestCount(Cmd::WriteBlock);
-        const int erasesBefore = sim.Sim.RequestCount(Cmd::EraseStep);
-        const int powerOffsBefore = sim.Sim.RequestCount(Cmd::PowerOff);
+        const int writes = sim.Sim.RequestCount(Cmd::WriteBlock), erases = sim.Sim.RequestCount(Cmd::EraseStep),
+                  powerOffs = sim.Sim.RequestCount(Cmd::PowerOff);
         const TCliRun run = Cli({"program", "--preverify", File("image.bin", image)});
         ASSERT_EQ(run.Exit, 0) << run.Err;
         EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
-        EXPECT_EQ(Event(run, "result")["message"] == "unchanged", unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::WriteBlock) == writesBefore, unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::EraseStep) == erasesBefore, unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff) - powerOffsBefore, 1);
+        EXPECT_EQ(run.Event("result")["message"] == "unchanged", unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::WriteBlock) == writes, unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::EraseStep) == erases, unchanged);
+        EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff) - powerOffs, 1);
     }
 }
 
@@ -192,7 +182,7 @@ TEST_F(CliImageTest, AnAdapterIsFoundByItsKey)
 
     const TCliRun missing = Cli({"read", "-p", "key:12345678", pattern});
     EXPECT_EQ(missing.Exit, 2);
-    EXPECT_NE(Event(missing, "result")["message"].get<std::string>().find("COM1 key 00ABCDEF"), std::string::npos);
+    EXPECT_NE(missing.Event("result")["message"].get<std::string>().find("COM1 key 00ABCDEF"), std::string::npos);
 }
 
 } // namespace
