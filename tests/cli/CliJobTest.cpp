@@ -1,0 +1,183 @@
+// Production jobs end to end: lindprog-cli run, job check and db export in a
+// child process against simulators whose boards come and go, checked by the
+// simulated flash, the unit database and what reached the adapter.
+
+#include "core/link/AdapterCommands.h"
+#include "support/CliProcess.h"
+#include "support/SimLink.h"
+#include "support/SimPty.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <thread>
+#include <tuple>
+
+namespace lindprog {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::TCliProcess;
+using test::TSimPty;
+
+// A code flash the jobs program and a data flash they verify.
+json TwoRegions(const std::string& target = "attached")
+{
+    auto scenario = test::BaseScenario();
+    scenario["target"] = target;
+    scenario["devices"][0]["regions"] = json::parse(R"([
+      {"name": "Code", "flags": 15, "size": 1024},
+      {"name": "Data", "flags": 15, "size": 256, "contents": [{"offset": 0, "hex": "CA1B0001"}]}])");
+    return scenario;
+}
+
+std::vector<std::uint8_t> DataFlash()
+{
+    std::vector<std::uint8_t> bytes(256, 0xFF);
+    std::copy_n(std::begin({0xCA, 0x1B, 0x00, 0x01}), 4, bytes.begin());
+    return bytes;
+}
+
+class CliJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::TEnvPort::ClearAll();
+        std::ofstream(Dir.Path / "fw.hex") << ":04000000DEADBEEFC4\n:00000001FF\n";
+        const auto data = DataFlash();
+        std::ofstream(Dir.Path / "data.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        std::ofstream(Dir.Path / "job.toml") << JobText();
+    }
+    static std::string JobText()
+    {
+        return "name = \"line\"\ndevice = \"TESTCHIP\"\n"
+               "[[step]]\nregion = \"Code\"\noperation = \"program\"\n"
+               "image = \"fw.hex\"\nbase = 0\n"
+               "[[step]]\nregion = \"Data\"\noperation = \"verify\"\nimage = \"data.bin\"\n"
+               "[serial]\nregion = \"Code\"\noffset = 0x100\nformat = \"u32le\"\nstart = 1000\n";
+    }
+    int Cli(std::vector<std::string> args)
+    {
+        Last = std::make_unique<TCliProcess>(Dir.Path, std::move(args));
+        return Last->Wait();
+    }
+    std::vector<json> Units()
+    {
+        EXPECT_EQ(Cli({"db", "export", "--db", (Dir.Path / "job.db").string(), "--json"}), 0) << Last->Err();
+        return Last->JsonLines();
+    }
+
+    test::TScratchDir Dir;
+    std::unique_ptr<TCliProcess> Last;
+};
+
+TEST_F(CliJobTest, AJobProgramsTheImageWithItsSerialAndVerifiesTheDataFlash)
+{
+    TSimPty sim(TwoRegions(), 1);
+    ASSERT_EQ(Cli({"run", (Dir.Path / "job.toml").string(), "-p", "COM1", "--station", "S1"}), 0) << Last->Err();
+    EXPECT_NE(Last->Out().find("PASS unit 1 COM1 serial 1000 "), std::string::npos) << Last->Out();
+
+    std::vector<std::uint8_t> expected{0xDE, 0xAD, 0xBE, 0xEF};
+    expected.resize(1024, 0xFF);
+    std::copy_n(std::begin({0xE8, 0x03, 0x00, 0x00}), 4, expected.begin() + 0x100); // 1000
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), expected);
+    EXPECT_EQ(sim.Sim.RegionContents(0, 1), DataFlash());
+
+    const auto units = Units();
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0]["serial"], 1000);
+    EXPECT_EQ(units[0]["station"], "S1");
+}
+
+// Waits until the requests from `from` on hold `commands` in that order.
+void WaitForRequests(const test::TSimPty& sim, std::size_t from, std::vector<std::uint8_t> commands)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!commands.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto payloads = sim.Sim.RequestPayloads();
+        for (; from < payloads.size() && !commands.empty(); ++from)
+            if (payloads[from][0] == commands.front())
+                commands.erase(commands.begin());
+    }
+}
+
+// The operator's hand: places a board, takes it away once the loop has run a
+// unit on it (an operation started, then the chain scanned again), and
+// places the next once the loop has seen the chain empty.
+void PlaceBoards(test::TSimPty& sim, int units)
+{
+    for (int unit = 1; unit <= units; ++unit) {
+        const std::size_t placed = sim.Sim.RequestTotal();
+        sim.Sim.AttachTarget(false);
+        if (unit == units)
+            return; // after its last unit the port's loop ends
+        WaitForRequests(sim, placed, {Cmd::StartOperation, Cmd::JtagScan});
+        sim.Sim.DetachTarget();
+        const std::size_t removed = sim.Sim.RequestTotal();
+        WaitForRequests(sim, removed, {Cmd::JtagScan});
+    }
+}
+
+TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
+{
+    std::vector<std::unique_ptr<TSimPty>> sims;
+    for (int port = 1; port <= 3; ++port) {
+        auto scenario = TwoRegions("detached");
+        if (port == 2) // its second unit's first write block is refused
+            scenario["faults"] = json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 2}])");
+        sims.push_back(std::make_unique<TSimPty>(scenario, port));
+    }
+    TCliProcess run(Dir.Path, {"run", (Dir.Path / "job.toml").string(), "-p", "COM1", "-p", "COM2", "-p", "COM3",
+                               "--loop", "--count", "5"});
+    std::vector<std::thread> hands;
+    for (auto& sim : sims)
+        hands.emplace_back(PlaceBoards, std::ref(*sim), 5);
+    for (auto& hand : hands)
+        hand.join();
+    EXPECT_EQ(run.Wait(), 3) << run.Err();
+    EXPECT_NE(run.Out().find("FAIL unit "), std::string::npos) << run.Out();
+
+    std::vector<std::uint64_t> serials;
+    const auto units = Units();
+    for (const auto& unit : units)
+        if (unit["result"] == "PASS")
+            serials.push_back(unit["serial"]);
+    EXPECT_EQ(units.size(), 15u);
+    ASSERT_EQ(serials.size(), 14u);
+    std::sort(serials.begin(), serials.end());
+    for (std::size_t k = 0; k < serials.size(); ++k)
+        EXPECT_EQ(serials[k], 1000 + k);
+}
+
+// Each error names the job file's place, and no operation reaches the adapter.
+TEST_F(CliJobTest, JobErrorsNameThePlaceAndStartNothing)
+{
+    TSimPty sim(TwoRegions(), 1);
+    const std::string job = (Dir.Path / "job.toml").string();
+    const std::string text = JobText();
+    const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases{
+        // what the job has, what it has instead, the command, the place named
+        {"name = ", "voltag = \"3.3\"\nname = ", "run", "job.toml: voltag: "},
+        {"data.bin", "none.bin", "run", "job.toml: step[2].image: "},
+        {"u32le", "u24le", "job check", "job.toml: serial.format: "},
+        {"base = 0", "base = 0x8000", "job check", "job.toml: step[1].image: "},
+    };
+    for (const auto& [from, to, command, place] : cases) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        std::ofstream(job) << changed;
+        std::vector<std::string> args{command, job, "-p", "COM1"};
+        if (command == "job check")
+            args = {"job", "check", job, "-p", "COM1"};
+        EXPECT_EQ(Cli(args), 5) << to;
+        EXPECT_NE(Last->Err().find(place), std::string::npos) << Last->Err();
+    }
+    EXPECT_EQ(sim.Sim.RequestCount(Cmd::StartOperation), 0);
+}
+
+} // namespace
+} // namespace lindprog
