@@ -177,6 +177,9 @@ TResult TCliSession::Connect()
     case TConnectResult::NoAnswer:
         return Failure(ExitCode::NoAdapter, "no adapter answers on " + PortChoice.Name + " (" + Port.StatusText() + ")",
                        Port.Status());
+    case TConnectResult::RequestFailed:
+        return Failure(ExitCode::NoAdapter, Connection.Failure() + " on " + PortChoice.Name,
+                       Connection.FailureStatus());
     case TConnectResult::Bootloader:
         if (Options.Command == TCliCommand::Info || Options.Command == TCliCommand::UpdateFirmware)
             break;

@@ -55,15 +55,20 @@ TConnectResult TConnection::Connect(int portNumber)
         return TConnectResult::CannotOpen;
     }
     View.ShowQuerying();
+    FailureText.clear();
     TConnectResult result = TConnectResult::NoAnswer;
     if (QueryMode()) {
         result = TConnectResult::UnknownMode;
-        ShowIdentity();
+        // Without them the panels and the firmware advice would be built
+        // from zeros.
+        if (!ShowIdentity())
+            return Failed();
         if (Port.Mode() == ModeApplication) {
             result = TConnectResult::Application;
             if (Port.VersionMajor() * 256 + Port.VersionMinor() < MinimumFirmware)
                 Prompts.ShowInfo("Please update programmer's firmware to version 1.18 or above");
-            ReadDeviceList();
+            if (!ReadDeviceList())
+                return Failed();
             UpdateActions();
         } else if (Port.Mode() == ModeBootloader) {
             Prompts.ShowInfo("Device is in bootloader mode");
@@ -84,12 +89,38 @@ bool TConnection::QueryMode()
     return Port.GetMode() || Port.GetMode();
 }
 
-void TConnection::ShowIdentity()
+bool TConnection::ShowIdentity()
 {
-    Port.GetIdentity();
-    Port.GetVersion();
+    // A name the adapter declines with a status is only left empty; the
+    // version is needed, for the advice to update is built from it.
+    if (!Check(Port.GetIdentity() || PortStatus::AdapterAnswered(Port.Status()), "Identity") ||
+        !Check(Port.GetVersion(), "Version"))
+        return false;
     View.ShowAdapter(Port.Identity(),
                      "v" + std::to_string(Port.VersionMajor()) + "." + std::to_string(Port.VersionMinor()));
+    return true;
+}
+
+bool TConnection::Check(bool ok, const char* request)
+{
+    if (!ok && FailureText.empty()) {
+        FailureCode = Port.Status();
+        FailureText = Format("%s request failed: %s", request, Port.StatusText().c_str());
+    }
+    return ok;
+}
+
+TConnectResult TConnection::Failed()
+{
+    View.AddLogLine(FailureText);
+    // A port that went away says so as it does at any other time.
+    if (Port.Vanished() && WatchPort)
+        PortVanished();
+    else
+        Disconnect();
+    View.ClearHintPanel();
+    View.SetFirmwareUpdateEnabled(false);
+    return TConnectResult::RequestFailed;
 }
 
 void TConnection::Disconnect()
@@ -101,14 +132,21 @@ void TConnection::Disconnect()
     UpdateActions();
 }
 
-void TConnection::ReadDeviceList()
+bool TConnection::ReadDeviceList()
 {
     DeviceList.clear();
-    if (const auto count = RequestDeviceCount(Port); count.Ok()) {
+    const auto count = RequestDeviceCount(Port);
+    // An adapter that reports a status has answered; one that went silent or
+    // away leaves no catalogue to trust.
+    if (!PortStatus::AdapterAnswered(count.Status))
+        return Check(false, "Device count");
+    if (count.Ok()) {
         // A record reply too short for its record fails like any other
         // record request: the list keeps what was read before it.
         for (int index = 0; index < count.Value; ++index) {
             const auto record = RequestDeviceRecord(Port, static_cast<std::uint8_t>(index));
+            if (!PortStatus::AdapterAnswered(record.Status))
+                return Check(false, "Device record");
             if (!record.Ok())
                 break;
             DeviceList.push_back({record.Value});
@@ -118,6 +156,7 @@ void TConnection::ReadDeviceList()
     View.ShowDevices(RecordNames(DeviceList), DeviceIndex);
     if (DeviceIndex == 0)
         SelectDevice(0);
+    return true;
 }
 
 void TConnection::SelectDevice(int index)

@@ -59,7 +59,10 @@ public:
 
 // How a connect attempt ended; the window shows it through the view and
 // prompts, the command line turns it into its exit code.
-enum class TConnectResult { CannotOpen, NoAnswer, Bootloader, Application, UnknownMode };
+// RequestFailed: the adapter answered its mode, then the identity, the
+// version or the catalogue could not be read (TConnection::Failure says which
+// and why); the port is closed again.
+enum class TConnectResult { CannotOpen, NoAnswer, RequestFailed, Bootloader, Application, UnknownMode };
 
 class TConnection {
 public:
@@ -85,7 +88,9 @@ public:
     // While the firmware update owns the port, its vanishing is expected
     // (the adapter restarts into its bootloader) and the worker reopens it.
     void SetWatchPort(bool watch) { WatchPort = watch; }
-    void ReadDeviceList();
+    // False when the adapter was lost while the list was read; a status it
+    // reported ends the list with what was read.
+    bool ReadDeviceList();
     void SelectDevice(int index); // cbDeviceSelect
     void ReadRegionList();
     void SelectRegion(int index); // cbRegionSelect
@@ -103,10 +108,17 @@ public:
     // Where an operation runs now: the chosen entries and the given buffer.
     TOperationTarget Target(std::span<std::uint8_t> buffer) const;
     const TActionState& Actions() const { return CurrentActions; }
+    // After RequestFailed: the log line naming the request and its status,
+    // and the status itself.
+    const std::string& Failure() const { return FailureText; }
+    std::uint8_t FailureStatus() const { return FailureCode; }
 
 private:
     bool QueryMode();
-    void ShowIdentity();
+    bool ShowIdentity();
+    // Notes the first failed request of a connect; false when it failed.
+    bool Check(bool ok, const char* request);
+    TConnectResult Failed();
 
     TDevicePort& Port;
     TPrompts& Prompts;
@@ -120,6 +132,8 @@ private:
     std::uint32_t CurrentFlags = 0;
     TActionState CurrentActions;
     int ConnectedPort = 0;
+    std::string FailureText;
+    std::uint8_t FailureCode = 0;
     bool WatchPort = true;
 };
 

@@ -197,6 +197,27 @@ TEST(Connection, RecordReadFailingPartWayKeepsWhatWasRead)
     EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
 }
 
+// An adapter that answers its mode and then goes silent is no connection: no
+// panels or firmware advice from zeros, the port closed, the request logged.
+TEST(Connection, SilenceAfterTheModeIsAFailedConnectionNamingTheRequest)
+{
+    const std::pair<std::uint8_t, std::string> cases[] = {{Cmd::GetIdentity, "Identity"},
+                                                          {Cmd::GetVersion, "Version"},
+                                                          {Cmd::GetDeviceCount, "Device count"},
+                                                          {Cmd::GetDeviceRecord, "Device record"}};
+    for (const auto& [command, request] : cases) {
+        TOpsRig rig(WithFaults(CatalogueScenario(), json::array({{{"command", command}, {"kind", "no_answer"}}})));
+        rig.ShortReplyWait();
+        EXPECT_EQ(rig.Connection.Connect(rig.Link.Number), TConnectResult::RequestFailed) << request;
+        EXPECT_EQ(rig.View.Log, std::vector<std::string>{request + " request failed: No answer"});
+        EXPECT_EQ(rig.Connection.FailureStatus(), PortStatus::NoAnswer);
+        EXPECT_TRUE(rig.View.Seen.empty()) << request;
+        EXPECT_EQ(rig.View.Identity, "");
+        EXPECT_EQ(rig.View.Caption, TConnection::ProductName);
+        EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
+    }
+}
+
 TEST(Connection, NamesEndAtTheirFirstNulOrAfter64CharactersAndAreWindows1252)
 {
     json scenario = CatalogueScenario();

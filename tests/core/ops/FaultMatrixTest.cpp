@@ -273,7 +273,8 @@ TRun RunCell(TOp op, const json& scenario, bool learnReplies)
     run.ClosedState = rig.View.Caption == TConnection::ProductName && !rig.View.Actions.Allows(TOperation::Read) &&
                       !rig.View.Actions.Allows(TOperation::Write) && !rig.View.Actions.Allows(TOperation::Erase);
     run.PortGoneLogged = rig.LogCount("Port COM1 went away") == 1;
-    if (!rig.Link.Port.Vanished() && rig.Link.Port.IsOpen()) {
+    // A connect that failed closed the port itself; the adapter is still there.
+    if (!rig.Link.Port.Vanished() && (rig.Link.Port.IsOpen() || op == TOp::Connect)) {
         run.Reconnect = rig.Connection.Connect(rig.Link.Number);
         run.WholeCatalogue = rig.View.DeviceNames.size() == 1 && rig.View.RegionNames.size() == 1 &&
                              rig.View.Actions.Allows(TOperation::Read) && rig.View.Identity == "Test Adapter 7";
@@ -373,19 +374,19 @@ TExpected ExpectConnect(const TRun& base, std::size_t index, std::uint8_t status
                 return true;
         return false;
     };
-    (void)status;
     TExpected expected;
     if (vanish && index == 0) // both tries at the mode
         return {"0 device(s), 0 region(s), no identity", {"No device found on port COM1"}, 0};
+    // A lost adapter, or a version not read, ends the connection with nothing shown.
+    const bool lost = vanish || !PortStatus::AdapterAnswered(status);
+    const bool lostCatalogue = failed(Cmd::GetDeviceCount) || failed(Cmd::GetDeviceRecord);
+    if (failed(Cmd::GetVersion) || (lost && (failed(Cmd::GetIdentity) || lostCatalogue)))
+        return {"0 device(s), 0 region(s), no identity", {}, 0};
     const bool noDevice = failed(Cmd::GetDeviceCount) || failed(Cmd::GetDeviceRecord);
     const bool noRegion = noDevice || failed(Cmd::GetRegionRecord);
     expected.Result = Format("%d device(s), %d region(s)", noDevice ? 0 : 1, noRegion ? 0 : 1);
     if (failed(Cmd::GetIdentity))
         expected.Result += ", no identity";
-    if (failed(Cmd::GetVersion)) {
-        expected.Result += ", v0.0";
-        expected.Prompts.push_back("Please update programmer's firmware to version 1.18 or above");
-    }
     return expected;
 }
 
