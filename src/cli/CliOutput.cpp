@@ -1,5 +1,7 @@
 #include "cli/CliOutput.h"
 
+#include "core/base/AdapterText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -159,7 +161,7 @@ void TCliOutput::Log(const std::string& port, const std::string& text)
         object["text"] = text;
         WriteJson(object);
     } else if (Verbosity != TVerbosity::Quiet) {
-        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + ShowControlCharacters(text));
     }
     DrawProgress();
 }

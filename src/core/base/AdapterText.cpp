@@ -1,5 +1,7 @@
 #include "core/base/AdapterText.h"
 
+#include "core/base/TextFormat.h"
+
 #include <array>
 
 namespace lindprog {
@@ -35,6 +37,29 @@ std::string AdapterTextToUtf8(std::span<const std::uint8_t> bytes)
     for (const std::uint8_t byte : bytes)
         AppendUtf8(text, byte >= 0x80 && byte < 0xA0 ? HighControls[byte - 0x80] : char32_t{byte});
     return text;
+}
+
+std::string ShowControlCharacters(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const auto byte = static_cast<unsigned char>(text[k]);
+        // C1 controls are U+0080-U+009F: 0xC2 and a second byte 0x80-0x9F.
+        const bool c1 = byte == 0xC2 && k + 1 < text.size() && (static_cast<unsigned char>(text[k + 1]) & 0xE0) == 0x80;
+        if (byte >= 0x20 && byte != 0x7F && !c1) {
+            shown += text[k];
+            continue;
+        }
+        const unsigned code = c1 ? static_cast<unsigned char>(text[++k]) : byte;
+        switch (code) {
+        case '\n': shown += "\\n"; break;
+        case '\r': shown += "\\r"; break;
+        case '\t': shown += "\\t"; break;
+        default: shown += Format("\\x%02X", code); break;
+        }
+    }
+    return shown;
 }
 
 } // namespace lindprog

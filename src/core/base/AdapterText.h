@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace lindprog {
 
@@ -14,5 +15,11 @@ namespace lindprog {
 // characters (0x80 is the euro sign); the five that code page leaves unassigned
 // become the C1 control of the same number, as Windows itself decodes them.
 std::string AdapterTextToUtf8(std::span<const std::uint8_t> bytes);
+
+// UTF-8 text for a person's eyes, with every control character (C0, DEL, C1)
+// shown as an escape: \n, \r, \t, else \xHH. An adapter's name with a
+// newline would otherwise forge log lines, and an ESC sequence would reach the
+// terminal. Machine output (JSON) keeps the exact text.
+std::string ShowControlCharacters(std::string_view text);
 
 } // namespace lindprog

@@ -1,5 +1,7 @@
 #include "gui/main/LogView.h"
 
+#include "core/base/AdapterText.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
@@ -42,7 +44,10 @@ void TLogView::AddLogLine(const std::string& text)
 {
     auto* line = new QTreeWidgetItem(this); // owned by the list
     line->setText(0, TimeText(Clock()));
-    line->setText(1, QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.size())));
+    // Adapter texts reach the log: a control character in one must not
+    // forge a line or reach the terminal or the clipboard raw.
+    const std::string shown = ShowControlCharacters(text);
+    line->setText(1, QString::fromUtf8(shown.c_str(), static_cast<qsizetype>(shown.size())));
     // The scroll range follows the new row only once the geometry is updated.
     updateGeometries();
     scrollToItem(line, QAbstractItemView::PositionAtBottom);

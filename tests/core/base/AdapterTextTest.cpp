@@ -35,5 +35,19 @@ TEST(AdapterText, DecodesWindows1252IntoUtf8)
     EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);
 }
 
+TEST(AdapterText, ControlCharactersAreShownEscaped)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"Corvane JTAG", "Corvane JTAG"},
+        {"x\nSuccessfully read 999 bytes", "x\\nSuccessfully read 999 bytes"},
+        {"\x1B[2J\r\t", "\\x1B[2J\\r\\t"},
+        {std::string("a\0b", 3) + "\x7F", "a\\x00b\\x7F"},
+        {"\u009B\u00e4\u20ac", "\\x9B\u00e4\u20ac"},
+        {"C:\\img.bin", "C:\\img.bin"},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(ShowControlCharacters(text), shown);
+}
+
 } // namespace
 } // namespace lindprog

@@ -24,6 +24,8 @@ TEST(LogView, TimeColumnHasTwoDigitsAndASpaceEachSide)
     log.AddLogLine("Starting operation");
     EXPECT_EQ(log.topLevelItem(0)->text(0), " 09:05:07 ");
     EXPECT_EQ(log.MessageAt(0), "Starting operation");
+    log.AddLogLine("Corvane\nSaved 9 bytes\x1B[2J");
+    EXPECT_EQ(log.MessageAt(1), "Corvane\\nSaved 9 bytes\\x1B[2J") << "control characters are shown escaped";
     EXPECT_EQ(log.headerItem()->text(0), "Time:");
     EXPECT_EQ(log.headerItem()->text(1), "Message:");
 }
