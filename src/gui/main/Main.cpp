@@ -182,10 +182,11 @@ void TMainForm::CreateMenus()
         RunFirmwareUpdate(this, *DevicePort, *ActivePrompts);
         AdapterConnection->SetWatchPort(true);
         // An update can end with the port closed (the adapter did not come
-        // back). Nothing that needs the port may stay enabled then: a second
-        // update would have no port number to open.
+        // back). The window then shows the closed state, as after any lost
+        // port: no port in the caption, no adapter in the panels, nothing
+        // enabled that needs the port.
         if (!DevicePort->IsOpen())
-            AdapterConnection->UpdateActions();
+            AdapterConnection->Disconnect();
     });
     cmFirmwareUpdate->setEnabled(false);
 

@@ -4,10 +4,12 @@
 #include "support/Modal.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -257,6 +259,10 @@ TEST(FirmwareUpdate, UpdateEndingWithThePortClosedDisablesWhatNeedsThePort)
     EXPECT_FALSE(form.Port().IsOpen());
     EXPECT_FALSE(form.cmFirmwareUpdate->isEnabled());
     EXPECT_FALSE(form.cmDeviceDetect->isEnabled());
+    EXPECT_EQ(form.windowTitle(), "Corvane Programmer");
+    for (const QLabel* panel : form.statusBar()->findChildren<QLabel*>())
+        EXPECT_FALSE(panel->text().contains("Corvane JTAG") || panel->text().startsWith("v1."))
+            << panel->text().toStdString();
 }
 
 class UpdateDialog : public ::testing::Test {
