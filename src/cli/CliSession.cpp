@@ -234,6 +234,8 @@ TResult TCliSession::ChooseTarget()
                                                 "'; it offers: " + (offered.empty() ? "none" : Joined(offered)));
         Connection.SelectVoltage(chosen);
     }
+    if (!Connection.RegionRefusal().empty())
+        return Failure(ExitCode::Failed, Connection.RegionRefusal());
     if (!Connection.Actions().Allows(OperationOf(Options.Command))) {
         const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
         return Failure(ExitCode::Usage, "region '" + region.Name() + "' does not allow " +

@@ -175,6 +175,7 @@ void TConnection::SelectDevice(int index)
 void TConnection::ReadRegionList()
 {
     RegionList.clear();
+    RegionRefusalText.clear();
     const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
     for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
         const auto record =
@@ -199,12 +200,14 @@ void TConnection::SelectRegion(int index)
         return;
     RegionIndex = index;
     const TRegionInfo& region = RegionList[static_cast<std::size_t>(index)];
+    RegionRefusalText.clear();
     if (region.Size() > MaxRegionSize || !View.ResizeBuffer(region.Size())) {
         // Nothing may run on a buffer that is not the region's.
         CurrentFlags = 0;
         UpdateActions();
-        Prompts.ShowError(Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory",
-                                 region.Name().c_str(), region.Size(), region.Size()));
+        RegionRefusalText = Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory",
+                                   region.Name().c_str(), region.Size(), region.Size());
+        Prompts.ShowError(RegionRefusalText);
         return;
     }
     CurrentFlags = region.Flags();

@@ -112,6 +112,9 @@ public:
     // and the status itself.
     const std::string& Failure() const { return FailureText; }
     std::uint8_t FailureStatus() const { return FailureCode; }
+    // Why the chosen region has no buffer (too large to hold); empty when it
+    // has one. A front end without a message box tells it this way.
+    const std::string& RegionRefusal() const { return RegionRefusalText; }
 
 private:
     bool QueryMode();
@@ -134,6 +137,7 @@ private:
     int ConnectedPort = 0;
     std::string FailureText;
     std::uint8_t FailureCode = 0;
+    std::string RegionRefusalText;
     bool WatchPort = true;
 };
 

@@ -329,12 +329,14 @@ TEST(Connection, RegionTooLargeToHoldIsRefusedAndThePreviousBufferStays)
               "Region \"Data flash\" of 4294967295 bytes (0xFFFFFFFF) is too large to be held in memory");
     EXPECT_EQ(rig.View.Seen[1].Text,
               "Region \"Shadow\" of 268435457 bytes (0x10000001) is too large to be held in memory");
+    EXPECT_EQ(rig.Connection.RegionRefusal(), rig.View.Seen[1].Text) << "for the command line";
     EXPECT_EQ(rig.View.Resizes, std::vector<std::uint32_t>{2048}) << "nothing allocated for them";
     EXPECT_EQ(rig.View.Buffer[7], 0x5A);
     EXPECT_EQ(Enabled(rig.View.Actions), OpenWith(""));
 
     rig.Connection.SelectRegion(0);
     EXPECT_EQ(Enabled(rig.View.Actions), OpenWith("RWVEBP"));
+    EXPECT_EQ(rig.Connection.RegionRefusal(), "");
     rig.View.Answers = {TAnswer::Yes};
     rig.Click(TOperation::Read);
     EXPECT_EQ(rig.Runner.Outcome().Last().Status, PortStatus::Ok) << rig.Runner.Outcome().Last().Line;
