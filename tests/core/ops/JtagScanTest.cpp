@@ -1,4 +1,5 @@
 #include "core/ops/JtagScan.h"
+
 #include "support/OpsHarness.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +28,7 @@ TEST(JtagScan, LogsTheCountAndAtMostTenIdsOrWhyItFailed)
         std::size_t Count;
     };
     const TCase cases[] = {
-        {Chain(25, 125, 25),
-         json::array(),
-         {"Device count: 25, total IR length: 125", "Device 1 ID: 000A0000"},
-         11},
+        {Chain(25, 125, 25), json::array(), {"Device count: 25, total IR length: 125", "Device 1 ID: 000A0000"}, 11},
         {Chain(0, 0, 0), json::array(), {"Device count: 0, total IR length: 0"}, 1},
         {Chain(1, 5, 1),
          json::parse(R"([{"command": 176, "kind": "status", "status": 23}])"),
