@@ -7,20 +7,9 @@
 #include "core/link/DevicePort.h"
 #include "core/link/PortStatus.h"
 
-#include <mutex>
 #include <thread>
 
-#include <poll.h>
-#include <unistd.h>
-
 namespace lindprog::cli {
-
-namespace {
-
-// Several ports may wait for Enter: each line the operator types starts one.
-std::mutex StdinLock;
-
-} // namespace
 
 TTargetWait::TTargetWait(TDevicePort& port, TQueueDispatcher& dispatcher, TTrigger trigger)
     : Port(port), Dispatcher(dispatcher), Trigger(trigger)
@@ -52,23 +41,6 @@ TWaitEnd TTargetWait::PollChain(bool wantDevice)
         if (device == wantDevice)
             return TWaitEnd::Ready;
         std::this_thread::sleep_for(ScanInterval);
-    }
-}
-
-TWaitEnd TTargetWait::ReadEnter()
-{
-    const std::lock_guard lock(StdinLock);
-    for (;;) {
-        if (StopRequested())
-            return TWaitEnd::Stopped;
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, static_cast<int>(ScanInterval.count())) <= 0)
-            continue;
-        char byte = 0;
-        while (::read(STDIN_FILENO, &byte, 1) == 1)
-            if (byte == '\n')
-                return TWaitEnd::Ready;
-        return TWaitEnd::Stopped; // the operator's input has ended
     }
 }
 
