@@ -71,14 +71,8 @@ TResult TJobSession::Connect()
     Connecting = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
     Connecting = false;
-    if (connected == TConnectResult::CannotOpen) {
-        const std::string reason = Port.Port().OpenError();
-        return Failure(ExitCode::NoAdapter, "cannot open " + PortChoice.Name + (reason.empty() ? "" : ": " + reason),
-                       PortStatus::PortNotOpen);
-    }
-    if (connected == TConnectResult::NoAnswer)
-        return Failure(ExitCode::NoAdapter, "no adapter answers on " + PortChoice.Name + " (" + Port.StatusText() + ")",
-                       Port.Status());
+    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice.Name))
+        return *unreached;
     if (connected != TConnectResult::Application)
         return Failure(ExitCode::Failed, "the adapter is not in application mode; it runs no job");
     TResult ok;

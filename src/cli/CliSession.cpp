@@ -154,7 +154,7 @@ TResult TCliSession::Run()
     return result;
 }
 
-TResult TCliSession::Failure(int exitCode, const std::string& message, int status) const
+TResult FailedResult(int exitCode, const std::string& message, int status)
 {
     TResult result;
     result.ExitCode = exitCode;
@@ -163,23 +163,37 @@ TResult TCliSession::Failure(int exitCode, const std::string& message, int statu
     return result;
 }
 
+std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
+                                        const TDevicePort& port, const std::string& portName)
+{
+    switch (connected) {
+    case TConnectResult::CannotOpen: {
+        const std::string reason = port.Port().OpenError();
+        return FailedResult(ExitCode::NoAdapter, "cannot open " + portName + (reason.empty() ? "" : ": " + reason),
+                            PortStatus::PortNotOpen);
+    }
+    case TConnectResult::NoAnswer:
+        return FailedResult(ExitCode::NoAdapter, "no adapter answers on " + portName + " (" + port.StatusText() + ")",
+                            port.Status());
+    case TConnectResult::RequestFailed:
+        return FailedResult(ExitCode::NoAdapter, connection.Failure() + " on " + portName, connection.FailureStatus());
+    default: return std::nullopt;
+    }
+}
+
+TResult TCliSession::Failure(int exitCode, const std::string& message, int status) const
+{
+    return FailedResult(exitCode, message, status);
+}
+
 TResult TCliSession::Connect()
 {
     Connecting = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
     Connecting = false;
+    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice.Name))
+        return *unreached;
     switch (connected) {
-    case TConnectResult::CannotOpen: {
-        const std::string reason = Port.Port().OpenError();
-        return Failure(ExitCode::NoAdapter, "cannot open " + PortChoice.Name + (reason.empty() ? "" : ": " + reason),
-                       PortStatus::PortNotOpen);
-    }
-    case TConnectResult::NoAnswer:
-        return Failure(ExitCode::NoAdapter, "no adapter answers on " + PortChoice.Name + " (" + Port.StatusText() + ")",
-                       Port.Status());
-    case TConnectResult::RequestFailed:
-        return Failure(ExitCode::NoAdapter, Connection.Failure() + " on " + PortChoice.Name,
-                       Connection.FailureStatus());
     case TConnectResult::Bootloader:
         if (Options.Command == TCliCommand::Info || Options.Command == TCliCommand::UpdateFirmware)
             break;
@@ -189,7 +203,7 @@ TResult TCliSession::Connect()
             break;
         return Failure(ExitCode::Failed,
                        "the adapter reports mode " + std::to_string(Port.Mode()) + ", in which it runs no operation");
-    case TConnectResult::Application: break;
+    default: break;
     }
     TResult ok;
     ok.Ok = true;

@@ -101,4 +101,12 @@ private:
 // The exit code for a failed request's status byte.
 int ExitCodeForStatus(std::uint8_t status);
 
+// A failed result with its exit code, message and status byte.
+TResult FailedResult(int exitCode, const std::string& message, int status = 0);
+// The result of a connect that reached no adapter to work with (the port
+// would not open, nothing answered, a request while connecting failed); none
+// when an adapter answered, whatever its mode.
+std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
+                                        const TDevicePort& port, const std::string& portName);
+
 } // namespace lindprog::cli
