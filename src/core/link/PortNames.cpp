@@ -26,6 +26,15 @@ bool ByNumber(const TPortEntry& a, const TPortEntry& b)
 
 } // namespace
 
+std::optional<std::string> TPortNames::DevicePath(int number)
+{
+    if (const auto pinned = Pinned.find(number); pinned != Pinned.end())
+        return pinned->second;
+    if (auto fromEnvironment = EnvironmentPath(number))
+        return fromEnvironment;
+    return SystemDevicePath(number);
+}
+
 std::optional<std::string> TPortNames::EnvironmentPath(int number)
 {
     const std::string name = "LINDPROG_COM" + std::to_string(number);

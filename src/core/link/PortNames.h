@@ -71,6 +71,9 @@ public:
     static std::filesystem::path DefaultAssignmentsFile();
 
 private:
+    // The system's part of DevicePath: a number the environment and the
+    // pinned paths leave to the system's own ports.
+    std::optional<std::string> SystemDevicePath(int number);
     // Every NAME=VALUE of the process's environment, as the C library keeps it.
     static std::vector<std::string> EnvironmentVariables();
 

@@ -76,12 +76,8 @@ std::vector<std::string> TPortNames::EnvironmentVariables()
     return variables;
 }
 
-std::optional<std::string> TPortNames::DevicePath(int number)
+std::optional<std::string> TPortNames::SystemDevicePath(int number)
 {
-    if (const auto pinned = Pinned.find(number); pinned != Pinned.end())
-        return pinned->second;
-    if (auto fromEnvironment = EnvironmentPath(number))
-        return fromEnvironment;
     // A number we have not seen may belong to a device plugged in since the
     // last listing; listing assigns it.
     if (!NumberToKey.contains(number))

@@ -115,12 +115,8 @@ std::vector<std::string> TPortNames::EnvironmentVariables()
     return variables;
 }
 
-std::optional<std::string> TPortNames::DevicePath(int number)
+std::optional<std::string> TPortNames::SystemDevicePath(int number)
 {
-    if (const auto pinned = Pinned.find(number); pinned != Pinned.end())
-        return pinned->second;
-    if (auto fromEnvironment = EnvironmentPath(number))
-        return fromEnvironment;
     if (number <= 0)
         return std::nullopt;
     return ComDevicePath(number);
