@@ -17,22 +17,6 @@ namespace lindprog::cli {
 
 namespace {
 
-// A failure before any adapter is touched: an error line, or in JSON mode
-// the result object every run ends with.
-int Early(const TCliOptions& options, TCliOutput& output, int exitCode, const std::string& message)
-{
-    if (!output.Json()) {
-        output.Error("", message);
-        return exitCode;
-    }
-    TResult result;
-    result.Command = CommandName(options.Command);
-    result.ExitCode = exitCode;
-    result.Message = message;
-    output.Result("", result);
-    return exitCode;
-}
-
 // The job as the command line changes it: its options win over the file's.
 TJob LoadWithOverrides(const TCliOptions& options)
 {
@@ -70,7 +54,7 @@ int JobCheck(const TCliOptions& options, TCliOutput& output, const TJob& job, co
     if (!options.Ports.empty()) {
         const TPortSelection selection = Ports(options);
         if (!selection.Error.empty())
-            return Early(options, output, selection.ExitCode, selection.Error);
+            return output.EarlyFailure(CommandName(options.Command), selection.ExitCode, selection.Error);
         port = selection.Ports.front().Name;
         DeferStopsToOperations();
         std::atomic<int> units{0};
@@ -93,16 +77,18 @@ int JobCheck(const TCliOptions& options, TCliOutput& output, const TJob& job, co
 int RunJob(const TCliOptions& options, TCliOutput& output, const TJob& job, const TJobImages& images)
 {
     if (options.Region)
-        return Early(options, output, ExitCode::Usage, "run takes its regions from the job; -r does not apply");
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::Usage,
+                                   "run takes its regions from the job; -r does not apply");
     const TPortSelection selection = Ports(options);
     if (!selection.Error.empty())
-        return Early(options, output, selection.ExitCode, selection.Error);
+        return output.EarlyFailure(CommandName(options.Command), selection.ExitCode, selection.Error);
     std::optional<TUnitDatabase> database;
     const std::string path = DatabasePath(options, job);
     try {
         database.emplace(path);
     } catch (const std::exception& error) {
-        return Early(options, output, ExitCode::FileError, "unit database " + path + ": " + error.what());
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
+                                   "unit database " + path + ": " + error.what());
     }
     const auto& ports = selection.Ports;
     std::atomic<int> units{0};
@@ -136,10 +122,12 @@ int RunJob(const TCliOptions& options, TCliOutput& output, const TJob& job, cons
 int Database(const TCliOptions& options, TCliOutput& output)
 {
     if (!options.Job.Database)
-        return Early(options, output, ExitCode::Usage, CommandName(options.Command) + " needs --db FILE");
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::Usage,
+                                   CommandName(options.Command) + " needs --db FILE");
     // Reading the records creates no database where none is.
     if (std::error_code error; !std::filesystem::is_regular_file(*options.Job.Database, error))
-        return Early(options, output, ExitCode::FileError, "unit database " + *options.Job.Database + ": no such file");
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
+                                   "unit database " + *options.Job.Database + ": no such file");
     try {
         TUnitDatabase database(*options.Job.Database);
         std::string text;
@@ -152,8 +140,8 @@ int Database(const TCliOptions& options, TCliOutput& output)
         }
         std::fputs(text.c_str(), stdout);
     } catch (const std::exception& error) {
-        return Early(options, output, ExitCode::FileError,
-                     "unit database " + *options.Job.Database + ": " + error.what());
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
+                                   "unit database " + *options.Job.Database + ": " + error.what());
     }
     return ExitCode::Ok;
 }
@@ -176,7 +164,7 @@ int RunProductionCommand(const TCliOptions& options, TCliOutput& output)
         job = LoadWithOverrides(options);
         images = ReadJobImages(*job);
     } catch (const TJobError& error) {
-        return Early(options, output, ExitCode::FileError, error.what());
+        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error.what());
     }
     if (options.Command == TCliCommand::JobCheck)
         return JobCheck(options, output, *job, images);

@@ -328,4 +328,18 @@ void TCliOutput::DrawProgress()
     ProgressShown = true;
 }
 
+int TCliOutput::EarlyFailure(const std::string& command, int exitCode, const std::string& message)
+{
+    if (!Json()) {
+        Error("", message);
+        return exitCode;
+    }
+    TResult result;
+    result.Command = command;
+    result.ExitCode = exitCode;
+    result.Message = message;
+    Result("", result);
+    return exitCode;
+}
+
 } // namespace lindprog::cli

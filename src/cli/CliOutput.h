@@ -70,6 +70,9 @@ public:
     // text, or the JSON object for --json (begun with JsonEvent).
     void Report(const std::string& port, const std::string& humanText, const nlohmann::ordered_json& jsonObject);
     void Summary(const std::vector<std::pair<std::string, TResult>>& rows);
+    // A failure before any adapter is touched: an error line, or in JSON
+    // mode the result object every run ends with. Returns exitCode.
+    int EarlyFailure(const std::string& command, int exitCode, const std::string& message);
     // An object only JSON shows: the text it stands for was logged already.
     void Event(const nlohmann::ordered_json& jsonObject);
     // --log: every log, trace and error line, with the date, is appended to

@@ -90,22 +90,6 @@ std::string CheckOutputFolder(const std::string& path)
     return {};
 }
 
-// A failure before any adapter runs: an error line, or in JSON mode the
-// result object every run ends with.
-int EarlyFailure(TCliOutput& output, const TCliOptions& options, int exitCode, const std::string& message)
-{
-    if (!output.Json()) {
-        output.Error("", message);
-        return exitCode;
-    }
-    TResult result;
-    result.Command = CommandName(options.Command);
-    result.ExitCode = exitCode;
-    result.Message = message;
-    output.Result("", result);
-    return exitCode;
-}
-
 TVerbosity VerbosityOf(const TCliOptions& options)
 {
     if (options.Quiet)
@@ -120,7 +104,7 @@ int Run(const TCliOptions& options)
                       {stdout, stderr, IsTerminal(stderr)});
     if (!options.LogFile.empty())
         if (const std::string error = output.OpenLogFile(options.LogFile); !error.empty())
-            return EarlyFailure(output, options, ExitCode::FileError, error);
+            return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     if (options.Command == TCliCommand::Ports) {
         output.Report("", PortsText(names), PortsJson(names));
@@ -133,20 +117,20 @@ int Run(const TCliOptions& options)
     if (TakesFile(options.Command) && options.Command != TCliCommand::Read) {
         input = ReadInputFile(options);
         if (!input.Error.empty())
-            return EarlyFailure(output, options, input.ExitCode, input.Error);
+            return output.EarlyFailure(CommandName(options.Command), input.ExitCode, input.Error);
     }
 
     const TPortSelection selection = SelectPorts(options.Ports, names);
     if (!selection.Error.empty())
-        return EarlyFailure(output, options, selection.ExitCode, selection.Error);
+        return output.EarlyFailure(CommandName(options.Command), selection.ExitCode, selection.Error);
     const auto& ports = selection.Ports;
     if (options.Command == TCliCommand::Read) {
         if (ports.size() > 1 && options.File.find(PortPlaceholder) == std::string::npos &&
             options.File.find("{key}") == std::string::npos)
-            return EarlyFailure(output, options, ExitCode::Usage,
-                                "reading from several ports needs {port} or {key} in FILE (image.{port}.bin)");
+            return output.EarlyFailure(CommandName(options.Command), ExitCode::Usage,
+                                       "reading from several ports needs {port} or {key} in FILE (image.{port}.bin)");
         if (const std::string error = CheckOutputFolder(options.File); !error.empty())
-            return EarlyFailure(output, options, ExitCode::FileError, error);
+            return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);
     }
 
     DeferStopsToOperations();
