@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -80,6 +81,23 @@ std::string OutputPathFor(const std::string& pattern, const TPortChoice& port)
     return path;
 }
 
+// Two ports whose names give the same file would each report "Saved" and
+// leave one file; an error text or "". A {key} pattern is told apart by the
+// adapters' keys, which are known only once they answer.
+std::string SharedOutputFile(const std::string& pattern, const std::vector<TPortChoice>& ports)
+{
+    if (pattern.find("{key}") != std::string::npos)
+        return {};
+    std::map<std::string, std::string> portOfFile;
+    for (const auto& port : ports) {
+        const std::string file = std::filesystem::absolute(OutputPathFor(pattern, port)).lexically_normal().string();
+        if (const auto [known, added] = portOfFile.emplace(file, port.Name); !added)
+            return "ports " + known->second + " and " + port.Name + " would both read into " + file +
+                   "; {port} must tell them apart";
+    }
+    return {};
+}
+
 // Checks what can be checked before any adapter is touched; an error text or "".
 std::string CheckOutputFolder(const std::string& path)
 {
@@ -131,6 +149,8 @@ int Run(const TCliOptions& options)
                                        "reading from several ports needs {port} or {key} in FILE (image.{port}.bin)");
         if (const std::string error = CheckOutputFolder(options.File); !error.empty())
             return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);
+        if (const std::string error = SharedOutputFile(options.File, ports); !error.empty())
+            return output.EarlyFailure(CommandName(options.Command), ExitCode::Usage, error);
     }
 
     DeferStopsToOperations();

@@ -211,6 +211,16 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
     EXPECT_EQ(Cli({"write", "--pad", shortFile}), 0) << Err();
 
     EXPECT_EQ(Cli({"read", "-p", "COM1", "-p", sim.Sim.SlavePath(), "out.bin"}), 1);
+    // Two paths ending in the same name would give one file for both.
+    fs::create_directories(Dir.Path / "a");
+    fs::create_directories(Dir.Path / "b");
+    TSimPty second(test::BaseScenario(), 2);
+    fs::create_symlink(sim.Sim.SlavePath(), Dir.Path / "a" / "port");
+    fs::create_symlink(second.Sim.SlavePath(), Dir.Path / "b" / "port");
+    EXPECT_EQ(Cli({"read", "-p", (Dir.Path / "a" / "port").string(), "-p", (Dir.Path / "b" / "port").string(),
+                   (Dir.Path / "img.{port}.bin").string()}),
+              1);
+    EXPECT_NE(Err().find("would both read into"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"frobnicate"}), 1);
     EXPECT_EQ(Cli({"erase", "--jtag-delay", "3"}), 1);
 }
@@ -308,6 +318,32 @@ TEST_F(CliTest, InterruptStopsAfterTheCurrentBlock)
     EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff), 1);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_NE(cli.Out().find("Canceled"), std::string::npos) << cli.Out();
+}
+
+// What scripts rely on when a read goes wrong: a refused block fails the read
+// and leaves no file unless errors are to be ignored, and a port that goes
+// away mid-read is a lost adapter.
+TEST_F(CliTest, ReadErrorsAndAVanishedPortGiveTheirExitCodes)
+{
+    json failing = test::BaseScenario();
+    failing["devices"][0]["regions"][0]["read_errors"] = json::parse(R"([{"offset": 1024, "times": 2, "status": 13}])");
+    json vanishing = test::BaseScenario();
+    vanishing["vanish_after"] = 12;
+    const std::tuple<json, std::vector<std::string>, int, const char*> cases[] = {
+        {failing, {}, 3, nullptr},
+        {failing, {"--ignore-read-errors"}, 0, "Block read error count: 1"},
+        {vanishing, {}, 2, nullptr}};
+    for (const auto& [scenario, extra, exitCode, logged] : cases) {
+        TSimPty sim(scenario, 1);
+        const fs::path file = Dir.Path / "read.bin";
+        fs::remove(file);
+        std::vector<std::string> args{"read", file.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_EQ(Cli(args), exitCode) << Out() << Err();
+        EXPECT_EQ(fs::exists(file), exitCode == 0);
+        if (logged)
+            EXPECT_NE(Out().find(logged), std::string::npos) << Out();
+    }
 }
 
 TEST_F(CliTest, OneFailingAdapterOfThreeFailsAlone)
