@@ -582,7 +582,8 @@ TResult TCliSession::RunUpdate()
     result.Bytes = static_cast<std::uint32_t>(Input.FileBytes.size());
     result.Ok = succeeded;
     result.Status = succeeded ? 0 : Port.Status();
-    result.ExitCode = succeeded ? ExitCode::Ok : ExitCode::Failed;
+    // A port that went away is a lost adapter, as for every other command.
+    result.ExitCode = succeeded ? ExitCode::Ok : ExitCodeForStatus(Port.Status());
     result.Message = succeeded ? Format("Firmware updated, %d pages", pages) : "Firmware update failed";
     return result;
 }

@@ -189,6 +189,11 @@ TEST_F(CliTest, UpdateFirmwareHandsEveryPageToTheBootloader)
 
     EXPECT_EQ(Cli({"update-firmware", WriteFile(Dir.Path / "short.bin", Pattern(100, 1))}), 5);
     EXPECT_NE(Err().find("Invalid file size"), std::string::npos) << Err();
+
+    // The adapter lost half way through is a lost adapter, not a refusal.
+    scenario["vanish_after"] = 6;
+    TSimPty vanishing(scenario, 2);
+    EXPECT_EQ(Cli({"update-firmware", "-p", "COM2", file}), 2) << Out() << Err();
 }
 
 TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
