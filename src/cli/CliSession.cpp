@@ -287,6 +287,21 @@ TResult TCliSession::PrepareBuffer()
     return ok;
 }
 
+// A HEX or S-record file addresses 4 GiB: a region that would end beyond it
+// at the given base is refused before it is read, not after.
+TResult TCliSession::CheckReadAddressable() const
+{
+    TResult ok;
+    ok.Ok = true;
+    if (Options.Command != TCliCommand::Read || FormatForFileName(Input.OutputPath) == TImageFormat::Raw)
+        return ok;
+    const std::uint64_t end = Options.Base.value_or(0) + Buffer.size();
+    if (end <= 0x100000000ull)
+        return ok;
+    return Failure(ExitCode::FileError, Format("%s: the region's end 0x%llX lies beyond the 4 GiB the file can address",
+                                               Input.OutputPath.c_str(), static_cast<unsigned long long>(end)));
+}
+
 TResult TCliSession::RunOperation()
 {
     if (TResult connected = Connect(); !connected.Ok)
@@ -295,6 +310,8 @@ TResult TCliSession::RunOperation()
         return target;
     if (TResult prepared = PrepareBuffer(); !prepared.Ok)
         return prepared;
+    if (TResult addressable = CheckReadAddressable(); !addressable.Ok)
+        return addressable;
     if (StopRequested())
         return Failure(ExitCode::Interrupted, "cancelled");
 

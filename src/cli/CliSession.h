@@ -53,6 +53,7 @@ private:
     TResult RunUpdate();
 
     TResult PrepareBuffer();
+    TResult CheckReadAddressable() const;
     TPlan PlanOfCommand();
     // --preverify: a result when the run ends here (the region already
     // equals the image, or the verify could not run); nothing when it goes on.

@@ -303,6 +303,8 @@ TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)
     EXPECT_EQ(Cli({"write", (Dir.Path / "bad.hex").string()}), 5);
     EXPECT_NE(Err().find("line 1"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"write", raw, "--base", "0"}), 1);
+    EXPECT_EQ(Cli({"read", "--base", "0xFFFFF800", (Dir.Path / "high.hex").string()}), 5);
+    EXPECT_NE(Err().find("beyond the 4 GiB"), std::string::npos) << Err();
     EXPECT_EQ(sim.Sim.RequestCount(Cmd::StartOperation), starts);
 }
 
