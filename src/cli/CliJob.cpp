@@ -99,22 +99,7 @@ int RunJob(const TCliOptions& options, TCliOutput& output, const TJob& job, cons
         results[k] = session.Run();
         output.Result(ports[k].Name, results[k]);
     };
-    // One adapter's failure never stops the others: each has its own thread.
-    std::vector<std::thread> threads;
-    for (std::size_t k = 0; k < ports.size(); ++k)
-        threads.emplace_back(runOne, k);
-    for (auto& thread : threads)
-        thread.join();
-    if (ports.size() > 1) {
-        std::vector<std::pair<std::string, TResult>> rows;
-        for (std::size_t k = 0; k < ports.size(); ++k)
-            rows.emplace_back(ports[k].Name, results[k]);
-        output.Summary(rows);
-    }
-    int exitCode = ExitCode::Ok;
-    for (const auto& result : results)
-        exitCode = std::max(exitCode, result.ExitCode);
-    return exitCode;
+    return RunOnEachPort(ports, runOne, results, output);
 }
 
 // db export and db stats print to stdout as they are: CSV and JSON Lines

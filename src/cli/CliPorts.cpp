@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace lindprog::cli {
 
@@ -169,6 +170,28 @@ std::string FileNamePart(const TPortChoice& port)
         return port.Name;
     const std::string last = std::filesystem::path(port.Name).filename().string();
     return last.empty() ? port.Name : last;
+}
+
+int RunOnEachPort(const std::vector<TPortChoice>& ports, const std::function<void(std::size_t)>& runOne,
+                  const std::vector<TResult>& results, TCliOutput& output)
+{
+    if (ports.size() == 1) {
+        runOne(0);
+    } else {
+        std::vector<std::thread> threads;
+        for (std::size_t k = 0; k < ports.size(); ++k)
+            threads.emplace_back(runOne, k);
+        for (auto& thread : threads)
+            thread.join();
+        std::vector<std::pair<std::string, TResult>> rows;
+        for (std::size_t k = 0; k < ports.size(); ++k)
+            rows.emplace_back(ports[k].Name, results[k]);
+        output.Summary(rows);
+    }
+    int exitCode = ExitCode::Ok;
+    for (const auto& result : results)
+        exitCode = std::max(exitCode, result.ExitCode);
+    return exitCode;
 }
 
 } // namespace lindprog::cli

@@ -5,8 +5,12 @@
 // when USB numbering changes, so a station's adapters keep their roles. Every port is resolved to its device path once, before any adapter
 // thread starts, so the threads never share the numbering.
 
+#include "cli/CliOutput.h"
+
 #include <nlohmann/json_fwd.hpp>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,5 +42,12 @@ nlohmann::ordered_json PortsJson(TPortNames& names);
 // A port's name as it may stand in a file name: "COM3", or a device path's
 // last part ("ttyUSB0").
 std::string FileNamePart(const TPortChoice& port);
+
+// Runs runOne(k) for every port: on this thread for one, each on its own
+// thread for several, so one adapter's failure never stops the others; then
+// the summary table for several. The exit code is the worst of the results
+// runOne left in results.
+int RunOnEachPort(const std::vector<TPortChoice>& ports, const std::function<void(std::size_t)>& runOne,
+                  const std::vector<TResult>& results, TCliOutput& output);
 
 } // namespace lindprog::cli

@@ -165,24 +165,7 @@ int Run(const TCliOptions& options)
         if (!reported || !results[k].Ok)
             output.Result(ports[k].Name, results[k]);
     };
-    if (ports.size() == 1) {
-        runOne(0);
-    } else {
-        // One adapter's failure never stops the others: each has its own thread.
-        std::vector<std::thread> threads;
-        for (std::size_t k = 0; k < ports.size(); ++k)
-            threads.emplace_back(runOne, k);
-        for (auto& thread : threads)
-            thread.join();
-        std::vector<std::pair<std::string, TResult>> rows;
-        for (std::size_t k = 0; k < ports.size(); ++k)
-            rows.emplace_back(ports[k].Name, results[k]);
-        output.Summary(rows);
-    }
-    int exitCode = ExitCode::Ok;
-    for (const auto& result : results)
-        exitCode = std::max(exitCode, result.ExitCode);
-    return exitCode;
+    return RunOnEachPort(ports, runOne, results, output);
 }
 
 } // namespace
