@@ -387,6 +387,21 @@ std::string CommandHelp(TCliCommand command)
     return text + "\n" + ExitCodesHelp;
 }
 
+namespace {
+
+// The commands of a group ("job check", "db export"), one line each; empty
+// when `word` names no group.
+std::string GroupCommands(const std::string& word)
+{
+    std::string lines;
+    for (const auto& entry : Commands)
+        if (std::string_view(entry.Name).starts_with(word + " "))
+            lines += std::string("  lindprog-cli ") + entry.Name + " " + entry.Synopsis + "\n";
+    return lines;
+}
+
+} // namespace
+
 TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
 {
     if (args.empty())
@@ -401,8 +416,15 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
     // "job check", "db export": a group's word and the command's
     if (entry == nullptr && args.size() > 1 && (entry = FindCommand(first + " " + args[1])) != nullptr)
         words = 2;
-    if (entry == nullptr)
-        return UsageError("unknown command '" + first + "'");
+    if (entry == nullptr) {
+        const std::string group = GroupCommands(first);
+        if (group.empty())
+            return UsageError("unknown command '" + first + "'");
+        if (args.size() > 1 && (args[1] == "--help" || args[1] == "-h"))
+            return {std::nullopt, "usage:\n" + group + "\nTry 'lindprog-cli " + first + " COMMAND --help'.\n",
+                    ExitCode::Ok};
+        return UsageError(first + " needs one of its commands:\n" + group);
+    }
     const auto rest = args.subspan(words);
     for (const auto& arg : rest)
         if (arg == "--help" || arg == "-h")

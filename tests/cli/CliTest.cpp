@@ -2,6 +2,7 @@
 // simulators on pseudo-terminals, checked by what lands in the simulated
 // flash, in the files and in the exit code.
 
+#include "core/base/TextFormat.h"
 #include "core/link/AdapterCommands.h"
 #include "support/CliProcess.h"
 #include "support/SimLink.h"
@@ -127,7 +128,9 @@ TEST_F(CliTest, VerifyAndBlankCheckSayWhatDiffers)
     const std::string changed = WriteFile(Dir.Path / "changed.bin", image);
     EXPECT_EQ(Cli({"verify", changed}), 4);
     EXPECT_NE(Out().find("Verify failed at offset 1200 (Compare error)"), std::string::npos) << Out();
-    EXPECT_NE(Err().find("Verify failed at offset 1200"), std::string::npos) << Err();
+    const std::string named = Format("Verify failed at 0x00001234: expected 0x%02X, read 0x%02X", image[0x1234],
+                                     image[0x1234] ^ 0x40);
+    EXPECT_NE(Err().find(named), std::string::npos) << Err();
 
     EXPECT_EQ(Cli({"blank-check", "-q"}), 4);
     EXPECT_EQ(Out(), "") << "-q prints errors only";
@@ -227,6 +230,10 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
               1);
     EXPECT_NE(Err().find("would both read into"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"frobnicate"}), 1);
+    EXPECT_EQ(Cli({"job", "--help"}), 0) << "a group's help lists its commands";
+    EXPECT_NE(Out().find("lindprog-cli job check"), std::string::npos) << Out();
+    EXPECT_EQ(Cli({"db"}), 1);
+    EXPECT_NE(Err().find("lindprog-cli db export"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"erase", "--jtag-delay", "3"}), 1);
 }
 
@@ -348,8 +355,9 @@ TEST_F(CliTest, ReadErrorsAndAVanishedPortGiveTheirExitCodes)
         args.insert(args.end(), extra.begin(), extra.end());
         EXPECT_EQ(Cli(args), exitCode) << Out() << Err();
         EXPECT_EQ(fs::exists(file), exitCode == 0);
-        if (logged)
+        if (logged) {
             EXPECT_NE(Out().find(logged), std::string::npos) << Out();
+        }
     }
 }
 

@@ -273,7 +273,8 @@ const TStageOutcome& TOperationDriver::Finish(bool cancelled)
                    BlocksSent,
                    BlocksSkipped,
                    (LastTick - StartTick) / 1000.0,
-                   ""};
+                   "",
+                   {}};
     ReportResult(cancelled);
     return LastOutcome;
 }

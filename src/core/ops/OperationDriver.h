@@ -30,6 +30,14 @@ enum class TBlockChoice {
     Erased // blocks that are all 0xFF
 };
 
+// The first byte where the device was found to differ from the buffer.
+struct TByteMismatch {
+    bool Found = false;
+    std::uint32_t Offset = 0; // in the region
+    std::uint8_t Expected = 0;
+    std::uint8_t Read = 0;
+};
+
 // How one stage went: what the runner records and the command line reports.
 struct TStageOutcome {
     TOperation Stage = TOperation::Read;
@@ -43,7 +51,8 @@ struct TStageOutcome {
     std::uint32_t BlocksSent = 0;    // with a choice of blocks: those sent
     std::uint32_t BlocksSkipped = 0; // and those left out
     double Seconds = 0.0;
-    std::string Line; // the result line as logged
+    std::string Line;       // the result line as logged
+    TByteMismatch Mismatch; // a failed Verify: its block read back
 
     bool Succeeded() const { return Started && !Cancelled && Status == PortStatus::Ok; }
 };

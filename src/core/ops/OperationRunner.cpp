@@ -1,9 +1,12 @@
 #include "core/ops/OperationRunner.h"
 
 #include "core/base/TextFormat.h"
+#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
 #include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
+
+#include <algorithm>
 
 namespace lindprog {
 
@@ -144,6 +147,8 @@ void TOperationRunner::EndStage(bool cancelled)
     const TPlanStage& stage = Plan.Stages[NextStage - 1];
     if (!stage.Expected.empty() && outcome.Succeeded())
         Compare(stage, outcome, PlanOutcome.Compared.back());
+    if (stage.Operation == TOperation::Verify && !cancelled && outcome.Status == PortStatus::CompareError)
+        ReadBackFailedBlock(stage, outcome);
     View.StageEnded(outcome);
     if (outcome.Succeeded() && NextStage < Plan.Stages.size()) {
         Pending = true;
@@ -165,6 +170,33 @@ void TOperationRunner::Compare(const TPlanStage& stage, TStageOutcome& outcome, 
     Log.AddLogLine(outcome.Line);
     for (const std::string& line : DifferenceReport(differences, stage.Expected, stage.Buffer))
         Log.AddLogLine(line);
+}
+
+void TOperationRunner::ReadBackFailedBlock(const TPlanStage& stage, TStageOutcome& outcome)
+{
+    const std::uint32_t offset = Driver.Position();
+    const std::uint16_t length = BlockLengthAt(offset, TOperationDriver::FullBlock, stage.Buffer.size());
+    const auto expected = stage.Buffer.subspan(offset, length);
+    std::vector<std::uint8_t> read(length);
+    const auto start = RequestStartOperation(
+        Port, {Plan.DeviceIndex, stage.RegionIndex, TOperation::Read, Settings.JtagDelay, Plan.VoltageCode});
+    const bool started = start.Ok() || start.Status == PortStatus::DeviceLocked;
+    if (!started || !Port.ReadBlock(offset, length, read)) {
+        Log.AddLogLine(Format("The failing block could not be read back (%s)", Port.StatusText().c_str()));
+        return;
+    }
+    const auto differs = std::mismatch(expected.begin(), expected.end(), read.begin());
+    if (differs.first == expected.end()) {
+        // The adapter's compare and its read disagree: a marginal cell or a
+        // flaky line. Say so rather than name a byte that reads right.
+        Log.AddLogLine(Format("The block at 0x%08X reads back equal to the buffer", offset));
+        return;
+    }
+    const auto at = static_cast<std::uint32_t>(differs.first - expected.begin());
+    outcome.Mismatch = {true, offset + at, *differs.first, *differs.second};
+    outcome.Line = Format("Verify failed at 0x%08X: expected 0x%02X, read 0x%02X", offset + at, *differs.first,
+                          *differs.second);
+    Log.AddLogLine(outcome.Line);
 }
 
 void TOperationRunner::EndPlan()

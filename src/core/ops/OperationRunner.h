@@ -99,6 +99,9 @@ private:
     void EndPlan();
     // A compare stage's judgement of the bytes it read.
     void Compare(const TPlanStage& stage, TStageOutcome& outcome, TDifferences& differences);
+    // The adapter's compare names only the block; reading that block back
+    // names the byte and both values.
+    void ReadBackFailedBlock(const TPlanStage& stage, TStageOutcome& outcome);
     bool RunStageSteps(const TRunPacing& pacing);
 
     TDevicePort& Port;

@@ -210,8 +210,9 @@ TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
     rule.Step = static_cast<std::uint64_t>(fields.Integer("step", 1, Unbounded).value_or(1));
     if (rule.Start > rule.Format.Largest())
         fields.Fail("start", "does not fit " + rule.Format.Text());
-    if (const auto database = fields.Text("db"))
-        rule.Database = PathBeside(jobPath, *database);
+    // Beside the job under its own name unless the job names one.
+    const std::string besideJob = std::filesystem::path(jobPath).filename().replace_extension(".db").string();
+    rule.Database = PathBeside(jobPath, fields.Text("db").value_or(besideJob));
     fields.RejectUnknown();
     return rule;
 }

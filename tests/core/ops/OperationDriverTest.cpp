@@ -279,7 +279,9 @@ TEST(OperationDriver, CancelledReadKeepsTheFillAfterTheLastBlockAndOnlyReadShows
     // The half-read buffer against the device: the first different block.
     rig.View.Log.clear();
     rig.Click(TOperation::Verify);
-    EXPECT_EQ(rig.View.Log, Join({Started("Verifying"), {"Verify failed at offset 7800 (Compare error)"}}));
+    EXPECT_EQ(rig.View.Log, Join({Started("Verifying"),
+                                  {"Verify failed at offset 7800 (Compare error)",
+                                   "Verify failed at 0x00007800: expected 0xFF, read 0x00"}}));
     EXPECT_EQ(rig.Count(Cmd::VerifyBlock), 61);
     EXPECT_EQ(rig.View.Speeds.size(), 1u);
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
@@ -494,10 +496,6 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
                             TOperation::Program,
                             "Blank check failed at offset 0 (Device not blank)",
                             {ProgramQuestion, {"error", "Programming failed"}}},
-                           {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])",
-                            TOperation::Program,
-                            "Verify failed at offset 400 (Compare error)",
-                            {ProgramQuestion, {"error", "Programming failed"}}},
                            {R"([{"command": 162, "kind": "status", "status": 17, "skip": 1}])",
                             TOperation::Write,
                             "Write failed at offset 200 (Device write error)",
@@ -532,6 +530,47 @@ TEST(OperationDriver, FailingBlockEndsTheStageAtItsOffset)
     rig.Click(TOperation::BlankCheck);
     EXPECT_EQ(rig.View.Log, Join({Started("Blank-checking"), {"Blank check failed at offset 400 (Device not blank)"}}));
     EXPECT_EQ(rig.BlockLengths(Cmd::BlankCheckBlock), (std::vector<int>{512, 512, 512}));
+}
+
+// The adapter's compare names only the failing block; the block is read back
+// to name the first differing byte with both values, before the power-off.
+// When it reads back equal (a marginal cell), that is said instead.
+TEST(OperationRunner, FailedVerifyReadsItsBlockBack)
+{
+    struct TCase {
+        const char* Faults;
+        int ChangedAt; // in the device; -1: none
+        std::string Line;
+        std::string Notice;
+    };
+    const TCase cases[] = {
+        {"[]", 0x403, "Verify failed at 0x00000403: expected 0x18, read 0xE7",
+         "Verify failed at offset 400 (Compare error)"},
+        {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])", -1,
+         "Verify failed at offset 400 (Compare error)", "The block at 0x00000400 reads back equal to the buffer"},
+        {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}, {"command": 161, "kind": "status", "status": 13}])",
+         -1, "Verify failed at offset 400 (Compare error)", "The failing block could not be read back (Device read error)"}};
+    for (const auto& [faults, changedAt, line, notice] : cases) {
+        SCOPED_TRACE(line);
+        TOpsRig rig(With("faults", json::parse(faults)));
+        Choose(rig, Flash);
+        rig.Settings.TurnOffPower = true;
+        FillPattern(rig.View.Buffer);
+        std::vector<std::uint8_t> device = rig.View.Buffer;
+        if (changedAt >= 0)
+            device[static_cast<std::size_t>(changedAt)] ^= 0xFF;
+        ASSERT_TRUE(rig.Link.Sim.SetRegionContents(0, Flash, device));
+
+        const TPlanOutcome& outcome = rig.Click(TOperation::Verify);
+
+        EXPECT_EQ(outcome.Last().Line, line);
+        EXPECT_EQ(outcome.Last().Mismatch.Found, changedAt >= 0);
+        EXPECT_EQ(outcome.Last().Mismatch.Offset, changedAt >= 0 ? 0x403u : 0u);
+        EXPECT_EQ(rig.LogCount(notice), 1);
+        EXPECT_EQ(rig.StartedOperations(), (std::vector<int>{2, 0}));
+        EXPECT_EQ(rig.BlockLengths(Cmd::ReadBlock), std::vector<int>{512});
+        EXPECT_EQ(rig.Link.Sim.RequestPayloads().back(), PowerOffRequest);
+    }
 }
 
 } // namespace

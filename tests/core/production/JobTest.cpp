@@ -109,6 +109,7 @@ offset = 0x10
 format = "u32be"
 start = 100000
 )"));
+    EXPECT_EQ(job.Serial->Database, (dir.Path / "job.db").string()) << "beside the job unless it names one";
     TOpsRig rig(TwoRegions());
     rig.Connect();
     TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Connection));
