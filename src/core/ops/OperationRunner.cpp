@@ -194,8 +194,8 @@ void TOperationRunner::ReadBackFailedBlock(const TPlanStage& stage, TStageOutcom
     }
     const auto at = static_cast<std::uint32_t>(differs.first - expected.begin());
     outcome.Mismatch = {true, offset + at, *differs.first, *differs.second};
-    outcome.Line = Format("Verify failed at 0x%08X: expected 0x%02X, read 0x%02X", offset + at, *differs.first,
-                          *differs.second);
+    outcome.Line =
+        Format("Verify failed at 0x%08X: expected 0x%02X, read 0x%02X", offset + at, *differs.first, *differs.second);
     Log.AddLogLine(outcome.Line);
 }
 

@@ -549,7 +549,8 @@ TEST(OperationRunner, FailedVerifyReadsItsBlockBack)
         {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])", -1,
          "Verify failed at offset 400 (Compare error)", "The block at 0x00000400 reads back equal to the buffer"},
         {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}, {"command": 161, "kind": "status", "status": 13}])",
-         -1, "Verify failed at offset 400 (Compare error)", "The failing block could not be read back (Device read error)"}};
+         -1, "Verify failed at offset 400 (Compare error)",
+         "The failing block could not be read back (Device read error)"}};
     for (const auto& [faults, changedAt, line, notice] : cases) {
         SCOPED_TRACE(line);
         TOpsRig rig(With("faults", json::parse(faults)));
