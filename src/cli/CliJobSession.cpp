@@ -46,13 +46,13 @@ int ExitCodeOfStep(const TStepResult& step)
 }
 
 TJobSession::TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output)
-    : PortChoice(port), Options(options), Input(input), Output(output), Names(TPortNames::DefaultAssignmentsFile()),
-      Port(Names, Dispatcher), Connection(Port, *this, *this)
+    : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(input), Output(output),
+      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, *this, *this)
 {
     Names.Pin(PortChoice.Number, PortChoice.Path);
     Settings.TurnOffPower = Input.Job.PowerOff.value_or(Options.PowerOff);
     Settings.JtagDelay = Input.Job.JtagDelay.value_or(Options.JtagDelay);
-    if (Options.Verbose)
+    if (Options.Verbose || !Options.LogFile.empty())
         Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
 }
 

@@ -8,6 +8,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPorts.h"
+#include "cli/CliProgressView.h"
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
 #include "core/link/DevicePort.h"
@@ -30,7 +31,7 @@ struct TJobInput {
     std::atomic<int>& UnitNumbers; // the units of every port, counted from 1
 };
 
-class TJobSession final : private TLogSink, private TPrompts, private TNullView {
+class TJobSession final : private TLogSink, private TPrompts, private TCliProgressView {
 public:
     TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output);
     TJobSession(const TJobSession&) = delete;

@@ -128,7 +128,7 @@ int ExitCodeForStatus(std::uint8_t status)
 }
 
 TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)
-    : PortChoice(port), Options(options), Input(std::move(input)), Output(output),
+    : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(std::move(input)), Output(output),
       Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, *this, *this)
 {
     Names.Pin(PortChoice.Number, PortChoice.Path);
@@ -394,32 +394,6 @@ void TCliSession::ReportDifferences(const TPlanOutcome& outcome)
         return;
     // The runner logged the report's lines; JSON gets them as one object too.
     Output.Event(DifferenceJson(PortChoice.Name, outcome.Compared.back(), Expected, Buffer));
-}
-
-void TCliSession::StageStarted(const TStageProgress& progress)
-{
-    LastPercentShown = -1;
-    StageProgress(progress);
-}
-
-void TCliSession::StageProgress(const TStageProgress& progress)
-{
-    if (progress.Percent == LastPercentShown)
-        return;
-    LastPercentShown = progress.Percent;
-    TProgress shown;
-    shown.Stage = OperationInfo(progress.Stage).StageName;
-    shown.Percent = progress.Percent;
-    shown.Bytes = progress.Bytes;
-    shown.Total = progress.Total;
-    shown.KBps = progress.BytesPerSecond() / 1024.0;
-    shown.SecondsLeft = progress.SecondsLeft();
-    Output.Progress(PortChoice.Name, shown);
-}
-
-void TCliSession::StageEnded(const TStageOutcome&)
-{
-    Output.EndProgress(PortChoice.Name);
 }
 
 TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)

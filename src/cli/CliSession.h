@@ -7,6 +7,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPorts.h"
+#include "cli/CliProgressView.h"
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
 #include "core/buffer/ImageFile.h"
@@ -35,7 +36,7 @@ struct TSessionInput {
     std::string OutputPath;        // read: the file to create
 };
 
-class TCliSession final : private TLogSink, private TPrompts, private TNullView {
+class TCliSession final : private TLogSink, private TPrompts, private TCliProgressView {
 public:
     TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output);
     TCliSession(const TCliSession&) = delete;
@@ -79,10 +80,6 @@ private:
     bool AskConfirm(const std::string& text) override;
     TAnswer AskConfirmButton(const std::string& text) override;
     TAnswer AskWarning(const std::string& text) override;
-    // TRunView: progress on the terminal or as JSON events
-    void StageStarted(const TStageProgress& progress) override;
-    void StageProgress(const TStageProgress& progress) override;
-    void StageEnded(const TStageOutcome& outcome) override;
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;
@@ -96,7 +93,6 @@ private:
     TSettings Settings;
     std::vector<std::uint8_t> Expected; // compare: the file as placed in the region
     bool Connecting = false;
-    int LastPercentShown = -1;
 };
 
 // The exit code for a failed request's status byte.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <thread>
 #include <tuple>
@@ -151,6 +152,50 @@ TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
     std::sort(serials.begin(), serials.end());
     for (std::size_t k = 0; k < serials.size(); ++k)
         EXPECT_EQ(serials[k], 1000 + k);
+}
+
+// Two stations share one database: their serial numbers never meet. A
+// station killed while its unit writes leaves its number reserved; the next
+// unit, once that process is gone, gets it.
+TEST_F(CliJobTest, TwoProcessesShareTheDatabaseAndAKilledUnitsSerialComesBack)
+{
+    std::vector<std::unique_ptr<TSimPty>> sims;
+    std::vector<std::unique_ptr<TCliProcess>> stations;
+    for (int port = 1; port <= 2; ++port) {
+        sims.push_back(std::make_unique<TSimPty>(TwoRegions("detached"), port));
+        stations.push_back(std::make_unique<TCliProcess>(
+            Dir.Path,
+            std::vector<std::string>{"run", (Dir.Path / "job.toml").string(), "-p", "COM" + std::to_string(port),
+                                     "--loop", "--count", "10", "--station", "S" + std::to_string(port)}));
+    }
+    std::vector<std::thread> hands;
+    for (auto& sim : sims)
+        hands.emplace_back(PlaceBoards, std::ref(*sim), 10);
+    for (auto& hand : hands)
+        hand.join();
+    for (auto& station : stations)
+        EXPECT_EQ(station->Wait(), 0) << station->Err();
+    std::vector<std::uint64_t> serials;
+    for (const auto& unit : Units())
+        serials.push_back(unit["serial"]);
+    std::sort(serials.begin(), serials.end());
+    ASSERT_EQ(serials.size(), 20u);
+    EXPECT_EQ(std::adjacent_find(serials.begin(), serials.end()), serials.end()) << "no number given twice";
+    EXPECT_EQ(serials.back(), 1019u);
+
+    // The adapter never answers the first write: the unit is under way when killed.
+    auto hanging = TwoRegions();
+    hanging["faults"] = json::parse(R"([{"command": 162, "kind": "no_answer"}])");
+    TSimPty third(hanging, 3);
+    {
+        TCliProcess killed(Dir.Path, {"run", (Dir.Path / "job.toml").string(), "-p", "COM3"});
+        WaitForRequests(third, 0, {Cmd::WriteBlock});
+        killed.Signal(SIGKILL);
+        killed.Wait();
+    }
+    sims[0]->Sim.AttachTarget(false);
+    ASSERT_EQ(Cli({"run", (Dir.Path / "job.toml").string(), "-p", "COM1"}), 0) << Last->Err();
+    EXPECT_NE(Last->Out().find("PASS unit 1 COM1 serial 1020 "), std::string::npos) << Last->Out();
 }
 
 // Each error names the job file's place, and no operation reaches the adapter.
