@@ -86,6 +86,7 @@ TResult TJobSession::Resolve(TResolvedJob& resolved)
         return connected;
     try {
         resolved = ResolveJob(Input.Job, Input.Images, ReadJobCatalogue(Input.Job, Connection));
+        resolved.SkipErased = !Options.Full;
     } catch (const TJobError& error) {
         return Failure(ExitCodeOfJobError(error), error.what());
     }

@@ -96,6 +96,8 @@ constexpr const char* JobOptionsHelp = R"(JOB OPTIONS
   --trigger scan|enter  loop: wait for a target on the JTAG chain (default), or for Enter
   --count N             loop: stop after N units on each port
   --max-failures N      loop: stop after N failures in a row
+  --full                run: program and write send every block, not only those
+                        holding data (erased blocks are otherwise proven blank)
   --since TIME          db: the units started at or after TIME (2026-12-08, 2026-12-08T14:00)
   --csv                 db export: CSV (the default; --json gives JSON Lines)
 
@@ -201,6 +203,8 @@ private:
             Options.Pad = true;
         else if (arg == "--base" && target)
             return Address(arg);
+        else if (arg == "--full" && command == TCliCommand::Run)
+            Options.Full = true;
         else if ((arg == "--sparse" || arg == "--full" || arg == "--preverify") && Writes(command))
             (arg == "--sparse" ? Options.Sparse : arg == "--full" ? Options.Full : Options.Preverify) = true;
         else if (arg == "--log" && AcceptsPortOptions(command))

@@ -128,8 +128,8 @@ TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
     std::vector<std::unique_ptr<TSimPty>> sims;
     for (int port = 1; port <= 3; ++port) {
         auto scenario = TwoRegions("detached");
-        if (port == 2) // its second unit's first write block is refused
-            scenario["faults"] = json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 2}])");
+        if (port == 2) // its second unit's write (one block: the image and serial share it) is refused
+            scenario["faults"] = json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 1}])");
         sims.push_back(std::make_unique<TSimPty>(scenario, port));
     }
     TCliProcess run(Dir.Path, {"run", (Dir.Path / "job.toml").string(), "-p", "COM1", "-p", "COM2", "-p", "COM3",

@@ -199,7 +199,7 @@ TPlan TResolvedJob::Plan(const std::vector<bool>& skip)
         TJobStepPlan& step = Steps[k];
         const TOperationTarget target{Catalogue.DeviceIndex, step.RegionIndex, VoltageCode,
                                       step.Compare ? std::span(step.Scratch) : std::span(step.Buffer)};
-        for (TPlanStage stage : PlanFor(step.Operation, target).Stages) {
+        for (TPlanStage stage : PlanFor(step.Operation, target, SkipErased).Stages) {
             if (step.Compare)
                 stage.Expected = step.Buffer;
             plan.Stages.push_back(stage);

@@ -76,6 +76,9 @@ public:
     std::uint8_t VoltageCode = 0;
     std::vector<TJobStepPlan> Steps;
     std::optional<std::uint8_t> SerialRegion;
+    // Program and write send and verify only the blocks holding data and
+    // prove the others blank: a board's time follows its image.
+    bool SkipErased = true;
 
     // Writes a unit's number into every buffer of the serial region at the
     // rule's offset. The offset and the width were checked when resolving.

@@ -124,7 +124,9 @@ start = 100000
     std::copy(std::begin(image), std::end(image), expected.begin());
     std::copy(std::begin(serial), std::end(serial), expected.begin() + 0x10);
     EXPECT_EQ(rig.Link.Sim.RegionContents(0, 0), expected);
-    EXPECT_EQ(rig.Count(Cmd::StartOperation), 6); // erase, blank check, write, verify; verify; read
+    // erase, blank check, write, verify, blank check of the rest; verify; read
+    EXPECT_EQ(rig.Count(Cmd::StartOperation), 7);
+    EXPECT_EQ(rig.Count(Cmd::WriteBlock), 1) << "only the block holding data";
 }
 
 TEST(Job, CompareNamesEachDifferenceWithBothValues)

@@ -20,7 +20,7 @@ nlohmann::json RefusesSecondUnitsWrite()
     auto scenario = test::BaseScenario();
     scenario["devices"][0]["regions"] = nlohmann::json::parse(R"([{"name": "Code", "flags": 15, "size": 1024}])");
     scenario["faults"] =
-        nlohmann::json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 2, "times": 1}])");
+        nlohmann::json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 1, "times": 1}])");
     return scenario;
 }
 
