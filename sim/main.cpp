@@ -3,6 +3,7 @@
 
 #include "AdapterSim.h"
 #include "ControlSocket.h"
+#include "DemoScenario.h"
 #include "Pty.h"
 #include "Scenario.h"
 
@@ -29,7 +30,24 @@ using lindprog::sim::TSimOptions;
 
 constexpr int UsageExit = 2;
 constexpr const char* Usage =
-    "usage: lindprog-sim --scenario FILE [--link PATH] [--control PATH] [--pace] [--transcript FILE] [--quiet]";
+    "usage: lindprog-sim [--scenario FILE] [--link PATH] [--control PATH] [--pace] [--transcript FILE] [--quiet]";
+// What --help prints after the usage line.
+constexpr const char* Help = R"(
+Plays the Corvane programmer adapter on a pseudo-terminal. The first line on
+standard output is the pseudo-terminal's path; point a client there, e.g.
+LINDPROG_COM1=PATH lindprog-cli info. Runs until SIGINT or SIGTERM.
+
+  --scenario FILE    the adapter to play (JSON); without it the demo scenario
+                     built into the program
+  --link PATH        also make PATH a symbolic link to the pseudo-terminal
+                     (removed at exit)
+  --control PATH     take target control lines (attach, attach keep, detach)
+                     on the Unix socket PATH
+  --pace             model the 921600 baud line's timing
+  --transcript FILE  write every frame to FILE
+  --quiet            do not log frames to standard error
+  -h, --help         print this help and exit
+)";
 
 struct TArguments {
     std::string Scenario;
@@ -38,6 +56,7 @@ struct TArguments {
     std::string Control;
     bool Pace = false;
     bool Quiet = false;
+    bool Help = false;
 };
 
 int Fail(const std::string& message)
@@ -51,6 +70,10 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
 {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            parsed.Help = true;
+            return std::nullopt;
+        }
         if (arg == "--pace") {
             parsed.Pace = true;
         } else if (arg == "--quiet") {
@@ -67,8 +90,6 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
             return "unknown argument '" + std::string(arg) + "'; " + Usage;
         }
     }
-    if (parsed.Scenario.empty())
-        return std::string("--scenario is required; ") + Usage;
     return std::nullopt;
 }
 
@@ -98,9 +119,11 @@ int Run(const TArguments& args)
 {
     lindprog::sim::TScenario scenario;
     try {
-        scenario = lindprog::sim::LoadScenarioFile(args.Scenario);
+        scenario = args.Scenario.empty() ? lindprog::sim::ParseScenarioText(lindprog::sim::DemoScenarioText())
+                                         : lindprog::sim::LoadScenarioFile(args.Scenario);
     } catch (const lindprog::sim::TScenarioError& error) {
-        return Fail("scenario " + args.Scenario + ": " + error.what());
+        const std::string name = args.Scenario.empty() ? "the demo scenario" : "scenario " + args.Scenario;
+        return Fail(name + ": " + error.what());
     }
     const TFd signals = StopSignals();
     const TEventFd vanished;
@@ -144,5 +167,9 @@ int main(int argc, char** argv)
     TArguments parsed;
     if (const auto error = ParseArguments(args, parsed))
         return Fail(*error);
+    if (parsed.Help) {
+        std::cout << Usage << '\n' << Help;
+        return 0;
+    }
     return Run(parsed);
 }

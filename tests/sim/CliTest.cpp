@@ -2,6 +2,7 @@
 // signals, exit codes and error lines.
 
 #include "RawPort.h"
+#include "sim/Scenario.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,20 @@ public:
 
     const std::string& Stderr() const { return StderrText; }
 
+    // Whatever stdout still holds, up to its end; for a child that has exited.
+    std::string RestOfStdout()
+    {
+        std::string text;
+        char buffer[512];
+        for (pollfd entry{OutPipe, POLLIN, 0}; ::poll(&entry, 1, 5000) == 1;) {
+            const ssize_t got = ::read(OutPipe, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        return text;
+    }
+
 private:
     pid_t Pid = -1;
     int OutPipe = -1;
@@ -139,12 +154,12 @@ int LineCount(const std::string& text)
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
+TEST(SimCli, WithoutAScenarioPrintsTheSlavePathServesTheDemoThroughTheLinkAndCleansUp)
 {
     const TScratchDir dir;
     const auto link = (dir.Path / "COM1").string();
     ASSERT_EQ(::symlink("/nonexistent/stale", link.c_str()), 0); // left over from a crash
-    TChild child({"--scenario", Demo(), "--link", link, "--quiet"});
+    TChild child({"--link", link, "--quiet"});
     ASSERT_TRUE(child.Running());
     const auto slave = child.StdoutLine(5s);
     ASSERT_TRUE(slave);
@@ -160,6 +175,10 @@ TEST(SimCli, PrintsTheSlavePathServesThroughTheLinkAndCleansUp)
     ASSERT_TRUE(reply);
     const std::string identity(reply->Payload.begin() + 2, reply->Payload.end() - 1);
     EXPECT_EQ(identity, "Corvane JTAG/Nexus Programmer");
+    port.Write(MakeFrame(6, TBytes{6})); // the key tells the demo from the built-in defaults
+    const auto key = port.ReadFrame();
+    ASSERT_TRUE(key);
+    EXPECT_EQ(LittleU32(key->Data(), 0), LoadScenarioFile(Demo()).Key);
     port.Close();
 
     child.Signal(SIGTERM);
@@ -192,12 +211,24 @@ TEST(SimCli, LogsFramesAndWritesTheTranscript)
 TEST(SimCli, UsageErrorsExitWithTwoAndOneLine)
 {
     const std::vector<std::vector<std::string>> cases{
-        {}, {"--scenario"}, {"--scenario", Demo(), "--bogus"}, {"--link", "/tmp/x"}};
+        {"--scenario"}, {"--scenario", Demo(), "--bogus"}, {"--link"}, {"--pace", "stray"}};
     for (const auto& args : cases) {
         TChild child(args);
         EXPECT_EQ(child.WaitForExit(5s), 2);
         EXPECT_EQ(child.Stderr().rfind("lindprog-sim: ", 0), 0u) << child.Stderr();
         EXPECT_EQ(LineCount(child.Stderr()), 1) << child.Stderr();
+    }
+}
+
+TEST(SimCli, HelpPrintsEveryOptionAndExitsWithZero)
+{
+    for (const auto& args : {std::vector<std::string>{"--help"}, {"--link", "/tmp/x", "-h"}}) {
+        TChild child(args);
+        EXPECT_EQ(child.WaitForExit(5s), 0);
+        const std::string help = child.RestOfStdout();
+        for (const char* option : {"--scenario", "--link", "--control", "--pace", "--transcript", "--quiet"})
+            EXPECT_NE(help.find(option), std::string::npos) << option << " missing from\n" << help;
+        EXPECT_EQ(child.Stderr(), "");
     }
 }
 
