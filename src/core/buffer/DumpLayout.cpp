@@ -49,11 +49,11 @@ int HexDigitsOf(std::uint64_t value)
 
 } // namespace
 
-TCellColours CellColours(bool selected, bool changed)
+TCellColours CellColours(bool selected, bool changed, bool differs)
 {
     if (selected)
         return {Blue, changed ? Yellow : White};
-    return {LightCyan, changed ? Blue : Black};
+    return {differs ? LightRed : LightCyan, changed ? Blue : Black};
 }
 
 bool IsHexDigit(std::uint8_t ch)
@@ -94,10 +94,10 @@ char32_t DisplayChar(std::uint8_t byte)
     return byte < 0x20 || byte == 0xFF ? U'.' : AnsiToUnicode(byte);
 }
 
-TDumpLayout::TDumpLayout(std::uint64_t dataSize)
+TDumpLayout::TDumpLayout(std::uint64_t dataSize, std::uint64_t addressBase) : Base(addressBase)
 {
     const std::uint64_t lastLine = dataSize == 0 ? 0 : (dataSize - 1) / BytesPerLine * BytesPerLine;
-    const int digits = HexDigitsOf(lastLine);
+    const int digits = HexDigitsOf(addressBase + lastLine);
     Shift = digits > MinOffsetDigits ? digits - MinOffsetDigits : 0;
 }
 
@@ -128,7 +128,7 @@ std::vector<TLinePiece> TDumpLayout::LinePieces(std::uint64_t lineOffset, std::s
     std::vector<TLinePiece> pieces;
     if (lineOffset >= data.size())
         return pieces;
-    pieces.push_back({" " + HexNumber(lineOffset, OffsetDigits()) + " | ", -1});
+    pieces.push_back({" " + HexNumber(Base + lineOffset, OffsetDigits()) + " | ", -1});
     for (int i = 0; i < BytesPerLine; ++i) {
         const std::uint64_t index = lineOffset + static_cast<std::uint64_t>(i);
         const bool present = index < data.size();
