@@ -43,7 +43,7 @@ TSearchPattern ParseHex(std::u32string_view text)
             return false;
         for (std::size_t i = 0; i < group.size(); i += 2)
             pattern.Bytes.push_back(static_cast<std::uint8_t>(HexDigitValue(static_cast<std::uint8_t>(group[i])) * 16 +
-                                                                  HexDigitValue(static_cast<std::uint8_t>(group[i + 1]))));
+                                                              HexDigitValue(static_cast<std::uint8_t>(group[i + 1]))));
         group.clear();
         return true;
     };

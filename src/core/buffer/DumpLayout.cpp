@@ -1,5 +1,6 @@
 #include "core/buffer/DumpLayout.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -97,8 +98,9 @@ char32_t DisplayChar(std::uint8_t byte)
 TDumpLayout::TDumpLayout(std::uint64_t dataSize, std::uint64_t addressBase) : Base(addressBase)
 {
     const std::uint64_t lastLine = dataSize == 0 ? 0 : (dataSize - 1) / BytesPerLine * BytesPerLine;
-    const int digits = HexDigitsOf(addressBase + lastLine);
-    Shift = digits > MinOffsetDigits ? digits - MinOffsetDigits : 0;
+    // Target addresses take at least the eight digits of a 32-bit address.
+    const int digits = std::max(HexDigitsOf(addressBase + lastLine), addressBase != 0 ? 8 : MinOffsetDigits);
+    Shift = digits - MinOffsetDigits;
 }
 
 bool TDumpLayout::IsGapColumn(int col) const

@@ -17,7 +17,7 @@
 // the cursor and the drawn text keep agreeing. The column numbers above are
 // those of the six-digit layout. The offset column can also show the target's
 // address of each line (the offset plus the region's base address); its width
-// then follows the highest address the same way.
+// then follows the highest address the same way, from eight digits on.
 //
 // The frame paints a line by drawing LinePieces() one after the other at the
 // advancing drawing position, each in the colours of PieceColours (DumpEditor.h)
@@ -91,7 +91,7 @@ public:
     TDumpLayout() = default;
     // The layout for `dataSize` bytes whose offset column shows each line's
     // offset plus `addressBase`: as many digits as the last line's address
-    // needs, at least six.
+    // needs, at least six, and at least eight for target addresses.
     explicit TDumpLayout(std::uint64_t dataSize, std::uint64_t addressBase = 0);
 
     int OffsetDigits() const { return MinOffsetDigits + Shift; }

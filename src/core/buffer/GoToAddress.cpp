@@ -8,8 +8,7 @@
 namespace lindprog {
 namespace {
 
-constexpr const char* NotANumber =
-    "Type the address in hex (1F00 or 0x1F00), or # and a decimal number (#7936).";
+constexpr const char* NotANumber = "Type the address in hex (1F00 or 0x1F00), or # and a decimal number (#7936).";
 
 std::string_view Trimmed(std::string_view text)
 {

@@ -445,7 +445,7 @@ TEST_F(DumpEditorTest, FindSelectsTheMatchAndTheOffsetColumnCanShowAddresses)
     EXPECT_EQ(std::make_tuple(found->Offset, View.SelStart(), View.SelEnd(), View.Cursor().Index()),
               std::make_tuple(0x200u, 0x200, 0x201, 0x200));
     View.SetAddressBase(0x08000000);
-    EXPECT_EQ(View.LinePieces(0)[0].Text, " 80001A0 | ");
+    EXPECT_EQ(View.LinePieces(0)[0].Text, " 080001A0 | ");
     EXPECT_EQ(View.Cursor().Index(), 0x200) << "the cursor stays on its byte as the columns move";
 }
 
