@@ -27,6 +27,18 @@ void TDumpEditor::Clear()
     DifferenceRanges.clear();
 }
 
+void TDumpEditor::UpdateChanges()
+{
+    Tracking.UpdateChanges();
+    DifferenceRanges.clear();
+}
+
+void TDumpEditor::RevertChanges()
+{
+    Tracking.RevertChanges();
+    DifferenceRanges.clear();
+}
+
 bool TDumpEditor::ShowCursor()
 {
     Focused = true;

@@ -71,12 +71,14 @@ public:
     void SetMetrics(int charWidth, int charHeight, int surfaceHeight);
 
     // Change tracking; SetData also resets the scroll position to 0. The cursor
-    // and the selection are left as they were. SetData and Clear drop the
-    // difference marks: they belong to bytes that are gone.
+    // and the selection are left as they were. Each of them drops the
+    // difference marks: a new reference means new bytes (a load, a read,
+    // Fill, Swap bytes), and marks left over from a compare of the old ones
+    // would point at the wrong bytes.
     bool SetData(std::span<std::uint8_t> block);
     void Clear();
-    void UpdateChanges() { Tracking.UpdateChanges(); }
-    void RevertChanges() { Tracking.RevertChanges(); }
+    void UpdateChanges();
+    void RevertChanges();
 
     // Focus in and out. The cursor shows only while the view has the focus and
     // data; ShowCursor returns CursorShown().
@@ -104,7 +106,7 @@ public:
     std::optional<TFoundAt> Find(std::span<const std::uint8_t> pattern, TFindFrom from);
 
     // The bytes that differ from another copy (a compare's read), painted in
-    // their own colour until cleared or the data goes.
+    // their own colour until cleared or the reference changes (see SetData).
     void ShowDifferences(std::vector<TDifferenceRange> ranges);
     void ClearDifferences() { DifferenceRanges.clear(); }
     const std::vector<TDifferenceRange>& Differences() const { return DifferenceRanges; }

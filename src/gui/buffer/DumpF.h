@@ -87,8 +87,10 @@ public:
     std::optional<TFoundAt> Find(std::span<const std::uint8_t> pattern, TFindFrom from);
 
     // Paints the bytes of `ranges` (a compare's merged differences, in order)
-    // in their own colour until ClearDifferences, new data or Clear. The
-    // cursor stays; GoToNextDifference takes it to the first mark after it.
+    // in their own colour until ClearDifferences or a new reference (SetData,
+    // Clear, UpdateChanges, RevertChanges: so call it after the read that
+    // brought the other copy has ended). The cursor stays; GoToNextDifference
+    // takes it to the first mark after it.
     void ShowDifferences(std::vector<TDifferenceRange> ranges);
     void ClearDifferences();
     const std::vector<TDifferenceRange>& Differences() const { return Model.Differences(); }

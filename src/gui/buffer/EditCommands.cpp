@@ -120,7 +120,8 @@ void TEditCommands::FindFrom(TFindFrom from)
 void TEditCommands::cmEditGoToClick()
 {
     const std::uint32_t size = Dump.DataSize();
-    const auto cursor = static_cast<std::uint32_t>(std::clamp<std::int64_t>(Dump.CursorIndex(), 0, size > 0 ? size - 1 : 0));
+    const auto cursor =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(Dump.CursorIndex(), 0, size > 0 ? size - 1 : 0));
     if (const std::optional<std::uint32_t> offset =
             AskGoToOffset(Dump.window(), size, Dump.BaseAddress(), cursor, GoToKind))
         Dump.GoToOffset(*offset);

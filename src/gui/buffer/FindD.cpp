@@ -19,8 +19,9 @@ constexpr int TextChars = 46;
 
 const char* HintFor(TPatternKind kind)
 {
-    return kind == TPatternKind::Hex ? "Two hex digits a byte: DE AD BE EF or DEADBEEF.\nText in double quotes: \"boot\"."
-                                     : "The characters as the view shows them, case as typed.";
+    return kind == TPatternKind::Hex
+               ? "Two hex digits a byte: DE AD BE EF or DEADBEEF.\nText in double quotes: \"boot\"."
+               : "The characters as the view shows them, case as typed.";
 }
 
 } // namespace

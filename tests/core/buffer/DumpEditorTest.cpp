@@ -431,8 +431,8 @@ TEST_F(DumpEditorTest, DifferenceMarksArePaintedAndVisitedInOrder)
     visited.push_back(View.Cursor().Index());
     EXPECT_EQ(visited, (std::vector<std::int64_t>{0x10, 0x400, 0xF00, 0x10, 0xF00}));
     EXPECT_EQ(View.ScrollPosition(), 0xF0 - Lines / 3) << "a far byte comes into the upper third";
-    View.SetData(Block);
-    EXPECT_TRUE(View.Differences().empty()) << "new data drops the marks";
+    View.UpdateChanges();
+    EXPECT_TRUE(View.Differences().empty()) << "a new reference drops the marks";
 }
 
 TEST_F(DumpEditorTest, FindSelectsTheMatchAndTheOffsetColumnCanShowAddresses)

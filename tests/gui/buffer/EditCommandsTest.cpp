@@ -2,10 +2,10 @@
 // undo and redo and its difference navigation. The rules behind them are
 // proven in tests/core/buffer.
 
-#include "gui/buffer/DumpF.h"
 #include "gui/buffer/EditCommands.h"
 
 #include "core/buffer/Difference.h"
+#include "gui/buffer/DumpF.h"
 
 #include <QMainWindow>
 #include <QMenuBar>
