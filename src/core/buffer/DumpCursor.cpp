@@ -12,11 +12,21 @@ void TDumpCursor::SetLineCount(int lines)
     ScrollTo(Position);
 }
 
-void TDumpCursor::Reset(std::uint64_t dataSize)
+void TDumpCursor::UseLayout(const TDumpLayout& layout)
 {
-    const TDumpLayout layout(dataSize);
     Column += layout.HexFirst() - Grid.HexFirst();
     Grid = layout;
+}
+
+void TDumpCursor::SetAddressBase(std::uint64_t base)
+{
+    UseLayout(TDumpLayout(DataSize, base));
+}
+
+void TDumpCursor::Reset(std::uint64_t dataSize)
+{
+    DataSize = dataSize;
+    UseLayout(TDumpLayout(dataSize, Grid.AddressBase()));
     TotalLines = (dataSize + TDumpLayout::BytesPerLine - 1) / TDumpLayout::BytesPerLine;
     UpdateMaximum();
     Position = 0;
@@ -157,6 +167,18 @@ void TDumpCursor::Place(int col, int row)
 {
     Column = col;
     Row = row;
+}
+
+bool TDumpCursor::ShowIndex(std::uint64_t index)
+{
+    const auto line = static_cast<std::int64_t>(index / TDumpLayout::BytesPerLine);
+    const auto byteInLine = static_cast<int>(index % TDumpLayout::BytesPerLine);
+    bool scrolled = false;
+    if (line < Position || line >= std::int64_t{Position} + Lines)
+        scrolled = ScrollTo(line - Lines / 3);
+    Row = static_cast<int>(line - Position);
+    Column = Column >= Grid.CharFirst() ? Grid.CharColumn(byteInLine) : Grid.HexColumn(byteInLine);
+    return scrolled;
 }
 
 std::int64_t TDumpCursor::CellToIndex(int col, int row) const

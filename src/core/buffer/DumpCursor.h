@@ -27,6 +27,9 @@ public:
     // The cursor keeps its cell (moved with the columns if the offset column
     // changed width).
     void Reset(std::uint64_t dataSize);
+    // The offset column shows offset + `base` (0: the offsets); the columns
+    // move with its width as they do in Reset.
+    void SetAddressBase(std::uint64_t base);
 
     // Both clamp to 0..ScrollMax() and return true when the position changed.
     bool ScrollTo(std::int64_t position);
@@ -38,6 +41,10 @@ public:
     // Right without modifiers: also the step after a typed digit or character.
     bool MoveRight();
     void Place(int col, int row);
+    // Puts the cursor on byte `index` (in the area it is in) and, when that
+    // line is out of sight, scrolls it to the upper third of the view. Returns
+    // true when the scroll position changed.
+    bool ShowIndex(std::uint64_t index);
 
     // The buffer index of a cell of the visible lines; it may lie outside the data.
     std::int64_t CellToIndex(int col, int row) const;
@@ -59,8 +66,10 @@ private:
     bool Home(bool ctrl);
     bool End(bool ctrl);
     void UpdateMaximum();
+    void UseLayout(const TDumpLayout& layout);
 
     TDumpLayout Grid;
+    std::uint64_t DataSize = 0;
     std::uint64_t TotalLines = 0;
     int Lines = 1;
     std::int32_t Position = 0;

@@ -47,21 +47,52 @@ void TDumpData::UpdateChanges()
 {
     std::ranges::copy(Data, RefData.begin());
     IsModified = false;
+    History.Clear();
 }
 
 void TDumpData::RevertChanges()
 {
     std::ranges::copy(RefData, Data.begin());
     IsModified = false;
+    History.Clear();
 }
 
 bool TDumpData::SetByte(std::int64_t index, std::uint8_t value)
 {
     if (!Contains(index))
         return false;
-    Data[static_cast<std::size_t>(index)] = value;
+    std::uint8_t& byte = Data[static_cast<std::size_t>(index)];
+    History.Record({.Offset = static_cast<std::uint32_t>(index),
+                    .Before = {byte},
+                    .After = {value},
+                    .ModifiedBefore = IsModified,
+                    .ModifiedAfter = true,
+                    .Typing = true});
+    byte = value;
     IsModified = true;
     return true;
+}
+
+void TDumpData::Put(std::uint32_t offset, std::span<const std::uint8_t> bytes, bool modified)
+{
+    std::ranges::copy(bytes, Data.begin() + offset);
+    IsModified = modified;
+}
+
+const TEdit* TDumpData::Undo()
+{
+    const TEdit* step = History.Undo();
+    if (step)
+        Put(step->Offset, step->Before, step->ModifiedBefore);
+    return step;
+}
+
+const TEdit* TDumpData::Redo()
+{
+    const TEdit* step = History.Redo();
+    if (step)
+        Put(step->Offset, step->After, step->ModifiedAfter);
+    return step;
 }
 
 bool TDumpData::FillSelected(std::int64_t selStart, std::int64_t selEnd, std::string_view text)
@@ -72,7 +103,13 @@ bool TDumpData::FillSelected(std::int64_t selStart, std::int64_t selEnd, std::st
     if (first > last)
         return false;
     const auto begin = Data.begin() + first;
-    std::fill(begin, begin + (last - first + 1), LastFillValue);
+    const auto end = begin + (last - first + 1);
+    History.Record({.Offset = static_cast<std::uint32_t>(first),
+                    .Before = {begin, end},
+                    .After = std::vector<std::uint8_t>(static_cast<std::size_t>(end - begin), LastFillValue),
+                    .ModifiedBefore = IsModified,
+                    .ModifiedAfter = true});
+    std::fill(begin, end, LastFillValue);
     IsModified = true;
     return true;
 }

@@ -6,9 +6,17 @@
 //
 // Every call that changes bytes or the reference changes what the view shows;
 // the frame repaints after SetData, Clear, UpdateChanges, RevertChanges and after
-// SetByte or FillSelected when they return true. TDumpEditor (DumpEditor.h)
+// SetByte, FillSelected, Undo or Redo when they return true (non-null).
+//
+// Typed bytes and "Fill selected..." are recorded in the edit history
+// (EditHistory.h) and can be undone and redone. Everything that replaces the
+// reference copy (SetData, Clear, UpdateChanges, RevertChanges, and so a file
+// load or save, a read, Fill and Swap bytes) empties the history instead: the
+// old steps would no longer bring back the marks they came with. TDumpEditor (DumpEditor.h)
 // owns one TDumpData and is the frame's way in; other commands (file load and
 // save, device operations) reach it through the frame.
+
+#include "core/buffer/EditHistory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,12 +47,21 @@ public:
     void RevertChanges();
 
     // Stores one typed byte; false (and nothing changes) when index is outside
-    // the data. Sets Modified.
+    // the data. Sets Modified. Joins the open typing run of the history.
     bool SetByte(std::int64_t index, std::uint8_t value);
     // "Fill selected..." after OK: FillValue := ParseFillValue(text), then bytes
     // selStart..selEnd (both included, clipped to the data) take it. Returns
     // true when a byte was written; Modified is set only then.
     bool FillSelected(std::int64_t selStart, std::int64_t selEnd, std::string_view text);
+    // Take back the last step, or do the last undone one again: its bytes and
+    // the Modified flag it found or left. The step, or null when there is none.
+    const TEdit* Undo();
+    const TEdit* Redo();
+    bool CanUndo() const { return History.CanUndo(); }
+    bool CanRedo() const { return History.CanRedo(); }
+    // The next typed byte starts a new step.
+    void SealEdits() { History.Seal(); }
+
     // What the fill dialog's edit shows: FillValue as two upper-case hex digits.
     std::string FillValueText() const;
 
@@ -59,8 +76,11 @@ public:
     std::uint8_t FillValue() const { return LastFillValue; }
 
 private:
+    void Put(std::uint32_t offset, std::span<const std::uint8_t> bytes, bool modified);
+
     std::span<std::uint8_t> Data;
     std::vector<std::uint8_t> RefData;
+    TEditHistory History;
     std::uint8_t LastFillValue = 0xFF;
     bool IsModified = false;
 };

@@ -1,6 +1,8 @@
 #include "core/buffer/DumpEditor.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace lindprog {
 
@@ -15,7 +17,26 @@ bool TDumpEditor::SetData(std::span<std::uint8_t> block)
 {
     const bool hasData = Tracking.SetData(block);
     CursorModel.Reset(block.size());
+    DifferenceRanges.clear();
     return hasData;
+}
+
+void TDumpEditor::Clear()
+{
+    Tracking.Clear();
+    DifferenceRanges.clear();
+}
+
+void TDumpEditor::UpdateChanges()
+{
+    Tracking.UpdateChanges();
+    DifferenceRanges.clear();
+}
+
+void TDumpEditor::RevertChanges()
+{
+    Tracking.RevertChanges();
+    DifferenceRanges.clear();
 }
 
 bool TDumpEditor::ShowCursor()
@@ -28,6 +49,8 @@ TDumpEffect TDumpEditor::KeyDown(TDumpKey key, bool ctrl)
 {
     if (!CursorShown())
         return {};
+    if (key != TDumpKey::Other)
+        Tracking.SealEdits(); // typing elsewhere after a cursor key is a new step
     if (key == TDumpKey::Escape) {
         SelectionStart = SelectionEnd = 0;
         return {.Repaint = true, .Handled = true};
@@ -76,6 +99,7 @@ TDumpEffect TDumpEditor::MouseDown(TMouseButton button, int x, int y)
     if (row >= CursorModel.LineCount() || !(layout.IsHexArea(col) || layout.IsCharArea(col)))
         return {};
     IsDragging = true;
+    Tracking.SealEdits();
     SelectionStart = SelectionEnd = CursorModel.CellToIndex(col, row);
     // A click on a gap lands on the digit to its left (column 34 on byte 7's low digit).
     if (layout.IsGapColumn(col))
@@ -153,7 +177,87 @@ TCellColours TDumpEditor::PieceColours(const TLinePiece& piece) const
 
 TCellColours TDumpEditor::ByteColours(std::int64_t index) const
 {
-    return CellColours(IsSelected(index), Tracking.IsChanged(index));
+    return CellColours(IsSelected(index), Tracking.IsChanged(index), Differs(index));
+}
+
+TDumpEffect TDumpEditor::ShowStep(const TEdit* step)
+{
+    if (!step)
+        return {};
+    TDumpEffect effect = GoToOffset(step->Offset);
+    effect.Repaint = true;
+    return effect;
+}
+
+TDumpEffect TDumpEditor::Undo()
+{
+    return ShowStep(Tracking.Undo());
+}
+
+TDumpEffect TDumpEditor::Redo()
+{
+    return ShowStep(Tracking.Redo());
+}
+
+TDumpEffect TDumpEditor::GoToOffset(std::int64_t index)
+{
+    if (!Tracking.Contains(index))
+        return {};
+    Tracking.SealEdits();
+    const bool scrolled = CursorModel.ShowIndex(static_cast<std::uint64_t>(index));
+    return {.Repaint = true, .Scrolled = scrolled, .CaretMoved = true};
+}
+
+std::uint32_t TDumpEditor::CursorOffset() const
+{
+    const std::int64_t last = static_cast<std::int64_t>(Tracking.DataSize()) - 1;
+    return static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(CursorModel.Index(), 0, std::max<std::int64_t>(last, 0)));
+}
+
+std::optional<TFoundAt> TDumpEditor::Find(std::span<const std::uint8_t> pattern, TFindFrom from)
+{
+    const std::uint32_t cursor = CursorOffset();
+    const std::optional<TFoundAt> found =
+        from == TFindFrom::BeforeCursor
+            ? FindBackward(Tracking.Bytes(), pattern, cursor)
+            : FindForward(Tracking.Bytes(), pattern, from == TFindFrom::Cursor ? cursor : cursor + 1);
+    if (found) {
+        SelectionStart = found->Offset;
+        SelectionEnd = std::int64_t{found->Offset} + static_cast<std::int64_t>(pattern.size()) - 1;
+        GoToOffset(found->Offset);
+    }
+    return found;
+}
+
+void TDumpEditor::ShowDifferences(std::vector<TDifferenceRange> ranges)
+{
+    DifferenceRanges = std::move(ranges);
+}
+
+bool TDumpEditor::Differs(std::int64_t index) const
+{
+    if (index < 0 || DifferenceRanges.empty())
+        return false;
+    const auto at = static_cast<std::uint64_t>(index);
+    const auto after =
+        std::upper_bound(DifferenceRanges.begin(), DifferenceRanges.end(), at,
+                         [](std::uint64_t offset, const TDifferenceRange& range) { return offset < range.Start; });
+    return after != DifferenceRanges.begin() && at < std::prev(after)->End;
+}
+
+TDumpEffect TDumpEditor::GoToNextDifference()
+{
+    if (DifferenceRanges.empty())
+        return {};
+    return GoToOffset(DifferenceRanges[NextDifference(DifferenceRanges, CursorOffset())].Start);
+}
+
+TDumpEffect TDumpEditor::GoToPreviousDifference()
+{
+    if (DifferenceRanges.empty())
+        return {};
+    return GoToOffset(DifferenceRanges[PreviousDifference(DifferenceRanges, CursorOffset())].Start);
 }
 
 bool TDumpEditor::IsSelected(std::int64_t index) const

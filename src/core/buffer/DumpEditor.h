@@ -17,6 +17,8 @@
 //   painting        LinePieces(row) for each of the LineCount() lines, each piece
 //                   in PieceColours(piece); the caret at (CaretX(), CaretY()),
 //                   CharWidth() by CharHeight()
+//   commands        Undo, Redo, GoToOffset, Find, the difference marks and
+//                   their navigation, SetAddressBase for the offset column
 //
 // Every input returns a TDumpEffect saying what the frame must do. SetData,
 // Clear, UpdateChanges and RevertChanges always change what is shown: the frame
@@ -25,11 +27,14 @@
 // caret by CursorShown() (the view has data only while it has a buffer).
 
 #include "core/buffer/Buffer.h"
+#include "core/buffer/ByteSearch.h"
+#include "core/buffer/Difference.h"
 #include "core/buffer/DumpCursor.h"
 #include "core/buffer/DumpData.h"
 #include "core/buffer/DumpLayout.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -45,6 +50,10 @@ struct TDumpEffect {
     bool Handled = false;    // the key or wheel event is consumed
     bool operator==(const TDumpEffect&) const = default;
 };
+
+// Where a search starts: on the cursor's byte (a new search), after it (F3)
+// or before it (Shift+F3).
+enum class TFindFrom { Cursor, AfterCursor, BeforeCursor };
 
 struct TDumpPopupState {
     bool FillSelected = false;
@@ -62,11 +71,14 @@ public:
     void SetMetrics(int charWidth, int charHeight, int surfaceHeight);
 
     // Change tracking; SetData also resets the scroll position to 0. The cursor
-    // and the selection are left as they were.
+    // and the selection are left as they were. Each of them drops the
+    // difference marks: a new reference means new bytes (a load, a read,
+    // Fill, Swap bytes), and marks left over from a compare of the old ones
+    // would point at the wrong bytes.
     bool SetData(std::span<std::uint8_t> block);
-    void Clear() { Tracking.Clear(); }
-    void UpdateChanges() { Tracking.UpdateChanges(); }
-    void RevertChanges() { Tracking.RevertChanges(); }
+    void Clear();
+    void UpdateChanges();
+    void RevertChanges();
 
     // Focus in and out. The cursor shows only while the view has the focus and
     // data; ShowCursor returns CursorShown().
@@ -83,6 +95,29 @@ public:
     // "Fill selected..." after OK; does nothing without a selection.
     TDumpEffect FillSelected(std::string_view text);
     TDumpPopupState PopupState() const;
+
+    // The last edit taken back or done again; the cursor goes to its first byte.
+    TDumpEffect Undo();
+    TDumpEffect Redo();
+    // The cursor on byte `index`, scrolled into sight; nothing outside the data.
+    TDumpEffect GoToOffset(std::int64_t index);
+    // Looks for `pattern` from the cursor, going on at the other end; a match
+    // is selected and the cursor put on its first byte.
+    std::optional<TFoundAt> Find(std::span<const std::uint8_t> pattern, TFindFrom from);
+
+    // The bytes that differ from another copy (a compare's read), painted in
+    // their own colour until cleared or the reference changes (see SetData).
+    void ShowDifferences(std::vector<TDifferenceRange> ranges);
+    void ClearDifferences() { DifferenceRanges.clear(); }
+    const std::vector<TDifferenceRange>& Differences() const { return DifferenceRanges; }
+    bool Differs(std::int64_t index) const;
+    // The cursor to the first byte of the next (previous) differing range
+    // from the cursor, wrapping; nothing when there are no marks.
+    TDumpEffect GoToNextDifference();
+    TDumpEffect GoToPreviousDifference();
+
+    // The offset column shows offset + `base`; 0 shows the offsets.
+    void SetAddressBase(std::uint64_t base) { CursorModel.SetAddressBase(base); }
 
     std::vector<TLinePiece> LinePieces(int row) const;
     TCellColours PieceColours(const TLinePiece& piece) const;
@@ -107,9 +142,12 @@ public:
 
 private:
     bool TypeHexDigit(std::int64_t index, std::uint8_t ch);
+    std::uint32_t CursorOffset() const;
+    TDumpEffect ShowStep(const TEdit* step);
 
     TDumpData Tracking;
     TDumpCursor CursorModel;
+    std::vector<TDifferenceRange> DifferenceRanges;
     int CellWidth = 1;
     int CellHeight = 1;
     std::int64_t SelectionStart = 0;

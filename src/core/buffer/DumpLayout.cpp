@@ -1,5 +1,6 @@
 #include "core/buffer/DumpLayout.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -49,11 +50,11 @@ int HexDigitsOf(std::uint64_t value)
 
 } // namespace
 
-TCellColours CellColours(bool selected, bool changed)
+TCellColours CellColours(bool selected, bool changed, bool differs)
 {
     if (selected)
         return {Blue, changed ? Yellow : White};
-    return {LightCyan, changed ? Blue : Black};
+    return {differs ? LightRed : LightCyan, changed ? Blue : Black};
 }
 
 bool IsHexDigit(std::uint8_t ch)
@@ -94,11 +95,12 @@ char32_t DisplayChar(std::uint8_t byte)
     return byte < 0x20 || byte == 0xFF ? U'.' : AnsiToUnicode(byte);
 }
 
-TDumpLayout::TDumpLayout(std::uint64_t dataSize)
+TDumpLayout::TDumpLayout(std::uint64_t dataSize, std::uint64_t addressBase) : Base(addressBase)
 {
     const std::uint64_t lastLine = dataSize == 0 ? 0 : (dataSize - 1) / BytesPerLine * BytesPerLine;
-    const int digits = HexDigitsOf(lastLine);
-    Shift = digits > MinOffsetDigits ? digits - MinOffsetDigits : 0;
+    // Target addresses take at least the eight digits of a 32-bit address.
+    const int digits = std::max(HexDigitsOf(addressBase + lastLine), addressBase != 0 ? 8 : MinOffsetDigits);
+    Shift = digits - MinOffsetDigits;
 }
 
 bool TDumpLayout::IsGapColumn(int col) const
@@ -128,7 +130,7 @@ std::vector<TLinePiece> TDumpLayout::LinePieces(std::uint64_t lineOffset, std::s
     std::vector<TLinePiece> pieces;
     if (lineOffset >= data.size())
         return pieces;
-    pieces.push_back({" " + HexNumber(lineOffset, OffsetDigits()) + " | ", -1});
+    pieces.push_back({" " + HexNumber(Base + lineOffset, OffsetDigits()) + " | ", -1});
     for (int i = 0; i < BytesPerLine; ++i) {
         const std::uint64_t index = lineOffset + static_cast<std::uint64_t>(i);
         const bool present = index < data.size();

@@ -15,7 +15,9 @@
 // than 16 MiB need offsets of more than six digits; the layout then widens the
 // offset column and shifts every other column by the extra digits, so clicks,
 // the cursor and the drawn text keep agreeing. The column numbers above are
-// those of the six-digit layout.
+// those of the six-digit layout. The offset column can also show the target's
+// address of each line (the offset plus the region's base address); its width
+// then follows the highest address the same way, from eight digits on.
 //
 // The frame paints a line by drawing LinePieces() one after the other at the
 // advancing drawing position, each in the colours of PieceColours (DumpEditor.h)
@@ -51,9 +53,14 @@ inline constexpr TRgb Yellow{255, 255, 0};
 // The offset column, the bars, the line ends and missing bytes of a partial last line.
 inline constexpr TCellColours PlainColours{LightCyan, Black};
 
+// A byte that differs from the device's copy after a compare: on light red,
+// so the marks of a compare and the changed bytes' blue text show together.
+inline constexpr TRgb LightRed{255, 176, 176};
+
 // A byte's hex cell and character cell: selected bytes on blue, changed bytes
-// in blue (unselected) or yellow (selected) text.
-TCellColours CellColours(bool selected, bool changed);
+// in blue (unselected) or yellow (selected) text, unselected differing bytes
+// on light red.
+TCellColours CellColours(bool selected, bool changed, bool differs = false);
 
 bool IsHexDigit(std::uint8_t ch);
 // 0..15 for a hex digit, -1 otherwise.
@@ -82,9 +89,10 @@ public:
 
     // The six-digit layout.
     TDumpLayout() = default;
-    // The layout for `dataSize` bytes: as many offset digits as the last line's
-    // offset needs, at least six.
-    explicit TDumpLayout(std::uint64_t dataSize);
+    // The layout for `dataSize` bytes whose offset column shows each line's
+    // offset plus `addressBase`: as many digits as the last line's address
+    // needs, at least six, and at least eight for target addresses.
+    explicit TDumpLayout(std::uint64_t dataSize, std::uint64_t addressBase = 0);
 
     int OffsetDigits() const { return MinOffsetDigits + Shift; }
     int HexFirst() const { return 10 + Shift; }
@@ -103,6 +111,10 @@ public:
     // column 57, else col - 61. A gap column belongs to the byte on its left
     // before the middle gap, from the middle gap on to the byte on its right.
     int ByteInLine(int col) const;
+    // The high digit's column of byte `byteInLine` (0..15), and its character's column.
+    int HexColumn(int byteInLine) const { return HexFirst() + 3 * byteInLine + (byteInLine >= 8 ? 1 : 0); }
+    int CharColumn(int byteInLine) const { return CharFirst() + byteInLine; }
+    std::uint64_t AddressBase() const { return Base; }
     // First and last column of the area a cursor column is in (hex or character).
     int FirstColumn(int col) const { return col >= CharFirst() ? CharFirst() : HexFirst(); }
     int LastColumn(int col) const { return col >= CharFirst() ? CharLast() : HexLast(); }
@@ -115,6 +127,7 @@ public:
 
 private:
     int Shift = 0;
+    std::uint64_t Base = 0;
 };
 
 } // namespace lindprog

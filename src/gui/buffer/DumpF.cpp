@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <string>
+#include <utility>
 
 namespace lindprog {
 
@@ -242,33 +243,153 @@ void TDumpFrame::Apply(const TDumpEffect& effect)
         RestartBlink();
     if (effect.Repaint || effect.CaretMoved)
         pbDump->update();
+    NotifyEdits();
+}
+
+// A command moved the cursor: the view takes the focus, so the caret and a
+// selection show where it went.
+void TDumpFrame::ApplyMove(const TDumpEffect& effect)
+{
+    if (!hasFocus())
+        setFocus(Qt::OtherFocusReason);
+    Model.ShowCursor();
+    Apply(effect);
+}
+
+void TDumpFrame::NotifyEdits()
+{
+    const std::array<bool, 3> state{CanUndo(), CanRedo(), Modified()};
+    if (state == EditState)
+        return;
+    EditState = state;
+    emit EditsChanged();
 }
 
 bool TDumpFrame::SetData(std::span<std::uint8_t> block)
 {
     const bool hasData = Model.SetData(block);
+    ApplyAddressBase();
     SyncScrollBar();
     RestartBlink();
     Repaint();
+    NotifyEdits();
     return hasData;
 }
 
 void TDumpFrame::Clear()
 {
     Model.Clear();
+    ApplyAddressBase();
     Repaint();
+    NotifyEdits();
 }
 
 void TDumpFrame::UpdateChanges()
 {
     Model.UpdateChanges();
+    ApplyAddressBase();
     Repaint();
+    NotifyEdits();
 }
 
 void TDumpFrame::RevertChanges()
 {
     Model.RevertChanges();
     Repaint();
+    NotifyEdits();
+}
+
+bool TDumpFrame::Undo()
+{
+    const TDumpEffect effect = Model.Undo();
+    if (effect.Repaint)
+        ApplyMove(effect);
+    return effect.Repaint;
+}
+
+bool TDumpFrame::Redo()
+{
+    const TDumpEffect effect = Model.Redo();
+    if (effect.Repaint)
+        ApplyMove(effect);
+    return effect.Repaint;
+}
+
+bool TDumpFrame::GoToOffset(std::uint32_t offset)
+{
+    const TDumpEffect effect = Model.GoToOffset(offset);
+    if (!effect.CaretMoved)
+        return false;
+    ApplyMove(effect);
+    return true;
+}
+
+std::optional<TFoundAt> TDumpFrame::Find(std::span<const std::uint8_t> pattern, TFindFrom from)
+{
+    const std::optional<TFoundAt> found = Model.Find(pattern, from);
+    if (found)
+        ApplyMove({.Repaint = true, .Scrolled = true, .CaretMoved = true});
+    return found;
+}
+
+void TDumpFrame::ShowDifferences(std::vector<TDifferenceRange> ranges)
+{
+    Model.ShowDifferences(std::move(ranges));
+    Repaint();
+}
+
+void TDumpFrame::ClearDifferences()
+{
+    Model.ClearDifferences();
+    Repaint();
+}
+
+bool TDumpFrame::GoToNextDifference()
+{
+    const TDumpEffect effect = Model.GoToNextDifference();
+    if (!effect.CaretMoved)
+        return false;
+    ApplyMove(effect);
+    return true;
+}
+
+bool TDumpFrame::GoToPreviousDifference()
+{
+    const TDumpEffect effect = Model.GoToPreviousDifference();
+    if (!effect.CaretMoved)
+        return false;
+    ApplyMove(effect);
+    return true;
+}
+
+void TDumpFrame::SetBaseSource(std::function<std::optional<std::uint64_t>()> source)
+{
+    BaseSource = std::move(source);
+    ApplyAddressBase();
+}
+
+std::optional<std::uint64_t> TDumpFrame::BaseAddress()
+{
+    ApplyAddressBase();
+    return Base;
+}
+
+void TDumpFrame::SetShowTargetAddresses(bool show)
+{
+    ShowTargets = show;
+    ApplyAddressBase();
+}
+
+// The base is asked for whenever the bytes may have come from another file,
+// so the column follows a newly opened image without the window telling it.
+void TDumpFrame::ApplyAddressBase()
+{
+    Base = BaseSource ? BaseSource() : std::nullopt;
+    const std::uint64_t shown = ShowTargets && Base ? *Base : 0;
+    if (Model.Cursor().Layout().AddressBase() == shown)
+        return;
+    Model.SetAddressBase(shown);
+    Apply({.Repaint = true, .CaretMoved = Model.CursorShown()});
 }
 
 void TDumpFrame::Repaint()

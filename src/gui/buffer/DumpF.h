@@ -8,6 +8,12 @@
 // The main window creates one view, places it in its dump panel with AttachTo,
 // hands it the buffer with SetData and routes wheel events over the panel to
 // WheelFromParent. The view shows the buffer in place; it does not own it.
+//
+// The window's commands reach the rest through it: undo and redo of edits,
+// go to an offset, search, the difference marks of a compare and their
+// navigation, and the offset column's target addresses. EditCommands.h puts
+// them into a menu with their shortcuts. EditsChanged() tells when Undo,
+// Redo or Modified() may have changed, for the menu and the window's title.
 
 #include "core/buffer/DumpEditor.h"
 
@@ -16,10 +22,12 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -65,6 +73,44 @@ public:
     // Puts `line` at the top, kept within 0 and the scroll maximum.
     void SetScrollPosition(std::int64_t line);
 
+    // Typed bytes and "Fill selected..." taken back or done again; the cursor
+    // goes to the edit. False when there was nothing to take back (do again).
+    bool Undo();
+    bool Redo();
+    bool CanUndo() const { return Model.Data().CanUndo(); }
+    bool CanRedo() const { return Model.Data().CanRedo(); }
+    // The cursor on byte `offset`, scrolled into sight, and the focus on the
+    // view. False (and nothing moves) outside the data.
+    bool GoToOffset(std::uint32_t offset);
+    // Looks for `pattern` from the cursor, going on at the other end; a match
+    // is selected, the cursor put on it and the view focused.
+    std::optional<TFoundAt> Find(std::span<const std::uint8_t> pattern, TFindFrom from);
+
+    // Paints the bytes of `ranges` (a compare's merged differences, in order)
+    // in their own colour until ClearDifferences or a new reference (SetData,
+    // Clear, UpdateChanges, RevertChanges: so call it after the read that
+    // brought the other copy has ended). The cursor stays; GoToNextDifference
+    // takes it to the first mark after it.
+    void ShowDifferences(std::vector<TDifferenceRange> ranges);
+    void ClearDifferences();
+    const std::vector<TDifferenceRange>& Differences() const { return Model.Differences(); }
+    // The cursor to the next (previous) marked range, wrapping at the ends;
+    // false when nothing is marked.
+    bool GoToNextDifference();
+    bool GoToPreviousDifference();
+
+    // Where the region's base on the target comes from (the address the
+    // window remembers for the device and region, once an image file was
+    // opened or saved). Asked again on new data, Clear, UpdateChanges and
+    // when the offset column changes.
+    void SetBaseSource(std::function<std::optional<std::uint64_t>()> source);
+    std::optional<std::uint64_t> BaseAddress();
+    // The offset column shows offset + base while `show` and a base is known,
+    // else the offsets.
+    void SetShowTargetAddresses(bool show);
+    bool ShowsTargetAddresses() const { return ShowTargets; }
+    std::uint32_t DataSize() const { return static_cast<std::uint32_t>(Model.Data().DataSize()); }
+
     void SetDialogs(TDumpDialogs dialogs);
     // What "Find strings..." runs.
     void SetFindStringsHandler(std::function<void()> handler);
@@ -86,6 +132,9 @@ public:
     // Whether the caret is drawn now: shown, the view has the focus, blink phase on.
     bool CaretVisible() const;
 
+signals:
+    void EditsChanged();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -103,6 +152,10 @@ private:
     void Measure();
     void SyncScrollBar();
     void Apply(const TDumpEffect& effect);
+    void ApplyMove(const TDumpEffect& effect);
+    // Emits EditsChanged when Undo, Redo or Modified() differ from last time.
+    void NotifyEdits();
+    void ApplyAddressBase();
     void RestartBlink();
     bool Wheel(QWheelEvent* event);
 
@@ -122,6 +175,10 @@ private:
     TDumpEditor Model;
     TDumpDialogs Dialogs;
     std::function<void()> FindStringsHandler;
+    std::function<std::optional<std::uint64_t>()> BaseSource;
+    std::optional<std::uint64_t> Base;
+    bool ShowTargets = false;
+    std::array<bool, 3> EditState{}; // CanUndo, CanRedo, Modified as last told
     TDumpSurface* pbDump = nullptr;
     QScrollBar* sb = nullptr;
     QMenu* pmDump = nullptr;

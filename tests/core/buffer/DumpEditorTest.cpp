@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
 #include <vector>
 
 namespace lindprog {
@@ -412,6 +414,39 @@ TEST_F(DumpEditorTest, WideOffsetsMoveTheCursorWithTheColumns)
     EXPECT_EQ(Cell(), std::make_pair(HexCol(15) + 1, Lines - 1));
     Type("A5");
     EXPECT_EQ(large.back(), 0xA5);
+}
+
+TEST_F(DumpEditorTest, DifferenceMarksArePaintedAndVisitedInOrder)
+{
+    Attach(0x1000);
+    View.ShowDifferences({{0x10, 0x12}, {0x400, 0x401}, {0xF00, 0xF08}});
+    EXPECT_EQ(View.ByteColours(0x11), (TCellColours{LightRed, Black}));
+    EXPECT_EQ(View.ByteColours(0x12), (TCellColours{LightCyan, Black}));
+    std::vector<std::int64_t> visited;
+    for (int k = 0; k < 4; ++k) {
+        View.GoToNextDifference();
+        visited.push_back(View.Cursor().Index());
+    }
+    View.GoToPreviousDifference();
+    visited.push_back(View.Cursor().Index());
+    EXPECT_EQ(visited, (std::vector<std::int64_t>{0x10, 0x400, 0xF00, 0x10, 0xF00}));
+    EXPECT_EQ(View.ScrollPosition(), 0xF0 - Lines / 3) << "a far byte comes into the upper third";
+    View.UpdateChanges();
+    EXPECT_TRUE(View.Differences().empty()) << "a new reference drops the marks";
+}
+
+TEST_F(DumpEditorTest, FindSelectsTheMatchAndTheOffsetColumnCanShowAddresses)
+{
+    Attach(0x400);
+    Block[0x200] = 0xDE;
+    Block[0x201] = 0xAD;
+    const std::optional<TFoundAt> found = View.Find(Bytes{0xDE, 0xAD}, TFindFrom::Cursor);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(std::make_tuple(found->Offset, View.SelStart(), View.SelEnd(), View.Cursor().Index()),
+              std::make_tuple(0x200u, 0x200, 0x201, 0x200));
+    View.SetAddressBase(0x08000000);
+    EXPECT_EQ(View.LinePieces(0)[0].Text, " 080001A0 | ");
+    EXPECT_EQ(View.Cursor().Index(), 0x200) << "the cursor stays on its byte as the columns move";
 }
 
 } // namespace

@@ -122,6 +122,8 @@ TEST(DumpLayout, Colours)
     EXPECT_EQ(CellColours(false, true), (TCellColours{LightCyan, Blue}));
     EXPECT_EQ(CellColours(true, false), (TCellColours{Blue, White}));
     EXPECT_EQ(CellColours(true, true), (TCellColours{Blue, Yellow}));
+    EXPECT_EQ(CellColours(false, true, true), (TCellColours{LightRed, Blue}));
+    EXPECT_EQ(CellColours(true, false, true), (TCellColours{Blue, White})) << "the selection hides the mark";
     EXPECT_EQ(LightCyan, (TRgb{136, 255, 255}));
 }
 
