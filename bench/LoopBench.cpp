@@ -60,8 +60,7 @@ std::string Scenario()
 class TStation {
 public:
     explicit TStation(int number)
-        : Name("COM" + std::to_string(20 + number)),
-          Sim(sim::ParseScenarioText(Scenario()), Options())
+        : Name("COM" + std::to_string(20 + number)), Sim(sim::ParseScenarioText(Scenario()), Options())
     {
         if (!Sim.Start())
             std::fprintf(stderr, "simulator: %s\n", Sim.LastError().c_str());
@@ -162,6 +161,7 @@ struct TLoopRun {
     double Seconds = 0.0;
     int Passed = 0;
     std::vector<double> ToFirstBlock, ToVerdict; // seconds, per unit
+    std::vector<double> UnitSeconds;             // as the verdict lines give them
 };
 
 // Runs `lindprog-cli run` on the stations and reads its verdict lines as they come.
@@ -205,6 +205,9 @@ TLoopRun RunLoop(const std::string& job, std::vector<std::unique_ptr<TStation>>&
                 continue;
             const auto now = TClock::now();
             run.Passed += passed;
+            // The verdict ends with the unit's own time: "... 4.2 s".
+            if (const std::size_t end = line.rfind(" s"); end != std::string::npos && end > 0)
+                run.UnitSeconds.push_back(std::atof(line.c_str() + line.rfind(' ', end - 1) + 1));
             for (const auto& station : stations)
                 if (line.find(" " + station->Name + " ") != std::string::npos)
                     run.ToVerdict.push_back(std::chrono::duration<double>(now - station->LastRequest()).count());
@@ -284,6 +287,8 @@ int main()
     std::printf("  board placed -> first block   median %.3f s, max %.3f s (target < 0.3)\n", firstMedian, firstMax);
     std::printf("  last request -> verdict line  median %.3f s, max %.3f s (target < 0.3)\n", verdictMedian,
                 verdictMax);
+    std::printf("  unit as its verdict gives it  median %.3f s, max %.3f s\n", MedianAndMax(one.UnitSeconds).first,
+                MedianAndMax(one.UnitSeconds).second);
     const double perHourOne = one.Passed * 3600.0 / one.Seconds;
 
     const TLoopRun four = Stations(folder, 4);
