@@ -8,6 +8,7 @@
 #include "support/WindowPrompts.h"
 
 #include <QSettings>
+#include <QTest>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -53,10 +54,18 @@ public:
         ::unsetenv("XDG_CONFIG_HOME");
     }
 
+    // The window looks for the adapter behind its back; a test starts from
+    // the end of that first attempt.
     TMainForm& Start()
     {
         Form = std::make_unique<TMainForm>(&Prompts);
+        WaitForWorker();
         return *Form;
+    }
+    void WaitForWorker()
+    {
+        if (!QTest::qWaitFor([this] { return !Form->WorkerBusy(); }, 30000))
+            ADD_FAILURE() << "the window's worker did not end";
     }
     // Closing the window writes the settings back.
     void Stop() { Form.reset(); }

@@ -33,6 +33,7 @@ void TSettings::Load(const TSettingsStore& store)
     JtagDelay = store.ReadIntegerDef("JtagDelay", MinJtagDelay);
     BlockSize = store.ReadIntegerDef("BlockSize", FixedBlockSize);
     IgnoreReadErrors = store.ReadBoolDef("IgnoreReadErrors", false);
+    BlockPause = std::clamp(store.ReadIntegerDef("BlockPause", 0), 0, MaxBlockPause);
     // The operation driver picks its own block sizes, and a read-error choice
     // from an earlier run must not silently skip errors in this one.
     BlockSize = FixedBlockSize;
@@ -47,6 +48,7 @@ void TSettings::Store(TSettingsStore& store) const
     store.WriteInteger("JtagDelay", JtagDelay);
     store.WriteInteger("BlockSize", BlockSize);
     store.WriteBool("IgnoreReadErrors", IgnoreReadErrors);
+    store.WriteInteger("BlockPause", BlockPause);
 }
 
 } // namespace lindprog

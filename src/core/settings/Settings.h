@@ -1,6 +1,6 @@
 #pragma once
-// The program's five settings, read once when a front end starts and
-// written once when it ends, over a small store interface: the Qt
+// The program's settings, read once when a front end starts and written once
+// when it ends, over a small store interface: the Qt
 // front end stores them with QSettings, tests with a map.
 
 #include <cstdint>
@@ -38,16 +38,22 @@ struct TSettings {
     static constexpr std::int32_t MinJtagDelay = 4;
     static constexpr std::int32_t MaxJtagDelay = 2000;
     static constexpr std::int32_t FixedBlockSize = 512;
+    static constexpr std::int32_t MaxBlockPause = 1000;
 
     std::int32_t SerialPort = 1;
     bool TurnOffPower = true;
     std::int32_t JtagDelay = MinJtagDelay;
     std::int32_t BlockSize = FixedBlockSize;
     bool IgnoreReadErrors = false;
+    // Milliseconds the window waits after every block, and between stages,
+    // for adapters (or USB bridges) that cannot take requests back to back;
+    // 0 sends them as fast as the line allows, as the command line does.
+    std::int32_t BlockPause = 0;
 
     void Load(const TSettingsStore& store);
-    // Writes the five values in their fixed order; a refused value stops the
-    // rest (the error propagates to the application's handler).
+    // Writes the five values in their fixed order, then the block pause; a
+    // refused value stops the rest (the error propagates to the application's
+    // handler).
     void Store(TSettingsStore& store) const;
 };
 

@@ -1,5 +1,6 @@
 #include "gui/main/Main.h"
 
+#include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/StringFinderCommand.h"
@@ -16,9 +17,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -63,10 +66,16 @@ QString LongHint(const QString& hint)
     return bar < 0 ? hint : hint.mid(bar + 1);
 }
 
+void TBackgroundPrompts::ShowError(const std::string& text)
+{
+    if (!Quiet)
+        Prompts.ShowError(text);
+}
+
 TMainForm::TMainForm(TPrompts* prompts, QWidget* parent)
     : QMainWindow(parent), OwnPrompts(prompts ? nullptr : std::make_unique<TMessageBoxPrompts>(this)),
       ActivePrompts(prompts ? prompts : OwnPrompts.get()), PortNames(TPortNames::DefaultAssignmentsFile()),
-      Dispatcher(this)
+      Dispatcher(this), WorkerPrompts(*ActivePrompts)
 {
     FormCreate();
 }
@@ -110,27 +119,35 @@ void TMainForm::FormCreate()
     CreateStatusBar();
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 
-    tmrAction = new QTimer(this);
-    tmrAction->setObjectName("tmrAction");
-    tmrAction->setInterval(100);
-    tmrAction->setSingleShot(true);
-    connect(tmrAction, &QTimer::timeout, this, &TMainForm::tmrActionTimer);
+    tmrConnect = new QTimer(this);
+    tmrConnect->setObjectName("tmrConnect");
+    tmrConnect->setInterval(RetryMs);
+    tmrConnect->setSingleShot(true);
+    connect(tmrConnect, &QTimer::timeout, this, &TMainForm::tmrConnectTimer);
 
     qApp->installEventFilter(this); // hints follow the mouse over every control
     lvLog->setFocus();
 
     Registry = std::make_unique<TMyRegistry>();
     CurrentSettings.Load(*Registry);
+    // The connection and the runner report through the worker's faces, which
+    // pass a call straight on when it comes from the UI thread.
+    Worker = std::make_unique<TOperationWorker>(Dispatcher, *lvLog, WorkerPrompts, *this, *this);
     DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
-    AdapterConnection = std::make_unique<TConnection>(*DevicePort, *ActivePrompts, *this);
-    OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *lvLog, *ActivePrompts, *this);
-    AdapterConnection->Connect(CurrentSettings.SerialPort);
+    AdapterConnection = std::make_unique<TConnection>(*DevicePort, *Worker, *Worker);
+    DevicePort->SetOnVanished([this] { OnPortVanished(); });
+    OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *Worker, *Worker, *Worker);
+    // The window comes up at once; the adapter is looked for behind it.
+    ConnectInBackground(true, false);
     RestorePlacement();
 }
 
 void TMainForm::FormDestroy()
 {
     qApp->removeEventFilter(this);
+    // A run is cancelled at its next block, a question under way counts as
+    // "&No"; the worker ends before what it uses goes.
+    Worker->Shutdown();
     // The receiver must not post into a window that is going away.
     DevicePort->Close();
     SavePlacement();
@@ -174,12 +191,17 @@ void TMainForm::CreateMenus()
     cmDeviceUnlock = device->addAction("&Unlock");
 
     QMenu* options = menuBar()->addMenu("&Options");
-    cmOptionsPort = options->addAction("&Port...", this,
-                                       [this] { ChoosePort(this, PortNames, CurrentSettings, *AdapterConnection); });
+    cmOptionsPort = options->addAction("&Port...", this, [this] {
+        StopConnecting();
+        ChoosePort(this, PortNames, CurrentSettings, *AdapterConnection);
+    });
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+        StopConnecting();
         AdapterConnection->SetWatchPort(false);
+        UpdatingFirmware = true;
         RunFirmwareUpdate(this, *DevicePort, *ActivePrompts);
+        UpdatingFirmware = false;
         AdapterConnection->SetWatchPort(true);
         // An update can end with the port closed (the adapter did not come
         // back). The window then shows the closed state, as after any lost
@@ -391,7 +413,8 @@ void TMainForm::ApplicationHint(const QString& hint)
 
 void TMainForm::AddLogLine(const std::string& text)
 {
-    lvLog->AddLogLine(text);
+    if (!MuteConnectLog)
+        lvLog->AddLogLine(text);
 }
 
 void TMainForm::cmFileOpenClick()
@@ -430,37 +453,51 @@ void TMainForm::cmSettingsClick()
 
 void TMainForm::cmDeviceReadClick(int tag)
 {
-    // A click in the pause between two stages runs the pending stage; the
-    // timer must not run it a second time.
-    tmrAction->stop();
-    const bool started = OperationRunner->StagePending()
-                             ? OperationRunner->StartNextStage()
-                             : OperationRunner->Start(PlanFor(static_cast<TOperation>(tag),
-                                                              AdapterConnection->Target(MainBuffer.Bytes())));
-    if (started)
-        RunStage();
+    if (Worker->Busy())
+        return;
+    TPlan plan = PlanFor(static_cast<TOperation>(tag), AdapterConnection->Target(MainBuffer.Bytes()));
+    // Asked here, before the progress dialog comes up; the runner then has
+    // no question left to ask.
+    if (!plan.Confirmation.empty() && !ActivePrompts->AskConfirm(plan.Confirmation))
+        return;
+    plan.Confirmation.clear();
+    RunPlan(std::move(plan));
 }
 
-void TMainForm::RunStage()
+void TMainForm::RunPlan(TPlan plan)
 {
-    TActionDialog dialog(
-        QString::fromStdString(OperationRunner->StageName()),
-        [this](int& percent) { return OperationRunner->ActionStep(percent); }, this);
+    WorkBuffer.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
+    for (TPlanStage& stage : plan.Stages)
+        stage.Buffer = WorkBuffer;
+    const std::chrono::milliseconds pause(CurrentSettings.BlockPause);
+    TActionDialog dialog(this);
+    connect(&dialog, &TActionDialog::CancelRequested, this, [this] { Worker->Cancel(); });
+    const bool started = Worker->Start(
+        [this, plan = std::move(plan), pause]() mutable {
+            TRunPacing pacing;
+            pacing.Stop = [this] { return Worker->CancelRequested(); };
+            if (pause.count() > 0) {
+                // The old pacing for adapters that need it: the pause after
+                // every block, and the window's former 100 ms between stages.
+                pacing.AfterStep = [this, pause](bool more) {
+                    if (more)
+                        Worker->Pause(pause);
+                };
+                pacing.BetweenStages = [this, pause] {
+                    Worker->Pause(std::max(pause, std::chrono::milliseconds(100)));
+                };
+            }
+            OperationRunner->Run(std::move(plan), pacing);
+        },
+        [&dialog] { dialog.Finish(); });
+    if (!started)
+        return;
     ActionDialog = &dialog;
-    const int result = dialog.Run();
+    dialog.Run();
     ActionDialog = nullptr;
-    OperationRunner->EndStage(result != TActionDialog::Done);
-    if (OperationRunner->StagePending())
-        tmrAction->start();
-}
-
-void TMainForm::tmrActionTimer()
-{
-    // Runs the pending stage whether or not its menu item is enabled (a
-    // region that can be written but not read still runs its Write plan).
-    tmrAction->stop();
-    if (OperationRunner->StartNextStage())
-        RunStage();
+    std::vector<std::uint8_t>().swap(WorkBuffer);
+    if (CloseWhenDone)
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TMainForm::cmDeviceDetectClick()
@@ -470,14 +507,118 @@ void TMainForm::cmDeviceDetectClick()
 
 void TMainForm::BufferReplaced()
 {
+    // The worker waits while the bytes it has are taken over.
+    if (!WorkBuffer.empty() && WorkBuffer.size() == MainBuffer.Size())
+        std::copy(WorkBuffer.begin(), WorkBuffer.end(), MainBuffer.Bytes().begin());
     DumpView->Repaint();
     DumpView->UpdateChanges();
 }
 
-void TMainForm::ShowSpeed(std::uint32_t bytesPerSecond)
+void TMainForm::StageStarted(const TStageProgress& progress)
 {
     if (ActionDialog != nullptr)
-        ActionDialog->ShowSpeed(bytesPerSecond);
+        ActionDialog->ShowStage(progress);
+}
+
+void TMainForm::StageProgress(const TStageProgress& progress)
+{
+    if (ActionDialog != nullptr)
+        ActionDialog->ShowProgress(progress);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    // The worker must end first: a run stops at its next block, a connect
+    // attempt when its request has its answer; then the window closes.
+    if (Worker->Busy()) {
+        CloseWhenDone = true;
+        Worker->Cancel();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TMainForm::ConnectInBackground(bool quiet, bool retrying)
+{
+    const int port = CurrentSettings.SerialPort;
+    WorkerPrompts.Quiet = quiet;
+    MuteConnectLog = retrying;
+    auto result = std::make_shared<TConnectResult>(TConnectResult::CannotOpen);
+    Worker->Start([this, port, result] { *result = AdapterConnection->Connect(port); },
+                  [this, result, quiet] { ConnectEnded(*result, quiet); });
+}
+
+void TMainForm::ConnectEnded(TConnectResult result, bool quiet)
+{
+    WorkerPrompts.Quiet = false;
+    MuteConnectLog = false;
+    if (CloseWhenDone) {
+        close();
+        return;
+    }
+    const bool found = result == TConnectResult::Application || result == TConnectResult::Bootloader ||
+                       result == TConnectResult::UnknownMode;
+    if (found) {
+        NoAdapterText.clear();
+        return;
+    }
+    if (quiet && NoAdapterText.isEmpty()) {
+        NoAdapterText =
+            QString::fromStdString(Format("No adapter on COM%d \u2014 Options > Port...", CurrentSettings.SerialPort));
+        lvLog->AddLogLine(NoAdapterText.toStdString());
+        if (const std::string& refusal = AdapterConnection->RegionRefusal(); !refusal.empty())
+            lvLog->AddLogLine(refusal);
+    }
+    if (!NoAdapterText.isEmpty())
+        Panels[1]->setText(NoAdapterText);
+    tmrConnect->start();
+}
+
+void TMainForm::tmrConnectTimer()
+{
+    // Not while a dialog owns the window (a firmware update may use the port).
+    if (QApplication::activeModalWidget() != nullptr || Worker->Busy()) {
+        tmrConnect->start();
+        return;
+    }
+    ConnectInBackground(true, true);
+}
+
+void TMainForm::StopConnecting()
+{
+    WaitForWorker();
+    tmrConnect->stop(); // also a retry the attempt's end has just planned
+    NoAdapterText.clear();
+}
+
+void TMainForm::WaitForWorker()
+{
+    if (!Worker->Busy())
+        return;
+    // The window still paints while the worker's request runs out, but takes
+    // no input that could start something else.
+    QEventLoop wait;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &wait, [this, &wait] {
+        if (!Worker->Busy())
+            wait.quit();
+    });
+    poll.start(10);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TMainForm::OnPortVanished()
+{
+    // The worker may still be inside a request; the closed state follows
+    // once it has ended (its requests fail at once on a vanished port).
+    if (Worker->Busy()) {
+        QTimer::singleShot(10, this, &TMainForm::OnPortVanished);
+        return;
+    }
+    AdapterConnection->PortVanished();
+    if (!UpdatingFirmware && !DevicePort->IsOpen())
+        tmrConnect->start();
 }
 
 void TMainForm::ShowQuerying()
@@ -503,7 +644,7 @@ void TMainForm::ClearHintPanel()
 
 void TMainForm::ShowAdapter(const std::string& identity, const std::string& version)
 {
-    Panels[1]->setText(Text(identity));
+    Panels[1]->setText(identity.empty() && version.empty() ? NoAdapterText : Text(identity));
     Panels[2]->setText(Text(version));
 }
 

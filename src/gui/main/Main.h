@@ -13,12 +13,14 @@
 #include "gui/main/FileCommands.h"
 #include "gui/main/QtDispatcher.h"
 #include "gui/main/ToolbarImages.h"
+#include "gui/ops/OperationWorker.h"
 #include "gui/settings/MyReg.h"
 
 #include <QMainWindow>
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -33,6 +35,24 @@ namespace lindprog {
 class TActionDialog;
 class TDumpFrame;
 class TLogView;
+
+// The window's prompts, with the error boxes of a connect attempt held back
+// while the window tries in the background: the window then says "No adapter
+// on COM1" in its own panel and log instead of a box nobody asked for.
+class TBackgroundPrompts final : public TPrompts {
+public:
+    explicit TBackgroundPrompts(TPrompts& prompts) : Prompts(prompts) {}
+    void ShowError(const std::string& text) override;
+    void ShowInfo(const std::string& text) override { Prompts.ShowInfo(text); }
+    bool AskConfirm(const std::string& text) override { return Prompts.AskConfirm(text); }
+    TAnswer AskConfirmButton(const std::string& text) override { return Prompts.AskConfirmButton(text); }
+    TAnswer AskWarning(const std::string& text) override { return Prompts.AskWarning(text); }
+
+    bool Quiet = false;
+
+private:
+    TPrompts& Prompts;
+};
 
 class TMainForm final : public QMainWindow, public TConnectionView, public TRunView {
     Q_OBJECT
@@ -49,6 +69,10 @@ public:
     TOperationRunner& Runner() { return *OperationRunner; }
     // The progress dialog of the running operation, if any.
     TActionDialog* CurrentAction() const { return ActionDialog; }
+    // Whether the worker runs an operation or a connect attempt.
+    bool WorkerBusy() const { return Worker->Busy(); }
+    // How long the window waits before it tries a port without an adapter again.
+    static constexpr int RetryMs = 3000;
     TSettings& Settings() { return CurrentSettings; }
     TBuffer& Buffer() { return MainBuffer; }
     TDumpFrame& Dump() { return *DumpView; }
@@ -62,15 +86,15 @@ public:
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
-    // Every device operation item; tag is its operation code. A click while
-    // the next stage of a plan is pending runs that stage.
+    // Every device operation item; tag is its operation code. The plan runs
+    // on the worker under the progress dialog; the click returns when it ended.
     void cmDeviceReadClick(int tag);
-    void tmrActionTimer();
     void cmDeviceDetectClick();
 
     // TRunView
     void BufferReplaced() override;
-    void ShowSpeed(std::uint32_t bytesPerSecond) override;
+    void StageStarted(const TStageProgress& progress) override;
+    void StageProgress(const TStageProgress& progress) override;
 
     // TConnectionView
     void ShowQuerying() override;
@@ -97,10 +121,11 @@ public:
     QLabel* mBufferSize;
     QFrame* pDump;
     TLogView* lvLog;
-    QTimer* tmrAction;
+    QTimer* tmrConnect;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
@@ -114,9 +139,19 @@ private:
     QToolButton* MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name, const char* hint);
     // The device and region the buffer belongs to, as the lists name them.
     TRegionPlace SelectedPlace() const;
-    // The running stage under its progress dialog; then its result and,
-    // when the plan goes on, the pause before the next stage.
-    void RunStage();
+    // Runs the plan on the worker under the progress dialog, on a copy of
+    // the buffer that the worker hands back at every BufferReplaced.
+    void RunPlan(TPlan plan);
+    // A connect attempt on the worker. quiet: its error boxes are held back
+    // and a failure shows "No adapter on COM%d"; retrying: its log lines too.
+    void ConnectInBackground(bool quiet, bool retrying);
+    void ConnectEnded(TConnectResult result, bool quiet);
+    void tmrConnectTimer();
+    // Stops the retries and waits for a connect attempt under way, so that a
+    // command can use the port and the connection.
+    void StopConnecting();
+    void WaitForWorker();
+    void OnPortVanished();
     void RestorePlacement();
     void SavePlacement();
 
@@ -126,15 +161,22 @@ private:
     std::unique_ptr<TMyRegistry> Registry;
     TPortNames PortNames;
     TQtDispatcher Dispatcher;
+    TBackgroundPrompts WorkerPrompts;
+    std::unique_ptr<TOperationWorker> Worker;
     std::unique_ptr<TDevicePort> DevicePort;
     std::unique_ptr<TConnection> AdapterConnection;
     std::unique_ptr<TOperationRunner> OperationRunner;
     TActionDialog* ActionDialog = nullptr;
+    std::vector<std::uint8_t> WorkBuffer; // the worker's bytes while a plan runs
     TBuffer MainBuffer;
     TDumpFrame* DumpView = nullptr;
     TBufferFileDialogs FileDialogs{this};
     std::array<QLabel*, 5> Panels{};
     bool Querying = false;
+    bool MuteConnectLog = false;
+    bool UpdatingFirmware = false;
+    bool CloseWhenDone = false;
+    QString NoAdapterText; // panel 1 while no adapter answers
 };
 
 // The long part of a hint: what follows its first "|", or all of it.

@@ -1,17 +1,25 @@
 #pragma once
-// The progress dialog every device operation runs under. Its 10 ms timer
-// runs one step of the operation per tick and is stopped while the step
-// runs, so steps never overlap and none runs after Cancel.
+// The progress dialog a device operation runs under. The operation runs on
+// the window's worker; the dialog only shows what it reports: the stage by
+// name (also in the caption), its bar with percent, bytes done of the total,
+// speed (bytes of the region passed per second, so left-out blocks count as
+// they shorten the stage), elapsed time and time left, and for a plan of several stages
+// (Program, Write) an overall bar across them.
+//
+// Cancel, and the close box, ask the worker to stop; the dialog stays until
+// the worker has ended the stage, powered off and shown its closing box, and
+// Finish() closes it. Esc does nothing: a flash operation is not cancelled by
+// accident.
+
+#include "core/ops/OperationDriver.h"
 
 #include <QDialog>
 
 #include <cstdint>
-#include <functional>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 namespace lindprog {
 
@@ -20,31 +28,44 @@ class TActionDialog final : public QDialog {
 public:
     static constexpr int Done = 1;
     static constexpr int Cancelled = 2;
-    static constexpr int TickMs = 10;
 
-    // step: runs one step, sets the percentage, returns whether more follow.
-    TActionDialog(const QString& caption, std::function<bool(int&)> step, QWidget* parent);
+    explicit TActionDialog(QWidget* parent);
 
-    // Shows the dialog modally until the steps end (Done) or the user
-    // cancels (Cancelled).
+    // Shows the dialog modally until Finish.
     int Run();
-    void ShowSpeed(std::uint32_t bytesPerSecond);
+    void Finish();
+    bool CancelWanted() const { return CancelClicked; }
 
+    void ShowStage(const TStageProgress& progress);
+    void ShowProgress(const TStageProgress& progress);
+
+    QLabel* mStage;
+    QProgressBar* pbTotal;
     QProgressBar* pb;
-    QPushButton* btnCancel;
+    QLabel* mProgress;
     QLabel* mSpeed;
-    QTimer* Timer;
+    QLabel* mTime;
+    QPushButton* btnCancel;
+
+signals:
+    void CancelRequested();
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void TimerTimer();
     void btnCancelClick();
 
-    std::function<bool(int&)> Step;
+    bool CancelClicked = false;
+    bool Finished = false;
 };
+
+// "Stage 3 of 4: Writing", or the stage's name alone in a plan of one.
+QString StageText(const TStageProgress& progress);
+// "42%   220160 of 524288 bytes"; the percent alone for a stage without blocks.
+QString AmountText(const TStageProgress& progress);
+// "Elapsed 0:03, left 0:04"; the time left once a speed is known.
+QString TimeText(const TStageProgress& progress);
 
 } // namespace lindprog

@@ -37,11 +37,11 @@ protected:
 TSettingsDialog::TSettingsDialog(QWidget* parent)
     : QDialog(parent), cbTurnOffPower(new QCheckBox("Turn off power after each operation", this)),
       seJtagDelay(new TJtagDelaySpin(this)), cbBlockSIze(new QComboBox(this)),
-      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this))
+      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this)), seBlockPause(new QSpinBox(this))
 {
     setObjectName("SettingsDialog");
     setWindowTitle("Settings");
-    setFixedSize(275, 170);
+    setFixedSize(275, 200);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     cbTurnOffPower->setObjectName("cbTurnOffPower");
@@ -58,6 +58,15 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
     seJtagDelay->setSingleStep(1);
     seJtagDelay->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 
+    auto* pauseLabel = new QLabel("Pause between blocks (ms):", this);
+    pauseLabel->move(16, 72);
+    pauseLabel->adjustSize();
+    seBlockPause->setObjectName("seBlockPause");
+    seBlockPause->setGeometry(std::max(168, pauseLabel->geometry().right() + 6), 68,
+                              std::max(57, seBlockPause->sizeHint().width()), 21);
+    seBlockPause->setRange(0, TSettings::MaxBlockPause);
+    seBlockPause->setToolTip("For adapters that cannot take requests back to back; 0 is the fastest");
+
     auto* blockLabel = new QLabel("Read / write block size, bytes:", this);
     blockLabel->move(16, 72);
     blockLabel->hide();
@@ -71,12 +80,12 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
 
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("btnOk");
-    ok->setGeometry(64, 136, 73, 25);
+    ok->setGeometry(64, 166, 73, 25);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     auto* cancel = new QPushButton("Cancel", this);
     cancel->setObjectName("btnCancel");
-    cancel->setGeometry(144, 136, 73, 25);
+    cancel->setGeometry(144, 166, 73, 25);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -85,6 +94,7 @@ void TSettingsDialog::Load(const TSettings& settings)
     cbTurnOffPower->setChecked(settings.TurnOffPower);
     seJtagDelay->setValue(settings.JtagDelay);
     cbIgnoreReadErrors->setChecked(settings.IgnoreReadErrors);
+    seBlockPause->setValue(settings.BlockPause);
     cbBlockSIze->setCurrentIndex(cbBlockSIze->findText(QString::number(settings.BlockSize)));
 }
 
@@ -93,6 +103,7 @@ void TSettingsDialog::Apply(TSettings& settings) const
     settings.TurnOffPower = cbTurnOffPower->isChecked();
     settings.JtagDelay = seJtagDelay->value();
     settings.IgnoreReadErrors = cbIgnoreReadErrors->isChecked();
+    settings.BlockPause = seBlockPause->value();
     bool isNumber = false;
     const int blockSize = cbBlockSIze->currentText().toInt(&isNumber, 10);
     // With no item chosen there is no text; the block size stays as it was

@@ -25,6 +25,7 @@ public:
     QSpinBox* seJtagDelay;
     QComboBox* cbBlockSIze;
     QCheckBox* cbIgnoreReadErrors;
+    QSpinBox* seBlockPause;
 };
 
 // Runs the dialog over the settings: they change only when it ends with OK.

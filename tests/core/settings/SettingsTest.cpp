@@ -55,13 +55,26 @@ TEST(Settings, EmptyStoreGivesDefaultsAndWritesThemInOrder)
     EXPECT_FALSE(settings.IgnoreReadErrors);
 
     settings.Store(store);
-    EXPECT_EQ(store.WriteOrder,
-              (std::vector<std::string>{"SerialPort", "TurnOffPower", "JtagDelay", "BlockSize", "IgnoreReadErrors"}));
+    EXPECT_EQ(store.WriteOrder, (std::vector<std::string>{"SerialPort", "TurnOffPower", "JtagDelay", "BlockSize",
+                                                          "IgnoreReadErrors", "BlockPause"}));
     EXPECT_EQ(Stored(store, "SerialPort"), 1);
     EXPECT_EQ(Stored(store, "TurnOffPower"), 1);
     EXPECT_EQ(Stored(store, "JtagDelay"), 4);
     EXPECT_EQ(Stored(store, "BlockSize"), 512);
     EXPECT_EQ(Stored(store, "IgnoreReadErrors"), 0);
+    EXPECT_EQ(Stored(store, "BlockPause"), 0);
+}
+
+TEST(Settings, BlockPauseIsKeptWithinItsLimits)
+{
+    const std::pair<std::int32_t, std::int32_t> cases[] = {{0, 0}, {10, 10}, {1000, 1000}, {1001, 1000}, {-5, 0}};
+    for (const auto& [stored, expected] : cases) {
+        TMapStore store;
+        store.Values["BlockPause"] = stored;
+        TSettings settings;
+        settings.Load(store);
+        EXPECT_EQ(settings.BlockPause, expected) << stored;
+    }
 }
 
 TEST(Settings, JtagDelayIsClampedAsSignedAndTextIsIgnored)

@@ -168,13 +168,18 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         TDialogCase{"Action",
                     [](TMainForm& form, TPortNames&) {
-                        return std::make_unique<TActionDialog>(
-                            "Reading",
-                            [](int& percent) {
-                                percent = 0;
-                                return true;
-                            },
-                            &form);
+                        // The widest texts: a stage of a plan, a large region, hours left.
+                        auto dialog = std::make_unique<TActionDialog>(&form);
+                        TStageProgress progress;
+                        progress.Stage = TOperation::BlankCheck;
+                        progress.StageNumber = 2;
+                        progress.StageCount = 5;
+                        progress.Percent = 1;
+                        progress.Bytes = 2621440;
+                        progress.Total = 268435456;
+                        progress.Seconds = 100;
+                        dialog->ShowStage(progress);
+                        return dialog;
                     }},
         TDialogCase{"Strings",
                     [](TMainForm& form, TPortNames&) { return std::make_unique<TStringDialog>(form.Dump()); }},

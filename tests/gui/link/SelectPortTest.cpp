@@ -225,7 +225,8 @@ TEST_F(OptionsPort, StoredPortNotListedSelectsTheFirst)
 {
     Harness->Preset("SerialPort", 9);
     TMainForm& form = Harness->Start();
-    EXPECT_EQ(Harness->Prompts.Texts(), std::vector<std::string>{"Can't open serial port COM9"});
+    EXPECT_TRUE(Harness->Prompts.Texts().empty()) << "at start the window says it in its panel";
+    EXPECT_EQ(form.PanelText(1), "No adapter on COM9 \u2014 Options > Port...");
     auto names = Names();
     int preselected = 0;
     RunCommand(names, [&](TSelectPortDialog* dialog) {
@@ -287,23 +288,24 @@ TEST(PortPermissions, RefusedPortSaysWhyAndHowToFixIt)
         }
         harness.Start();
     }
-    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Can't open serial port COM3"});
+    EXPECT_TRUE(harness.Prompts.Texts().empty()) << "at start the window says it in its panel";
     const auto lines = LogMessages(*harness.Form);
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "No adapter on COM3 \u2014 Options > Port...");
     EXPECT_EQ(lines[0], OpenFailureAdvice(3, std::strerror(EACCES)));
     EXPECT_NE(lines[0].find("COM3: Permission denied"), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find("dialout"), std::string::npos) << lines[0];
 }
 
-TEST(PortPermissions, OtherOpenFailuresGiveOnlyTheErrorBox)
+TEST(PortPermissions, OtherOpenFailuresGiveNoAdvice)
 {
     TEnvPort::ClearAll();
     TMainHarness harness;
     TEnvPort mapped(4, (harness.Dir.Path / "absent").string());
     harness.Preset("SerialPort", 4);
     TMainForm& form = harness.Start();
-    EXPECT_EQ(harness.Prompts.Texts(), std::vector<std::string>{"Can't open serial port COM4"});
-    EXPECT_TRUE(LogMessages(form).empty());
+    EXPECT_TRUE(harness.Prompts.Texts().empty());
+    EXPECT_EQ(LogMessages(form), std::vector<std::string>{"No adapter on COM4 \u2014 Options > Port..."});
     EXPECT_TRUE(OpenFailureAdvice(4, std::strerror(ENOENT)).empty());
     EXPECT_TRUE(OpenFailureAdvice(4, "port is in use by another program").empty());
     EXPECT_TRUE(OpenFailureAdvice(4, "").empty());

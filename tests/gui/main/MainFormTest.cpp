@@ -12,6 +12,8 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace lindprog {
 namespace {
 
@@ -78,23 +80,30 @@ TEST(MainForm, StoredValuesAreReadWithTheirLimits)
     }
 }
 
-TEST(MainForm, PortThatCannotBeOpenedIsReportedBeforeTheWindowShows)
+// No box: the window says so in its panel and log and tries again behind it
+// until the adapter is there.
+TEST(MainForm, PortWithoutAnAdapterIsShownInTheWindowAndTriedAgain)
 {
     TMainHarness harness;
-    test::TEnvPort missing(1, (harness.Dir.Path / "no-such-port").string());
+    std::optional<test::TEnvPort> port(std::in_place, 1, (harness.Dir.Path / "no-such-port").string());
     TMainForm& form = harness.Start();
-    ASSERT_EQ(harness.Prompts.Seen.size(), 1u);
-    EXPECT_EQ(harness.Prompts.Seen[0].Kind, "error");
-    EXPECT_EQ(harness.Prompts.Seen[0].Text, "Can't open serial port COM1");
-    EXPECT_FALSE(harness.Prompts.Seen[0].WindowVisible);
+    EXPECT_TRUE(harness.Prompts.Seen.empty()) << harness.Prompts.Texts().front();
+    const QString line = "No adapter on COM1 \u2014 Options > Port...";
+    EXPECT_EQ(form.PanelText(1), line);
+    EXPECT_EQ(form.Log().MessageAt(form.Log().topLevelItemCount() - 1), line);
     EXPECT_EQ(form.windowTitle(), "Corvane Programmer");
-    EXPECT_EQ(form.PanelText(1), "");
     EXPECT_EQ(form.PanelText(2), "");
     EXPECT_EQ(Enabled(form), NothingEnabled);
     EXPECT_FALSE(form.cmFirmwareUpdate->isEnabled());
     EXPECT_FALSE(form.Connection().Actions().Detect);
     EXPECT_FALSE(form.btnRead->isEnabled());
     EXPECT_EQ(form.mBufferSize->text(), "n/a");
+
+    port.emplace(1, harness.Sim.SlavePath());
+    QTRY_COMPARE_WITH_TIMEOUT(form.PanelText(1), QString("Corvane JTAG"), 20000);
+    harness.WaitForWorker();
+    EXPECT_TRUE(harness.Prompts.Seen.empty());
+    EXPECT_TRUE(form.btnRead->isEnabled());
 }
 
 TEST(MainForm, BootloaderModeLeavesOnlyFirmwareUpdateEnabled)
@@ -272,6 +281,7 @@ TEST(MainForm, QueryNoticeStaysWhileThePointerMoves)
     TMainForm form(&prompts);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.WorkerBusy(); }, 30000)) << "the first connect attempt ends";
     prompts.Target = form.btnOpen;
     prompts.Form = &form;
     prompts.Seen.clear();

@@ -7,94 +7,62 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace lindprog {
 namespace {
 
-TEST(ActionDialog, RunsStepsUntilTheLastAndNeverShowsItsPercentage)
+TStageProgress Writing()
 {
-    std::vector<int> barSeen;
-    int steps = 0;
-    TActionDialog* self = nullptr;
-    TActionDialog dialog(
-        "Reading",
-        [&](int& percent) {
-            barSeen.push_back(self->pb->value());
-            percent = 100; // a one-block region: the only step is the last
-            return ++steps < 1;
-        },
-        nullptr);
-    self = &dialog;
-    EXPECT_EQ(dialog.Run(), TActionDialog::Done);
-    EXPECT_EQ(steps, 1);
-    EXPECT_EQ(dialog.pb->value(), 0) << "the bar never shows 100 for a single block";
-    EXPECT_EQ(dialog.windowTitle(), "Reading");
-    EXPECT_FALSE(dialog.mSpeed->isVisible());
+    TStageProgress progress;
+    progress.Stage = TOperation::Write;
+    progress.StageNumber = 3;
+    progress.StageCount = 4;
+    progress.Percent = 50;
+    progress.Bytes = 1024;
+    progress.Total = 2048;
+    progress.Seconds = 2.0;
+    return progress;
 }
 
-TEST(ActionDialog, TimerIsStoppedWhileAStepRuns)
+TEST(ActionDialog, ShowsTheStageItsAmountsAndTheOverallBar)
 {
-    int steps = 0;
-    bool timerRanDuringStep = false;
-    TActionDialog* self = nullptr;
-    TActionDialog dialog(
-        "Erasing",
-        [&](int& percent) {
-            timerRanDuringStep = timerRanDuringStep || self->Timer->isActive();
-            QTest::qWait(30); // three ticks' worth: a running timer would re-enter
-            percent = 0;
-            return ++steps < 3;
-        },
-        nullptr);
-    self = &dialog;
-    EXPECT_EQ(dialog.Run(), TActionDialog::Done);
-    EXPECT_EQ(steps, 3);
-    EXPECT_FALSE(timerRanDuringStep);
-    EXPECT_EQ(dialog.pb->value(), 0) << "erase steps leave the bar empty";
+    TActionDialog dialog(nullptr);
+    dialog.ShowStage(Writing());
+    EXPECT_EQ(dialog.windowTitle(), "Writing");
+    EXPECT_EQ(dialog.mStage->text(), StageText(Writing()));
+    EXPECT_FALSE(dialog.pbTotal->isHidden()) << "a plan of several stages shows its overall bar";
+    EXPECT_EQ(dialog.pb->value(), 50);
+    EXPECT_EQ(dialog.mProgress->text(), AmountText(Writing()));
+    EXPECT_EQ(dialog.mTime->text(), TimeText(Writing()));
+    EXPECT_FALSE(dialog.mSpeed->text().isEmpty());
+
+    TStageProgress erase;
+    erase.Stage = TOperation::Erase;
+    erase.Blocks = false;
+    dialog.ShowStage(erase);
+    EXPECT_TRUE(dialog.pbTotal->isHidden()) << "a single stage has no overall bar";
+    EXPECT_EQ(dialog.pb->maximum(), 0) << "a stage without blocks shows a busy bar";
 }
 
-TEST(ActionDialog, EscapeDoesNotCancelButTheButtonAndTheCloseBoxDo)
+TEST(ActionDialog, CancelAndTheCloseBoxAskOnceAndTheDialogStaysUntilFinish)
 {
-    int steps = 0;
-    TActionDialog* self = nullptr;
-    TActionDialog dialog(
-        "Writing",
-        [&](int& percent) {
-            percent = ++steps;
-            if (steps == 2)
-                QTest::keyClick(self, Qt::Key_Escape);
-            if (steps == 4)
-                self->btnCancel->click();
-            return true;
-        },
-        nullptr);
-    self = &dialog;
+    TActionDialog dialog(nullptr);
+    int asked = 0;
+    QObject::connect(&dialog, &TActionDialog::CancelRequested, [&] { ++asked; });
+    QTimer::singleShot(0, [&] {
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_EQ(asked, 0) << "Esc cancels nothing";
+        dialog.close();
+        EXPECT_EQ(asked, 1);
+        dialog.btnCancel->click();
+        EXPECT_EQ(asked, 1) << "the stop is asked for once";
+        EXPECT_TRUE(dialog.isVisible()) << "the dialog waits for the operation to end";
+        dialog.Finish();
+    });
     EXPECT_EQ(dialog.Run(), TActionDialog::Cancelled);
-    EXPECT_EQ(steps, 4) << "no step runs after Cancel";
-    EXPECT_EQ(dialog.pb->value(), 4) << "the step under way when Cancel came still counts";
 
-    int more = 0;
-    TActionDialog closing(
-        "Verifying",
-        [&](int& percent) {
-            percent = 0;
-            if (++more == 2)
-                QTimer::singleShot(0, [&closing] { closing.close(); });
-            return true;
-        },
-        nullptr);
-    EXPECT_EQ(closing.Run(), TActionDialog::Cancelled);
-}
-
-TEST(ActionDialog, SpeedGoesToTheHiddenLabel)
-{
-    TActionDialog dialog(
-        "Reading", [](int&) { return false; }, nullptr);
-    dialog.ShowSpeed(87040);
-    EXPECT_EQ(dialog.mSpeed->text(), "87040");
-    EXPECT_EQ(dialog.btnCancel->text(), "Cancel");
-    EXPECT_EQ(dialog.size(), QSize(335, 87));
+    TActionDialog done(nullptr);
+    QTimer::singleShot(0, [&] { done.Finish(); });
+    EXPECT_EQ(done.Run(), TActionDialog::Done);
 }
 
 } // namespace

@@ -45,11 +45,13 @@ TEST(SettingsDialog, OkTakesTheControlsAndKeepsTheHiddenValues)
     {
         const TModalAnswer<TSettingsDialog> ok([](TSettingsDialog* dialog) {
             dialog->seJtagDelay->setValue(250);
+            dialog->seBlockPause->setValue(10);
             dialog->findChild<QPushButton*>("btnOk")->click();
         });
         EditSettings(nullptr, settings);
     }
     EXPECT_EQ(settings.JtagDelay, 250);
+    EXPECT_EQ(settings.BlockPause, 10);
     EXPECT_EQ(settings.BlockSize, 512);
     EXPECT_TRUE(settings.IgnoreReadErrors);
 
