@@ -1,8 +1,5 @@
 #include "gui/link/SelectPortD.h"
 
-#include "core/ops/Connection.h"
-#include "core/settings/Settings.h"
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileInfo>
@@ -10,7 +7,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -56,7 +56,7 @@ QString PortEntryText(const TPortEntry& port, const QString& description)
     return QString("%1 (COM%2, %3)").arg(name).arg(port.Number).arg(QString::fromStdString(port.DevicePath));
 }
 
-TSelectPortDialog::TSelectPortDialog(TPortNames& portNames, QWidget* parent)
+TSelectPortDialog::TSelectPortDialog(TPortNames& portNames, QWidget* parent, bool offerDemo)
     : QDialog(parent), Bevel1(new QFrame(this)), Label1(new QLabel("Serial ports:", this)), mError(new QLabel(this)),
       cb(new QComboBox(this)), btnOk(new QPushButton("Open", this)), btnCancel(new QPushButton("Cancel", this))
 {
@@ -89,17 +89,41 @@ TSelectPortDialog::TSelectPortDialog(TPortNames& portNames, QWidget* parent)
     btnCancel->setGeometry(160, 96, 75, 25);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    FormCreate(portNames);
+    FormCreate(portNames, offerDemo);
 }
 
-void TSelectPortDialog::FormCreate(TPortNames& portNames)
+void TSelectPortDialog::FormCreate(TPortNames& portNames, bool offerDemo)
 {
     const auto descriptions = SystemDescriptions();
     for (const TPortEntry& port : portNames.AvailablePorts())
         cb->addItem(PortEntryText(port, DescriptionOf(port, descriptions)), port.Number);
+    if (offerDemo)
+        cb->addItem(DemoText, DemoEntry);
     if (cb->count() > 0)
         cb->setCurrentIndex(0);
     btnOk->setEnabled(cb->count() > 0);
+    FitWidth();
+}
+
+void TSelectPortDialog::FitWidth()
+{
+    int widest = 0;
+    for (int item = 0; item < cb->count(); ++item)
+        widest = std::max(widest, cb->fontMetrics().horizontalAdvance(cb->itemText(item)));
+    // The box's frame and arrow beside the text.
+    QStyleOptionComboBox option;
+    option.initFrom(cb);
+    const int needed =
+        cb->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(widest, cb->height()), cb).width();
+    const int extra = std::max(0, needed - cb->width());
+    if (extra == 0)
+        return;
+    setFixedSize(ClientWidth + extra, ClientHeight);
+    for (QWidget* wide : std::initializer_list<QWidget*>{Bevel1, cb, mError})
+        wide->resize(wide->width() + extra, wide->height());
+    for (QWidget* button : std::initializer_list<QWidget*>{btnOk, btnCancel})
+        button->move(button->x() + extra / 2, button->y());
+    cb->view()->setMinimumWidth(cb->width());
 }
 
 void TSelectPortDialog::SelectPort(int portNumber)
@@ -114,14 +138,13 @@ int TSelectPortDialog::SelectedPort() const
     return cb->currentIndex() < 0 ? 0 : cb->currentData().toInt();
 }
 
-void ChoosePort(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection)
+int AskPort(QWidget* parent, TPortNames& portNames, int current, bool offerDemo)
 {
-    TSelectPortDialog dialog(portNames, parent);
-    dialog.SelectPort(settings.SerialPort);
-    if (dialog.exec() != QDialog::Accepted || dialog.SelectedPort() <= 0)
-        return;
-    settings.SerialPort = dialog.SelectedPort();
-    connection.Connect(settings.SerialPort);
+    TSelectPortDialog dialog(portNames, parent, offerDemo);
+    dialog.SelectPort(current);
+    if (dialog.exec() != QDialog::Accepted)
+        return 0;
+    return dialog.SelectedPort();
 }
 
 } // namespace lindprog

@@ -1,7 +1,9 @@
 #pragma once
 // The port dialog: the serial ports the system has, and those mapped through
 // LINDPROG_COM<N>, each listed with its descriptive name, its COM number and
-// its device path. The number is what the rest of the program uses.
+// its whole device path (the dialog widens for the longest). The number is
+// what the rest of the program uses. Where the simulator is installed, the
+// list ends with "Simulated adapter (demo)".
 
 #include "core/link/PortNames.h"
 
@@ -16,9 +18,6 @@ class QPushButton;
 
 namespace lindprog {
 
-class TConnection;
-struct TSettings;
-
 // The text of one list entry, e.g. "FT232R USB UART (COM3, /dev/ttyUSB0)".
 // description may be empty; then the by-id name or the device's name stands.
 QString PortEntryText(const TPortEntry& port, const QString& description);
@@ -28,14 +27,18 @@ class TSelectPortDialog final : public QDialog {
 public:
     static constexpr int ClientWidth = 312;
     static constexpr int ClientHeight = 128;
+    // What SelectedPort gives for the simulated adapter's entry.
+    static constexpr int DemoEntry = -1;
+    static constexpr const char* DemoText = "Simulated adapter (demo)";
 
     // Fills the list at once (FormCreate) and selects its first entry.
-    TSelectPortDialog(TPortNames& portNames, QWidget* parent);
+    TSelectPortDialog(TPortNames& portNames, QWidget* parent, bool offerDemo = false);
 
     // Selects the entry of this port number when one is listed; otherwise the
     // selection stays as it is.
     void SelectPort(int portNumber);
-    // The number of the selected entry, 0 when the list is empty.
+    // The number of the selected entry, 0 when the list is empty, DemoEntry
+    // for the simulated adapter.
     int SelectedPort() const;
 
     QFrame* Bevel1;
@@ -46,12 +49,13 @@ public:
     QPushButton* btnCancel;
 
 private:
-    void FormCreate(TPortNames& portNames);
+    void FormCreate(TPortNames& portNames, bool offerDemo);
+    // Wide enough for the longest entry, never narrower than the design.
+    void FitWidth();
 };
 
-// Options > "&Port...": on "Open" the chosen number becomes the SerialPort
-// setting and the connection is made anew on it, also when it is the same
-// port; Cancel changes nothing.
-void ChoosePort(QWidget* parent, TPortNames& portNames, TSettings& settings, TConnection& connection);
+// Options > "&Port...": the chosen entry (a port number or DemoEntry), with
+// current preselected; 0 on Cancel.
+int AskPort(QWidget* parent, TPortNames& portNames, int current, bool offerDemo);
 
 } // namespace lindprog

@@ -1,6 +1,8 @@
 #include "gui/main/FileCommands.h"
 
+#include "core/base/TextFormat.h"
 #include "core/buffer/Buffer.h"
+#include "core/ops/Connection.h"
 #include "gui/buffer/BaseD.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
@@ -63,9 +65,18 @@ std::string ImageErrorText(const std::string& path, const TImageError& error)
     return file + (error.Where.empty() ? ": " : ", ") + error.what();
 }
 
+// Without a region the file sizes the buffer; a file larger than any region
+// the program holds is refused like such a region.
+void SizeBufferFor(const std::string& path, std::uint64_t size, const TBufferSizer& sizer)
+{
+    if (size == 0 || size > TConnection::MaxRegionSize || !sizer(static_cast<std::uint32_t>(size)))
+        throw TFileError(Format("File \"%s\" needs a buffer of %llu bytes, which cannot be held in memory",
+                                FullPath(path).c_str(), static_cast<unsigned long long>(size)));
+}
+
 // Reads the image, asks where the region starts, and places the image there.
 void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::uint8_t> bytes, TBuffer& buffer,
-                   TChangeTracking& tracking, const TRegionPlace& place)
+                   TChangeTracking& tracking, const TRegionPlace& place, const TBufferSizer& sizer)
 {
     TImage image;
     try {
@@ -73,15 +84,23 @@ void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::
     } catch (const TImageError& error) {
         throw TFileError(ImageErrorText(path, error));
     }
+    const bool sized = static_cast<bool>(sizer);
     const std::uint32_t regionSize = buffer.Size();
     const std::uint64_t proposed =
-        RememberedBase(place.Device, place.Region).value_or(DefaultImageBase(image, regionSize));
+        sized ? image.Lowest()
+              : RememberedBase(place.Device, place.Region).value_or(DefaultImageBase(image, regionSize));
     const std::optional<std::uint64_t> base = AskImageBase(log.window(), image, place.Region, regionSize, proposed);
     if (!base)
         return;
-    // Remembered even when the image then does not fit: the next try starts
-    // from what the user typed, not from the default again.
-    RememberBase(place.Device, place.Region, *base);
+    if (sized) {
+        // A base above the image's start leaves it nothing to hold; the
+        // placement below says so.
+        SizeBufferFor(path, image.End() > *base ? image.End() - *base : image.End() - image.Lowest(), sizer);
+    } else {
+        // Remembered even when the image then does not fit: the next try
+        // starts from what the user typed, not from the default again.
+        RememberBase(place.Device, place.Region, *base);
+    }
     try {
         LoadImageIntoBuffer(path, image, *base, buffer.Bytes(), tracking, log);
     } catch (const TImageError& error) {
@@ -152,7 +171,7 @@ QString TBufferFileDialogs::Run(QFileDialog& dialog, QString& last)
 }
 
 void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                        const TFileNameChooser& choose, const TRegionPlace& place)
+                        const TFileNameChooser& choose, const TRegionPlace& place, const TBufferSizer& sizer)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();
@@ -169,10 +188,13 @@ void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPromp
         LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
         return;
     }
-    if (DetectImageFormat(bytes) == TImageFormat::Raw)
-        LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
-    else
-        LoadImageFile(log, name, bytes, buffer, tracking, place);
+    if (DetectImageFormat(bytes) != TImageFormat::Raw) {
+        LoadImageFile(log, name, bytes, buffer, tracking, place, sizer);
+        return;
+    }
+    if (sizer)
+        SizeBufferFor(name, bytes.size(), sizer);
+    LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
 }
 
 void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,

@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
 
 class QFileDialog;
@@ -74,12 +75,18 @@ struct TRegionPlace {
     QString Region;
 };
 
+// Makes the buffer this many bytes; false when it cannot be had.
+using TBufferSizer = std::function<bool(std::uint32_t size)>;
+
 // Load: the log takes the focus (the view loses its cursor), `choose` picks the
 // file; on Cancel nothing happens. A raw file loads as it always has; an image
 // file asks for the region's base address first (Cancel there changes
-// nothing either).
+// nothing either). A sizer is given when there is no region (no adapter):
+// the file then gives the buffer its size, a raw file its length, an image
+// its extent from the base to its end, so a file can be inspected before any
+// adapter is there.
 void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                        const TFileNameChooser& choose, const TRegionPlace& place);
+                        const TFileNameChooser& choose, const TRegionPlace& place, const TBufferSizer& sizer = {});
 // Save: as load; a HEX or S-record name asks for the base address, offering
 // the one remembered for the region, else 0.
 void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,

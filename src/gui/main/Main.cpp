@@ -4,6 +4,7 @@
 #include "core/ops/JtagScan.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/StringFinderCommand.h"
+#include "gui/link/DemoAdapter.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/AboutD.h"
 #include "gui/main/Application.h"
@@ -138,7 +139,8 @@ void TMainForm::FormCreate()
     DevicePort->SetOnVanished([this] { OnPortVanished(); });
     OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *Worker, *Worker, *Worker);
     // The window comes up at once; the adapter is looked for behind it.
-    ConnectInBackground(true, false);
+    Demo = new TDemoAdapter(this);
+    ConnectInBackground(CurrentSettings.SerialPort, true, false);
     RestorePlacement();
 }
 
@@ -148,8 +150,10 @@ void TMainForm::FormDestroy()
     // A run is cancelled at its next block, a question under way counts as
     // "&No"; the worker ends before what it uses goes.
     Worker->Shutdown();
-    // The receiver must not post into a window that is going away.
+    // The receiver must not post into a window that is going away, and the
+    // simulated adapter's terminal must not vanish under an open port.
     DevicePort->Close();
+    Demo->Stop();
     SavePlacement();
     try {
         CurrentSettings.Store(*Registry);
@@ -191,10 +195,7 @@ void TMainForm::CreateMenus()
     cmDeviceUnlock = device->addAction("&Unlock");
 
     QMenu* options = menuBar()->addMenu("&Options");
-    cmOptionsPort = options->addAction("&Port...", this, [this] {
-        StopConnecting();
-        ChoosePort(this, PortNames, CurrentSettings, *AdapterConnection);
-    });
+    cmOptionsPort = options->addAction("&Port...", this, &TMainForm::cmOptionsPortClick);
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
         StopConnecting();
@@ -336,12 +337,19 @@ QWidget* TMainForm::CreateSelectionStrip()
     for (QWidget* hidden : std::initializer_list<QWidget*>{viewAs, cbViewMode, cbSwapBytes})
         hidden->hide();
 
-    connect(cbDevice, qOverload<int>(&QComboBox::activated), this,
-            [this](int index) { AdapterConnection->SelectDevice(index); });
-    connect(cbRegion, qOverload<int>(&QComboBox::activated), this,
-            [this](int index) { AdapterConnection->SelectRegion(index); });
-    connect(cbVoltage, qOverload<int>(&QComboBox::activated), this,
-            [this](int index) { AdapterConnection->SelectVoltage(index); });
+    // While a connect attempt runs on the worker the lists are its to fill.
+    connect(cbDevice, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (!Worker->Busy())
+            AdapterConnection->SelectDevice(index);
+    });
+    connect(cbRegion, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (!Worker->Busy())
+            AdapterConnection->SelectRegion(index);
+    });
+    connect(cbVoltage, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (!Worker->Busy())
+            AdapterConnection->SelectVoltage(index);
+    });
     return strip;
 }
 
@@ -419,8 +427,11 @@ void TMainForm::AddLogLine(const std::string& text)
 
 void TMainForm::cmFileOpenClick()
 {
+    // Without an adapter there is no region: the file sizes the buffer.
+    const TBufferSizer sizer = [this](std::uint32_t size) { return ResizeBuffer(size); };
     OpenFileIntoBuffer(
-        *lvLog, MainBuffer, *DumpView, *ActivePrompts, [this] { return FileDialogs.ChooseOpen(); }, SelectedPlace());
+        *lvLog, MainBuffer, *DumpView, *ActivePrompts, [this] { return FileDialogs.ChooseOpen(); }, SelectedPlace(),
+        DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
 }
 
 void TMainForm::cmFileSaveClick()
@@ -539,9 +550,46 @@ void TMainForm::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void TMainForm::ConnectInBackground(bool quiet, bool retrying)
+void TMainForm::cmOptionsPortClick()
 {
-    const int port = CurrentSettings.SerialPort;
+    StopConnecting();
+    const int chosen = AskPort(this, PortNames, CurrentSettings.SerialPort, !TDemoAdapter::SimulatorPath().isEmpty());
+    if (chosen == TSelectPortDialog::DemoEntry) {
+        ConnectDemo();
+        return;
+    }
+    if (chosen <= 0)
+        return;
+    CurrentSettings.SerialPort = chosen;
+    if (Demo->Running()) {
+        AdapterConnection->Disconnect();
+        Demo->Stop();
+    }
+    ConnectInBackground(chosen, false, false);
+}
+
+void TMainForm::ConnectDemo()
+{
+    // Closed before the simulator it may be talking to goes.
+    AdapterConnection->Disconnect();
+    QString error;
+    const QString link = Demo->Start(error);
+    if (link.isEmpty()) {
+        ActivePrompts->ShowError("Cannot start the simulated adapter: " + error.toStdString());
+        return;
+    }
+    // A number of its own, after every port the system lists; the stored
+    // port stays, so the next start looks for the real adapter again.
+    int number = 1;
+    for (const TPortEntry& port : PortNames.AvailablePorts())
+        number = std::max(number, port.Number + 1);
+    PortNames.Pin(number, link.toStdString());
+    ConnectInBackground(number, false, false);
+}
+
+void TMainForm::ConnectInBackground(int port, bool quiet, bool retrying)
+{
+    ConnectPort = port;
     WorkerPrompts.Quiet = quiet;
     MuteConnectLog = retrying;
     auto result = std::make_shared<TConnectResult>(TConnectResult::CannotOpen);
@@ -582,7 +630,7 @@ void TMainForm::tmrConnectTimer()
         tmrConnect->start();
         return;
     }
-    ConnectInBackground(true, true);
+    ConnectInBackground(ConnectPort, true, true);
 }
 
 void TMainForm::StopConnecting()

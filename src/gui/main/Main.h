@@ -33,6 +33,7 @@ class QToolButton;
 namespace lindprog {
 
 class TActionDialog;
+class TDemoAdapter;
 class TDumpFrame;
 class TLogView;
 
@@ -86,6 +87,9 @@ public:
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
+    // Options > Port...: a port, or the simulated adapter, connected behind
+    // the window with the usual boxes when nothing answers.
+    void cmOptionsPortClick();
     // Every device operation item; tag is its operation code. The plan runs
     // on the worker under the progress dialog; the click returns when it ended.
     void cmDeviceReadClick(int tag);
@@ -144,7 +148,8 @@ private:
     void RunPlan(TPlan plan);
     // A connect attempt on the worker. quiet: its error boxes are held back
     // and a failure shows "No adapter on COM%d"; retrying: its log lines too.
-    void ConnectInBackground(bool quiet, bool retrying);
+    void ConnectInBackground(int port, bool quiet, bool retrying);
+    void ConnectDemo();
     void ConnectEnded(TConnectResult result, bool quiet);
     void tmrConnectTimer();
     // Stops the retries and waits for a connect attempt under way, so that a
@@ -177,6 +182,8 @@ private:
     bool UpdatingFirmware = false;
     bool CloseWhenDone = false;
     QString NoAdapterText; // panel 1 while no adapter answers
+    int ConnectPort = 0;   // the port the last attempt tried, and retries try
+    TDemoAdapter* Demo = nullptr;
 };
 
 // The long part of a hint: what follows its first "|", or all of it.

@@ -30,10 +30,7 @@
 
 namespace lindprog {
 
-class TOperationWorker final : public TLogSink,
-                               public TPrompts,
-                               public TRunView,
-                               public TConnectionView {
+class TOperationWorker final : public TLogSink, public TPrompts, public TRunView, public TConnectionView {
 public:
     // The UI thread is the one that builds the worker. Every reference must
     // outlive it; posted calls to them are dropped by the dispatcher once its

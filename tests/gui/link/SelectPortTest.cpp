@@ -1,3 +1,4 @@
+#include "gui/link/DemoAdapter.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/LogView.h"
 #include "support/MainHarness.h"
@@ -143,12 +144,21 @@ protected:
         Second.reset();
     }
 
-    // Runs the command; the dialog is handed to `act` while it is up.
+    // Runs the command; the dialog is handed to `act` while it is up, with
+    // the test's list of ports in place of the system's.
     void RunCommand(TPortNames& names, std::function<void(TSelectPortDialog*)> act)
     {
         TMainForm& form = *Harness->Form;
-        const TModalAnswer<TSelectPortDialog> answer(std::move(act));
-        ChoosePort(&form, names, form.Settings(), form.Connection());
+        const TModalAnswer<TSelectPortDialog> answer([&, act = std::move(act)](TSelectPortDialog* dialog) {
+            TSelectPortDialog listed(names, nullptr);
+            dialog->cb->clear();
+            for (int item = 0; item < listed.cb->count(); ++item)
+                dialog->cb->addItem(listed.cb->itemText(item), listed.cb->itemData(item));
+            dialog->SelectPort(form.Settings().SerialPort);
+            act(dialog);
+        });
+        form.cmOptionsPort->trigger();
+        Harness->WaitForWorker();
     }
     TPortNames Names() { return TPortNames(Harness->Dir.Path / "ports.conf", Harness->Dir.Path / "dev"); }
 
@@ -236,6 +246,26 @@ TEST_F(OptionsPort, StoredPortNotListedSelectsTheFirst)
     EXPECT_EQ(preselected, 1);
     EXPECT_EQ(form.Settings().SerialPort, 1);
     EXPECT_EQ(form.windowTitle(), "Corvane Programmer - [COM1]");
+}
+
+// The build's simulator sits where an installed one would for these tests:
+// Options > Port offers it, runs it as the window's child and connects to it.
+TEST(OptionsPortDemo, SimulatedAdapterIsOfferedStartedAndConnected)
+{
+    ASSERT_FALSE(TDemoAdapter::SimulatorPath().isEmpty());
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    const TModalAnswer<TSelectPortDialog> answer([](TSelectPortDialog* dialog) {
+        const int demo = dialog->cb->findText(TSelectPortDialog::DemoText);
+        EXPECT_EQ(demo, dialog->cb->count() - 1) << "the last entry";
+        dialog->cb->setCurrentIndex(demo);
+        QTest::mouseClick(dialog->btnOk, Qt::LeftButton);
+    });
+    form.cmOptionsPort->trigger();
+    harness.WaitForWorker();
+    EXPECT_TRUE(harness.Prompts.Seen.empty()) << harness.Prompts.Texts().front();
+    EXPECT_EQ(form.PanelText(1), "Corvane JTAG/Nexus Programmer");
+    EXPECT_EQ(form.Settings().SerialPort, 1) << "the stored port stays";
 }
 
 // Takes away, for this thread, root's power to open files regardless of their

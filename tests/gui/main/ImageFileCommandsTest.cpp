@@ -285,6 +285,22 @@ TEST_F(ImageFileCommandsTest, TypedBaseIsProposedAgainForItsRegionOnly)
     EXPECT_EQ(Proposed, "07FFFF00");
 }
 
+// Without an adapter there is no region: the image gives the buffer its size,
+// from the base typed to its end.
+TEST_F(ImageFileCommandsTest, WithoutAnAdapterTheImageSizesTheBuffer)
+{
+    Form->Connection().Disconnect();
+    const fs::path path = Dir() / "alone.hex";
+    const Bytes bytes = RandomBytes(16, 6);
+    WriteLines(path, HexOf(Dir(), bytes, 0x8000010));
+    ASSERT_TRUE(Open(path, TypeBase("8000000")).isEmpty());
+    EXPECT_EQ(Proposed, "08000010") << "the image's own start";
+    Bytes expected(0x20, 0xFF);
+    std::ranges::copy(bytes, expected.begin() + 0x10);
+    EXPECT_EQ(BufferBytes(), expected);
+    EXPECT_EQ(Form->mBufferSize->text(), "0x20");
+}
+
 TEST_F(ImageFileCommandsTest, BrokenOrMisplacedImageNamesFileAndLineAndKeepsTheBuffer)
 {
     for (std::size_t i = 0; i < CodeSize; ++i)
