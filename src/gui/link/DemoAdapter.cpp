@@ -23,7 +23,9 @@ constexpr int StopBoundMs = 3000;
 
 } // namespace
 
-TDemoAdapter::TDemoAdapter(QObject* parent) : QObject(parent) {}
+TDemoAdapter::TDemoAdapter(QObject* parent) : QObject(parent)
+{
+}
 
 TDemoAdapter::~TDemoAdapter()
 {

@@ -8,6 +8,7 @@
 #include "gui/link/SelectPortD.h"
 #include "gui/main/AboutD.h"
 #include "gui/main/Application.h"
+#include "gui/main/ElidedLabel.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
 #include "gui/main/ToolbarImages.h"
@@ -28,6 +29,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -43,6 +45,10 @@ namespace {
 constexpr int ToolBarHeight = 62;
 constexpr int StripHeight = 49;
 constexpr int DumpHeight = 286;
+constexpr int LogHeight = 108;
+// Below this the hex view shows too few lines to work in.
+constexpr int MinimumDumpHeight = 120;
+constexpr int MinimumLogHeight = 48;
 constexpr int StatusBarHeight = 19;
 constexpr const char* HintProperty = "hint";
 
@@ -90,7 +96,7 @@ void TMainForm::FormCreate()
 {
     setObjectName("MainForm");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     // Also the application's font (TApplication); set here too so the window
     // keeps its layout under any application object.
     setFont(WindowFont());
@@ -104,21 +110,32 @@ void TMainForm::FormCreate()
     column->addWidget(CreateToolBar());
     column->addWidget(CreateSelectionStrip());
     column->addWidget(HorizontalRule(client));
-    pDump = new QFrame(client);
+    // The hex view and the log share what the window has below the strip;
+    // the splitter between them moves the line, and both grow with the window.
+    spLog = new QSplitter(Qt::Vertical, client);
+    spLog->setObjectName("spLog");
+    spLog->setChildrenCollapsible(false);
+    pDump = new QFrame(spLog);
     pDump->setObjectName("pDump");
-    pDump->setFixedHeight(DumpHeight);
+    pDump->setMinimumHeight(MinimumDumpHeight);
     DumpView = new TDumpFrame(pDump);
     DumpView->AttachTo(pDump);
     auto* stringFinder = new TStringFinderCommand(*DumpView); // owned by the view
     DumpView->SetFindStringsHandler([stringFinder] { stringFinder->cmFindStringClick(); });
     pDump->installEventFilter(this);
-    column->addWidget(pDump);
-    column->addWidget(HorizontalRule(client));
-    lvLog = new TLogView(client);
-    column->addWidget(lvLog, 1);
+    lvLog = new TLogView(spLog);
+    lvLog->setMinimumHeight(MinimumLogHeight);
+    spLog->addWidget(pDump);
+    spLog->addWidget(lvLog);
+    spLog->setStretchFactor(0, 3);
+    spLog->setStretchFactor(1, 1);
+    spLog->setSizes({DumpHeight, LogHeight});
+    column->addWidget(spLog, 1);
     setCentralWidget(client);
     CreateStatusBar();
-    setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    setMinimumSize(ClientWidth * 3 / 4, MinimumDumpHeight + MinimumLogHeight + ToolBarHeight + StripHeight +
+                                            StatusBarHeight + menuBar()->sizeHint().height());
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 
     tmrConnect = new QTimer(this);
     tmrConnect->setObjectName("tmrConnect");
@@ -358,22 +375,31 @@ void TMainForm::CreateStatusBar()
     auto* bar = new QStatusBar(this);
     bar->setObjectName("StatusBar");
     bar->setFixedHeight(StatusBarHeight);
-    bar->setSizeGripEnabled(false);
+    bar->setSizeGripEnabled(true);
+    // The identity panel takes what the others leave: the whole identity
+    // shows when there is room, and is cut, with a tooltip, when not.
     const int widths[] = {300, 80, 35, 50, 50};
     for (std::size_t panel = 0; panel < Panels.size(); ++panel) {
-        Panels[panel] = new QLabel(bar);
+        Panels[panel] = panel == 1 ? (mIdentity = new TElidedLabel(bar)) : new QLabel(bar);
         Panels[panel]->setObjectName(QString("Panel%1").arg(panel));
-        Panels[panel]->setFixedWidth(widths[panel]);
+        if (panel == 1)
+            Panels[panel]->setMinimumWidth(widths[panel]);
+        else
+            Panels[panel]->setFixedWidth(widths[panel]);
         Panels[panel]->setFrameShape(QFrame::Panel);
         Panels[panel]->setFrameShadow(QFrame::Sunken);
-        bar->addWidget(Panels[panel]);
+        bar->addWidget(Panels[panel], panel == 1 ? 1 : 0);
     }
+    // The hint panel gives way first when the window is narrow.
+    Panels[0]->setMinimumWidth(0);
+    Panels[0]->setMaximumWidth(widths[0]);
+    Panels[0]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setStatusBar(bar);
 }
 
 QString TMainForm::PanelText(int panel) const
 {
-    return Panels[static_cast<std::size_t>(panel)]->text();
+    return panel == 1 ? mIdentity->FullText() : Panels[static_cast<std::size_t>(panel)]->text();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
@@ -619,7 +645,7 @@ void TMainForm::ConnectEnded(TConnectResult result, bool quiet)
             lvLog->AddLogLine(refusal);
     }
     if (!NoAdapterText.isEmpty())
-        Panels[1]->setText(NoAdapterText);
+        mIdentity->SetFullText(NoAdapterText);
     tmrConnect->start();
 }
 
@@ -692,7 +718,7 @@ void TMainForm::ClearHintPanel()
 
 void TMainForm::ShowAdapter(const std::string& identity, const std::string& version)
 {
-    Panels[1]->setText(identity.empty() && version.empty() ? NoAdapterText : Text(identity));
+    mIdentity->SetFullText(identity.empty() && version.empty() ? NoAdapterText : Text(identity));
     Panels[2]->setText(Text(version));
 }
 
@@ -761,15 +787,28 @@ void TMainForm::RestorePlacement()
     const auto store = OpenWindowStore();
     if (store->contains("Left") && store->contains("Top"))
         move(store->value("Left").toInt(), store->value("Top").toInt());
+    if (store->contains("Width") && store->contains("Height"))
+        resize(std::max(store->value("Width").toInt(), minimumWidth()),
+               std::max(store->value("Height").toInt(), minimumHeight()));
+    spLog->restoreState(store->value("Splitter").toByteArray());
+    if (store->value("Maximized").toBool())
+        setWindowState(Qt::WindowMaximized);
     if (store->value("Minimized").toBool())
-        setWindowState(Qt::WindowMinimized);
+        setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 void TMainForm::SavePlacement()
 {
     const auto store = OpenWindowStore();
+    // The size as it was before the window was maximized, so that it comes
+    // back to it when restored.
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
     store->setValue("Left", pos().x());
     store->setValue("Top", pos().y());
+    store->setValue("Width", normal.width());
+    store->setValue("Height", normal.height());
+    store->setValue("Splitter", spLog->saveState());
+    store->setValue("Maximized", isMaximized());
     store->setValue("Minimized", isMinimized());
 }
 

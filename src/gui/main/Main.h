@@ -27,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QSplitter;
 class QTimer;
 class QToolButton;
 
@@ -35,6 +36,7 @@ namespace lindprog {
 class TActionDialog;
 class TDemoAdapter;
 class TDumpFrame;
+class TElidedLabel;
 class TLogView;
 
 // The window's prompts, with the error boxes of a connect attempt held back
@@ -58,6 +60,7 @@ private:
 class TMainForm final : public QMainWindow, public TConnectionView, public TRunView {
     Q_OBJECT
 public:
+    // The window's first size; it can be resized from there.
     static constexpr int ClientWidth = 610;
     static constexpr int ClientHeight = 536;
 
@@ -124,6 +127,7 @@ public:
     QCheckBox* cbSwapBytes;
     QLabel* mBufferSize;
     QFrame* pDump;
+    QSplitter* spLog;
     TLogView* lvLog;
     QTimer* tmrConnect;
 
@@ -177,6 +181,7 @@ private:
     TDumpFrame* DumpView = nullptr;
     TBufferFileDialogs FileDialogs{this};
     std::array<QLabel*, 5> Panels{};
+    TElidedLabel* mIdentity = nullptr; // panel 1
     bool Querying = false;
     bool MuteConnectLog = false;
     bool UpdatingFirmware = false;

@@ -327,6 +327,30 @@ TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
     EXPECT_EQ(form.width(), TMainForm::ClientWidth);
 }
 
+TEST(MainForm, HexViewAndLogGrowWithTheWindowAndTheIdentityIsCutOnlyWhenNarrow)
+{
+    json scenario = AdapterScenario();
+    const QString identity = "Corvane JTAG/Nexus Programmer, bench 4";
+    scenario["identity"] = identity.toStdString();
+    TMainHarness harness(scenario);
+    TMainForm& form = harness.Start();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QSize dump = form.pDump->size();
+    const QSize log = form.Log().size();
+    form.resize(form.width() + 300, form.height() + 200);
+    QTRY_VERIFY(form.pDump->height() > dump.height() && form.Log().height() > log.height());
+    EXPECT_GT(form.pDump->width(), dump.width());
+    auto* panel = form.findChild<QLabel*>("Panel1");
+    QTRY_COMPARE(panel->text(), identity);
+    EXPECT_TRUE(panel->toolTip().isEmpty());
+
+    form.resize(form.minimumWidth(), form.height());
+    QTRY_VERIFY(panel->text() != identity);
+    EXPECT_EQ(panel->toolTip(), identity);
+    EXPECT_EQ(form.PanelText(1), identity);
+}
+
 TEST(MainForm, WheelOverTheDumpPanelScrollsTheViewFourLines)
 {
     TMainHarness harness;
