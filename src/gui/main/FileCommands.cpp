@@ -114,8 +114,12 @@ QStringList TBufferFileDialogs::OpenFilters()
 {
     // This platform's filters name their patterns in parentheses; "*" is what
     // matches every file here ("*.*" would miss names without a dot).
-    return {"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)", "S-record (*.srec *.s19 *.s28 *.s37 *.mot)",
-            "ELF (*.elf *.axf *.out)", "All files (*)"};
+    return {"All supported files (*.bin *.hex *.ihex *.srec *.s19 *.s28 *.s37 *.mot *.elf *.axf *.out)",
+            "Binary file (*.bin)",
+            "Intel HEX (*.hex *.ihex)",
+            "S-record (*.srec *.s19 *.s28 *.s37 *.mot)",
+            "ELF (*.elf *.axf *.out)",
+            "All files (*)"};
 }
 
 QStringList TBufferFileDialogs::SaveFilters()

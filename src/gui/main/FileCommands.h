@@ -39,7 +39,8 @@ using TFileNameChooser = std::function<QString()>;
 class TBufferFileDialogs {
 public:
     static constexpr const char* DefaultExtension = "bin";
-    // "Binary file (*.bin)" first, the image formats, "All files" last.
+    // "All supported files" (raw and the image formats) first, then each
+    // format, "All files" last.
     static QStringList OpenFilters();
     // As OpenFilters, without ELF, which is only read.
     static QStringList SaveFilters();

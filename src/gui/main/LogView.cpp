@@ -1,14 +1,23 @@
 #include "gui/main/LogView.h"
 
 #include "core/base/AdapterText.h"
+#include "core/buffer/BufferFile.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QSaveFile>
 
 namespace lindprog {
+
+namespace {
+
+// The date and time a line was added, kept with it for Log > "Save as...".
+constexpr int StampRole = Qt::UserRole;
+
+} // namespace
 
 TLogView::TLogView(QWidget* parent) : QTreeWidget(parent), pmLog(new QMenu(this))
 {
@@ -43,7 +52,9 @@ QString TLogView::TimeText(const QTime& time)
 void TLogView::AddLogLine(const std::string& text)
 {
     auto* line = new QTreeWidgetItem(this); // owned by the list
-    line->setText(0, TimeText(Clock()));
+    const QTime now = Clock();
+    line->setText(0, TimeText(now));
+    line->setData(0, StampRole, QDateTime(Today(), now));
     // Adapter texts reach the log: a control character in one must not
     // forge a line or reach the terminal or the clipboard raw.
     const std::string shown = ShowControlCharacters(text);
@@ -51,9 +62,7 @@ void TLogView::AddLogLine(const std::string& text)
     // The scroll range follows the new row only once the geometry is updated.
     updateGeometries();
     scrollToItem(line, QAbstractItemView::PositionAtBottom);
-    // Operations run in steps on this thread: each line must show as it is
-    // added, not when control next returns to the event loop.
-    viewport()->repaint();
+    viewport()->update();
 }
 
 void TLogView::cmClearClick()
@@ -78,6 +87,23 @@ void TLogView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QTreeWidget::keyPressEvent(event);
+}
+
+QString TLogView::DatedText() const
+{
+    QString text;
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* line = topLevelItem(row);
+        text += line->data(0, StampRole).toDateTime().toString("yyyy-MM-dd hh:mm:ss") + "  " + line->text(1) + '\n';
+    }
+    return text;
+}
+
+void TLogView::SaveToFile(const QString& path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(DatedText().toUtf8()) < 0 || !file.commit())
+        throw TFileError("Cannot save file \"" + path.toStdString() + "\". " + file.errorString().toStdString());
 }
 
 QString TLogView::MessageAt(int row) const

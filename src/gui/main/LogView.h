@@ -1,9 +1,11 @@
 #pragma once
 // The message log: one time-stamped line per result, newest at the bottom,
-// with "&Clear" and "&Copy" in its context menu. It lives in memory only.
+// with "&Clear" and "&Copy" in its context menu. It lives in memory until
+// Log > "Save as..." writes it out as UTF-8 text, each line with its date.
 
 #include "core/base/Prompts.h"
 
+#include <QDate>
 #include <QTime>
 #include <QTreeWidget>
 
@@ -26,6 +28,11 @@ public:
     void SetClock(std::function<QTime()> clock) { Clock = std::move(clock); }
     static QString TimeText(const QTime& time);
     QString MessageAt(int row) const;
+    // Every line as "yyyy-MM-dd hh:mm:ss  message", oldest first.
+    QString DatedText() const;
+    // Writes DatedText to path, replacing the file only once it is complete;
+    // throws TFileError when it cannot.
+    void SaveToFile(const QString& path) const;
     QMenu* ContextMenu() const { return pmLog; }
 
 protected:
@@ -35,6 +42,7 @@ protected:
 
 private:
     std::function<QTime()> Clock = [] { return QTime::currentTime(); };
+    std::function<QDate()> Today = [] { return QDate::currentDate(); };
     QMenu* pmLog;
 };
 

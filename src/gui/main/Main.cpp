@@ -22,12 +22,18 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -100,7 +106,9 @@ void TMainForm::FormCreate()
     // Also the application's font (TApplication); set here too so the window
     // keeps its layout under any application object.
     setFont(WindowFont());
-    setWindowTitle(TConnection::ProductName);
+    Caption = TConnection::ProductName;
+    setWindowTitle(Caption);
+    setAcceptDrops(true);
 
     CreateMenus();
     auto* client = new QWidget(this);
@@ -188,8 +196,15 @@ void TMainForm::CreateMenus()
     // plain event rather than from the middle of a menu's or button's code.
     connect(cmFileOpen, &QAction::triggered, this, &TMainForm::cmFileOpenClick, Qt::QueuedConnection);
     connect(cmFileSave, &QAction::triggered, this, &TMainForm::cmFileSaveClick, Qt::QueuedConnection);
+    mnRecent = file->addMenu("Recent files");
+    mnRecent->setObjectName("mnRecent");
+    connect(mnRecent, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
     file->addSeparator();
     cmFileExit = file->addAction("E&xit", this, &QWidget::close);
+
+    // Filled by the hex view's edit commands.
+    mnEdit = menuBar()->addMenu("&Edit");
+    mnEdit->setObjectName("mnEdit");
 
     QMenu* buffer = menuBar()->addMenu("&Buffer");
     cmBufferSwap = buffer->addAction("Swap bytes", this, &TMainForm::cmBufferSwapClick);
@@ -230,6 +245,10 @@ void TMainForm::CreateMenus()
     });
     cmFirmwareUpdate->setEnabled(false);
 
+    QMenu* log = menuBar()->addMenu("&Log");
+    cmLogSave = log->addAction("Save as...");
+    connect(cmLogSave, &QAction::triggered, this, &TMainForm::cmLogSaveClick, Qt::QueuedConnection);
+
     QMenu* help = menuBar()->addMenu("&Help");
     cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, *DevicePort); });
 
@@ -252,9 +271,22 @@ void TMainForm::CreateMenus()
         {cmDeviceErase, "cmDeviceErase"},     {cmDeviceBlankCheck, "cmDeviceBlankCheck"},
         {cmDeviceUnlock, "cmDeviceUnlock"},   {cmOptionsPort, "cmOptionsPort"},
         {cmSettings, "cmSettings"},           {cmFirmwareUpdate, "cmFirmwareUpdate"},
-        {cmHelpAbout, "cmHelpAbout"}};
+        {cmHelpAbout, "cmHelpAbout"},         {cmLogSave, "cmLogSave"}};
     for (const auto& [action, name] : names)
         action->setObjectName(name);
+    // Function keys for the device commands people repeat all day; none of
+    // them is one the hex view's find, go-to and undo keys use.
+    const std::pair<QAction*, QKeySequence> keys[] = {{cmFileOpen, QKeySequence::Open},
+                                                      {cmFileSave, QKeySequence::Save},
+                                                      {cmFileExit, QKeySequence::Quit},
+                                                      {cmDeviceRead, Qt::Key_F5},
+                                                      {cmDeviceVerify, Qt::Key_F6},
+                                                      {cmDeviceProgram, Qt::Key_F7},
+                                                      {cmDeviceWrite, Qt::Key_F9},
+                                                      {cmDeviceErase, QKeySequence(Qt::CTRL | Qt::Key_E)},
+                                                      {cmDeviceBlankCheck, QKeySequence(Qt::CTRL | Qt::Key_B)}};
+    for (const auto& [action, key] : keys)
+        action->setShortcut(key);
 }
 
 QToolButton* TMainForm::MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name,
@@ -267,6 +299,8 @@ QToolButton* TMainForm::MakeToolButton(QWidget* bar, QAction* action, TToolImage
     button->setIconSize(QSize(64, 48));
     button->setIcon(ToolbarIcon(image));
     button->setProperty(HintProperty, hint);
+    const QString key = action->shortcut().toString(QKeySequence::NativeText);
+    button->setToolTip(key.isEmpty() ? QString(hint) : QString("%1 (%2)").arg(hint, key));
     button->setEnabled(action->isEnabled());
     // A button is enabled exactly when its menu item is, and does what it does.
     connect(action, &QAction::enabledChanged, button, &QWidget::setEnabled);
@@ -327,6 +361,7 @@ QWidget* TMainForm::CreateSelectionStrip()
         box->setGeometry(std::max(x, rowEnd + 4), 4, width, 21);
         box->setMaxVisibleItems(16);
         box->setProperty(HintProperty, "Device selection");
+        box->setToolTip("Device selection");
         rowEnd = box->geometry().right();
         return box;
     };
@@ -415,6 +450,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     // reach application filters even where no one tracks the mouse). So the
     // hint is taken afresh from whatever is under the pointer.
     switch (event->type()) {
+    // Edits come from keys and the mouse: the title's "*" follows them.
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonRelease: UpdateTitle(); break;
     case QEvent::MouseMove: ShowPointerHint(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()); break;
     case QEvent::Enter:
     case QEvent::Leave: ShowPointerHint(QCursor::pos()); break;
@@ -453,17 +491,100 @@ void TMainForm::AddLogLine(const std::string& text)
 
 void TMainForm::cmFileOpenClick()
 {
+    OpenFile(QString());
+}
+
+void TMainForm::OpenFile(const QString& path)
+{
+    if (Worker->Busy() || !ConfirmDiscard())
+        return;
+    QString chosen;
+    const auto choose = [this, &path, &chosen] {
+        chosen = path.isEmpty() ? FileDialogs.ChooseOpen() : path;
+        return chosen;
+    };
     // Without an adapter there is no region: the file sizes the buffer.
     const TBufferSizer sizer = [this](std::uint32_t size) { return ResizeBuffer(size); };
-    OpenFileIntoBuffer(
-        *lvLog, MainBuffer, *DumpView, *ActivePrompts, [this] { return FileDialogs.ChooseOpen(); }, SelectedPlace(),
-        DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
+    OpenFileIntoBuffer(*lvLog, MainBuffer, *DumpView, *ActivePrompts, choose, SelectedPlace(),
+                       DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
+    if (!chosen.isEmpty()) {
+        FileName = chosen;
+        AddRecentFile(chosen);
+    }
+    UpdateTitle();
 }
 
 void TMainForm::cmFileSaveClick()
 {
+    QString chosen;
     SaveBufferIntoFile(
-        *lvLog, MainBuffer, *DumpView, [this] { return FileDialogs.ChooseSave(); }, SelectedPlace());
+        *lvLog, MainBuffer, *DumpView,
+        [this, &chosen] {
+            chosen = FileDialogs.ChooseSave();
+            return chosen;
+        },
+        SelectedPlace());
+    if (!chosen.isEmpty()) {
+        FileName = chosen;
+        AddRecentFile(chosen);
+    }
+    UpdateTitle();
+}
+
+void TMainForm::FillRecentMenu()
+{
+    mnRecent->clear();
+    for (const QString& path : RecentFiles()) {
+        QAction* item = mnRecent->addAction(QDir::toNativeSeparators(path));
+        // Queued as File > Open is, for the same reason.
+        connect(
+            item, &QAction::triggered, this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
+        item->setEnabled(QFileInfo(path).isFile());
+    }
+    if (mnRecent->isEmpty())
+        mnRecent->addAction("(none)")->setEnabled(false);
+}
+
+void TMainForm::cmLogSaveClick()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save log", "lindprog-log.txt", "Text file (*.txt);;All files (*)");
+    if (!path.isEmpty())
+        lvLog->SaveToFile(path);
+}
+
+bool TMainForm::ConfirmDiscard()
+{
+    return !DumpView->Modified() || ActivePrompts->AskWarning(DiscardQuestion) == TAnswer::Yes;
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event)
+{
+    const QString path = event->mimeData()->urls().value(0).toLocalFile();
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // After the drop has ended, so that a box about the file (or an error)
+    // does not come up inside the drag and drop's own loop.
+    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+}
+
+void TMainForm::UpdateTitle()
+{
+    QString title = Caption;
+    if (!FileName.isEmpty())
+        title += " - " + QFileInfo(FileName).fileName();
+    if (DumpView->Modified())
+        title += " *";
+    if (windowTitle() != title)
+        setWindowTitle(title);
 }
 
 TRegionPlace TMainForm::SelectedPlace() const
@@ -475,12 +596,14 @@ void TMainForm::cmBufferSwapClick()
 {
     SwapBytes(MainBuffer.Bytes());
     DumpView->UpdateChanges();
+    UpdateTitle();
 }
 
 void TMainForm::cmBufferFillClick()
 {
     FillCounting(MainBuffer.Bytes());
     DumpView->UpdateChanges();
+    UpdateTitle();
 }
 
 void TMainForm::cmSettingsClick()
@@ -491,6 +614,8 @@ void TMainForm::cmSettingsClick()
 void TMainForm::cmDeviceReadClick(int tag)
 {
     if (Worker->Busy())
+        return;
+    if (static_cast<TOperation>(tag) == TOperation::Read && !ConfirmDiscard())
         return;
     TPlan plan = PlanFor(static_cast<TOperation>(tag), AdapterConnection->Target(MainBuffer.Bytes()));
     // Asked here, before the progress dialog comes up; the runner then has
@@ -549,6 +674,7 @@ void TMainForm::BufferReplaced()
         std::copy(WorkBuffer.begin(), WorkBuffer.end(), MainBuffer.Bytes().begin());
     DumpView->Repaint();
     DumpView->UpdateChanges();
+    UpdateTitle();
 }
 
 void TMainForm::StageStarted(const TStageProgress& progress)
@@ -570,6 +696,10 @@ void TMainForm::closeEvent(QCloseEvent* event)
     if (Worker->Busy()) {
         CloseWhenDone = true;
         Worker->Cancel();
+        event->ignore();
+        return;
+    }
+    if (!ConfirmDiscard()) {
         event->ignore();
         return;
     }
@@ -724,7 +854,8 @@ void TMainForm::ShowAdapter(const std::string& identity, const std::string& vers
 
 void TMainForm::SetCaption(const std::string& caption)
 {
-    setWindowTitle(Text(caption));
+    Caption = Text(caption);
+    UpdateTitle();
 }
 
 void TMainForm::ShowDevices(const std::vector<std::string>& names, int selected)

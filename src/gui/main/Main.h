@@ -27,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QSplitter;
 class QTimer;
 class QToolButton;
@@ -87,6 +88,17 @@ public:
     void AddLogLine(const std::string& text) override;
     void cmFileOpenClick();
     void cmFileSaveClick();
+    // Loads path as File > Open would after its chooser (Recent files, a
+    // file dropped on the window); an empty path asks with the chooser.
+    void OpenFile(const QString& path);
+    void cmLogSaveClick();
+    // The question before unsaved edits of the buffer are lost; true when
+    // there are none or the user lets them go.
+    bool ConfirmDiscard();
+    static constexpr const char* DiscardQuestion =
+        "The buffer holds changes that were neither saved nor written. Discard them?";
+    // The menu the edit commands go into, between File and Buffer.
+    QMenu* EditMenu() const { return mnEdit; }
     void cmBufferSwapClick();
     void cmBufferFillClick();
     void cmSettingsClick();
@@ -117,7 +129,8 @@ public:
     void SetFirmwareUpdateEnabled(bool enabled) override;
     void FocusLog() override;
 
-    QAction *cmFileOpen, *cmFileSave, *cmFileExit;
+    QAction *cmFileOpen, *cmFileSave, *cmFileExit, *cmLogSave;
+    QMenu *mnRecent, *mnEdit;
     QAction *cmBufferSwap, *cmBufferFill;
     QAction *cmDeviceDetect, *cmDeviceProgram, *cmDeviceRead, *cmDeviceWrite, *cmDeviceVerify, *cmDeviceErase,
         *cmDeviceBlankCheck, *cmDeviceUnlock;
@@ -134,6 +147,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -161,6 +176,9 @@ private:
     void StopConnecting();
     void WaitForWorker();
     void OnPortVanished();
+    void FillRecentMenu();
+    // The caption, the file's name and "*" while the buffer holds unsaved edits.
+    void UpdateTitle();
     void RestorePlacement();
     void SavePlacement();
 
@@ -189,6 +207,8 @@ private:
     QString NoAdapterText; // panel 1 while no adapter answers
     int ConnectPort = 0;   // the port the last attempt tried, and retries try
     TDemoAdapter* Demo = nullptr;
+    QString Caption;  // the connection's part of the title
+    QString FileName; // the file last opened or saved, for the title
 };
 
 // The long part of a hint: what follows its first "|", or all of it.

@@ -8,6 +8,7 @@ namespace lindprog {
 namespace {
 
 constexpr const char* BasesArray = "ImageBases";
+constexpr const char* RecentKey = "RecentFiles";
 
 struct TBaseEntry {
     QString Device;
@@ -75,6 +76,21 @@ void RememberBase(const QString& device, const QString& region, std::uint64_t ba
         store->setValue("Base", entries[i].Base);
     }
     store->endArray();
+}
+
+QStringList RecentFiles()
+{
+    QStringList files = OpenWindowStore()->value(RecentKey).toStringList();
+    files.removeAll(QString());
+    return files.mid(0, MaxRecentFiles);
+}
+
+void AddRecentFile(const QString& path)
+{
+    QStringList files = RecentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    OpenWindowStore()->setValue(RecentKey, files.mid(0, MaxRecentFiles));
 }
 
 } // namespace lindprog

@@ -9,17 +9,21 @@
 #include "gui/buffer/DumpF.h"
 #include "gui/main/LogView.h"
 #include "gui/main/MessagePrompts.h"
+#include "gui/main/WindowStore.h"
 #include "support/MainHarness.h"
 #include "support/Modal.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -233,6 +237,44 @@ TEST_F(FileCommandsTest, AnsweringNoKeepsEditsShownAndRevertible)
     EXPECT_EQ(BufferBytes(), Bytes(16, 0x11));
 }
 
+// File > Open's other ways in (a dropped file, Recent files), the title that
+// names the file and marks edits, the question before edits are let go, and
+// the log saved with its dates.
+TEST_F(FileCommandsTest, DroppedAndRecentFilesOpenAndEditsAreKeptUntilLetGo)
+{
+    SetBuffer(16, {}, 0x11);
+    const std::string path = WriteFile("sixteen.bin", Bytes(16, 0x55));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form, &drop);
+    QTRY_COMPARE(BufferBytes(), Bytes(16, 0x55));
+    EXPECT_EQ(Form->windowTitle(), "Corvane Programmer - [COM1] - sixteen.bin");
+    EXPECT_EQ(RecentFiles().value(0), QString::fromStdString(path));
+
+    EditFirstByte("99");
+    EXPECT_EQ(Form->windowTitle(), "Corvane Programmer - [COM1] - sixteen.bin *");
+    emit Form->mnRecent->aboutToShow();
+    QAction* recent = Form->mnRecent->actions().value(0);
+    ASSERT_NE(recent, nullptr);
+    Harness->Prompts.Answers = {TAnswer::No};
+    recent->trigger();
+    QTRY_COMPARE(Harness->Prompts.Texts(), std::vector<std::string>{TMainForm::DiscardQuestion});
+    EXPECT_EQ(Form->Buffer().Bytes()[0], 0x99);
+    Harness->Prompts.Answers = {TAnswer::Yes};
+    recent->trigger();
+    QTRY_COMPARE(BufferBytes(), Bytes(16, 0x55));
+    EXPECT_EQ(Form->windowTitle(), "Corvane Programmer - [COM1] - sixteen.bin");
+
+    const fs::path log = Harness->Dir.Path / "log.txt";
+    Form->Log().SaveToFile(QString::fromStdString(log.string()));
+    const Bytes saved = ReadFile(log);
+    const std::string text(saved.begin(), saved.end());
+    const std::string last = QDate::currentDate().toString("yyyy-MM-dd").toStdString();
+    EXPECT_EQ(text.rfind(last, 0), 0u) << text;
+    EXPECT_NE(text.find("  " + CrcLine(16, Bytes(16, 0x55)) + "\n"), std::string::npos) << text;
+}
+
 TEST_F(FileCommandsTest, WithoutARegionLoadAsksAndSaveWritesAnEmptyFile)
 {
     nlohmann::json scenario = test::AdapterScenario();
@@ -334,10 +376,11 @@ protected:
     TBufferFileDialogs Dialogs{&Window};
 };
 
-TEST_F(FileDialogsTest, BothChoosersOfferBinaryFilesFirstAndAppendBin)
+TEST_F(FileDialogsTest, OpenOffersEverySupportedFileFirstSaveBinaryFilesAndBothAppendBin)
 {
     EXPECT_EQ(Dialogs.OpenDialog().nameFilters(),
-              (QStringList{"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)",
+              (QStringList{"All supported files (*.bin *.hex *.ihex *.srec *.s19 *.s28 *.s37 *.mot *.elf *.axf *.out)",
+                           "Binary file (*.bin)", "Intel HEX (*.hex *.ihex)",
                            "S-record (*.srec *.s19 *.s28 *.s37 *.mot)", "ELF (*.elf *.axf *.out)", "All files (*)"}));
     EXPECT_EQ(Dialogs.SaveDialog().nameFilters(),
               (QStringList{"Binary file (*.bin)", "Intel HEX (*.hex *.ihex)",
