@@ -4,7 +4,6 @@
 #include "core/ops/JtagScan.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/StringFinderCommand.h"
-#include "gui/link/DemoAdapter.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/AboutD.h"
 #include "gui/main/Application.h"
@@ -57,6 +56,7 @@ constexpr int MinimumDumpHeight = 120;
 constexpr int MinimumLogHeight = 48;
 constexpr int StatusBarHeight = 19;
 constexpr const char* HintProperty = "hint";
+constexpr int HintPanelWidth = 300;
 
 QFrame* HorizontalRule(QWidget* parent)
 {
@@ -77,12 +77,6 @@ QString LongHint(const QString& hint)
 {
     const qsizetype bar = hint.indexOf('|');
     return bar < 0 ? hint : hint.mid(bar + 1);
-}
-
-void TBackgroundPrompts::ShowError(const std::string& text)
-{
-    if (!Quiet)
-        Prompts.ShowError(text);
 }
 
 TMainForm::TMainForm(TPrompts* prompts, QWidget* parent)
@@ -145,12 +139,6 @@ void TMainForm::FormCreate()
                                             StatusBarHeight + menuBar()->sizeHint().height());
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 
-    tmrConnect = new QTimer(this);
-    tmrConnect->setObjectName("tmrConnect");
-    tmrConnect->setInterval(RetryMs);
-    tmrConnect->setSingleShot(true);
-    connect(tmrConnect, &QTimer::timeout, this, &TMainForm::tmrConnectTimer);
-
     qApp->installEventFilter(this); // hints follow the mouse over every control
     lvLog->setFocus();
 
@@ -161,11 +149,23 @@ void TMainForm::FormCreate()
     Worker = std::make_unique<TOperationWorker>(Dispatcher, *lvLog, WorkerPrompts, *this, *this);
     DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
     AdapterConnection = std::make_unique<TConnection>(*DevicePort, *Worker, *Worker);
-    DevicePort->SetOnVanished([this] { OnPortVanished(); });
+    AdapterSearch =
+        new TAdapterSearch({*Worker, *AdapterConnection, *DevicePort, PortNames, WorkerPrompts, *lvLog}, this);
+    AdapterSearch->OnNoAdapterChanged = [this] {
+        if (Panels[2]->text().isEmpty()) { // no adapter's version shown
+            mIdentity->SetFullText(AdapterSearch->NoAdapterText());
+            FitStatusPanels();
+        }
+    };
+    AdapterSearch->OnEnded = [this] {
+        if (CloseWhenDone)
+            close();
+        return !CloseWhenDone;
+    };
+    DevicePort->SetOnVanished([this] { AdapterSearch->PortVanished(!UpdatingFirmware); });
     OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *Worker, *Worker, *Worker);
     // The window comes up at once; the adapter is looked for behind it.
-    Demo = new TDemoAdapter(this);
-    ConnectInBackground(CurrentSettings.SerialPort, true, false);
+    AdapterSearch->Connect(CurrentSettings.SerialPort, true);
     RestorePlacement();
 }
 
@@ -178,7 +178,7 @@ void TMainForm::FormDestroy()
     // The receiver must not post into a window that is going away, and the
     // simulated adapter's terminal must not vanish under an open port.
     DevicePort->Close();
-    Demo->Stop();
+    AdapterSearch->Shutdown();
     SavePlacement();
     try {
         CurrentSettings.Store(*Registry);
@@ -230,7 +230,7 @@ void TMainForm::CreateMenus()
     cmOptionsPort = options->addAction("&Port...", this, &TMainForm::cmOptionsPortClick);
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
-        StopConnecting();
+        AdapterSearch->Stop();
         AdapterConnection->SetWatchPort(false);
         UpdatingFirmware = true;
         RunFirmwareUpdate(this, *DevicePort, *ActivePrompts);
@@ -413,7 +413,7 @@ void TMainForm::CreateStatusBar()
     bar->setSizeGripEnabled(true);
     // The identity panel takes what the others leave: the whole identity
     // shows when there is room, and is cut, with a tooltip, when not.
-    const int widths[] = {300, 80, 35, 50, 50};
+    const int widths[] = {HintPanelWidth, 80, 35, 50, 50};
     for (std::size_t panel = 0; panel < Panels.size(); ++panel) {
         Panels[panel] = panel == 1 ? (mIdentity = new TElidedLabel(bar)) : new QLabel(bar);
         Panels[panel]->setObjectName(QString("Panel%1").arg(panel));
@@ -425,10 +425,9 @@ void TMainForm::CreateStatusBar()
         Panels[panel]->setFrameShadow(QFrame::Sunken);
         bar->addWidget(Panels[panel], panel == 1 ? 1 : 0);
     }
-    // The hint panel gives way first when the window is narrow.
+    // The hint panel gives way first when the window is narrow (the
+    // application's event filter sees the bar's resizing).
     Panels[0]->setMinimumWidth(0);
-    Panels[0]->setMaximumWidth(widths[0]);
-    Panels[0]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setStatusBar(bar);
 }
 
@@ -437,8 +436,22 @@ QString TMainForm::PanelText(int panel) const
     return panel == 1 ? mIdentity->FullText() : Panels[static_cast<std::size_t>(panel)]->text();
 }
 
+void TMainForm::FitStatusPanels()
+{
+    // The identity is shown whole where it can be: the hint panel (300
+    // pixels by design) takes what is left beside it, the identity is cut
+    // only when even that is not enough.
+    int others = 0;
+    for (std::size_t panel = 2; panel < Panels.size(); ++panel)
+        others += Panels[panel]->width() + statusBar()->layout()->spacing();
+    const int room = statusBar()->contentsRect().width() - others - 3 * statusBar()->layout()->spacing() - 24;
+    Panels[0]->setFixedWidth(std::clamp(room - mIdentity->sizeHint().width(), 0, HintPanelWidth));
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Resize && Panels[0] != nullptr && watched == Panels[0]->parent())
+        FitStatusPanels();
     if (watched == pDump && event->type() == QEvent::Wheel) {
         DumpView->WheelFromParent(static_cast<QWheelEvent*>(event));
         return true;
@@ -485,7 +498,8 @@ void TMainForm::ApplicationHint(const QString& hint)
 
 void TMainForm::AddLogLine(const std::string& text)
 {
-    if (!MuteConnectLog)
+    // A retry says nothing new: the first attempt has said it.
+    if (!AdapterSearch->Retrying())
         lvLog->AddLogLine(text);
 }
 
@@ -708,121 +722,17 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 void TMainForm::cmOptionsPortClick()
 {
-    StopConnecting();
-    const int chosen = AskPort(this, PortNames, CurrentSettings.SerialPort, !TDemoAdapter::SimulatorPath().isEmpty());
+    AdapterSearch->Stop();
+    const int chosen = AskPort(this, PortNames, CurrentSettings.SerialPort, AdapterSearch->DemoAvailable());
     if (chosen == TSelectPortDialog::DemoEntry) {
-        ConnectDemo();
+        AdapterSearch->ConnectDemo();
         return;
     }
     if (chosen <= 0)
         return;
     CurrentSettings.SerialPort = chosen;
-    if (Demo->Running()) {
-        AdapterConnection->Disconnect();
-        Demo->Stop();
-    }
-    ConnectInBackground(chosen, false, false);
-}
-
-void TMainForm::ConnectDemo()
-{
-    // Closed before the simulator it may be talking to goes.
-    AdapterConnection->Disconnect();
-    QString error;
-    const QString link = Demo->Start(error);
-    if (link.isEmpty()) {
-        ActivePrompts->ShowError("Cannot start the simulated adapter: " + error.toStdString());
-        return;
-    }
-    // A number of its own, after every port the system lists; the stored
-    // port stays, so the next start looks for the real adapter again.
-    int number = 1;
-    for (const TPortEntry& port : PortNames.AvailablePorts())
-        number = std::max(number, port.Number + 1);
-    PortNames.Pin(number, link.toStdString());
-    ConnectInBackground(number, false, false);
-}
-
-void TMainForm::ConnectInBackground(int port, bool quiet, bool retrying)
-{
-    ConnectPort = port;
-    WorkerPrompts.Quiet = quiet;
-    MuteConnectLog = retrying;
-    auto result = std::make_shared<TConnectResult>(TConnectResult::CannotOpen);
-    Worker->Start([this, port, result] { *result = AdapterConnection->Connect(port); },
-                  [this, result, quiet] { ConnectEnded(*result, quiet); });
-}
-
-void TMainForm::ConnectEnded(TConnectResult result, bool quiet)
-{
-    WorkerPrompts.Quiet = false;
-    MuteConnectLog = false;
-    if (CloseWhenDone) {
-        close();
-        return;
-    }
-    const bool found = result == TConnectResult::Application || result == TConnectResult::Bootloader ||
-                       result == TConnectResult::UnknownMode;
-    if (found) {
-        NoAdapterText.clear();
-        return;
-    }
-    if (quiet && NoAdapterText.isEmpty()) {
-        NoAdapterText =
-            QString::fromStdString(Format("No adapter on COM%d \u2014 Options > Port...", CurrentSettings.SerialPort));
-        lvLog->AddLogLine(NoAdapterText.toStdString());
-        if (const std::string& refusal = AdapterConnection->RegionRefusal(); !refusal.empty())
-            lvLog->AddLogLine(refusal);
-    }
-    if (!NoAdapterText.isEmpty())
-        mIdentity->SetFullText(NoAdapterText);
-    tmrConnect->start();
-}
-
-void TMainForm::tmrConnectTimer()
-{
-    // Not while a dialog owns the window (a firmware update may use the port).
-    if (QApplication::activeModalWidget() != nullptr || Worker->Busy()) {
-        tmrConnect->start();
-        return;
-    }
-    ConnectInBackground(ConnectPort, true, true);
-}
-
-void TMainForm::StopConnecting()
-{
-    WaitForWorker();
-    tmrConnect->stop(); // also a retry the attempt's end has just planned
-    NoAdapterText.clear();
-}
-
-void TMainForm::WaitForWorker()
-{
-    if (!Worker->Busy())
-        return;
-    // The window still paints while the worker's request runs out, but takes
-    // no input that could start something else.
-    QEventLoop wait;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &wait, [this, &wait] {
-        if (!Worker->Busy())
-            wait.quit();
-    });
-    poll.start(10);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-void TMainForm::OnPortVanished()
-{
-    // The worker may still be inside a request; the closed state follows
-    // once it has ended (its requests fail at once on a vanished port).
-    if (Worker->Busy()) {
-        QTimer::singleShot(10, this, &TMainForm::OnPortVanished);
-        return;
-    }
-    AdapterConnection->PortVanished();
-    if (!UpdatingFirmware && !DevicePort->IsOpen())
-        tmrConnect->start();
+    AdapterSearch->LeaveDemo();
+    AdapterSearch->Connect(chosen, false);
 }
 
 void TMainForm::ShowQuerying()
@@ -848,8 +758,9 @@ void TMainForm::ClearHintPanel()
 
 void TMainForm::ShowAdapter(const std::string& identity, const std::string& version)
 {
-    mIdentity->SetFullText(identity.empty() && version.empty() ? NoAdapterText : Text(identity));
+    mIdentity->SetFullText(identity.empty() && version.empty() ? AdapterSearch->NoAdapterText() : Text(identity));
     Panels[2]->setText(Text(version));
+    FitStatusPanels();
 }
 
 void TMainForm::SetCaption(const std::string& caption)

@@ -10,6 +10,7 @@
 #include "core/ops/Connection.h"
 #include "core/ops/OperationRunner.h"
 #include "core/settings/Settings.h"
+#include "gui/main/AdapterSearch.h"
 #include "gui/main/FileCommands.h"
 #include "gui/main/QtDispatcher.h"
 #include "gui/main/ToolbarImages.h"
@@ -35,28 +36,9 @@ class QToolButton;
 namespace lindprog {
 
 class TActionDialog;
-class TDemoAdapter;
 class TDumpFrame;
 class TElidedLabel;
 class TLogView;
-
-// The window's prompts, with the error boxes of a connect attempt held back
-// while the window tries in the background: the window then says "No adapter
-// on COM1" in its own panel and log instead of a box nobody asked for.
-class TBackgroundPrompts final : public TPrompts {
-public:
-    explicit TBackgroundPrompts(TPrompts& prompts) : Prompts(prompts) {}
-    void ShowError(const std::string& text) override;
-    void ShowInfo(const std::string& text) override { Prompts.ShowInfo(text); }
-    bool AskConfirm(const std::string& text) override { return Prompts.AskConfirm(text); }
-    TAnswer AskConfirmButton(const std::string& text) override { return Prompts.AskConfirmButton(text); }
-    TAnswer AskWarning(const std::string& text) override { return Prompts.AskWarning(text); }
-
-    bool Quiet = false;
-
-private:
-    TPrompts& Prompts;
-};
 
 class TMainForm final : public QMainWindow, public TConnectionView, public TRunView {
     Q_OBJECT
@@ -76,8 +58,7 @@ public:
     TActionDialog* CurrentAction() const { return ActionDialog; }
     // Whether the worker runs an operation or a connect attempt.
     bool WorkerBusy() const { return Worker->Busy(); }
-    // How long the window waits before it tries a port without an adapter again.
-    static constexpr int RetryMs = 3000;
+    TAdapterSearch& Search() { return *AdapterSearch; }
     TSettings& Settings() { return CurrentSettings; }
     TBuffer& Buffer() { return MainBuffer; }
     TDumpFrame& Dump() { return *DumpView; }
@@ -142,7 +123,6 @@ public:
     QFrame* pDump;
     QSplitter* spLog;
     TLogView* lvLog;
-    QTimer* tmrConnect;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -157,6 +137,7 @@ private:
     QWidget* CreateToolBar();
     QWidget* CreateSelectionStrip();
     void CreateStatusBar();
+    void FitStatusPanels();
     void ShowPointerHint(const QPoint& globalPosition);
     void ApplicationHint(const QString& hint);
     QToolButton* MakeToolButton(QWidget* bar, QAction* action, TToolImage image, const char* name, const char* hint);
@@ -165,17 +146,6 @@ private:
     // Runs the plan on the worker under the progress dialog, on a copy of
     // the buffer that the worker hands back at every BufferReplaced.
     void RunPlan(TPlan plan);
-    // A connect attempt on the worker. quiet: its error boxes are held back
-    // and a failure shows "No adapter on COM%d"; retrying: its log lines too.
-    void ConnectInBackground(int port, bool quiet, bool retrying);
-    void ConnectDemo();
-    void ConnectEnded(TConnectResult result, bool quiet);
-    void tmrConnectTimer();
-    // Stops the retries and waits for a connect attempt under way, so that a
-    // command can use the port and the connection.
-    void StopConnecting();
-    void WaitForWorker();
-    void OnPortVanished();
     void FillRecentMenu();
     // The caption, the file's name and "*" while the buffer holds unsaved edits.
     void UpdateTitle();
@@ -201,12 +171,9 @@ private:
     std::array<QLabel*, 5> Panels{};
     TElidedLabel* mIdentity = nullptr; // panel 1
     bool Querying = false;
-    bool MuteConnectLog = false;
     bool UpdatingFirmware = false;
     bool CloseWhenDone = false;
-    QString NoAdapterText; // panel 1 while no adapter answers
-    int ConnectPort = 0;   // the port the last attempt tried, and retries try
-    TDemoAdapter* Demo = nullptr;
+    TAdapterSearch* AdapterSearch = nullptr;
     QString Caption;  // the connection's part of the title
     QString FileName; // the file last opened or saved, for the title
 };
