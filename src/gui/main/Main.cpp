@@ -125,6 +125,8 @@ void TMainForm::FormCreate()
     auto* stringFinder = new TStringFinderCommand(*DumpView); // owned by the view
     DumpView->SetFindStringsHandler([stringFinder] { stringFinder->cmFindStringClick(); });
     pDump->installEventFilter(this);
+    // The title's "*" follows the view's edits, undone ones too.
+    connect(DumpView, &TDumpFrame::EditsChanged, this, &TMainForm::UpdateTitle);
     lvLog = new TLogView(spLog);
     lvLog->setMinimumHeight(MinimumLogHeight);
     spLog->addWidget(pDump);
@@ -463,9 +465,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
     // reach application filters even where no one tracks the mouse). So the
     // hint is taken afresh from whatever is under the pointer.
     switch (event->type()) {
-    // Edits come from keys and the mouse: the title's "*" follows them.
-    case QEvent::KeyRelease:
-    case QEvent::MouseButtonRelease: UpdateTitle(); break;
     case QEvent::MouseMove: ShowPointerHint(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()); break;
     case QEvent::Enter:
     case QEvent::Leave: ShowPointerHint(QCursor::pos()); break;
