@@ -34,6 +34,7 @@ void TSettings::Load(const TSettingsStore& store)
     BlockSize = store.ReadIntegerDef("BlockSize", FixedBlockSize);
     IgnoreReadErrors = store.ReadBoolDef("IgnoreReadErrors", false);
     BlockPause = std::clamp(store.ReadIntegerDef("BlockPause", 0), 0, MaxBlockPause);
+    SkipErasedBlocks = store.ReadBoolDef("SkipErasedBlocks", true);
     // The operation driver picks its own block sizes, and a read-error choice
     // from an earlier run must not silently skip errors in this one.
     BlockSize = FixedBlockSize;
@@ -49,6 +50,7 @@ void TSettings::Store(TSettingsStore& store) const
     store.WriteInteger("BlockSize", BlockSize);
     store.WriteBool("IgnoreReadErrors", IgnoreReadErrors);
     store.WriteInteger("BlockPause", BlockPause);
+    store.WriteBool("SkipErasedBlocks", SkipErasedBlocks);
 }
 
 } // namespace lindprog

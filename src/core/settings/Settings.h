@@ -49,9 +49,14 @@ struct TSettings {
     // for adapters (or USB bridges) that cannot take requests back to back;
     // 0 sends them as fast as the line allows, as the command line does.
     std::int32_t BlockPause = 0;
+    // Write and Program of a buffer loaded from an image file (HEX,
+    // S-record, ELF) send and verify only the blocks holding data and prove
+    // the rest blank, so the time follows the image, not the region.
+    bool SkipErasedBlocks = true;
 
     void Load(const TSettingsStore& store);
-    // Writes the five values in their fixed order, then the block pause; a
+    // Writes the five values in their fixed order, then the block pause and
+    // the erased-block choice; a
     // refused value stops the rest (the error propagates to the application's
     // handler).
     void Store(TSettingsStore& store) const;

@@ -75,7 +75,8 @@ void SizeBufferFor(const std::string& path, std::uint64_t size, const TBufferSiz
 }
 
 // Reads the image, asks where the region starts, and places the image there.
-void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::uint8_t> bytes, TBuffer& buffer,
+// False when the base question was cancelled and nothing changed.
+bool LoadImageFile(TLogView& log, const std::string& path, std::span<const std::uint8_t> bytes, TBuffer& buffer,
                    TChangeTracking& tracking, const TRegionPlace& place, const TBufferSizer& sizer)
 {
     TImage image;
@@ -91,7 +92,7 @@ void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::
               : RememberedBase(place.Device, place.Region).value_or(DefaultImageBase(image, regionSize));
     const std::optional<std::uint64_t> base = AskImageBase(log.window(), image, place.Region, regionSize, proposed);
     if (!base)
-        return;
+        return false;
     if (sized) {
         // A base above the image's start leaves it nothing to hold; the
         // placement below says so.
@@ -106,6 +107,7 @@ void LoadImageFile(TLogView& log, const std::string& path, std::span<const std::
     } catch (const TImageError& error) {
         throw TFileError(ImageErrorText(path, error));
     }
+    return true;
 }
 
 } // namespace
@@ -174,13 +176,14 @@ QString TBufferFileDialogs::Run(QFileDialog& dialog, QString& last)
     return chosen;
 }
 
-void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                        const TFileNameChooser& choose, const TRegionPlace& place, const TBufferSizer& sizer)
+std::optional<TImageFormat> OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
+                                               const TFileNameChooser& choose, const TRegionPlace& place,
+                                               const TBufferSizer& sizer)
 {
     log.setFocus(Qt::OtherFocusReason);
     const QString path = choose();
     if (path.isEmpty())
-        return;
+        return std::nullopt;
     const std::string name = FileSystemName(path);
     TViewTracking tracking(view);
     std::vector<std::uint8_t> bytes;
@@ -190,15 +193,14 @@ void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPromp
         // The raw load reports a file it cannot open after its first log
         // line, as it always has.
         LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
-        return;
+        return TImageFormat::Raw;
     }
-    if (DetectImageFormat(bytes) != TImageFormat::Raw) {
-        LoadImageFile(log, name, bytes, buffer, tracking, place, sizer);
-        return;
-    }
+    if (const TImageFormat format = DetectImageFormat(bytes); format != TImageFormat::Raw)
+        return LoadImageFile(log, name, bytes, buffer, tracking, place, sizer) ? std::optional(format) : std::nullopt;
     if (sizer)
         SizeBufferFor(name, bytes.size(), sizer);
     LoadBufferFile(name, buffer.Bytes(), tracking, log, prompts);
+    return TImageFormat::Raw;
 }
 
 void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,

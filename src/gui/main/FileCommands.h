@@ -15,12 +15,14 @@
 // goes on with the buffer unchanged.
 
 #include "core/buffer/BufferFile.h"
+#include "core/buffer/ImageFile.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QFileDialog;
 class QWidget;
@@ -85,9 +87,11 @@ using TBufferSizer = std::function<bool(std::uint32_t size)>;
 // nothing either). A sizer is given when there is no region (no adapter):
 // the file then gives the buffer its size, a raw file its length, an image
 // its extent from the base to its end, so a file can be inspected before any
-// adapter is there.
-void OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
-                        const TFileNameChooser& choose, const TRegionPlace& place, const TBufferSizer& sizer = {});
+// adapter is there. Gives the format of what was loaded; nothing when nothing
+// was (Cancel).
+std::optional<TImageFormat> OpenFileIntoBuffer(TLogView& log, TBuffer& buffer, TDumpFrame& view, TPrompts& prompts,
+                                               const TFileNameChooser& choose, const TRegionPlace& place,
+                                               const TBufferSizer& sizer = {});
 // Save: as load; a HEX or S-record name asks for the base address, offering
 // the one remembered for the region, else 0.
 void SaveBufferIntoFile(TLogView& log, const TBuffer& buffer, TDumpFrame& view, const TFileNameChooser& choose,

@@ -3,6 +3,7 @@
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
 #include "gui/buffer/DumpF.h"
+#include "gui/buffer/EditCommands.h"
 #include "gui/buffer/StringFinderCommand.h"
 #include "gui/link/SelectPortD.h"
 #include "gui/main/AboutD.h"
@@ -124,6 +125,13 @@ void TMainForm::FormCreate()
     DumpView->AttachTo(pDump);
     auto* stringFinder = new TStringFinderCommand(*DumpView); // owned by the view
     DumpView->SetFindStringsHandler([stringFinder] { stringFinder->cmFindStringClick(); });
+    TEditCommandHooks hooks;
+    hooks.BaseAddress = [this] {
+        const TRegionPlace place = SelectedPlace();
+        return RememberedBase(place.Device, place.Region);
+    };
+    hooks.Report = [this](const QString& text) { lvLog->AddLogLine(text.toStdString()); };
+    AddEditCommands(mnEdit, *DumpView, std::move(hooks));
     pDump->installEventFilter(this);
     // The title's "*" follows the view's edits, undone ones too.
     connect(DumpView, &TDumpFrame::EditsChanged, this, &TMainForm::UpdateTitle);
@@ -225,6 +233,9 @@ void TMainForm::CreateMenus()
     cmDeviceVerify = device->addAction("&Verify");
     cmDeviceErase = device->addAction("&Erase");
     cmDeviceBlankCheck = device->addAction("&Blank check");
+    cmDeviceCompare = device->addAction("&Compare", this, &TMainForm::cmDeviceCompareClick);
+    cmDeviceCompare->setEnabled(false);
+    cmDeviceCompare->setToolTip("Read the region and mark where it differs from the buffer (F8: next difference)");
     device->addSeparator();
     cmDeviceUnlock = device->addAction("&Unlock");
 
@@ -273,7 +284,8 @@ void TMainForm::CreateMenus()
         {cmDeviceErase, "cmDeviceErase"},     {cmDeviceBlankCheck, "cmDeviceBlankCheck"},
         {cmDeviceUnlock, "cmDeviceUnlock"},   {cmOptionsPort, "cmOptionsPort"},
         {cmSettings, "cmSettings"},           {cmFirmwareUpdate, "cmFirmwareUpdate"},
-        {cmHelpAbout, "cmHelpAbout"},         {cmLogSave, "cmLogSave"}};
+        {cmHelpAbout, "cmHelpAbout"},         {cmLogSave, "cmLogSave"},
+        {cmDeviceCompare, "cmDeviceCompare"}};
     for (const auto& [action, name] : names)
         action->setObjectName(name);
     // Function keys for the device commands people repeat all day; none of
@@ -286,7 +298,8 @@ void TMainForm::CreateMenus()
                                                       {cmDeviceProgram, Qt::Key_F7},
                                                       {cmDeviceWrite, Qt::Key_F9},
                                                       {cmDeviceErase, QKeySequence(Qt::CTRL | Qt::Key_E)},
-                                                      {cmDeviceBlankCheck, QKeySequence(Qt::CTRL | Qt::Key_B)}};
+                                                      {cmDeviceBlankCheck, QKeySequence(Qt::CTRL | Qt::Key_B)},
+                                                      {cmDeviceCompare, QKeySequence(Qt::CTRL | Qt::Key_K)}};
     for (const auto& [action, key] : keys)
         action->setShortcut(key);
 }
@@ -518,8 +531,11 @@ void TMainForm::OpenFile(const QString& path)
     };
     // Without an adapter there is no region: the file sizes the buffer.
     const TBufferSizer sizer = [this](std::uint32_t size) { return ResizeBuffer(size); };
-    OpenFileIntoBuffer(*lvLog, MainBuffer, *DumpView, *ActivePrompts, choose, SelectedPlace(),
-                       DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
+    const auto loaded =
+        OpenFileIntoBuffer(*lvLog, MainBuffer, *DumpView, *ActivePrompts, choose, SelectedPlace(),
+                           DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
+    if (loaded)
+        BufferFromImage = *loaded != TImageFormat::Raw;
     if (!chosen.isEmpty()) {
         FileName = chosen;
         AddRecentFile(chosen);
@@ -630,17 +646,51 @@ void TMainForm::cmDeviceReadClick(int tag)
         return;
     if (static_cast<TOperation>(tag) == TOperation::Read && !ConfirmDiscard())
         return;
-    TPlan plan = PlanFor(static_cast<TOperation>(tag), AdapterConnection->Target(MainBuffer.Bytes()));
+    const auto operation = static_cast<TOperation>(tag);
+    TPlan plan = PlanFor(operation, AdapterConnection->Target(MainBuffer.Bytes()),
+                         BufferFromImage && CurrentSettings.SkipErasedBlocks);
     // Asked here, before the progress dialog comes up; the runner then has
     // no question left to ask.
     if (!plan.Confirmation.empty() && !ActivePrompts->AskConfirm(plan.Confirmation))
         return;
     plan.Confirmation.clear();
     RunPlan(std::move(plan));
+    if (operation == TOperation::Read && OperationRunner->Outcome().Confirmed)
+        BufferFromImage = false;
+    ShowWhereItDiffers();
 }
 
-void TMainForm::RunPlan(TPlan plan)
+void TMainForm::cmDeviceCompareClick()
 {
+    if (Worker->Busy())
+        return;
+    Expected.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
+    const TOperationTarget target = AdapterConnection->Target(MainBuffer.Bytes());
+    TPlan plan;
+    plan.DeviceIndex = target.DeviceIndex;
+    plan.VoltageCode = target.VoltageCode;
+    plan.Stages = {{TOperation::Read, target.RegionIndex, {}, TBlockChoice::All, Expected}};
+    RunPlan(std::move(plan), false);
+    ShowWhereItDiffers();
+}
+
+void TMainForm::ShowWhereItDiffers()
+{
+    const TPlanOutcome& outcome = OperationRunner->Outcome();
+    const TStageOutcome& last = outcome.Last();
+    if (last.Mismatch.Found) {
+        DumpView->GoToOffset(last.Mismatch.Offset);
+        return;
+    }
+    if (outcome.Compared.empty() || !last.Started || last.Cancelled || last.Stage != TOperation::Read)
+        return;
+    DumpView->ShowDifferences(outcome.Compared.back().Ranges);
+    DumpView->GoToNextDifference();
+}
+
+void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
+{
+    WorkIntoBuffer = intoBuffer;
     WorkBuffer.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
     for (TPlanStage& stage : plan.Stages)
         stage.Buffer = WorkBuffer;
@@ -671,6 +721,7 @@ void TMainForm::RunPlan(TPlan plan)
     dialog.Run();
     ActionDialog = nullptr;
     std::vector<std::uint8_t>().swap(WorkBuffer);
+    std::vector<std::uint8_t>().swap(Expected);
     if (CloseWhenDone)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -682,6 +733,9 @@ void TMainForm::cmDeviceDetectClick()
 
 void TMainForm::BufferReplaced()
 {
+    // A compare reads beside the buffer: nothing of it changes.
+    if (!WorkIntoBuffer)
+        return;
     // The worker waits while the bytes it has are taken over.
     if (!WorkBuffer.empty() && WorkBuffer.size() == MainBuffer.Size())
         std::copy(WorkBuffer.begin(), WorkBuffer.end(), MainBuffer.Bytes().begin());
@@ -811,6 +865,7 @@ void TMainForm::ApplyActions(const TActionState& actions)
     for (QAction* action : {cmDeviceRead, cmDeviceWrite, cmDeviceVerify, cmDeviceErase, cmDeviceBlankCheck,
                             cmDeviceUnlock, cmDeviceProgram})
         action->setEnabled(actions.Allows(static_cast<TOperation>(action->data().toInt())));
+    cmDeviceCompare->setEnabled(actions.Allows(TOperation::Read));
 }
 
 void TMainForm::SetFirmwareUpdateEnabled(bool enabled)

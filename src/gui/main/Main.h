@@ -90,6 +90,7 @@ public:
     // on the worker under the progress dialog; the click returns when it ended.
     void cmDeviceReadClick(int tag);
     void cmDeviceDetectClick();
+    void cmDeviceCompareClick();
 
     // TRunView
     void BufferReplaced() override;
@@ -113,6 +114,7 @@ public:
     QAction *cmFileOpen, *cmFileSave, *cmFileExit, *cmLogSave;
     QMenu *mnRecent, *mnEdit;
     QAction *cmBufferSwap, *cmBufferFill;
+    QAction* cmDeviceCompare;
     QAction *cmDeviceDetect, *cmDeviceProgram, *cmDeviceRead, *cmDeviceWrite, *cmDeviceVerify, *cmDeviceErase,
         *cmDeviceBlankCheck, *cmDeviceUnlock;
     QAction *cmOptionsPort, *cmSettings, *cmFirmwareUpdate, *cmHelpAbout;
@@ -145,7 +147,12 @@ private:
     TRegionPlace SelectedPlace() const;
     // Runs the plan on the worker under the progress dialog, on a copy of
     // the buffer that the worker hands back at every BufferReplaced.
-    void RunPlan(TPlan plan);
+    // Runs the plan on a copy of the buffer; intoBuffer: the copy becomes the
+    // buffer as it changes (Read), else the buffer stays as it is (Compare).
+    void RunPlan(TPlan plan, bool intoBuffer = true);
+    // After a plan: a verify that found a byte shows it; a compare marks
+    // every differing byte.
+    void ShowWhereItDiffers();
     void FillRecentMenu();
     // The caption, the file's name and "*" while the buffer holds unsaved edits.
     void UpdateTitle();
@@ -165,6 +172,11 @@ private:
     std::unique_ptr<TOperationRunner> OperationRunner;
     TActionDialog* ActionDialog = nullptr;
     std::vector<std::uint8_t> WorkBuffer; // the worker's bytes while a plan runs
+    bool WorkIntoBuffer = true;           // and whether they become the buffer
+    std::vector<std::uint8_t> Expected;   // Compare: the buffer as it was when it began
+    // The buffer holds an image file's bytes (not a raw file's, not a read):
+    // Write and Program may leave its erased blocks out.
+    bool BufferFromImage = false;
     TBuffer MainBuffer;
     TDumpFrame* DumpView = nullptr;
     TBufferFileDialogs FileDialogs{this};

@@ -37,11 +37,12 @@ protected:
 TSettingsDialog::TSettingsDialog(QWidget* parent)
     : QDialog(parent), cbTurnOffPower(new QCheckBox("Turn off power after each operation", this)),
       seJtagDelay(new TJtagDelaySpin(this)), cbBlockSIze(new QComboBox(this)),
-      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this)), seBlockPause(new QSpinBox(this))
+      cbIgnoreReadErrors(new QCheckBox("Ignore read errors", this)), seBlockPause(new QSpinBox(this)),
+      cbSkipErased(new QCheckBox("Skip erased blocks when writing images", this))
 {
     setObjectName("SettingsDialog");
     setWindowTitle("Settings");
-    setFixedSize(275, 200);
+    setFixedSize(std::max(275, cbSkipErased->sizeHint().width() + 32), 200);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     cbTurnOffPower->setObjectName("cbTurnOffPower");
@@ -66,6 +67,10 @@ TSettingsDialog::TSettingsDialog(QWidget* parent)
                               std::max(57, seBlockPause->sizeHint().width()), 21);
     seBlockPause->setRange(0, TSettings::MaxBlockPause);
     seBlockPause->setToolTip("For adapters that cannot take requests back to back; 0 is the fastest");
+    cbSkipErased->setObjectName("cbSkipErased");
+    cbSkipErased->setGeometry(16, 100, std::max(240, cbSkipErased->sizeHint().width()), 17);
+    cbSkipErased->setToolTip("Write and verify only the blocks of a HEX, S-record or ELF image that hold data, "
+                             "and prove the others blank after the erase");
 
     auto* blockLabel = new QLabel("Read / write block size, bytes:", this);
     blockLabel->move(16, 72);
@@ -95,6 +100,7 @@ void TSettingsDialog::Load(const TSettings& settings)
     seJtagDelay->setValue(settings.JtagDelay);
     cbIgnoreReadErrors->setChecked(settings.IgnoreReadErrors);
     seBlockPause->setValue(settings.BlockPause);
+    cbSkipErased->setChecked(settings.SkipErasedBlocks);
     cbBlockSIze->setCurrentIndex(cbBlockSIze->findText(QString::number(settings.BlockSize)));
 }
 
@@ -104,6 +110,7 @@ void TSettingsDialog::Apply(TSettings& settings) const
     settings.JtagDelay = seJtagDelay->value();
     settings.IgnoreReadErrors = cbIgnoreReadErrors->isChecked();
     settings.BlockPause = seBlockPause->value();
+    settings.SkipErasedBlocks = cbSkipErased->isChecked();
     bool isNumber = false;
     const int blockSize = cbBlockSIze->currentText().toInt(&isNumber, 10);
     // With no item chosen there is no text; the block size stays as it was

@@ -26,6 +26,7 @@ public:
     QComboBox* cbBlockSIze;
     QCheckBox* cbIgnoreReadErrors;
     QSpinBox* seBlockPause;
+    QCheckBox* cbSkipErased;
 };
 
 // Runs the dialog over the settings: they change only when it ends with OK.

@@ -56,13 +56,14 @@ TEST(Settings, EmptyStoreGivesDefaultsAndWritesThemInOrder)
 
     settings.Store(store);
     EXPECT_EQ(store.WriteOrder, (std::vector<std::string>{"SerialPort", "TurnOffPower", "JtagDelay", "BlockSize",
-                                                          "IgnoreReadErrors", "BlockPause"}));
+                                                          "IgnoreReadErrors", "BlockPause", "SkipErasedBlocks"}));
     EXPECT_EQ(Stored(store, "SerialPort"), 1);
     EXPECT_EQ(Stored(store, "TurnOffPower"), 1);
     EXPECT_EQ(Stored(store, "JtagDelay"), 4);
     EXPECT_EQ(Stored(store, "BlockSize"), 512);
     EXPECT_EQ(Stored(store, "IgnoreReadErrors"), 0);
     EXPECT_EQ(Stored(store, "BlockPause"), 0);
+    EXPECT_EQ(Stored(store, "SkipErasedBlocks"), 1);
 }
 
 TEST(Settings, BlockPauseIsKeptWithinItsLimits)

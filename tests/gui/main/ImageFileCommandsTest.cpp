@@ -249,6 +249,7 @@ TEST_F(ImageFileCommandsTest, HexFileWithGapsIsProgrammedWithErasedBytesInTheGap
         [&] { return !Harness.Prompts.Seen.empty() && Harness.Prompts.Seen.back().Text == "Programming successfull"; },
         20000));
     EXPECT_EQ(Harness.Sim.RegionContents(0, Code), expected);
+    EXPECT_EQ(Harness.Sim.RequestCount(162), 4) << "an image's erased blocks are proven blank, not written";
 }
 
 TEST_F(ImageFileCommandsTest, TypedBaseIsProposedAgainForItsRegionOnly)

@@ -230,6 +230,29 @@ TEST(Operations, WindowAnswersWhileARequestWaitsForTheAdapter)
 }
 
 // The scan's rules are the core's; here only that Detect runs it into the log.
+// Compare reads beside the buffer and marks where the region differs; a
+// failed verify reads its block back and goes to the byte.
+TEST(Operations, CompareMarksTheDifferencesAndAFailedVerifyGoesToTheByte)
+{
+    TMainHarness harness(OperationsScenario());
+    TMainForm& form = harness.Start();
+    auto bytes = form.Buffer().Bytes();
+    for (const std::size_t at : {0x10, 0x400, 0x401, 0x7FF})
+        bytes[at] = 1;
+    const std::vector<std::uint8_t> buffer(bytes.begin(), bytes.end());
+
+    form.cmDeviceCompare->trigger();
+    EXPECT_EQ(form.Dump().Differences(), (std::vector<TDifferenceRange>{{0x10, 0x11}, {0x400, 0x402}, {0x7FF, 0x800}}));
+    EXPECT_EQ(form.Dump().CursorIndex(), 0x10) << "at the first difference";
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), form.Buffer().Bytes().begin())) << "the buffer stays";
+    EXPECT_EQ(CountLines(form, "Compare error at 0x00000010"), 1);
+
+    bytes[0x10] = 0;
+    form.cmDeviceVerify->trigger();
+    EXPECT_EQ(CountLines(form, "Verify failed at 0x00000400: expected 0x01, read 0x00"), 1);
+    EXPECT_EQ(form.Dump().CursorIndex(), 0x400);
+}
+
 TEST(JtagScan, DetectRunsTheScanIntoTheLog)
 {
     TMainHarness harness(OperationsScenario());
