@@ -74,6 +74,11 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     return FormatTime("%Y-%m-%dT%H:%M:%S", when) + fraction;
 }
 
+std::string LogLineTime(std::chrono::system_clock::time_point when, bool terminal)
+{
+    return terminal ? ClockTime(when) : FormatTime("%Y-%m-%dT%H:%M:%S", when);
+}
+
 nlohmann::ordered_json DifferenceJson(const std::string& port, const TDifferences& differences,
                                       std::span<const std::uint8_t> expected, std::span<const std::uint8_t> read)
 {
@@ -161,7 +166,8 @@ void TCliOutput::Log(const std::string& port, const std::string& text)
         object["text"] = text;
         WriteJson(object);
     } else if (Verbosity != TVerbosity::Quiet) {
-        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + ShowControlCharacters(text));
+        WriteLine(Streams.Out,
+                  Prefix(port) + LogLineTime(now, Streams.OutIsTerminal) + " " + ShowControlCharacters(text));
     }
     DrawProgress();
 }
@@ -180,7 +186,7 @@ void TCliOutput::Trace(const std::string& port, const std::string& text)
         object["text"] = text;
         WriteJson(object);
     } else {
-        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+        WriteLine(Streams.Out, Prefix(port) + LogLineTime(now, Streams.OutIsTerminal) + " " + text);
     }
 }
 

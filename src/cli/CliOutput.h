@@ -55,6 +55,7 @@ public:
         std::FILE* Out = stdout;
         std::FILE* Err = stderr;
         bool ErrIsTerminal = false;
+        bool OutIsTerminal = false; // log lines carry the date when they go elsewhere
     };
 
     TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams);
@@ -112,6 +113,9 @@ nlohmann::ordered_json JsonEvent(const char* event);
 // "HH:MM:SS" as the window's log shows it, and the ISO form for JSON.
 std::string ClockTime(std::chrono::system_clock::time_point when);
 std::string IsoTime(std::chrono::system_clock::time_point when);
+// A log line's stamp: the time on a terminal, which is read as it happens;
+// in a file or a pipe, kept for later, the ISO date and time to the second.
+std::string LogLineTime(std::chrono::system_clock::time_point when, bool terminal);
 
 // The `diff` event of a compare: the count, the merged ranges (the first
 // 20), the first differing bytes with both values, and the erased hint.

@@ -119,7 +119,7 @@ int Run(const TCliOptions& options)
 {
     WatchStopSignals();
     TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
-                      {stdout, stderr, IsTerminal(stderr)});
+                      {stdout, stderr, IsTerminal(stderr), IsTerminal(stdout)});
     if (!options.LogFile.empty())
         if (const std::string error = output.OpenLogFile(options.LogFile); !error.empty())
             return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);

@@ -1,0 +1,79 @@
+// The command line's pure rules, as tables: which ports may hold an adapter,
+// what -p takes, and how result lines print offsets.
+
+#include "cli/CliOutput.h"
+#include "cli/CliPorts.h"
+#include "cli/CliSession.h"
+#include "core/link/PortNames.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <tuple>
+
+namespace lindprog::cli {
+namespace {
+
+TEST(CliRulesTest, OnlyUsbPortsAndMappingsCanBeAdapters)
+{
+    const std::tuple<TPortEntry, bool> cases[] = {
+        {{1, "/dev/ttyUSB0", "/dev/ttyUSB0", false}, true},
+        {{2, "/dev/ttyACM3", "/dev/ttyACM3", false}, true},
+        {{3, "/dev/serial/by-id/usb-Corvane_Programmer-if00", "/dev/ttyXRUSB0", false}, true},
+        {{4, "LINDPROG_COM4", "/dev/pts/7", true}, true},
+        {{5, "/dev/ttyS0", "/dev/ttyS0", false}, false},
+        {{6, "/dev/ttyAMA0", "/dev/ttyAMA0", false}, false},
+    };
+    for (const auto& [port, expected] : cases)
+        EXPECT_EQ(CanBeAdapter(port), expected) << port.DevicePath;
+}
+
+TEST(CliRulesTest, APathThatExistsWinsOverAComNumber)
+{
+    test::TScratchDir dir;
+    test::TEnvPort::ClearAll();
+    test::TEnvPort mapped(1, "/dev/null");
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path);
+    std::ofstream("com1") << "";
+    TPortNames names(dir.Path / "ports.conf", dir.Path / "dev", dir.Path / "sys");
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"com1", "com1", "com1"}, {"./com1", "./com1", "./com1"}, {"COM1", "COM1", "/dev/null"}};
+    for (const auto& [given, name, path] : cases) {
+        const TPortSelection selection = SelectPorts({given}, names);
+        ASSERT_EQ(selection.Ports.size(), 1u) << given << ": " << selection.Error;
+        EXPECT_EQ(selection.Ports[0].Name, name);
+        EXPECT_EQ(selection.Ports[0].Path, path);
+    }
+    std::filesystem::current_path(before);
+}
+
+TEST(CliRulesTest, ResultLinesPrintOffsetsInHex)
+{
+    const std::tuple<std::string, std::string> cases[] = {
+        {"Verify failed at offset 4000 (Compare error)", "Verify failed at offset 0x00004000 (Compare error)"},
+        {"Write failed at offset 1FFFF0 (Device write error)",
+         "Write failed at offset 0x001FFFF0 (Device write error)"},
+        {"Erase failed (Timeout)", "Erase failed (Timeout)"},
+        {"Verification OK, 8192 bytes compared", "Verification OK, 8192 bytes compared"},
+    };
+    for (const auto& [line, shown] : cases)
+        EXPECT_EQ(WithHexOffset(line), shown);
+}
+
+TEST(CliRulesTest, LogLinesCarryTheDateOnlyOffTheTerminal)
+{
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    using namespace std::chrono;
+    const system_clock::time_point when = sys_days{year{2026} / 12 / 8} + hours(14) + minutes(3) + seconds(7);
+    EXPECT_EQ(LogLineTime(when, false), "2026-12-08T14:03:07");
+    EXPECT_EQ(LogLineTime(when, true), "14:03:07");
+}
+
+} // namespace
+} // namespace lindprog::cli
