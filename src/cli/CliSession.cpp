@@ -6,6 +6,8 @@
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/buffer/BufferFile.h"
+#include "core/buffer/IntelHex.h"
+#include "core/buffer/SRecord.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/AdapterRequests.h"
 #include "core/ops/Operation.h"
@@ -15,11 +17,18 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace lindprog::cli {
 
@@ -343,7 +352,7 @@ TResult TCliSession::CheckReadAddressable() const
 {
     TResult ok;
     ok.Ok = true;
-    if (Options.Command != TCliCommand::Read || FormatForFileName(Input.OutputPath) == TImageFormat::Raw)
+    if (Options.Command != TCliCommand::Read || OutputFormat() == TImageFormat::Raw)
         return ok;
     const std::uint64_t end = Options.Base.value_or(0) + Buffer.size();
     if (end <= 0x100000000ull)
@@ -470,8 +479,35 @@ TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
     return result;
 }
 
+TImageFormat TCliSession::OutputFormat() const
+{
+    return Input.OutputPath == StandardStream ? Options.StreamFormat.value_or(TImageFormat::Raw)
+                                              : FormatForFileName(Input.OutputPath);
+}
+
+TResult TCliSession::WriteReadToStdout(TResult result)
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    const std::uint64_t base = Options.Base.value_or(0);
+    std::string records;
+    if (OutputFormat() == TImageFormat::IntelHex)
+        records = WriteIntelHex(Buffer, base);
+    else if (OutputFormat() == TImageFormat::SRecord)
+        records = WriteSRecord(Buffer, base);
+    const bool written = records.empty() ? std::fwrite(Buffer.data(), 1, Buffer.size(), stdout) == Buffer.size()
+                                         : std::fwrite(records.data(), 1, records.size(), stdout) == records.size();
+    if (!written || std::fflush(stdout) != 0)
+        return Failure(ExitCode::FileError, std::string("cannot write to standard output: ") + std::strerror(errno));
+    AddLogLine("Saved " + std::to_string(Buffer.size()) + " bytes to standard output");
+    return result;
+}
+
 TResult TCliSession::SaveRead(TResult result)
 {
+    if (Input.OutputPath == StandardStream)
+        return WriteReadToStdout(std::move(result));
     std::string path = Input.OutputPath;
     if (path.find(KeyPlaceholder) != std::string::npos && (!PortChoice.Key.empty() || Port.GetKey()))
         for (std::size_t at = path.find(KeyPlaceholder); at != std::string::npos; at = path.find(KeyPlaceholder, at))

@@ -63,6 +63,9 @@ private:
     void ReportDifferences(const TPlanOutcome& outcome);
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
     TResult SaveRead(TResult result);
+    // read -: the region to stdout, raw or as the records --format names.
+    TResult WriteReadToStdout(TResult result);
+    TImageFormat OutputFormat() const;
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
     struct TDeviceReport {
         TDeviceInfo Info;

@@ -339,6 +339,28 @@ TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)
     EXPECT_TRUE(std::equal(data.begin(), data.end(), sim.Sim.RegionContents(0, 0).begin()));
 }
 
+TEST_F(CliTest, ADashReadsToStdoutAndWritesFromStdin)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    const auto original = sim.Sim.RegionContents(0, 0);
+    ASSERT_EQ(Cli({"read", "-"}), 0) << Err();
+    EXPECT_EQ(Out(), std::string(original.begin(), original.end()));
+    EXPECT_NE(Err().find("Successfully read 8192 bytes"), std::string::npos) << "the log goes to stderr: " << Err();
+    ASSERT_EQ(Cli({"read", "-", "--format", "hex", "--base", "0x8000000"}), 0) << Err();
+    const fs::path hex = Dir.Path / "original.hex";
+    std::ofstream(hex) << Out();
+
+    const auto image = Pattern(8192, 4);
+    const fs::path raw = WriteFile(Dir.Path / "image.bin", image);
+    Last = std::make_unique<TCliProcess>(Dir.Path, std::vector<std::string>{"write", "-"}, raw);
+    ASSERT_EQ(Last->Wait(), 0) << Err();
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
+    Last = std::make_unique<TCliProcess>(
+        Dir.Path, std::vector<std::string>{"program", "-", "--format", "hex", "--base", "0x8000000"}, hex);
+    ASSERT_EQ(Last->Wait(), 0) << Err();
+    EXPECT_EQ(sim.Sim.RegionContents(0, 0), original);
+}
+
 TEST_F(CliTest, InterruptStopsAfterTheCurrentBlock)
 {
     json scenario = test::BaseScenario();
