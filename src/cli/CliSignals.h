@@ -25,4 +25,7 @@ const std::atomic<bool>& StopRequested();
 // Whether `stream` shows on a terminal, where progress is redrawn in place.
 bool IsTerminal(std::FILE* stream);
 
+// The width of the terminal `stream` shows on, in columns; 0 when unknown.
+int TerminalColumns(std::FILE* stream);
+
 } // namespace lindprog::cli

@@ -52,4 +52,13 @@ bool IsTerminal(std::FILE* stream)
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 
+int TerminalColumns(std::FILE* stream)
+{
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (handle == INVALID_HANDLE_VALUE || ::GetConsoleScreenBufferInfo(handle, &info) == 0)
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 } // namespace lindprog::cli

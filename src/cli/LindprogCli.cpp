@@ -175,7 +175,7 @@ int Run(const TCliOptions& options)
     const bool dataOnStdout = options.Command == TCliCommand::Read && options.File == StandardStream;
     std::FILE* const out = dataOnStdout ? stderr : stdout;
     TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
-                      {out, stderr, IsTerminal(stderr), IsTerminal(out)});
+                      {out, stderr, IsTerminal(stderr), IsTerminal(out), [] { return TerminalColumns(stderr); }});
     if (!options.LogFile.empty())
         if (const std::string error = output.OpenLogFile(options.LogFile); !error.empty())
             return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);

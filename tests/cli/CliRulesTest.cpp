@@ -75,5 +75,18 @@ TEST(CliRulesTest, LogLinesCarryTheDateOnlyOffTheTerminal)
     EXPECT_EQ(LogLineTime(when, true), "14:03:07");
 }
 
+TEST(CliRulesTest, TheProgressBlockIsRedrawnInPlaceAndCutToTheTerminal)
+{
+    const std::tuple<std::size_t, std::vector<std::string>, int, std::string> cases[] = {
+        {0, {"COM1: Writing 10%"}, 80, "COM1: Writing 10%"},
+        {1, {"COM1: Writing 20%", "COM2: Reading 5%"}, 80, "\r\033[KCOM1: Writing 20%\nCOM2: Reading 5%"},
+        {3, {"COM1: Writing 30%"}, 10, "\r\033[K\033[1A\033[K\033[1A\033[KCOM1: Wri"},
+        {2, {}, 80, "\r\033[K\033[1A\033[K"},
+        {0, {"\u00e4\u00e4\u00e4\u00e4"}, 4, "\u00e4\u00e4\u00e4"},
+    };
+    for (const auto& [shown, lines, columns, text] : cases)
+        EXPECT_EQ(RedrawProgress(shown, lines, columns), text) << shown << " " << columns;
+}
+
 } // namespace
 } // namespace lindprog::cli
