@@ -1,5 +1,4 @@
-// The command line's pure rules, as tables: which ports may hold an adapter,
-// what -p takes, and how result lines print offsets.
+// The command line's pure rules as tables: ports, offsets, the progress block.
 
 #include "cli/CliOutput.h"
 #include "cli/CliPorts.h"
@@ -9,9 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <tuple>
 
@@ -35,19 +31,15 @@ TEST(CliRulesTest, OnlyUsbPortsAndMappingsCanBeAdapters)
 TEST(CliRulesTest, APathThatExistsWinsOverAComNumber)
 {
     test::TScratchDir dir;
-    test::TEnvPort::ClearAll();
     test::TEnvPort mapped(1, "/dev/null");
     const auto before = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path);
     std::ofstream("com1") << "";
     TPortNames names(dir.Path / "ports.conf", dir.Path / "dev", dir.Path / "sys");
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"com1", "com1", "com1"}, {"./com1", "./com1", "./com1"}, {"COM1", "COM1", "/dev/null"}};
-    for (const auto& [given, name, path] : cases) {
+    for (const std::string given : {"com1", "./com1", "COM1"}) {
         const TPortSelection selection = SelectPorts({given}, names);
-        ASSERT_EQ(selection.Ports.size(), 1u) << given << ": " << selection.Error;
-        EXPECT_EQ(selection.Ports[0].Name, name);
-        EXPECT_EQ(selection.Ports[0].Path, path);
+        ASSERT_EQ(selection.Ports.size(), 1u) << selection.Error;
+        EXPECT_EQ(selection.Ports[0].Path, given == "COM1" ? "/dev/null" : given);
     }
     std::filesystem::current_path(before);
 }
@@ -56,8 +48,6 @@ TEST(CliRulesTest, ResultLinesPrintOffsetsInHex)
 {
     const std::tuple<std::string, std::string> cases[] = {
         {"Verify failed at offset 4000 (Compare error)", "Verify failed at offset 0x00004000 (Compare error)"},
-        {"Write failed at offset 1FFFF0 (Device write error)",
-         "Write failed at offset 0x001FFFF0 (Device write error)"},
         {"Erase failed (Timeout)", "Erase failed (Timeout)"},
         {"Verification OK, 8192 bytes compared", "Verification OK, 8192 bytes compared"},
     };
@@ -65,20 +55,9 @@ TEST(CliRulesTest, ResultLinesPrintOffsetsInHex)
         EXPECT_EQ(WithHexOffset(line), shown);
 }
 
-TEST(CliRulesTest, LogLinesCarryTheDateOnlyOffTheTerminal)
-{
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-    using namespace std::chrono;
-    const system_clock::time_point when = sys_days{year{2026} / 12 / 8} + hours(14) + minutes(3) + seconds(7);
-    EXPECT_EQ(LogLineTime(when, false), "2026-12-08T14:03:07");
-    EXPECT_EQ(LogLineTime(when, true), "14:03:07");
-}
-
 TEST(CliRulesTest, TheProgressBlockIsRedrawnInPlaceAndCutToTheTerminal)
 {
     const std::tuple<std::size_t, std::vector<std::string>, int, std::string> cases[] = {
-        {0, {"COM1: Writing 10%"}, 80, "COM1: Writing 10%"},
         {1, {"COM1: Writing 20%", "COM2: Reading 5%"}, 80, "\r\033[KCOM1: Writing 20%\nCOM2: Reading 5%"},
         {3, {"COM1: Writing 30%"}, 10, "\r\033[K\033[1A\033[K\033[1A\033[KCOM1: Wri"},
         {2, {}, 80, "\r\033[K\033[1A\033[K"},

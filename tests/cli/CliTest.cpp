@@ -70,9 +70,8 @@ TEST_F(CliTest, ReadAndProgramMoveTheRegionsBytes)
     const fs::path readFile = Dir.Path / "read.bin";
     ASSERT_EQ(Cli({"read", readFile.string()}), 0) << Err();
     EXPECT_EQ(ReadFile(readFile), sim.Sim.RegionContents(0, 0));
-    // stdout is a file here, so every log line carries the date.
     EXPECT_TRUE(std::regex_search(Out(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d Successfully read 8192 bytes)")))
-        << Out();
+        << "a file gets the date: " << Out();
 
     const auto image = Pattern(8192, 3);
     const std::string imageFile = WriteFile(Dir.Path / "image.bin", image);
@@ -179,13 +178,8 @@ TEST_F(CliTest, InfoKeyAndDetectReportTheAdapter)
     EXPECT_NE(Out().find("Device count: 2, total IR length: 9"), std::string::npos) << Out();
     EXPECT_NE(Out().find("Device 2 ID: ABCDEF12"), std::string::npos) << Out();
     ASSERT_EQ(Cli({"detect", "--json"}), 0) << Err();
-    const auto events = Last->JsonLines();
-    const auto jtag =
-        std::find_if(events.begin(), events.end(), [](const json& line) { return line["event"] == "jtag"; });
-    ASSERT_NE(jtag, events.end()) << Out();
-    EXPECT_EQ((*jtag)["count"], 2);
-    EXPECT_EQ((*jtag)["ir_length"], 9);
-    EXPECT_EQ((*jtag)["ids"], json::array({"0x12345678", "0xABCDEF12"}));
+    EXPECT_NE(Out().find(R"("jtag","v":1,"port":"COM1","count":2,"ir_length":9,"ids":["0x12345678","0xABCDEF12"])"),
+              std::string::npos);
 }
 
 TEST_F(CliTest, UpdateFirmwareHandsEveryPageToTheBootloader)
@@ -349,10 +343,9 @@ TEST_F(CliTest, ADashReadsToStdoutAndWritesFromStdin)
     ASSERT_EQ(Cli({"read", "-", "--format", "hex", "--base", "0x8000000"}), 0) << Err();
     const fs::path hex = Dir.Path / "original.hex";
     std::ofstream(hex) << Out();
-
     const auto image = Pattern(8192, 4);
-    const fs::path raw = WriteFile(Dir.Path / "image.bin", image);
-    Last = std::make_unique<TCliProcess>(Dir.Path, std::vector<std::string>{"write", "-"}, raw);
+    Last = std::make_unique<TCliProcess>(Dir.Path, std::vector<std::string>{"write", "-"},
+                                         WriteFile(Dir.Path / "image.bin", image));
     ASSERT_EQ(Last->Wait(), 0) << Err();
     EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
     Last = std::make_unique<TCliProcess>(
