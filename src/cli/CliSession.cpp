@@ -127,7 +127,10 @@ private:
 
 std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags)
 {
-    if ((operation != TOperation::Write && operation != TOperation::Program) || (regionFlags & RegionFlag::Erase) != 0)
+    // A region that cannot be written at all is refused as for any other
+    // operation it does not allow.
+    const bool writes = operation == TOperation::Write || operation == TOperation::Program;
+    if (!writes || (regionFlags & RegionFlag::Write) == 0 || (regionFlags & RegionFlag::Erase) != 0)
         return {};
     return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
            "' cannot be erased";

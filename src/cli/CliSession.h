@@ -98,9 +98,10 @@ private:
     bool Connecting = false;
 };
 
-// Write and program erase the region before they write, so a region the
-// adapter cannot erase is refused before anything is sent, by a message that
-// says why rather than by the adapter's status; "" when the operation may run.
+// Write and program erase the region before they write, so a writable region
+// the adapter cannot erase is refused before anything is sent, by a message
+// that says why rather than by the adapter's status; "" when that is not the
+// case.
 std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags);
 
 // A stage's result line as the command line reports it: the offset of
