@@ -96,7 +96,7 @@ std::optional<TPortChoice> PortWithKey(const std::string& key, TPortNames& names
 
 } // namespace
 
-bool CanBeAdapter(const TPortEntry& port)
+bool CanBeAdapter([[maybe_unused]] const TPortEntry& port)
 {
 #ifdef _WIN32
     // Windows names every port COM<N> alike; which is USB it does not say here.

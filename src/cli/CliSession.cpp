@@ -25,11 +25,6 @@
 #include <string_view>
 #include <thread>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace lindprog::cli {
 
 namespace {
@@ -490,9 +485,7 @@ TImageFormat TCliSession::OutputFormat() const
 
 TResult TCliSession::WriteReadToStdout(TResult result)
 {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    UseBinaryMode(stdout);
     const std::uint64_t base = Options.Base.value_or(0);
     std::string records;
     if (OutputFormat() == TImageFormat::IntelHex)

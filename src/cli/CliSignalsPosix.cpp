@@ -51,6 +51,10 @@ bool IsTerminal(std::FILE* stream)
     return ::isatty(::fileno(stream)) != 0;
 }
 
+void UseBinaryMode(std::FILE*)
+{
+}
+
 int TerminalColumns(std::FILE* stream)
 {
     winsize size{};

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -50,6 +51,11 @@ bool IsTerminal(std::FILE* stream)
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
     DWORD mode = 0;
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+void UseBinaryMode(std::FILE* stream)
+{
+    ::_setmode(::_fileno(stream), _O_BINARY);
 }
 
 int TerminalColumns(std::FILE* stream)

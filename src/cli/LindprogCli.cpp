@@ -26,11 +26,6 @@
 #include <optional>
 #include <thread>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 using namespace lindprog;
 using namespace lindprog::cli;
 
@@ -52,9 +47,7 @@ struct TInputFile {
 TInputFile ReadStandardInput(const TCliOptions& options)
 {
     TInputFile input;
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
+    UseBinaryMode(stdin);
     char chunk[65536];
     while (input.Bytes.size() <= MaxRegionBytes) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
