@@ -71,7 +71,7 @@ TResult TJobSession::Connect()
     Connecting = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
     Connecting = false;
-    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice.Name))
+    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice))
         return *unreached;
     if (connected != TConnectResult::Application)
         return Failure(ExitCode::Failed, "the adapter is not in application mode; it runs no job");
@@ -89,6 +89,11 @@ TResult TJobSession::Resolve(TResolvedJob& resolved)
         resolved.SkipErased = !Options.Full;
     } catch (const TJobError& error) {
         return Failure(ExitCodeOfJobError(error), error.what());
+    }
+    for (const TJobStepPlan& step : resolved.Steps) {
+        const TJobRegion& region = resolved.Catalogue.Regions[step.RegionIndex];
+        if (const std::string refusal = EraseRefusal(step.Operation, region.Name, region.Flags); !refusal.empty())
+            return Failure(ExitCode::Usage, step.Title + ": " + refusal);
     }
     TResult ok;
     ok.Ok = true;

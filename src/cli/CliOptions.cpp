@@ -76,10 +76,13 @@ constexpr const char* TargetOptionsHelp = R"(TARGET OPTIONS
   --base ADDR               address of the region's first byte, for HEX, S-record and
                             ELF files (0x... hexadecimal, or decimal); read: where the
                             saved records start (default 0)
+  --format raw|hex|srec|elf the format of FILE - (standard input; read: standard output,
+                            raw, hex or srec; default raw)
 
 FILE  Intel HEX, S-record and ELF files are read by their content, anything else as
       raw bytes; read writes Intel HEX for .hex/.ihex, S-record for .srec .s19 .s28
-      .s37 .mot, else raw bytes.
+      .s37 .mot, else raw bytes. FILE - is standard input, for read standard output
+      (the log then goes to stderr).
 )";
 
 constexpr const char* ExitCodesHelp = R"(EXIT CODES
@@ -203,6 +206,8 @@ private:
             Options.Pad = true;
         else if (arg == "--base" && target)
             return Address(arg);
+        else if (arg == "--format" && target && TakesFile(command))
+            return StreamFormat(arg);
         else if (arg == "--full" && command == TCliCommand::Run)
             Options.Full = true;
         else if ((arg == "--sparse" || arg == "--full" || arg == "--preverify") && Writes(command))
@@ -284,11 +289,33 @@ private:
         return {};
     }
 
+    std::string StreamFormat(const std::string& arg)
+    {
+        std::string error = Value(arg, [](const std::string&) {});
+        if (!error.empty())
+            return error;
+        const std::string& text = Args[Index];
+        const bool read = Options.Command == TCliCommand::Read;
+        const std::pair<const char*, TImageFormat> formats[] = {{"raw", TImageFormat::Raw},
+                                                                {"hex", TImageFormat::IntelHex},
+                                                                {"srec", TImageFormat::SRecord},
+                                                                {"elf", TImageFormat::Elf}};
+        for (const auto& [name, format] : formats)
+            if (text == name && !(read && format == TImageFormat::Elf)) {
+                Options.StreamFormat = format;
+                return {};
+            }
+        return arg + " takes " + (read ? "raw, hex or srec" : "raw, hex, srec or elf") + ", not '" + text + "'";
+    }
+
     std::string Positional(const std::vector<std::string>& positional)
     {
         const bool wantsFile = TakesFile(Options.Command);
         if (wantsFile && positional.size() == 1) {
             Options.File = positional.front();
+            // A named file's format comes from its content, or for a read its name.
+            if (Options.StreamFormat && Options.File != StandardStream)
+                return "--format is for FILE - (standard input or output); " + Options.File + " names its own format";
             return UnusableFile();
         }
         if (wantsFile)

@@ -3,6 +3,8 @@
 // target and file. Parsing never touches a port or a file, so a usage error is
 // reported before anything else happens.
 
+#include "core/buffer/ImageFile.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -71,6 +73,9 @@ struct TCliOptions {
     // S-record and ELF files; unset: the default rule.
     std::optional<std::uint64_t> Base;
     std::string File;
+    // FILE "-": standard input or output, whose format has no name to come
+    // from; raw bytes unless --format names another.
+    std::optional<TImageFormat> StreamFormat;
     TJobOptions Job;
     // write/program: which blocks are sent. An image file sends only the
     // blocks holding data unless --full; raw bytes only with --sparse.
@@ -79,6 +84,10 @@ struct TCliOptions {
     bool Preverify = false; // verify first; an equal region is left alone
     std::string LogFile;    // --log: the full trace with time stamps, appended
 };
+
+// FILE "-" stands for standard input (write, verify, program, compare) or
+// standard output (read).
+inline constexpr const char* StandardStream = "-";
 
 // What the arguments ask for: options to run, or a text to print and exit
 // with (help and version: 0; a usage error: 1, the text for stderr).

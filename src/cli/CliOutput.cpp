@@ -54,7 +54,34 @@ double Rounded(double value)
     return std::round(value * 1000.0) / 1000.0;
 }
 
+// The first `columns` characters of a line; a UTF-8 sequence counts once and
+// is never split.
+std::string CutToColumns(const std::string& text, std::size_t columns)
+{
+    std::size_t shown = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool continuation = (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+        if (!continuation && shown++ == columns)
+            return text.substr(0, at);
+    }
+    return text;
+}
+
 } // namespace
+
+std::string RedrawProgress(std::size_t shownLines, const std::vector<std::string>& lines, int columns)
+{
+    // Up to the block's first line, clearing each line on the way.
+    std::string text = shownLines > 0 ? "\r\033[K" : "";
+    for (std::size_t k = 1; k < shownLines; ++k)
+        text += "\033[1A\033[K";
+    // The last column left free: a terminal that wraps there would push the
+    // block down a line.
+    const std::size_t width = static_cast<std::size_t>(columns > 1 ? columns - 1 : 79);
+    for (std::size_t k = 0; k < lines.size(); ++k)
+        text += (k == 0 ? "" : "\n") + CutToColumns(lines[k], width);
+    return text;
+}
 
 nlohmann::ordered_json JsonEvent(const char* event)
 {
@@ -72,6 +99,11 @@ std::string IsoTime(std::chrono::system_clock::time_point when)
     char fraction[8];
     std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
     return FormatTime("%Y-%m-%dT%H:%M:%S", when) + fraction;
+}
+
+std::string LogLineTime(std::chrono::system_clock::time_point when, bool terminal)
+{
+    return terminal ? ClockTime(when) : FormatTime("%Y-%m-%dT%H:%M:%S", when);
 }
 
 nlohmann::ordered_json DifferenceJson(const std::string& port, const TDifferences& differences,
@@ -161,7 +193,8 @@ void TCliOutput::Log(const std::string& port, const std::string& text)
         object["text"] = text;
         WriteJson(object);
     } else if (Verbosity != TVerbosity::Quiet) {
-        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + ShowControlCharacters(text));
+        WriteLine(Streams.Out,
+                  Prefix(port) + LogLineTime(now, Streams.OutIsTerminal) + " " + ShowControlCharacters(text));
     }
     DrawProgress();
 }
@@ -180,7 +213,7 @@ void TCliOutput::Trace(const std::string& port, const std::string& text)
         object["text"] = text;
         WriteJson(object);
     } else {
-        WriteLine(Streams.Out, Prefix(port) + ClockTime(now) + " " + text);
+        WriteLine(Streams.Out, Prefix(port) + LogLineTime(now, Streams.OutIsTerminal) + " " + text);
     }
 }
 
@@ -293,39 +326,50 @@ void TCliOutput::Summary(const std::vector<std::pair<std::string, TResult>>& row
     std::size_t width = 4;
     for (const auto& [port, result] : rows)
         width = std::max(width, port.size());
+    // A failed port's row says why, so the table alone tells what to redo.
     std::string table;
     char line[256];
-    std::snprintf(line, sizeof line, "%-*s  %-7s  %10s  %8s\n", static_cast<int>(width), "port", "result", "bytes",
-                  "seconds");
+    std::snprintf(line, sizeof line, "%-*s  %-7s  %4s  %10s  %8s  %s\n", static_cast<int>(width), "port", "result",
+                  "exit", "bytes", "seconds", "reason");
     table += line;
     for (const auto& [port, result] : rows) {
-        std::snprintf(line, sizeof line, "%-*s  %-7s  %10u  %8.2f\n", static_cast<int>(width), port.c_str(),
-                      result.Ok ? "ok" : "FAILED", result.Bytes, result.Seconds);
-        table += line;
+        std::snprintf(line, sizeof line, "%-*s  %-7s  %4d  %10u  %8.2f", static_cast<int>(width), port.c_str(),
+                      result.Ok ? "ok" : "FAILED", result.ExitCode, result.Bytes, result.Seconds);
+        table += line + (result.Ok ? std::string() : "  " + result.Message) + "\n";
     }
     table.pop_back();
     WriteLine(Streams.Out, table);
 }
 
+int TCliOutput::Columns() const
+{
+    const int columns = Streams.ErrColumns ? Streams.ErrColumns() : 0;
+    return columns > 0 ? columns : 80;
+}
+
 void TCliOutput::ClearProgress()
 {
-    if (!ProgressShown)
+    if (ProgressLines == 0)
         return;
-    std::fputs("\r\033[K", Streams.Err);
+    std::fputs(RedrawProgress(ProgressLines, {}, Columns()).c_str(), Streams.Err);
     std::fflush(Streams.Err);
-    ProgressShown = false;
+    ProgressLines = 0;
 }
 
 void TCliOutput::DrawProgress()
 {
-    if (!Streams.ErrIsTerminal || JsonMode || Verbosity == TVerbosity::Quiet || ProgressText.empty())
+    if (!Streams.ErrIsTerminal || JsonMode || Verbosity == TVerbosity::Quiet)
         return;
-    std::string line;
+    // One line per port, redrawn where it stands: a single line holding every
+    // port wrapped and left stale copies in the scrollback.
+    std::vector<std::string> lines;
     for (const auto& [port, text] : ProgressText)
-        line += (line.empty() ? "" : " | ") + text;
-    std::fputs(("\r\033[K" + line).c_str(), Streams.Err);
+        lines.push_back(text);
+    if (lines.empty() && ProgressLines == 0)
+        return;
+    std::fputs(RedrawProgress(ProgressLines, lines, Columns()).c_str(), Streams.Err);
     std::fflush(Streams.Err);
-    ProgressShown = true;
+    ProgressLines = lines.size();
 }
 
 int TCliOutput::EarlyFailure(const std::string& command, int exitCode, const std::string& message)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,8 @@ public:
         std::FILE* Out = stdout;
         std::FILE* Err = stderr;
         bool ErrIsTerminal = false;
+        bool OutIsTerminal = false;      // log lines carry the date when they go elsewhere
+        std::function<int()> ErrColumns; // the terminal's width now; none or 0: 80
     };
 
     TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams);
@@ -86,6 +89,7 @@ private:
     void WriteJson(const nlohmann::ordered_json& object);
     void ClearProgress();
     void DrawProgress();
+    int Columns() const;
     std::string Prefix(const std::string& port) const;
     void WriteLogFile(const std::string& port, std::chrono::system_clock::time_point when, const std::string& text);
 
@@ -95,7 +99,7 @@ private:
     const bool SeveralPorts;
     const TStreams Streams;
     std::map<std::string, std::string> ProgressText; // per port, while a stage runs
-    bool ProgressShown = false;
+    std::size_t ProgressLines = 0;                   // lines of the progress block on the terminal
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> LogFile{nullptr, &std::fclose};
     std::chrono::steady_clock::time_point LastDrawn{};
 };
@@ -112,6 +116,15 @@ nlohmann::ordered_json JsonEvent(const char* event);
 // "HH:MM:SS" as the window's log shows it, and the ISO form for JSON.
 std::string ClockTime(std::chrono::system_clock::time_point when);
 std::string IsoTime(std::chrono::system_clock::time_point when);
+// A log line's stamp: the time on a terminal, which is read as it happens;
+// in a file or a pipe, kept for later, the ISO date and time to the second.
+std::string LogLineTime(std::chrono::system_clock::time_point when, bool terminal);
+
+// The terminal text that replaces a progress block of `shownLines` lines
+// (the cursor at the end of its last one) by `lines`, one per port, each cut
+// to `columns` - 1 characters so that none wraps and the block keeps its
+// height; no lines clear the block.
+std::string RedrawProgress(std::size_t shownLines, const std::vector<std::string>& lines, int columns);
 
 // The `diff` event of a compare: the count, the merged ranges (the first
 // 20), the first differing bytes with both values, and the erased hint.

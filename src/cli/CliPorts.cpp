@@ -23,10 +23,17 @@ namespace {
 // Paths given with -p open under numbers no listing hands out.
 constexpr int PathPortNumberBase = 100000;
 
-std::string ListOf(TPortNames& names)
+std::vector<TPortEntry> AdapterPorts(TPortNames& names)
+{
+    std::vector<TPortEntry> ports = names.AvailablePorts();
+    std::erase_if(ports, [](const TPortEntry& port) { return !CanBeAdapter(port); });
+    return ports;
+}
+
+std::string ListOf(const std::vector<TPortEntry>& ports)
 {
     std::string list;
-    for (const auto& port : names.AvailablePorts())
+    for (const auto& port : ports)
         list += (list.empty() ? "" : ", ") + ("COM" + std::to_string(port.Number)) + " (" + port.DevicePath + ")";
     return list.empty() ? "none" : list;
 }
@@ -89,14 +96,27 @@ std::optional<TPortChoice> PortWithKey(const std::string& key, TPortNames& names
 
 } // namespace
 
+bool CanBeAdapter([[maybe_unused]] const TPortEntry& port)
+{
+#ifdef _WIN32
+    // Windows names every port COM<N> alike; which is USB it does not say here.
+    return true;
+#else
+    if (port.Mapped || port.Key.find("/serial/by-id/") != std::string::npos)
+        return true;
+    const std::string name = std::filesystem::path(port.DevicePath).filename().string();
+    return name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0;
+#endif
+}
+
 TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames& names)
 {
     TPortSelection selection;
     if (requested.empty()) {
-        const auto available = names.AvailablePorts();
+        const auto available = AdapterPorts(names);
         if (available.size() != 1) {
-            selection.Error = available.empty() ? "no serial port found; connect the adapter or name one with -p"
-                                                : "several serial ports, choose one with -p: " + ListOf(names);
+            selection.Error = available.empty() ? "no USB serial port found; connect the adapter or name one with -p"
+                                                : "several serial ports, choose one with -p: " + ListOf(available);
             selection.ExitCode = available.empty() ? ExitCode::NoAdapter : ExitCode::Usage;
             return selection;
         }
@@ -115,10 +135,13 @@ TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames
                 return selection;
             }
             choice = *byKey;
+        } else if (std::error_code missing; std::filesystem::exists(text, missing)) {
+            choice = {text, text, PathPortNumberBase + static_cast<int>(k), {}};
         } else if (const int number = ComNumber(text); number > 0) {
             const auto path = names.DevicePath(number);
             if (!path) {
-                selection.Error = "there is no port COM" + std::to_string(number) + "; ports: " + ListOf(names);
+                selection.Error =
+                    "there is no port COM" + std::to_string(number) + "; ports: " + ListOf(names.AvailablePorts());
                 selection.ExitCode = ExitCode::NoAdapter;
                 return selection;
             }

@@ -16,7 +16,8 @@
 
 namespace lindprog {
 class TPortNames;
-}
+struct TPortEntry;
+} // namespace lindprog
 
 namespace lindprog::cli {
 
@@ -33,6 +34,14 @@ struct TPortSelection {
     int ExitCode = 0;
 };
 
+// Without -p a command runs on the one port that can be an adapter: a USB
+// serial port (ttyUSB, ttyACM, or one with a /dev/serial/by-id name) or a
+// LINDPROG_COM<N> mapping. A board's built-in UART (ttyS0) never holds one,
+// and counting it would make every machine look as if it had two ports.
+bool CanBeAdapter(const TPortEntry& port);
+
+// -p COM<N>, key:K or a path; a path that exists wins over a COM<N> of the
+// same spelling, so a file named com1 in the current folder is that file.
 TPortSelection SelectPorts(const std::vector<std::string>& requested, TPortNames& names);
 
 // The `ports` command's output: a text table and the JSON object.

@@ -6,8 +6,10 @@
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/buffer/BufferFile.h"
+#include "core/buffer/IntelHex.h"
+#include "core/buffer/SRecord.h"
 #include "core/link/AdapterCommands.h"
-#include "core/ops/JtagScan.h"
+#include "core/link/AdapterRequests.h"
 #include "core/ops/Operation.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
@@ -15,9 +17,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 namespace lindprog::cli {
@@ -115,6 +120,39 @@ private:
 
 } // namespace
 
+std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags)
+{
+    // A region that cannot be written at all is refused as for any other
+    // operation it does not allow.
+    const bool writes = operation == TOperation::Write || operation == TOperation::Program;
+    if (!writes || (regionFlags & RegionFlag::Write) == 0 || (regionFlags & RegionFlag::Erase) != 0)
+        return {};
+    return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
+           "' cannot be erased";
+}
+
+std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize)
+{
+    const std::uint64_t base = DefaultImageBase(image, regionSize);
+    if (image.Lowest() < base || image.End() > base + regionSize)
+        return std::nullopt;
+    return base;
+}
+
+std::string WithHexOffset(const std::string& line)
+{
+    constexpr std::string_view Marker = " failed at offset ";
+    const std::size_t at = line.find(Marker);
+    if (at == std::string::npos)
+        return line;
+    const std::size_t digits = at + Marker.size();
+    std::uint32_t offset = 0;
+    const auto [end, error] = std::from_chars(line.data() + digits, line.data() + line.size(), offset, 16);
+    if (error != std::errc() || end == line.data() + digits)
+        return line;
+    return line.substr(0, digits) + Format("0x%08X", offset) + std::string(end, line.data() + line.size());
+}
+
 int ExitCodeForStatus(std::uint8_t status)
 {
     switch (status) {
@@ -164,8 +202,11 @@ TResult FailedResult(int exitCode, const std::string& message, int status)
 }
 
 std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
-                                        const TDevicePort& port, const std::string& portName)
+                                        const TDevicePort& port, const TPortChoice& portChoice)
 {
+    // COM<N> says nothing of which device it stood for on this run.
+    const std::string portName =
+        portChoice.Name == portChoice.Path ? portChoice.Name : portChoice.Name + " (" + portChoice.Path + ")";
     switch (connected) {
     case TConnectResult::CannotOpen: {
         const std::string reason = port.Port().OpenError();
@@ -173,7 +214,7 @@ std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnect
                             PortStatus::PortNotOpen);
     }
     case TConnectResult::NoAnswer:
-        return FailedResult(ExitCode::NoAdapter, "no adapter answers on " + portName + " (" + port.StatusText() + ")",
+        return FailedResult(ExitCode::NoAdapter, "no adapter answers on " + portName + ": " + port.StatusText(),
                             port.Status());
     case TConnectResult::RequestFailed:
         return FailedResult(ExitCode::NoAdapter, connection.Failure() + " on " + portName, connection.FailureStatus());
@@ -191,7 +232,7 @@ TResult TCliSession::Connect()
     Connecting = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
     Connecting = false;
-    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice.Name))
+    if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice))
         return *unreached;
     switch (connected) {
     case TConnectResult::Bootloader:
@@ -250,8 +291,11 @@ TResult TCliSession::ChooseTarget()
     }
     if (!Connection.RegionRefusal().empty())
         return Failure(ExitCode::Failed, Connection.RegionRefusal());
+    const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
+    if (const std::string refusal = EraseRefusal(OperationOf(Options.Command), region.Name(), region.Flags());
+        !refusal.empty())
+        return Failure(ExitCode::Usage, refusal);
     if (!Connection.Actions().Allows(OperationOf(Options.Command))) {
-        const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
         return Failure(ExitCode::Usage, "region '" + region.Name() + "' does not allow " +
                                             CommandName(Options.Command) +
                                             "; it allows: " + Joined(AllowedCommands(region.Flags())));
@@ -267,10 +311,23 @@ TResult TCliSession::PrepareBuffer()
     ok.Ok = true;
     if (!TakesFile(Options.Command) || Options.Command == TCliCommand::Read)
         return ok;
-    const std::uint64_t base =
-        Input.Image == nullptr
-            ? 0
-            : Options.Base.value_or(DefaultImageBase(*Input.Image, static_cast<std::uint32_t>(Buffer.size())));
+    std::uint64_t base = Options.Base.value_or(0);
+    if (Input.Image != nullptr && !Options.Base) {
+        const auto size = static_cast<std::uint32_t>(Buffer.size());
+        const std::optional<std::uint64_t> implicit = ImplicitImageBase(*Input.Image, size);
+        if (!implicit) {
+            const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
+            return Failure(ExitCode::Usage,
+                           Format("%s holds addresses 0x%08llX-0x%08llX; region '%s' holds 0x%X bytes: give the "
+                                  "address of its first byte with --base",
+                                  Input.FileName.c_str(), static_cast<unsigned long long>(Input.Image->Lowest()),
+                                  static_cast<unsigned long long>(Input.Image->End() - 1), region.Name().c_str(),
+                                  size));
+        }
+        base = *implicit;
+        if (base != 0)
+            AddLogLine(Format("base 0x%08llX (from the image)", static_cast<unsigned long long>(base)));
+    }
     TNoTracking noTracking;
     try {
         PlaceFileInRegion(Input.FileName, Input.FileBytes, Input.Image, base, Options.Pad, Buffer, noTracking, *this);
@@ -293,7 +350,7 @@ TResult TCliSession::CheckReadAddressable() const
 {
     TResult ok;
     ok.Ok = true;
-    if (Options.Command != TCliCommand::Read || FormatForFileName(Input.OutputPath) == TImageFormat::Raw)
+    if (Options.Command != TCliCommand::Read || OutputFormat() == TImageFormat::Raw)
         return ok;
     const std::uint64_t end = Options.Base.value_or(0) + Buffer.size();
     if (end <= 0x100000000ull)
@@ -401,7 +458,7 @@ TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
     TResult result;
     result.Seconds = seconds;
     result.Bytes = outcome.Bytes;
-    result.Message = outcome.Line;
+    result.Message = WithHexOffset(outcome.Line);
     result.Status = outcome.Status;
     if (outcome.Cancelled) {
         result.ExitCode = ExitCode::Interrupted;
@@ -420,8 +477,33 @@ TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
     return result;
 }
 
+TImageFormat TCliSession::OutputFormat() const
+{
+    return Input.OutputPath == StandardStream ? Options.StreamFormat.value_or(TImageFormat::Raw)
+                                              : FormatForFileName(Input.OutputPath);
+}
+
+TResult TCliSession::WriteReadToStdout(TResult result)
+{
+    UseBinaryMode(stdout);
+    const std::uint64_t base = Options.Base.value_or(0);
+    std::string records;
+    if (OutputFormat() == TImageFormat::IntelHex)
+        records = WriteIntelHex(Buffer, base);
+    else if (OutputFormat() == TImageFormat::SRecord)
+        records = WriteSRecord(Buffer, base);
+    const bool written = records.empty() ? std::fwrite(Buffer.data(), 1, Buffer.size(), stdout) == Buffer.size()
+                                         : std::fwrite(records.data(), 1, records.size(), stdout) == records.size();
+    if (!written || std::fflush(stdout) != 0)
+        return Failure(ExitCode::FileError, std::string("cannot write to standard output: ") + std::strerror(errno));
+    AddLogLine("Saved " + std::to_string(Buffer.size()) + " bytes to standard output");
+    return result;
+}
+
 TResult TCliSession::SaveRead(TResult result)
 {
+    if (Input.OutputPath == StandardStream)
+        return WriteReadToStdout(std::move(result));
     std::string path = Input.OutputPath;
     if (path.find(KeyPlaceholder) != std::string::npos && (!PortChoice.Key.empty() || Port.GetKey()))
         for (std::size_t at = path.find(KeyPlaceholder); at != std::string::npos; at = path.find(KeyPlaceholder, at))
@@ -528,13 +610,32 @@ TResult TCliSession::RunDetect()
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
     const double started = Now();
-    RunJtagScan(Port, *this);
+    const TReply<TJtagScanReply> scan = RequestJtagScan(Port);
     TResult result;
     result.Seconds = Now() - started;
-    result.Status = Port.Status();
-    result.Ok = result.Status == PortStatus::Ok;
-    result.ExitCode = result.Ok ? ExitCode::Ok : ExitCodeForStatus(Port.Status());
-    result.Message = result.Ok ? "JTAG scan OK" : "JTAG scan failed (" + Port.StatusText() + ")";
+    result.Status = scan.Status;
+    result.Ok = scan.Ok();
+    result.ExitCode = result.Ok ? ExitCode::Ok : ExitCodeForStatus(scan.Status);
+    if (!result.Ok) {
+        result.Message = "JTAG scan failed (" + TDevicePort::StatusToText(scan.Status) + ")";
+        AddLogLine(result.Message);
+        return result;
+    }
+    // The lines the window's log shows, devices counted from 1 as there; a
+    // script gets the same as one object.
+    AddLogLine(Format("Device count: %u, total IR length: %u", scan.Value.DeviceCount, scan.Value.IrLength));
+    auto ids = nlohmann::ordered_json::array();
+    for (std::size_t k = 0; k < scan.Value.Ids.size(); ++k) {
+        AddLogLine(Format("Device %d ID: %.08X", static_cast<int>(k + 1), scan.Value.Ids[k]));
+        ids.push_back(Format("0x%08X", scan.Value.Ids[k]));
+    }
+    auto object = JsonEvent("jtag");
+    object["port"] = PortChoice.Name;
+    object["count"] = scan.Value.DeviceCount;
+    object["ir_length"] = scan.Value.IrLength;
+    object["ids"] = std::move(ids);
+    Output.Event(object);
+    result.Message = "JTAG scan OK";
     return result;
 }
 

@@ -63,6 +63,9 @@ private:
     void ReportDifferences(const TPlanOutcome& outcome);
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
     TResult SaveRead(TResult result);
+    // read -: the region to stdout, raw or as the records --format names.
+    TResult WriteReadToStdout(TResult result);
+    TImageFormat OutputFormat() const;
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
     struct TDeviceReport {
         TDeviceInfo Info;
@@ -95,6 +98,23 @@ private:
     bool Connecting = false;
 };
 
+// Write and program erase the region before they write, so a writable region
+// the adapter cannot erase is refused before anything is sent, by a message
+// that says why rather than by the adapter's status; "" when that is not the
+// case.
+std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags);
+
+// A stage's result line as the command line reports it: the offset of
+// "... failed at offset 4000 (...)" as 0x00004000, as every other address the
+// command line prints. The log keeps the adapter's own line.
+std::string WithHexOffset(const std::string& line);
+
+// The base of an image given without --base: 0 when the image fits the
+// region there, else its lowest address rounded down to a multiple of the
+// region's size when the whole image fits from there; nothing when neither
+// holds, for then any base would be a guess.
+std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize);
+
 // The exit code for a failed request's status byte.
 int ExitCodeForStatus(std::uint8_t status);
 
@@ -104,6 +124,6 @@ TResult FailedResult(int exitCode, const std::string& message, int status = 0);
 // would not open, nothing answered, a request while connecting failed); none
 // when an adapter answered, whatever its mode.
 std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
-                                        const TDevicePort& port, const std::string& portName);
+                                        const TDevicePort& port, const TPortChoice& portChoice);
 
 } // namespace lindprog::cli

@@ -25,4 +25,11 @@ const std::atomic<bool>& StopRequested();
 // Whether `stream` shows on a terminal, where progress is redrawn in place.
 bool IsTerminal(std::FILE* stream);
 
+// The width of the terminal `stream` shows on, in columns; 0 when unknown.
+int TerminalColumns(std::FILE* stream);
+
+// Bytes through `stream` as they are: Windows would turn "\n" into "\r\n"
+// and stop reading at ^Z in text mode; POSIX streams are bytes already.
+void UseBinaryMode(std::FILE* stream);
+
 } // namespace lindprog::cli

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace lindprog::cli {
@@ -48,6 +49,16 @@ const std::atomic<bool>& StopRequested()
 bool IsTerminal(std::FILE* stream)
 {
     return ::isatty(::fileno(stream)) != 0;
+}
+
+void UseBinaryMode(std::FILE*)
+{
+}
+
+int TerminalColumns(std::FILE* stream)
+{
+    winsize size{};
+    return ::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 } // namespace lindprog::cli

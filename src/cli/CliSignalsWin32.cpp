@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -50,6 +51,20 @@ bool IsTerminal(std::FILE* stream)
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
     DWORD mode = 0;
     return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
+
+void UseBinaryMode(std::FILE* stream)
+{
+    ::_setmode(::_fileno(stream), _O_BINARY);
+}
+
+int TerminalColumns(std::FILE* stream)
+{
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (handle == INVALID_HANDLE_VALUE || ::GetConsoleScreenBufferInfo(handle, &info) == 0)
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 } // namespace lindprog::cli

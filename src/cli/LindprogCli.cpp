@@ -18,6 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -40,11 +42,55 @@ struct TInputFile {
     int ExitCode = ExitCode::FileError;
 };
 
+// FILE - : standard input to its end, as raw bytes or the format --format
+// names; nothing is guessed from the content, as a pipe has no name to check it by.
+TInputFile ReadStandardInput(const TCliOptions& options)
+{
+    TInputFile input;
+    UseBinaryMode(stdin);
+    char chunk[65536];
+    while (input.Bytes.size() <= MaxRegionBytes) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, stdin);
+        input.Bytes.insert(input.Bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk)
+            break;
+    }
+    if (std::ferror(stdin)) {
+        input.Error = std::string("cannot read standard input: ") + std::strerror(errno);
+        return input;
+    }
+    if (input.Bytes.size() > MaxRegionBytes) {
+        input.Error = "standard input holds more than the largest region";
+        return input;
+    }
+    const TImageFormat format = options.StreamFormat.value_or(TImageFormat::Raw);
+    if (format == TImageFormat::Raw) {
+        if (options.Base) {
+            input.Error = "--base applies to HEX, S-record and ELF files; standard input is raw bytes without "
+                          "--format";
+            input.ExitCode = ExitCode::Usage;
+        }
+        return input;
+    }
+    if (DetectImageFormat(input.Bytes) != format) {
+        input.Error = "standard input is not the format --format names";
+        return input;
+    }
+    try {
+        input.Image = ParseImage(input.Bytes);
+    } catch (const TImageError& error) {
+        input.Error = std::string("standard input: ") + error.what();
+    }
+    return input;
+}
+
 // The file is read once, before any adapter is touched, by the core's one
 // rule for input files; a HEX, S-record or ELF file is parsed there too. Raw
 // bytes stay bytes, sized against the region later.
 TInputFile ReadInputFile(const TCliOptions& options)
 {
+    if (options.File == StandardStream)
+        return ReadStandardInput(options);
     TInputFile input;
     try {
         input.Bytes = ReadWholeFile(options.File, MaxRegionBytes);
@@ -118,8 +164,11 @@ TVerbosity VerbosityOf(const TCliOptions& options)
 int Run(const TCliOptions& options)
 {
     WatchStopSignals();
+    // A read to standard output keeps stdout for the region's bytes alone.
+    const bool dataOnStdout = options.Command == TCliCommand::Read && options.File == StandardStream;
+    std::FILE* const out = dataOnStdout ? stderr : stdout;
     TCliOutput output(options.Json, VerbosityOf(options), options.Ports.size() > 1,
-                      {stdout, stderr, IsTerminal(stderr)});
+                      {out, stderr, IsTerminal(stderr), IsTerminal(out), [] { return TerminalColumns(stderr); }});
     if (!options.LogFile.empty())
         if (const std::string error = output.OpenLogFile(options.LogFile); !error.empty())
             return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError, error);

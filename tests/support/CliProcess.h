@@ -27,7 +27,9 @@ namespace lindprog::test {
 
 class TCliProcess {
 public:
-    TCliProcess(const std::filesystem::path& folder, std::vector<std::string> args)
+    // input: a file for its stdin; none leaves the test's own.
+    TCliProcess(const std::filesystem::path& folder, std::vector<std::string> args,
+                const std::filesystem::path& input = {})
         : OutPath(folder / "stdout.txt"), ErrPath(folder / "stderr.txt")
     {
         std::vector<std::string> arguments{LINDPROG_CLI_PATH};
@@ -38,6 +40,8 @@ public:
                 environment.emplace_back(*variable);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        if (!input.empty())
+            posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int spawned = posix_spawn(&Pid, arguments[0].c_str(), &actions, nullptr, Pointers(arguments).data(),
