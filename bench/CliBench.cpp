@@ -3,6 +3,7 @@
 // back, and a 512 KiB program on one and on four adapters at once. Every
 // process is a child, so the CPU time printed is the command line's alone.
 
+#include "LineCeiling.h"
 #include "SimProcess.h"
 #include "core/link/Com.h"
 
@@ -82,13 +83,6 @@ double LoggedSpeed(const std::string& output)
     return line == std::string::npos || at == std::string::npos ? -1.0 : std::atof(output.c_str() + at + 6);
 }
 
-// Read: 13-byte request and 520-byte reply per 512-byte block, nothing between.
-double ReadCeilingKBps()
-{
-    const double lineMs = (5.0 + 7 + 1 + 5 + 2 + 512 + 1) * TCom::BitsPerByte * 1000.0 / TCom::BaudRate;
-    return 512.0 / lineMs * 1000.0 / 1024.0;
-}
-
 TRun Program(int adapters, const std::string& folder, const std::string& image)
 {
     std::vector<std::unique_ptr<bench::TSimProcess>> sims;
@@ -139,7 +133,7 @@ int main()
     ::setenv("LINDPROG_COM1", sim.SlavePath().c_str(), 1);
     const TRun read = RunCli({"read", "-p", "COM1", folder + "/read.bin"}, folder + "/read.txt");
     const double speed = LoggedSpeed(read.Output);
-    const double ceiling = ReadCeilingKBps();
+    const double ceiling = bench::ReadCeilingKBps();
     const double mib = RegionSize / (1024.0 * 1024.0);
     std::printf("lindprog-cli, 512 KiB, line paced at 921600 baud\n");
     std::printf("  read      %6.1f kB/s, ceiling %6.1f kB/s, ratio %.3f (target >= 0.95), CPU %.1f ms/MiB\n", speed,

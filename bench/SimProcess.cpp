@@ -26,7 +26,10 @@ TSimProcess::TSimProcess(const std::string& scenarioJson, const std::vector<std:
     int output[2];
     if (::pipe(output) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> arguments = {LINDPROG_SIM_PATH, "--scenario", ScenarioFile, "--quiet"};
+    // No scenario text: the simulator's own demo scenario.
+    std::vector<std::string> arguments = {LINDPROG_SIM_PATH, "--quiet"};
+    if (!scenarioJson.empty())
+        arguments.insert(arguments.end(), {"--scenario", ScenarioFile});
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<char*> argv;
     for (auto& argument : arguments)

@@ -11,8 +11,8 @@ namespace lindprog::bench {
 
 class TSimProcess {
 public:
-    // Starts the simulator with the scenario text and extra arguments, and
-    // waits for the pseudo-terminal path it prints.
+    // Starts the simulator with the scenario text (empty: its demo scenario)
+    // and extra arguments, and waits for the pseudo-terminal path it prints.
     TSimProcess(const std::string& scenarioJson, const std::vector<std::string>& extraArguments);
     ~TSimProcess();
     TSimProcess(const TSimProcess&) = delete;
