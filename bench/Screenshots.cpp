@@ -85,7 +85,8 @@ int main(int argc, char** argv)
         TActionDialog* dialog = form.CurrentAction();
         if (dialog != nullptr && dialog->windowTitle().contains("Writing") && dialog->isVisible()) {
             watch.stop();
-            QTimer::singleShot(400, dialog, [&, dialog] { saved &= Save(*dialog, folder + "/progress-dialog" + suffix + ".png"); });
+            QTimer::singleShot(400, dialog,
+                               [&, dialog] { saved &= Save(*dialog, folder + "/progress-dialog" + suffix + ".png"); });
         }
     });
     watch.start(20);

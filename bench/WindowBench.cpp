@@ -91,8 +91,8 @@ int main(int argc, char** argv)
     const double ceiling = bench::ReadCeilingKBps();
     const double programSeconds = SecondsOf(form.cmDeviceProgram);
     std::printf("the window, offscreen, 512 KiB, line paced at 921600 baud\n");
-    std::printf("  read     %6.1f kB/s (%.2f s), ceiling %6.1f kB/s, ratio %.3f (target >= 0.9)\n", speed,
-                readSeconds, ceiling, speed / ceiling);
+    std::printf("  read     %6.1f kB/s (%.2f s), ceiling %6.1f kB/s, ratio %.3f (target >= 0.9)\n", speed, readSeconds,
+                ceiling, speed / ceiling);
     std::printf("  program  %6.2f s\n", programSeconds);
     return speed > 0 ? 0 : 1;
 }
