@@ -139,20 +139,6 @@ std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_
     return base;
 }
 
-std::string WithHexOffset(const std::string& line)
-{
-    constexpr std::string_view Marker = " failed at offset ";
-    const std::size_t at = line.find(Marker);
-    if (at == std::string::npos)
-        return line;
-    const std::size_t digits = at + Marker.size();
-    std::uint32_t offset = 0;
-    const auto [end, error] = std::from_chars(line.data() + digits, line.data() + line.size(), offset, 16);
-    if (error != std::errc() || end == line.data() + digits)
-        return line;
-    return line.substr(0, digits) + Format("0x%08X", offset) + std::string(end, line.data() + line.size());
-}
-
 int ExitCodeForStatus(std::uint8_t status)
 {
     switch (status) {

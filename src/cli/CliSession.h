@@ -104,11 +104,6 @@ private:
 // case.
 std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags);
 
-// A stage's result line as the command line reports it: the offset of
-// "... failed at offset 4000 (...)" as 0x00004000, as every other address the
-// command line prints. The log keeps the adapter's own line.
-std::string WithHexOffset(const std::string& line);
-
 // The base of an image given without --base: 0 when the image fits the
 // region there, else its lowest address rounded down to a multiple of the
 // region's size when the whole image fits from there; nothing when neither

@@ -8,6 +8,7 @@
 #include "core/settings/Settings.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 
 namespace lindprog {
@@ -23,6 +24,20 @@ std::uint32_t SteadyTick()
 }
 
 } // namespace
+
+std::string WithHexOffset(const std::string& line)
+{
+    constexpr std::string_view Marker = " failed at offset ";
+    const std::size_t at = line.find(Marker);
+    if (at == std::string::npos)
+        return line;
+    const std::size_t digits = at + Marker.size();
+    std::uint32_t offset = 0;
+    const auto [end, error] = std::from_chars(line.data() + digits, line.data() + line.size(), offset, 16);
+    if (error != std::errc() || end == line.data() + digits)
+        return line;
+    return line.substr(0, digits) + Format("0x%08X", offset) + std::string(end, line.data() + line.size());
+}
 
 std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize)
 {

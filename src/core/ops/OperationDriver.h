@@ -101,6 +101,11 @@ public:
     virtual void StageEnded(const TStageOutcome& /*outcome*/) {}
 };
 
+// A stage's result line as messages report it: the offset of "... failed at
+// offset 4000 (...)" as 0x00004000, as every other address they print. The
+// log keeps the line as the adapter's programmer always wrote it.
+std::string WithHexOffset(const std::string& line);
+
 // The length of the block at `offset`: blockLength, or what is left of a
 // region of regionSize bytes when that is less.
 std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize);

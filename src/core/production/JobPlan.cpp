@@ -238,7 +238,7 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, cons
         result.Ran = true;
         result.Status = stage.Status;
         result.Cancelled = stage.Cancelled;
-        result.Line = stage.Line;
+        result.Line = WithHexOffset(stage.Line);
         result.Passed = stage.Succeeded() && ++done[k] == planned[k];
         if (Steps[k].Compare && s < outcome.Compared.size() && !outcome.Compared[s].None()) {
             result.Diff = outcome.Compared[s];

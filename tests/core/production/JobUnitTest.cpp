@@ -58,7 +58,9 @@ TEST(JobUnit, AFailedUnitsSerialNumberGoesToTheNextUnit)
         outcomes.push_back(unit.Run());
 
     EXPECT_EQ(outcomes[0].VerdictLine(1).rfind("PASS unit 1 COM1 serial 100 ", 0), 0u);
-    EXPECT_EQ(outcomes[1].VerdictLine(2).rfind("FAIL unit 2 COM1 step 1 program: ", 0), 0u)
+    EXPECT_EQ(outcomes[1].VerdictLine(2).rfind(
+                  "FAIL unit 2 COM1 step 1 program: Write failed at offset 0x00000000 (Device write error)", 0),
+              0u)
         << outcomes[1].VerdictLine(2);
     EXPECT_EQ(outcomes[1].ExitCode, 17);
     EXPECT_EQ(outcomes[2].Serial, 101u);
