@@ -2,6 +2,7 @@
 // A main window against its own simulator, its own settings folder and its
 // own COM1, so GUI tests can run side by side.
 
+#include "gui/main/AdapterSearch.h"
 #include "gui/main/Main.h"
 #include "support/SimPty.h"
 #include "support/TestSupport.h"
@@ -60,6 +61,15 @@ public:
     {
         Form = std::make_unique<TMainForm>(&Prompts);
         WaitForWorker();
+        // On a loaded machine the simulator's terminal may not be ready for
+        // the very first open; the window then tries again after its retry
+        // time, as it would for an adapter plugged in late.
+        const char* com1 = std::getenv("LINDPROG_COM1");
+        const bool onTheSimulator = Form->Settings().SerialPort == 1 && com1 != nullptr && com1 == Sim.SlavePath();
+        if (onTheSimulator && Sim.HostOpenCount() == 0 &&
+            !QTest::qWaitFor([this] { return Sim.HostOpenCount() > 0 && !Form->WorkerBusy(); },
+                             TAdapterSearch::RetryMs + 5000))
+            ADD_FAILURE() << "the window never opened the simulator's port";
         return *Form;
     }
     void WaitForWorker()

@@ -44,6 +44,7 @@ bool TDevicePort::Open(int portNumber)
     {
         std::lock_guard lock(Mutex);
         PortGone = false;
+        Interrupted = false;
         // A new connection may be another adapter: it shows again whether it
         // echoes the sequence.
         EchoedInARow = 0;
@@ -110,6 +111,21 @@ void TDevicePort::ReceiverGone()
     ReplyArrived.notify_all();
 }
 
+void TDevicePort::Interrupt()
+{
+    {
+        std::lock_guard lock(Mutex);
+        Interrupted = true;
+    }
+    ReplyArrived.notify_all();
+}
+
+bool TDevicePort::InterruptedNow() const
+{
+    std::lock_guard lock(Mutex);
+    return Interrupted;
+}
+
 bool TDevicePort::FailRequest(std::uint8_t status)
 {
     std::lock_guard lock(Mutex);
@@ -124,7 +140,7 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
     // not have closed it yet: nothing would answer.
     if (!Com.IsOpen() || Vanished())
         return FailRequest(PortStatus::PortNotOpen);
-    if (!Receiver || Receiver->Terminated() || request.empty())
+    if (!Receiver || Receiver->Terminated() || request.empty() || InterruptedNow())
         return FailRequest(PortStatus::NoAnswer);
 
     BuildFrame(SendBuffer, ++SequenceCounter, request, extra);
@@ -148,7 +164,7 @@ bool TDevicePort::SendRequest(std::span<const std::uint8_t> request, std::span<c
         StatusByte = PortStatus::PortWriteError;
     } else {
         std::unique_lock lock(Mutex);
-        ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone; });
+        ReplyArrived.wait_for(lock, ReplyTimeout, [this] { return Answered || PortGone || Interrupted; });
         Awaiting = false;
         // The port's own reason, not the adapter's silence.
         if (!Answered && PortGone)

@@ -78,6 +78,11 @@ public:
     bool SendCommand(std::uint8_t code, std::uint8_t p1, std::uint8_t p2);
 
     void SetReplyTimeout(std::chrono::milliseconds timeout) { ReplyTimeout = timeout; }
+    // From any thread: the request waiting for its reply gives up at once, and
+    // every request after it fails without being sent (No answer), until the
+    // port is opened again. For a front end that goes away, or leaves this
+    // port for another, while a silent adapter would hold it for seconds.
+    void Interrupt();
 
     // Called on the requesting thread after every request with one line that
     // names the request's bytes and its outcome; for the command line's -v.
@@ -135,6 +140,7 @@ private:
     // for its reply gives up at once instead of waiting out the reply time.
     void ReceiverGone();
     bool FailRequest(std::uint8_t status);
+    bool InterruptedNow() const;
     // Receiver side, under Mutex: whether a frame with this sequence may
     // answer the outstanding request, learning whether the adapter echoes.
     bool AcceptSequence(std::uint8_t sequence);
@@ -171,7 +177,8 @@ private:
     // The data bytes a good reply to it carries, where the request names them
     // (ReadBlock); -1 where any length may answer.
     int ExpectedData = -1;
-    bool PortGone = false; // the receiver ended because the port went away
+    bool PortGone = false;    // the receiver ended because the port went away
+    bool Interrupted = false; // Interrupt() since the last Open
     std::uint8_t LastCommand = 0;
     std::uint8_t LastSequence = 0;
     int EchoedInARow = 0;       // replies that carried their request's sequence

@@ -114,6 +114,10 @@ void TAdapterSearch::LeaveDemo()
 
 void TAdapterSearch::Stop()
 {
+    // The attempt under way is left, not waited out: the user is choosing
+    // another port, and a silent adapter would hold this one for seconds.
+    if (Parts.Worker.Busy())
+        Parts.Port.Interrupt();
     WaitForWorker();
     tmrConnect->stop(); // also a retry the attempt's end has just planned
     if (!NoAdapter.isEmpty()) {

@@ -763,6 +763,10 @@ void TMainForm::closeEvent(QCloseEvent* event)
     if (Worker->Busy()) {
         CloseWhenDone = true;
         Worker->Cancel();
+        // A connect attempt (no operation under way) need not wait out a
+        // silent adapter's replies; an operation stops at its next block.
+        if (ActionDialog == nullptr)
+            DevicePort->Interrupt();
         event->ignore();
         return;
     }

@@ -324,6 +324,27 @@ TEST(DevicePort, StatusTexts)
     EXPECT_EQ(TDevicePort::StatusToText(254), "Port write error");
 }
 
+// A front end leaving a silent adapter: the waiting request gives up at once
+// (a timeout of an hour would hang the test otherwise), nothing more is sent
+// until the port is opened again.
+TEST(DevicePort, InterruptEndsTheWaitAndRefusesRequestsUntilTheNextOpen)
+{
+    TSimLink link(WithFault({{"command", Cmd::GetVersion}, {"kind", "no_answer"}}));
+    ASSERT_TRUE(link.Open());
+    link.Port.SetReplyTimeout(hours(1));
+    std::thread interrupter([&] {
+        link.Sim.WaitForRequests(1, seconds(10));
+        link.Port.Interrupt();
+    });
+    EXPECT_FALSE(link.Port.GetVersion());
+    interrupter.join();
+    EXPECT_EQ(link.Port.StatusText(), "No answer");
+    EXPECT_FALSE(link.Port.GetMode());
+    EXPECT_EQ(link.Sim.RequestCount(Cmd::GetMode), 0);
+    ASSERT_TRUE(link.Open());
+    EXPECT_TRUE(link.Port.GetMode());
+}
+
 TEST(DevicePort, ClosedPortFailsAtOnceWithoutSending)
 {
     TSimLink link;

@@ -223,6 +223,7 @@ TEST(Operations, WindowAnswersWhileARequestWaitsForTheAdapter)
     });
     watch.start(1);
     harness.Prompts.Answers = {TAnswer::No};
+    ASSERT_TRUE(form.btnRead->isEnabled()) << "connected";
     form.btnRead->click();
     EXPECT_TRUE(handled);
     EXPECT_TRUE(beforeTheRequestEnded);
