@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 namespace lindprog::test {
@@ -42,7 +43,8 @@ inline nlohmann::json AdapterScenario()
 // The simulator (Sim, Started) serves as COM1.
 class TMainHarness : public TSimPty {
 public:
-    explicit TMainHarness(const nlohmann::json& scenario = AdapterScenario()) : TSimPty(scenario, 1)
+    explicit TMainHarness(const nlohmann::json& scenario = AdapterScenario(), sim::TSimOptions options = {})
+        : TSimPty(scenario, 1, std::move(options))
     {
         ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
         // QSettings remembers the configuration folder it saw first in a
@@ -65,7 +67,9 @@ public:
         // the very first open; the window then tries again after its retry
         // time, as it would for an adapter plugged in late.
         const char* com1 = std::getenv("LINDPROG_COM1");
-        const bool onTheSimulator = Form->Settings().SerialPort == 1 && com1 != nullptr && com1 == Sim.SlavePath();
+        std::error_code ignored;
+        const bool onTheSimulator = Form->Settings().SerialPort == 1 && com1 != nullptr &&
+                                    std::filesystem::equivalent(com1, Sim.SlavePath(), ignored);
         if (onTheSimulator && Sim.HostOpenCount() == 0 &&
             !QTest::qWaitFor([this] { return Sim.HostOpenCount() > 0 && !Form->WorkerBusy(); },
                              TAdapterSearch::RetryMs + 5000))

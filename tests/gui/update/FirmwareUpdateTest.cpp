@@ -246,8 +246,14 @@ TEST(FirmwareUpdate, UpdateEndingWithThePortClosedDisablesWhatNeedsThePort)
     // request, the 6th after mode, identity, version, bootloader area and
     // the one page, and cannot be opened again. The sim does it on that
     // request, so no race with the update's pause before it reopens.
-    TMainHarness harness(Scenario(1, {{"vanish_after", 6}}));
+    // COM1 is the simulator's link, which goes with it: its terminal's
+    // number may be another test's terminal by the time the update reopens.
+    test::TScratchDir links;
+    sim::TSimOptions options;
+    options.LinkPath = (links.Path / "com1").string();
+    TMainHarness harness(Scenario(1, {{"vanish_after", 6}}), options);
     ASSERT_TRUE(harness.Started);
+    const test::TEnvPort com1(1, options.LinkPath);
     TMainForm& form = harness.Start();
     ASSERT_TRUE(form.cmFirmwareUpdate->isEnabled());
     const auto path = WriteFile(harness.Dir.Path, "one.fwu", MakeImage(2056));
