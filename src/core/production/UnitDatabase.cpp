@@ -4,8 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <ctime>
 #include <limits>
+#include <thread>
 
 namespace lindprog {
 
@@ -115,8 +117,20 @@ TUnitDatabase::TUnitDatabase(const std::string& path) : Db(path, BusyMs), Owner(
 {
     std::lock_guard guard(Lock);
     // WAL: a crash loses at most the transaction under way, and readers
-    // (an export, the window's list) never block a station writing.
-    Db.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    // (an export, the window's list) never block a station writing. Two
+    // stations opening a new database at once race for the switch to WAL,
+    // and SQLite reports that as busy without waiting: it is tried again.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyMs);
+    for (;;) {
+        try {
+            Db.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+            break;
+        } catch (const TDatabaseError&) {
+            if (std::chrono::steady_clock::now() > giveUp)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     CreateTables();
     TTransaction transaction(Db);
     ReclaimOrphans("");
