@@ -90,11 +90,8 @@ TResult TJobSession::Resolve(TResolvedJob& resolved)
     } catch (const TJobError& error) {
         return Failure(ExitCodeOfJobError(error), error.what());
     }
-    for (const TJobStepPlan& step : resolved.Steps) {
-        const TJobRegion& region = resolved.Catalogue.Regions[step.RegionIndex];
-        if (const std::string refusal = EraseRefusal(step.Operation, region.Name, region.Flags); !refusal.empty())
-            return Failure(ExitCode::Usage, step.Title + ": " + refusal);
-    }
+    if (const std::string refusal = resolved.EraseRefusal(); !refusal.empty())
+        return Failure(ExitCode::Usage, refusal);
     TResult ok;
     ok.Ok = true;
     return ok;
@@ -118,10 +115,11 @@ TResult TJobSession::Run()
     if (result.Ok) {
         Port.GetKey();
         TOperationRunner runner(Port, Settings, *this, *this, *this);
-        TStationInfo station{Options.Job.Station, PortChoice.Name, Port.Identity(),
-                             Format("%d.%d", Port.VersionMajor(), Port.VersionMinor()), Port.KeyText()};
-        TJobUnit unit(resolved, runner, Input.Database, station, Input.Images.Hash, ExitCodeOfStep);
-        result = RunUnits(unit);
+        TJobUnit unit(resolved, runner, Input.Database, StationOf(Port, Options.Job.Station, PortChoice.Name),
+                      Input.Images.Hash, ExitCodeOfStep);
+        result = Options.Job.Loop ? RunLoop(unit) : OneUnit(unit);
+        if (!Options.Job.Loop && LastOutcome)
+            Report(nullptr);
     }
     result.Command = CommandName(Options.Command);
     Port.Close();
@@ -129,61 +127,66 @@ TResult TJobSession::Run()
     return result;
 }
 
-// One unit, or with --loop one per board. The loop's exit code is the
-// highest of its units', or 130 once a stop signal ended it.
-TResult TJobSession::RunUnits(TJobUnit& unit)
+// One unit per board. The loop's exit code is the highest of its units', or
+// 130 once a stop signal ended it.
+TResult TJobSession::RunLoop(TJobUnit& unit)
 {
-    if (!Options.Job.Loop)
-        return OneUnit(unit, nullptr);
-    TTargetWait wait(Port, Dispatcher, Options.Job.Trigger);
-    TLoopCounters counters;
-    TResult result;
-    result.Ok = true;
-    for (;;) {
-        const TWaitEnd board = wait.ForBoard();
-        if (board == TWaitEnd::LinkLost)
-            return Failure(ExitCodeForStatus(wait.Status()), "the adapter stopped answering", wait.Status());
-        if (board == TWaitEnd::Stopped)
-            break;
-        const TResult one = OneUnit(unit, &counters);
-        result.Ok = result.Ok && one.Ok;
-        result.ExitCode = std::max(result.ExitCode, one.ExitCode);
-        if (one.ExitCode == ExitCode::Interrupted || one.ExitCode == ExitCode::NoAdapter)
-            return one;
-        if (Options.Job.Count && counters.Units() >= *Options.Job.Count)
-            break;
-        if (Options.Job.MaxFailures && counters.FailuresInRow() >= *Options.Job.MaxFailures) {
-            Output.Error(PortChoice.Name, Format("%lld failures in a row: the loop stops",
-                                                 static_cast<long long>(counters.FailuresInRow())));
-            break;
-        }
-        if (wait.ForRemoval() != TWaitEnd::Ready)
-            break;
+    TEnterWait enter;
+    TChainWait chain(Port, Dispatcher, [] { return StopRequested().load(); });
+    TBoardWait& wait = Options.Job.Trigger == TTrigger::Scan ? static_cast<TBoardWait&>(chain) : enter;
+    TUnitLoop loop(wait, {Options.Job.Count, Options.Job.MaxFailures});
+    Unit = &unit;
+    LoopResult = {};
+    LoopResult.Ok = true;
+    switch (loop.Run(*this)) {
+    case TLoopEnd::LinkLost:
+        return Failure(ExitCodeForStatus(wait.Status()), "the adapter stopped answering", wait.Status());
+    case TLoopEnd::UnitAborted: return Aborted;
+    case TLoopEnd::FailuresInRow:
+        Output.Error(PortChoice.Name, Format("%lld failures in a row: the loop stops",
+                                             static_cast<long long>(loop.Counters().FailuresInRow())));
+        break;
+    case TLoopEnd::Stopped:
+    case TLoopEnd::Counted: break;
     }
     if (StopRequested())
-        return Failure(ExitCode::Interrupted, "cancelled after " + counters.Text());
-    result.Message = counters.Text();
-    return result;
+        return Failure(ExitCode::Interrupted, "cancelled after " + loop.Counters().Text());
+    LoopResult.Message = loop.Counters().Text();
+    return LoopResult;
 }
 
-TResult TJobSession::OneUnit(TJobUnit& unit, TLoopCounters* counters)
+std::optional<bool> TJobSession::RunUnit()
+{
+    const TResult one = OneUnit(*Unit);
+    LoopResult.Ok = LoopResult.Ok && one.Ok;
+    LoopResult.ExitCode = std::max(LoopResult.ExitCode, one.ExitCode);
+    if (LastOutcome && one.ExitCode != ExitCode::Interrupted && one.ExitCode != ExitCode::NoAdapter)
+        return one.Ok;
+    if (LastOutcome)
+        Report(nullptr);
+    Aborted = one;
+    return std::nullopt;
+}
+
+void TJobSession::Counted(const TLoopCounters& counters)
+{
+    Report(&counters);
+}
+
+TResult TJobSession::OneUnit(TJobUnit& unit)
 {
     const int number = ++Input.UnitNumbers;
-    TUnitOutcome outcome;
+    LastOutcome.reset();
     try {
-        outcome = unit.Run(CommandLinePacing(Dispatcher, Options.Pause));
+        LastOutcome = unit.Run(CommandLinePacing(Dispatcher, Options.Pause));
     } catch (const TDatabaseError& error) {
         return Failure(ExitCode::FileError, std::string("unit database: ") + error.what());
     }
+    LastNumber = number;
+    const TUnitOutcome& outcome = *LastOutcome;
     for (const TStepResult& step : outcome.Steps)
         for (const std::string& line : step.Report)
             Output.Log(PortChoice.Name, line);
-    std::string text = outcome.VerdictLine(number);
-    if (counters != nullptr) {
-        counters->Add(outcome.Passed);
-        text += "\n" + counters->Text();
-    }
-    Output.Report(PortChoice.Name, text, UnitJson(outcome, number, counters ? counters->Text() : ""));
     TResult result;
     result.Ok = outcome.Passed;
     result.ExitCode = outcome.ExitCode;
@@ -196,6 +199,14 @@ TResult TJobSession::OneUnit(TJobUnit& unit, TLoopCounters* counters)
         result.Crc = *outcome.Record.ImageCrc;
     }
     return result;
+}
+
+void TJobSession::Report(const TLoopCounters* counters)
+{
+    std::string text = LastOutcome->VerdictLine(LastNumber);
+    if (counters != nullptr)
+        text += "\n" + counters->Text();
+    Output.Report(PortChoice.Name, text, UnitJson(*LastOutcome, LastNumber, counters ? counters->Text() : ""));
 }
 
 void TJobSession::AddLogLine(const std::string& text)

@@ -2,7 +2,7 @@
 // One adapter's side of a production job: its own endpoint, connection and
 // runner, on the thread that calls Run. It finds the job's device, places
 // the images against the adapter's regions, and runs one unit, or with
-// --loop one unit per board until the count, the failures in a row or a
+// --loop the core's unit loop until the count, the failures in a row or a
 // stop signal end it.
 
 #include "cli/CliOptions.h"
@@ -17,6 +17,7 @@
 #include "core/production/JobImages.h"
 #include "core/production/JobPlan.h"
 #include "core/production/JobUnit.h"
+#include "core/production/UnitLoop.h"
 #include "core/settings/Settings.h"
 
 #include <atomic>
@@ -31,7 +32,7 @@ struct TJobInput {
     std::atomic<int>& UnitNumbers; // the units of every port, counted from 1
 };
 
-class TJobSession final : private TLogSink, private TPrompts, private TCliProgressView {
+class TJobSession final : private TLogSink, private TPrompts, private TCliProgressView, private TLoopEvents {
 public:
     TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output);
     TJobSession(const TJobSession&) = delete;
@@ -44,8 +45,10 @@ public:
 private:
     TResult Connect();
     TResult Resolve(TResolvedJob& resolved);
-    TResult RunUnits(TJobUnit& unit);
-    TResult OneUnit(TJobUnit& unit, class TLoopCounters* counters);
+    TResult RunLoop(TJobUnit& unit);
+    TResult OneUnit(TJobUnit& unit);
+    // The last unit's verdict line and JSON event, with the loop's counters.
+    void Report(const TLoopCounters* counters);
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
 
     void AddLogLine(const std::string& text) override;
@@ -54,6 +57,8 @@ private:
     bool AskConfirm(const std::string& text) override;
     TAnswer AskConfirmButton(const std::string& text) override;
     TAnswer AskWarning(const std::string& text) override;
+    std::optional<bool> RunUnit() override;
+    void Counted(const TLoopCounters& counters) override;
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;
@@ -66,6 +71,12 @@ private:
     TConnection Connection;
     TSettings Settings;
     bool Connecting = false;
+    // The loop's unit, its last outcome and what the loop ends with.
+    TJobUnit* Unit = nullptr;
+    std::optional<TUnitOutcome> LastOutcome;
+    int LastNumber = 0;
+    TResult LoopResult;
+    TResult Aborted;
 };
 
 // The unit's exit code for a failed step, as the other commands exit.

@@ -18,14 +18,14 @@ std::mutex StdinLock;
 
 } // namespace
 
-TWaitEnd TTargetWait::ReadEnter()
+TWaitEnd TEnterWait::ForBoard()
 {
     const std::lock_guard lock(StdinLock);
     for (;;) {
         if (StopRequested())
             return TWaitEnd::Stopped;
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, static_cast<int>(ScanInterval.count())) <= 0)
+        if (::poll(&input, 1, static_cast<int>(TChainWait::ScanInterval.count())) <= 0)
             continue;
         char byte = 0;
         while (::read(STDIN_FILENO, &byte, 1) == 1)

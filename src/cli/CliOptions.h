@@ -4,6 +4,7 @@
 // reported before anything else happens.
 
 #include "core/buffer/ImageFile.h"
+#include "core/production/UnitLoop.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,9 +36,6 @@ enum class TCliCommand {
     DbExport,
     DbStats
 };
-
-// What `run --loop` waits for between units.
-enum class TTrigger { Scan, Enter };
 
 // The production commands' own options; the file's values give way to the
 // command line's, so the target options that were given are marked.

@@ -120,17 +120,6 @@ private:
 
 } // namespace
 
-std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags)
-{
-    // A region that cannot be written at all is refused as for any other
-    // operation it does not allow.
-    const bool writes = operation == TOperation::Write || operation == TOperation::Program;
-    if (!writes || (regionFlags & RegionFlag::Write) == 0 || (regionFlags & RegionFlag::Erase) != 0)
-        return {};
-    return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
-           "' cannot be erased";
-}
-
 std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize)
 {
     const std::uint64_t base = DefaultImageBase(image, regionSize);

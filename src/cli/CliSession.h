@@ -98,12 +98,6 @@ private:
     bool Connecting = false;
 };
 
-// Write and program erase the region before they write, so a writable region
-// the adapter cannot erase is refused before anything is sent, by a message
-// that says why rather than by the adapter's status; "" when that is not the
-// case.
-std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags);
-
 // The base of an image given without --base: 0 when the image fits the
 // region there, else its lowest address rounded down to a multiple of the
 // region's size when the whole image fits from there; nothing when neither

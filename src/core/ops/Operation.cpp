@@ -77,4 +77,15 @@ bool TActionState::Allows(TOperation operation) const
     return (RegionFlags & needs) == needs;
 }
 
+std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags)
+{
+    // A region that cannot be written at all is refused as for any other
+    // operation it does not allow.
+    const bool writes = operation == TOperation::Write || operation == TOperation::Program;
+    if (!writes || (regionFlags & Write) == 0 || (regionFlags & Erase) != 0)
+        return {};
+    return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
+           "' cannot be erased";
+}
+
 } // namespace lindprog

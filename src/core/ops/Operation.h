@@ -35,6 +35,11 @@ const std::vector<TOperation>& AllOperations();
 std::optional<TOperation> OperationNamed(std::string_view command);
 // The names of the operations a region with these flags allows, in code order.
 std::vector<std::string> AllowedCommands(std::uint32_t regionFlags);
+// Write and program erase the region before they write, so a writable region
+// the adapter cannot erase is refused before anything is sent, by a message
+// that says why rather than by the adapter's status; "" when that is not the
+// case.
+std::string EraseRefusal(TOperation operation, const std::string& regionName, std::uint32_t regionFlags);
 
 // Which commands may run, from whether the port is open and the region flags.
 struct TActionState {

@@ -212,6 +212,7 @@ TPlan TResolvedJob::Plan(const std::vector<bool>& skip)
 TPlan TResolvedJob::PreverifyPlan(std::size_t index)
 {
     TJobStepPlan& step = Steps[index];
+    StageSteps = {index};
     return PlanFor(TOperation::Verify, {Catalogue.DeviceIndex, step.RegionIndex, VoltageCode, step.Buffer});
 }
 
@@ -246,6 +247,23 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, cons
         }
     }
     return results;
+}
+
+std::string TResolvedJob::StageTitle(std::size_t stageNumber) const
+{
+    if (stageNumber == 0 || stageNumber > StageSteps.size())
+        return {};
+    return Steps[StageSteps[stageNumber - 1]].Title;
+}
+
+std::string TResolvedJob::EraseRefusal() const
+{
+    for (const TJobStepPlan& step : Steps) {
+        const TJobRegion& region = Catalogue.Regions[step.RegionIndex];
+        if (std::string refusal = lindprog::EraseRefusal(step.Operation, region.Name, region.Flags); !refusal.empty())
+            return step.Title + ": " + refusal;
+    }
+    return {};
 }
 
 TJobCatalogue ReadJobCatalogue(const TJob& job, TConnection& connection)

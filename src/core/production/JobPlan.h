@@ -92,9 +92,15 @@ public:
     TPlan PreverifyPlan(std::size_t index);
     // Each step's result from the plan's outcome; compares are done here.
     std::vector<TStepResult> Results(const TPlanOutcome& outcome, const std::vector<bool>& skip = {});
+    // The title of the step that stage stageNumber (from 1) of the last plan
+    // belongs to; "" for none.
+    std::string StageTitle(std::size_t stageNumber) const;
+    // A step that writes a region the adapter cannot erase, refused before
+    // anything runs: "step 1 program: program erases first; ..."; "" when none.
+    std::string EraseRefusal() const;
 
 private:
-    std::vector<std::size_t> StageSteps; // the step index of each stage of the last Plan()
+    std::vector<std::size_t> StageSteps; // the step index of each stage of the last plan made
 };
 
 // The job's device on the connection, chosen there (which reads its regions),

@@ -2,6 +2,7 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
+#include "core/link/DevicePort.h"
 #include "core/ops/OperationRunner.h"
 
 #include <chrono>
@@ -44,7 +45,13 @@ TJobUnit::TJobUnit(TResolvedJob& job, TOperationRunner& runner, TUnitDatabase* d
 {
 }
 
-TUnitOutcome TJobUnit::Run(const TRunPacing& pacing)
+TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName)
+{
+    return {std::move(station), std::move(portName), port.Identity(),
+            Format("%d.%d", port.VersionMajor(), port.VersionMinor()), port.KeyText()};
+}
+
+TUnitOutcome TJobUnit::Run(const TRunPacing& pacing, const TStarted& onStart)
 {
     const std::string started = UtcTimestamp(std::chrono::system_clock::now());
     const auto start = std::chrono::steady_clock::now();
@@ -55,6 +62,8 @@ TUnitOutcome TJobUnit::Run(const TRunPacing& pacing)
         lease = Database->ReserveSerial(Job.Job.Name, rule->Start, rule->Step, rule->Format.Largest());
         Job.SetSerial(lease->Number);
     }
+    if (onStart)
+        onStart(lease ? std::optional(lease->Number) : std::nullopt);
     TUnitOutcome outcome;
     const std::vector<bool> skip = Preverify(pacing);
     const TPlanOutcome& plan = Runner.Run(Job.Plan(skip), pacing);

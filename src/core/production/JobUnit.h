@@ -16,6 +16,7 @@
 
 namespace lindprog {
 
+class TDevicePort;
 class TOperationRunner;
 
 // What the records say about where the unit ran.
@@ -26,6 +27,9 @@ struct TStationInfo {
     std::string Firmware;
     std::string AdapterKey;
 };
+
+// The connected adapter as the records name it.
+TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName);
 
 struct TUnitOutcome {
     bool Passed = false;
@@ -52,9 +56,11 @@ public:
     TJobUnit(TResolvedJob& job, TOperationRunner& runner, TUnitDatabase* database, TStationInfo station,
              std::string jobHash, TExitCodeOf exitCodeOf);
 
-    // Runs one board. Throws TDatabaseError when no serial number can be had
-    // (then nothing was sent to the target).
-    TUnitOutcome Run(const TRunPacing& pacing = {});
+    // Runs one board; started learns its serial number before anything is
+    // sent. Throws TDatabaseError when no serial number can be had (then
+    // nothing was sent to the target).
+    using TStarted = std::function<void(std::optional<std::uint64_t> serial)>;
+    TUnitOutcome Run(const TRunPacing& pacing = {}, const TStarted& started = {});
 
 private:
     std::vector<bool> Preverify(const TRunPacing& pacing);

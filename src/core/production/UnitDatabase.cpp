@@ -227,6 +227,17 @@ std::vector<TUnitRecord> TUnitDatabase::Units(const std::string& since)
     return records;
 }
 
+std::vector<TUnitRecord> TUnitDatabase::LastUnits(int count)
+{
+    std::lock_guard guard(Lock);
+    TStatement select(Db, std::string("SELECT ") + UnitColumns + " FROM units ORDER BY id DESC LIMIT ?1");
+    select.Bind(1, static_cast<std::int64_t>(count));
+    std::vector<TUnitRecord> records;
+    while (select.Step())
+        records.push_back(RecordFrom(select));
+    return records;
+}
+
 TUnitStats TUnitDatabase::Stats(const std::string& since)
 {
     std::lock_guard guard(Lock);

@@ -91,6 +91,8 @@ public:
     // The units whose start is at or after `since` (an ISO 8601 prefix is
     // enough: "2026-12-08"), oldest first; every unit for "".
     std::vector<TUnitRecord> Units(const std::string& since = "");
+    // The newest `count` units, newest first.
+    std::vector<TUnitRecord> LastUnits(int count);
     TUnitStats Stats(const std::string& since = "");
 
 private:

@@ -71,6 +71,10 @@ TEST(UnitDatabase, AFailedUnitsNumberIsReusedFirst)
     const auto units = db.Units();
     ASSERT_EQ(units.size(), 3u);
     EXPECT_EQ(units[0].Message, "Write failed at offset 200 (Device write error, retry)");
+    const auto newest = db.LastUnits(2);
+    ASSERT_EQ(newest.size(), 2u);
+    EXPECT_EQ(newest[0].Id, units[2].Id);
+    EXPECT_EQ(newest[1].Id, units[1].Id);
     const TUnitStats stats = db.Stats();
     EXPECT_EQ(stats.Units, 3);
     EXPECT_EQ(stats.Passed, 2);
