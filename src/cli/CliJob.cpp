@@ -2,7 +2,7 @@
 
 #include "cli/CliJobSession.h"
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
+#include "core/ops/ExitCode.h"
 #include "core/production/UnitReport.h"
 
 #include <nlohmann/json.hpp>

@@ -4,8 +4,8 @@
 #include "cli/CliPacing.h"
 #include "cli/CliSession.h"
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
 #include "core/base/TextFormat.h"
+#include "core/ops/ExitCode.h"
 #include "core/ops/OperationRunner.h"
 #include "core/production/Sqlite.h"
 
@@ -39,11 +39,6 @@ nlohmann::ordered_json UnitJson(const TUnitOutcome& outcome, int unit, const std
 }
 
 } // namespace
-
-int ExitCodeOfStep(const TStepResult& step)
-{
-    return step.Cancelled ? ExitCode::Interrupted : ExitCodeForStatus(step.Status);
-}
 
 TJobSession::TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output)
     : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(input), Output(output),

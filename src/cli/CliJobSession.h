@@ -79,7 +79,4 @@ private:
     TResult Aborted;
 };
 
-// The unit's exit code for a failed step, as the other commands exit.
-int ExitCodeOfStep(const TStepResult& step);
-
 } // namespace lindprog::cli

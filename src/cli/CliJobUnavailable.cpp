@@ -1,5 +1,5 @@
 #include "cli/CliJob.h"
-#include "cli/ExitCode.h"
+#include "core/ops/ExitCode.h"
 
 namespace lindprog::cli {
 

@@ -1,7 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include "cli/CliCompletion.h"
-#include "cli/ExitCode.h"
+#include "core/ops/ExitCode.h"
 
 #include <array>
 #include <charconv>

@@ -1,10 +1,10 @@
 #include "cli/CliPorts.h"
 
 #include "cli/CliOutput.h"
-#include "cli/ExitCode.h"
 #include "core/base/UiDispatcher.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
+#include "core/ops/ExitCode.h"
 
 #include <nlohmann/json.hpp>
 

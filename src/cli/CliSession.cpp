@@ -2,7 +2,6 @@
 
 #include "cli/CliPacing.h"
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/buffer/BufferFile.h"
@@ -10,6 +9,7 @@
 #include "core/buffer/SRecord.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/AdapterRequests.h"
+#include "core/ops/ExitCode.h"
 #include "core/ops/Operation.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
@@ -126,18 +126,6 @@ std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_
     if (image.Lowest() < base || image.End() > base + regionSize)
         return std::nullopt;
     return base;
-}
-
-int ExitCodeForStatus(std::uint8_t status)
-{
-    switch (status) {
-    case PortStatus::CompareError:
-    case PortStatus::DeviceNotBlank: return ExitCode::Mismatch;
-    case PortStatus::PortNotOpen:
-    case PortStatus::PortWriteError:
-    case PortStatus::NoAnswer: return ExitCode::NoAdapter;
-    default: return ExitCode::Failed;
-    }
 }
 
 TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)

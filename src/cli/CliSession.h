@@ -104,9 +104,6 @@ private:
 // holds, for then any base would be a guess.
 std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize);
 
-// The exit code for a failed request's status byte.
-int ExitCodeForStatus(std::uint8_t status);
-
 // A failed result with its exit code, message and status byte.
 TResult FailedResult(int exitCode, const std::string& message, int status = 0);
 // The result of a connect that reached no adapter to work with (the port

@@ -1,7 +1,7 @@
 // The stop signals on POSIX: SIGINT and SIGTERM, taken by one watcher thread.
 
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
+#include "core/ops/ExitCode.h"
 
 #include <csignal>
 #include <thread>

@@ -2,7 +2,7 @@
 // a handler on a thread of its own.
 
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
+#include "core/ops/ExitCode.h"
 
 #include <cstdlib>
 

@@ -8,11 +8,11 @@
 #include "cli/CliPorts.h"
 #include "cli/CliSession.h"
 #include "cli/CliSignals.h"
-#include "cli/ExitCode.h"
 #include "core/buffer/BufferFile.h"
 #include "core/buffer/ImageFile.h"
 #include "core/link/PortNames.h"
 #include "core/ops/Connection.h"
+#include "core/ops/ExitCode.h"
 #include "core/update/FirmwareImage.h"
 
 #include <nlohmann/json.hpp>

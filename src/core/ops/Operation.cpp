@@ -1,6 +1,8 @@
 #include "core/ops/Operation.h"
 
+#include "core/link/PortStatus.h"
 #include "core/ops/Catalogue.h"
+#include "core/ops/ExitCode.h"
 
 #include <array>
 
@@ -86,6 +88,18 @@ std::string EraseRefusal(TOperation operation, const std::string& regionName, st
         return {};
     return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
            "' cannot be erased";
+}
+
+int ExitCodeForStatus(std::uint8_t status)
+{
+    switch (status) {
+    case PortStatus::CompareError:
+    case PortStatus::DeviceNotBlank: return ExitCode::Mismatch;
+    case PortStatus::PortNotOpen:
+    case PortStatus::PortWriteError:
+    case PortStatus::NoAnswer: return ExitCode::NoAdapter;
+    default: return ExitCode::Failed;
+    }
 }
 
 } // namespace lindprog

@@ -3,6 +3,7 @@
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/link/DevicePort.h"
+#include "core/ops/ExitCode.h"
 #include "core/ops/OperationRunner.h"
 
 #include <chrono>
@@ -43,6 +44,11 @@ TJobUnit::TJobUnit(TResolvedJob& job, TOperationRunner& runner, TUnitDatabase* d
     : Job(job), Runner(runner), Database(database), Station(std::move(station)), JobHash(std::move(jobHash)),
       ExitCodeOf(std::move(exitCodeOf))
 {
+}
+
+int ExitCodeOfStep(const TStepResult& step)
+{
+    return step.Cancelled ? ExitCode::Interrupted : ExitCodeForStatus(step.Status);
 }
 
 TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName)

@@ -28,6 +28,10 @@ struct TStationInfo {
     std::string AdapterKey;
 };
 
+// A failed step's exit code as lindprog-cli exits for the same failure: the
+// records keep it whichever front end ran the unit.
+int ExitCodeOfStep(const TStepResult& step);
+
 // The connected adapter as the records name it.
 TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName);
 
