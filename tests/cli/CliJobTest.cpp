@@ -4,8 +4,8 @@
 
 #include "core/link/AdapterCommands.h"
 #include "support/CliProcess.h"
+#include "support/JobFixture.h"
 #include "support/SimLink.h"
-#include "support/SimPty.h"
 
 #include <gtest/gtest.h>
 
@@ -23,42 +23,16 @@ using nlohmann::json;
 using test::TCliProcess;
 using test::TSimPty;
 
-// A code flash the jobs program and a data flash they verify.
-json TwoRegions(const std::string& target = "attached")
-{
-    auto scenario = test::BaseScenario();
-    scenario["target"] = target;
-    scenario["devices"][0]["regions"] = json::parse(R"([
-      {"name": "Code", "flags": 15, "size": 1024},
-      {"name": "Data", "flags": 15, "size": 256, "contents": [{"offset": 0, "hex": "CA1B0001"}]}])");
-    return scenario;
-}
-
-std::vector<std::uint8_t> DataFlash()
-{
-    std::vector<std::uint8_t> bytes(256, 0xFF);
-    std::copy_n(std::begin({0xCA, 0x1B, 0x00, 0x01}), 4, bytes.begin());
-    return bytes;
-}
+using test::DataFlash;
+using test::TwoRegions;
+using test::WaitForRequests;
 
 class CliJobTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         test::TEnvPort::ClearAll();
-        std::ofstream(Dir.Path / "fw.hex") << ":04000000DEADBEEFC4\n:00000001FF\n";
-        const auto data = DataFlash();
-        std::ofstream(Dir.Path / "data.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        std::ofstream(Dir.Path / "job.toml") << JobText();
-    }
-    static std::string JobText()
-    {
-        return "name = \"line\"\ndevice = \"TESTCHIP\"\n"
-               "[[step]]\nregion = \"Code\"\noperation = \"program\"\n"
-               "image = \"fw.hex\"\nbase = 0\n"
-               "[[step]]\nregion = \"Data\"\noperation = \"verify\"\nimage = \"data.bin\"\n"
-               "[serial]\nregion = \"Code\"\noffset = 0x100\nformat = \"u32le\"\nstart = 1000\n";
+        test::WriteJobFiles(Dir.Path);
     }
     int Cli(std::vector<std::string> args)
     {
@@ -93,36 +67,6 @@ TEST_F(CliJobTest, AJobProgramsTheImageWithItsSerialAndVerifiesTheDataFlash)
     EXPECT_EQ(units[0]["station"], "S1");
 }
 
-// Waits until the requests from `from` on hold `commands` in that order.
-void WaitForRequests(const test::TSimPty& sim, std::size_t from, std::vector<std::uint8_t> commands)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!commands.empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const auto payloads = sim.Sim.RequestPayloads();
-        for (; from < payloads.size() && !commands.empty(); ++from)
-            if (payloads[from][0] == commands.front())
-                commands.erase(commands.begin());
-    }
-}
-
-// The operator's hand: places a board, takes it away once the loop has run a
-// unit on it (an operation started, then the chain scanned again), and
-// places the next once the loop has seen the chain empty.
-void PlaceBoards(test::TSimPty& sim, int units)
-{
-    for (int unit = 1; unit <= units; ++unit) {
-        const std::size_t placed = sim.Sim.RequestTotal();
-        sim.Sim.AttachTarget(false);
-        if (unit == units)
-            return; // after its last unit the port's loop ends
-        WaitForRequests(sim, placed, {Cmd::StartOperation, Cmd::JtagScan});
-        sim.Sim.DetachTarget();
-        const std::size_t removed = sim.Sim.RequestTotal();
-        WaitForRequests(sim, removed, {Cmd::JtagScan});
-    }
-}
-
 TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
 {
     std::vector<std::unique_ptr<TSimPty>> sims;
@@ -136,7 +80,7 @@ TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
                                "--loop", "--count", "5"});
     std::vector<std::thread> hands;
     for (auto& sim : sims)
-        hands.emplace_back(PlaceBoards, std::ref(*sim), 5);
+        hands.emplace_back(test::PlaceBoards, std::ref(*sim), 5);
     for (auto& hand : hands)
         hand.join();
     EXPECT_EQ(run.Wait(), 3) << run.Err();
@@ -201,7 +145,7 @@ TEST_F(CliJobTest, JobErrorsNameThePlaceAndStartNothing)
 {
     TSimPty sim(TwoRegions(), 1);
     const std::string job = (Dir.Path / "job.toml").string();
-    const std::string text = JobText();
+    const std::string text = test::JobText();
     const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases{
         // what the job has, what it has instead, the command, the place named
         {"name = ", "voltag = \"3.3\"\nname = ", "run", "job.toml: voltag: "},

@@ -2,6 +2,7 @@
 
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
+#include "core/production/JobImages.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/buffer/EditCommands.h"
 #include "gui/buffer/StringFinderCommand.h"
@@ -14,6 +15,7 @@
 #include "gui/main/ToolbarImages.h"
 #include "gui/main/WindowStore.h"
 #include "gui/ops/ActionD.h"
+#include "gui/production/ProductionView.h"
 #include "gui/settings/SettingsD.h"
 #include "gui/update/UpdateD.h"
 
@@ -111,7 +113,8 @@ void TMainForm::FormCreate()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(CreateToolBar());
-    column->addWidget(CreateSelectionStrip());
+    pStrip = CreateSelectionStrip();
+    column->addWidget(pStrip);
     column->addWidget(HorizontalRule(client));
     // The hex view and the log share what the window has below the strip;
     // the splitter between them moves the line, and both grow with the window.
@@ -182,6 +185,10 @@ void TMainForm::FormCreate()
 void TMainForm::FormDestroy()
 {
     qApp->removeEventFilter(this);
+    // A loop's units under way are cancelled at their next block; its
+    // workers end while the dispatcher they report through is still here.
+    delete ProductionView;
+    ProductionView = nullptr;
     // A run is cancelled at its next block, a question under way counts as
     // "&No"; the worker ends before what it uses goes.
     Worker->Shutdown();
@@ -209,6 +216,11 @@ void TMainForm::CreateMenus()
     mnRecent = file->addMenu("Recent files");
     mnRecent->setObjectName("mnRecent");
     connect(mnRecent, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
+    file->addSeparator();
+    cmFileOpenJob = file->addAction("Open job...");
+    cmFileOpenJob->setObjectName("cmFileOpenJob");
+    connect(
+        cmFileOpenJob, &QAction::triggered, this, [this] { OpenJob(QString()); }, Qt::QueuedConnection);
     file->addSeparator();
     cmFileExit = file->addAction("E&xit", this, &QWidget::close);
 
@@ -238,6 +250,8 @@ void TMainForm::CreateMenus()
     cmDeviceCompare->setToolTip("Read the region and mark where it differs from the buffer (F8: next difference)");
     device->addSeparator();
     cmDeviceUnlock = device->addAction("&Unlock");
+
+    CreateJobMenu();
 
     QMenu* options = menuBar()->addMenu("&Options");
     cmOptionsPort = options->addAction("&Port...", this, &TMainForm::cmOptionsPortClick);
@@ -756,8 +770,133 @@ void TMainForm::StageProgress(const TStageProgress& progress)
         ActionDialog->ShowProgress(progress);
 }
 
+void TMainForm::CreateJobMenu()
+{
+    QMenu* job = menuBar()->addMenu("&Job");
+    job->setObjectName("mnJob");
+    cmJobStart = job->addAction("Start", this, [this] {
+        if (ProductionView != nullptr)
+            ProductionView->Start();
+    });
+    cmJobStop = job->addAction("Stop", this, [this] {
+        if (ProductionView != nullptr)
+            ProductionView->Stop();
+    });
+    job->addSeparator();
+    cmJobExport = job->addAction("Export...");
+    connect(
+        cmJobExport, &QAction::triggered, this,
+        [this] {
+            if (ProductionView != nullptr)
+                ProductionView->cmExportClick();
+        },
+        Qt::QueuedConnection);
+    job->addSeparator();
+    cmJobClose = job->addAction("Close job", this, &TMainForm::CloseJob);
+    const std::pair<QAction*, const char*> names[] = {
+        {cmJobStart, "cmJobStart"}, {cmJobStop, "cmJobStop"}, {cmJobExport, "cmJobExport"}, {cmJobClose, "cmJobClose"}};
+    for (const auto& [action, name] : names)
+        action->setObjectName(name);
+    EnableJobCommands();
+}
+
+void TMainForm::EnableJobCommands()
+{
+    const bool open = ProductionView != nullptr;
+    const bool running = open && ProductionView->Running();
+    cmJobStart->setEnabled(open && !running);
+    cmJobStop->setEnabled(running);
+    cmJobExport->setEnabled(open);
+    cmJobClose->setEnabled(open && !running);
+}
+
+void TMainForm::OpenJob(const QString& path)
+{
+    if (Worker->Busy() || (ProductionView != nullptr && ProductionView->Running()))
+        return;
+    const QString chosen =
+        path.isEmpty() ? QFileDialog::getOpenFileName(this, "Open job", QString(), "Jobs (*.toml);;All files (*)")
+                       : path;
+    if (chosen.isEmpty())
+        return;
+    TJob job;
+    TJobImages images;
+    try {
+        job = LoadJob(chosen.toStdString());
+        images = ReadJobImages(job);
+    } catch (const TJobError& error) {
+        lvLog->AddLogLine(error.what());
+        ActivePrompts->ShowError(error.what());
+        return;
+    }
+    CloseJob();
+    lvLog->AddLogLine("Opening job [" + job.Path + "]");
+    TProductionHost host{Dispatcher, PortNames, CurrentSettings, *ActivePrompts,
+                         [this](const std::string& line) { lvLog->AddLogLine(line); }};
+    ProductionView = new TProductionView(std::move(job), std::move(images), std::move(host), spLog);
+    ProductionView->OnRunningChanged = [this](bool running) { ProductionRunning(running); };
+    spLog->insertWidget(0, ProductionView);
+    spLog->setStretchFactor(0, 3);
+    pDump->hide();
+    EnableJobCommands();
+}
+
+void TMainForm::CloseJob()
+{
+    if (ProductionView == nullptr || ProductionView->Running())
+        return;
+    delete ProductionView;
+    ProductionView = nullptr;
+    pDump->show();
+    EnableJobCommands();
+}
+
+void TMainForm::ProductionRunning(bool running)
+{
+    if (running) {
+        // The loop opens the ports itself, the window's among them.
+        AdapterSearch->Stop();
+        AdapterConnection->Disconnect();
+        LockedActions.clear();
+        QList<QAction*> actions{cmFileOpen,         cmFileSave,      cmFileOpenJob,   mnRecent->menuAction(),
+                                cmBufferSwap,       cmBufferFill,    cmDeviceDetect,  cmDeviceProgram,
+                                cmDeviceRead,       cmDeviceWrite,   cmDeviceVerify,  cmDeviceErase,
+                                cmDeviceBlankCheck, cmDeviceUnlock,  cmDeviceCompare, cmOptionsPort,
+                                cmSettings,         cmFirmwareUpdate};
+        actions += mnEdit->actions();
+        for (QAction* action : actions)
+            if (action->isEnabled()) {
+                action->setEnabled(false);
+                LockedActions.push_back(action);
+            }
+        pStrip->setEnabled(false);
+        DumpView->setEnabled(false);
+    } else {
+        for (QAction* action : LockedActions)
+            action->setEnabled(true);
+        LockedActions.clear();
+        pStrip->setEnabled(true);
+        DumpView->setEnabled(true);
+        if (CloseWhenDone) {
+            close();
+            return;
+        }
+        AdapterSearch->Connect(CurrentSettings.SerialPort, true);
+    }
+    EnableJobCommands();
+}
+
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    // A production loop ends between units, when the operator agrees.
+    if (ProductionView != nullptr && ProductionView->Running()) {
+        if (CloseWhenDone || ActivePrompts->AskConfirm(StopLoopQuestion)) {
+            CloseWhenDone = true;
+            ProductionView->Stop();
+        }
+        event->ignore();
+        return;
+    }
     // The worker must end first: a run stops at its next block, a connect
     // attempt when its request has its answer; then the window closes.
     if (Worker->Busy()) {

@@ -37,6 +37,7 @@ namespace lindprog {
 
 class TActionDialog;
 class TDumpFrame;
+class TProductionView;
 class TElidedLabel;
 class TLogView;
 
@@ -73,6 +74,15 @@ public:
     // file dropped on the window); an empty path asks with the chooser.
     void OpenFile(const QString& path);
     void cmLogSaveClick();
+    // File > Open job...: the job file checked and shown in the production
+    // view in place of the hex view; an empty path asks with a chooser. A
+    // job with an error is shown as an error and nothing opens.
+    void OpenJob(const QString& path);
+    // Job > Close job: back to the hex view, unless a loop runs.
+    void CloseJob();
+    TProductionView* Production() const { return ProductionView; }
+    static constexpr const char* StopLoopQuestion =
+        "A production loop is running. Stop it after the units under way and close the window?";
     // The question before unsaved edits of the buffer are lost; true when
     // there are none or the user lets them go.
     bool ConfirmDiscard();
@@ -111,7 +121,8 @@ public:
     void SetFirmwareUpdateEnabled(bool enabled) override;
     void FocusLog() override;
 
-    QAction *cmFileOpen, *cmFileSave, *cmFileExit, *cmLogSave;
+    QAction *cmFileOpen, *cmFileSave, *cmFileOpenJob, *cmFileExit, *cmLogSave;
+    QAction *cmJobStart, *cmJobStop, *cmJobExport, *cmJobClose;
     QMenu *mnRecent, *mnEdit;
     QAction *cmBufferSwap, *cmBufferFill;
     QAction* cmDeviceCompare;
@@ -154,6 +165,12 @@ private:
     // every differing byte.
     void ShowWhereItDiffers();
     void FillRecentMenu();
+    void CreateJobMenu();
+    // While a production loop runs the operator can neither edit nor run
+    // anything else: every command but the job's is disabled, and the
+    // window's own port is given up to the loop.
+    void ProductionRunning(bool running);
+    void EnableJobCommands();
     // The caption, the file's name and "*" while the buffer holds unsaved edits.
     void UpdateTitle();
     void RestorePlacement();
@@ -186,6 +203,10 @@ private:
     bool UpdatingFirmware = false;
     bool CloseWhenDone = false;
     TAdapterSearch* AdapterSearch = nullptr;
+    TProductionView* ProductionView = nullptr;
+    QWidget* pStrip = nullptr;
+    // What the production lock disabled, to be enabled again after it.
+    std::vector<QAction*> LockedActions;
     QString Caption;  // the connection's part of the title
     QString FileName; // the file last opened or saved, for the title
 };

@@ -1,0 +1,268 @@
+#include "gui/production/StationWorker.h"
+
+#include "core/link/DevicePort.h"
+#include "core/link/PortNames.h"
+#include "core/ops/ExitCode.h"
+#include "core/ops/OperationRunner.h"
+#include "core/production/JobPlan.h"
+#include "core/settings/Settings.h"
+
+namespace lindprog {
+
+namespace {
+
+// The operator's trigger: the worker's click, handed on.
+class TClickWait final : public TBoardWait {
+public:
+    explicit TClickWait(std::function<TWaitEnd()> wait) : Wait(std::move(wait)) {}
+    TWaitEnd ForBoard() override { return Wait(); }
+
+private:
+    std::function<TWaitEnd()> Wait;
+};
+
+} // namespace
+
+TStationWorker::TStationWorker(TUiDispatcher& ui, TStationView& view, TStationSetup setup)
+    : Ui(ui), View(view), Setup(std::move(setup))
+{
+}
+
+TStationWorker::~TStationWorker()
+{
+    {
+        const std::lock_guard lock(Mutex);
+        Stopping = true;
+    }
+    Cancel = true;
+    Changed.notify_all();
+    Shared->Gone = true;
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TStationWorker::Start()
+{
+    if (Active.exchange(true))
+        return;
+    if (Thread.joinable())
+        Thread.join();
+    {
+        const std::lock_guard lock(Mutex);
+        Stopping = false;
+        Clicks = 0;
+    }
+    Thread = std::thread([this] { Loop(); });
+}
+
+void TStationWorker::Stop()
+{
+    {
+        const std::lock_guard lock(Mutex);
+        Stopping = true;
+    }
+    Changed.notify_all();
+}
+
+void TStationWorker::Next()
+{
+    {
+        const std::lock_guard lock(Mutex);
+        if (!WaitingForClick)
+            return; // a press during a unit must not start the same board again
+        ++Clicks;
+    }
+    Changed.notify_all();
+}
+
+TWaitEnd TStationWorker::WaitForClick()
+{
+    std::unique_lock lock(Mutex);
+    WaitingForClick = true;
+    Changed.wait(lock, [this] { return Stopping || Clicks > 0; });
+    WaitingForClick = false;
+    if (Stopping)
+        return TWaitEnd::Stopped;
+    Clicks = 0;
+    return TWaitEnd::Ready;
+}
+
+void TStationWorker::Sleep(std::chrono::milliseconds pause)
+{
+    std::unique_lock lock(Mutex);
+    Changed.wait_for(lock, pause, [this] { return Stopping; });
+}
+
+bool TStationWorker::StopAsked()
+{
+    const std::lock_guard lock(Mutex);
+    return Stopping;
+}
+
+void TStationWorker::Tell(std::function<void(TStationView&)> call)
+{
+    Ui.Post([shared = Shared, view = &View, call = std::move(call)] {
+        if (!shared->Gone)
+            call(*view);
+    });
+}
+
+void TStationWorker::Loop()
+{
+    std::string reason;
+    try {
+        reason = RunJob();
+    } catch (const std::exception& error) {
+        reason = error.what();
+    }
+    Active = false;
+    Tell([reason](TStationView& view) { view.StationEnded(reason); });
+}
+
+std::string TStationWorker::RunJob()
+{
+    TPortNames names(TPortNames::DefaultAssignmentsFile());
+    names.Pin(Setup.PortNumber, Setup.DevicePath);
+    TDevicePort port(names, PortDispatcher);
+    TConnection connection(port, *this, *this);
+    const TConnectResult connected = connection.Connect(Setup.PortNumber);
+    PortDispatcher.RunPending();
+    std::string reason;
+    if (connected == TConnectResult::Application)
+        reason = RunUnits(port, connection);
+    else if (connected == TConnectResult::Bootloader || connected == TConnectResult::UnknownMode)
+        reason = "the adapter is not in application mode; it runs no job";
+    else
+        reason = "no adapter answers on " + Setup.PortName + " (" + Setup.DevicePath + ")";
+    port.Close();
+    PortDispatcher.RunPending();
+    return reason;
+}
+
+std::string TStationWorker::RunUnits(TDevicePort& port, TConnection& connection)
+{
+    TResolvedJob resolved;
+    try {
+        resolved = ResolveJob(Setup.Job, Setup.Images, ReadJobCatalogue(Setup.Job, connection));
+    } catch (const TJobError& error) {
+        return error.what();
+    }
+    resolved.SkipErased = Setup.SkipErased;
+    if (std::string refusal = resolved.EraseRefusal(); !refusal.empty())
+        return refusal;
+    port.GetKey();
+    Tell([identity = port.Identity() + " " + std::to_string(port.VersionMajor()) + "." +
+                     std::to_string(port.VersionMinor())](TStationView& view) { view.StationAdapter(identity); });
+
+    TSettings settings;
+    settings.TurnOffPower = Setup.Job.PowerOff.value_or(Setup.TurnOffPower);
+    settings.JtagDelay = Setup.Job.JtagDelay.value_or(Setup.JtagDelay);
+    TOperationRunner runner(port, settings, *this, *this, *this);
+    TJobUnit unit(resolved, runner, Setup.Database, StationOf(port, Setup.Station, Setup.PortName), Setup.Images.Hash,
+                  ExitCodeOfStep);
+    Resolved = &resolved;
+    Unit = &unit;
+    TChainWait chain(
+        port, PortDispatcher, [this] { return StopAsked(); },
+        [this](std::chrono::milliseconds pause) { Sleep(pause); });
+    TClickWait click([this] { return WaitForClick(); });
+    TBoardWait& wait = Setup.Trigger == TTrigger::Scan ? static_cast<TBoardWait&>(chain) : click;
+    TUnitLoop loop(wait, {});
+    const TLoopEnd end = loop.Run(*this);
+    Resolved = nullptr;
+    Unit = nullptr;
+    if (end == TLoopEnd::LinkLost)
+        return "the adapter stopped answering";
+    return end == TLoopEnd::UnitAborted ? LastEnd : std::string();
+}
+
+void TStationWorker::WaitingForBoard()
+{
+    Tell([](TStationView& view) { view.StationWaiting(false); });
+}
+
+void TStationWorker::WaitingForRemoval()
+{
+    Tell([](TStationView& view) { view.StationWaiting(true); });
+}
+
+std::optional<bool> TStationWorker::RunUnit()
+{
+    const int number = ++Setup.UnitNumbers;
+    LastPercent = -1;
+    TRunPacing pacing;
+    pacing.Stop = [this] { return Cancel.load(); };
+    // The receiver's end-of-thread notice (a vanished port) closes the port.
+    pacing.AfterStep = [this](bool) { PortDispatcher.RunPending(); };
+    const auto started = [this](std::optional<std::uint64_t> serial) {
+        Tell([serial](TStationView& view) { view.StationRunning(serial); });
+    };
+    try {
+        LastOutcome = Unit->Run(pacing, started);
+    } catch (const TDatabaseError& error) {
+        LastEnd = std::string("unit database: ") + error.what();
+        return std::nullopt;
+    }
+    LastNumber = number;
+    for (const TStepResult& step : LastOutcome->Steps)
+        for (const std::string& line : step.Report)
+            AddLogLine(line);
+    if (LastOutcome->ExitCode == ExitCode::Interrupted) {
+        LastEnd = "cancelled";
+        return std::nullopt;
+    }
+    return LastOutcome->Passed;
+}
+
+void TStationWorker::Counted(const TLoopCounters& counters)
+{
+    Tell([outcome = *LastOutcome, number = LastNumber, counters](TStationView& view) {
+        view.StationVerdict(outcome, number, counters);
+    });
+}
+
+void TStationWorker::StageStarted(const TStageProgress& progress)
+{
+    LastPercent = progress.Percent;
+    Tell([step = Resolved ? Resolved->StageTitle(progress.StageNumber) : std::string(),
+          percent = progress.Percent](TStationView& view) { view.StationProgress(step, percent); });
+}
+
+void TStationWorker::StageProgress(const TStageProgress& progress)
+{
+    if (progress.Percent != LastPercent)
+        StageStarted(progress);
+}
+
+void TStationWorker::AddLogLine(const std::string& text)
+{
+    Tell([text](TStationView& view) { view.StationLog(text); });
+}
+
+void TStationWorker::ShowError(const std::string& text)
+{
+    AddLogLine(text);
+}
+
+void TStationWorker::ShowInfo(const std::string& text)
+{
+    AddLogLine(text);
+}
+
+bool TStationWorker::AskConfirm(const std::string&)
+{
+    return true; // starting the loop is the confirmation
+}
+
+TAnswer TStationWorker::AskConfirmButton(const std::string&)
+{
+    // The only such question is the failed read block's.
+    return Setup.Job.IgnoreReadErrors.value_or(Setup.IgnoreReadErrors) ? TAnswer::Yes : TAnswer::No;
+}
+
+TAnswer TStationWorker::AskWarning(const std::string&)
+{
+    return TAnswer::No;
+}
+
+} // namespace lindprog

@@ -1,0 +1,156 @@
+// The operator's view against simulators: a job opened in the window, its
+// loop on two adapters whose boards come and go, the verdicts, counters and
+// serial numbers it shows against the unit database; the window and
+// lindprog-cli running the same job; and what the window refuses meanwhile.
+
+#include "gui/production/ProductionView.h"
+
+#include "core/production/UnitDatabase.h"
+#include "core/production/UnitReport.h"
+#include "gui/production/StationColumn.h"
+#include "support/CliProcess.h"
+#include "support/JobFixture.h"
+#include "support/MainHarness.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <thread>
+
+namespace lindprog {
+namespace {
+
+using nlohmann::json;
+
+TProductionView& OpenJob(test::TMainHarness& harness)
+{
+    test::WriteJobFiles(harness.Dir.Path);
+    TMainForm& form = harness.Start();
+    form.OpenJob(QString::fromStdString((harness.Dir.Path / "job.toml").string()));
+    EXPECT_NE(form.Production(), nullptr) << ::testing::PrintToString(harness.Prompts.Texts());
+    return *form.Production();
+}
+
+bool WaitForUnits(const TStationColumn& column, std::int64_t units)
+{
+    return QTest::qWaitFor([&] { return column.Passed() + column.Failed() >= units; }, 60000);
+}
+
+TEST(Production, TwoPortsLoopThreeUnitsEachAndTheViewShowsWhatTheDatabaseHolds)
+{
+    test::TMainHarness harness(test::TwoRegions("detached"));
+    auto failing = test::TwoRegions("detached");
+    // The third unit's write (one block: the image and its serial share it) is refused.
+    failing["faults"] = json::parse(R"([{"command": 162, "kind": "status", "status": 17, "skip": 2}])");
+    test::TSimPty second(failing, 2);
+    TProductionView& view = OpenJob(harness);
+    TMainForm& form = *harness.Form;
+    view.edPorts->setText("COM1, COM2");
+    view.btnStart->click();
+    ASSERT_EQ(view.Columns().size(), 2u);
+    for (QAction* locked : {form.cmFileOpen, form.cmFileOpenJob, form.cmDeviceRead, form.cmSettings, form.cmJobClose})
+        EXPECT_FALSE(locked->isEnabled()) << locked->objectName().toStdString();
+
+    std::thread first(test::PlaceBoards, std::ref(static_cast<test::TSimPty&>(harness)), 3);
+    std::thread other(test::PlaceBoards, std::ref(second), 3);
+    const bool done = WaitForUnits(*view.Columns()[0], 3) && WaitForUnits(*view.Columns()[1], 3);
+    first.join();
+    other.join();
+    ASSERT_TRUE(done) << view.CountersText().toStdString();
+    // The last board of each port is still there: its verdict stays.
+    EXPECT_EQ(view.Columns()[0]->Verdict(), "PASS");
+    EXPECT_EQ(view.Columns()[1]->Verdict(), "FAIL");
+    EXPECT_NE(view.Columns()[1]->Detail().indexOf("step 1 program"), -1) << view.Columns()[1]->Detail().toStdString();
+    EXPECT_TRUE(view.CountersText().startsWith("Passed 5   Failed 1   Yield 83.3%"))
+        << view.CountersText().toStdString();
+
+    TUnitDatabase database((harness.Dir.Path / "job.db").string());
+    std::map<std::string, std::vector<std::uint64_t>> recorded;
+    for (const TUnitRecord& unit : database.Units())
+        recorded[unit.Port].push_back(unit.Serial.value_or(0));
+    EXPECT_EQ(recorded["COM1"], view.Columns()[0]->ShownSerials());
+    EXPECT_EQ(recorded["COM2"], view.Columns()[1]->ShownSerials());
+    EXPECT_EQ(recorded["COM1"].size() + recorded["COM2"].size(), 6u);
+    EXPECT_EQ(view.tbUnits->rowCount(), 6);
+
+    view.btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Running(); }, 10000));
+    EXPECT_TRUE(form.cmFileOpen->isEnabled());
+    EXPECT_TRUE(form.cmJobClose->isEnabled());
+    const auto csv = harness.Dir.Path / "units.csv";
+    view.ExportUnits(QString::fromStdString(csv.string()));
+    std::ifstream exported(csv, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(exported), {}), UnitsCsv(database.Units()));
+}
+
+// The same job, one unit on the operator's key, from the window and from
+// lindprog-cli: the same requests on the wire and the same record.
+TEST(Production, TheWindowAndTheCommandLineSendAndRecordTheSame)
+{
+    test::TEnvPort::ClearAll();
+    test::TScratchDir cliDir;
+    test::WriteJobFiles(cliDir.Path);
+    std::vector<std::vector<std::uint8_t>> cliRequests;
+    {
+        test::TSimPty sim(test::TwoRegions(), 1);
+        test::TCliProcess run(cliDir.Path, {"run", (cliDir.Path / "job.toml").string(), "-p", "COM1"});
+        ASSERT_EQ(run.Wait(), 0) << run.Err();
+        cliRequests = sim.Sim.RequestPayloads();
+    }
+    test::TEnvPort::ClearAll();
+
+    test::TMainHarness harness(test::TwoRegions());
+    TProductionView& view = OpenJob(harness);
+    // The operator's key reaches the window on screen.
+    harness.Form->show();
+    harness.Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(harness.Form.get()));
+    view.cbTrigger->setCurrentIndex(1);
+    const std::size_t before = harness.Sim.RequestPayloads().size();
+    view.btnStart->click();
+    ASSERT_EQ(view.Columns().size(), 1u);
+    const TStationColumn& column = *view.Columns()[0];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return column.Verdict() == "WAITING FOR BOARD"; }, 20000));
+    QTest::keyClick(harness.Form.get(), Qt::Key_Space);
+    ASSERT_TRUE(WaitForUnits(column, 1));
+    EXPECT_EQ(column.Verdict(), "PASS");
+    const auto all = harness.Sim.RequestPayloads();
+    const std::vector<std::vector<std::uint8_t>> windowRequests(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                                                all.end());
+    view.btnStop->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Running(); }, 10000));
+    EXPECT_EQ(windowRequests, cliRequests);
+
+    auto window = TUnitDatabase((harness.Dir.Path / "job.db").string()).Units();
+    auto cli = TUnitDatabase((cliDir.Path / "job.db").string()).Units();
+    ASSERT_EQ(window.size(), 1u);
+    ASSERT_EQ(cli.size(), 1u);
+    for (TUnitRecord* unit : {&window[0], &cli[0]}) {
+        unit->Started = unit->Ended = unit->Station = "";
+        unit->Seconds = 0;
+    }
+    EXPECT_EQ(UnitsJsonLines(window), UnitsJsonLines(cli));
+}
+
+TEST(Production, AJobWithAnErrorNamesItsPlaceAndOpensNothing)
+{
+    test::TMainHarness harness;
+    test::WriteJobFiles(harness.Dir.Path);
+    std::string text = test::JobText();
+    text.replace(text.find("data.bin"), 8, "none.bin");
+    std::ofstream(harness.Dir.Path / "job.toml") << text;
+    TMainForm& form = harness.Start();
+    form.OpenJob(QString::fromStdString((harness.Dir.Path / "job.toml").string()));
+    EXPECT_EQ(form.Production(), nullptr);
+    ASSERT_FALSE(harness.Prompts.Seen.empty());
+    EXPECT_NE(harness.Prompts.Seen.back().Text.find("job.toml: step[2].image: "), std::string::npos)
+        << harness.Prompts.Seen.back().Text;
+}
+
+} // namespace
+} // namespace lindprog
