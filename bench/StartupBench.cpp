@@ -5,6 +5,7 @@
 // the worst run beside the target.
 
 #include "SimProcess.h"
+#include "WindowRig.h"
 #include "core/base/Prompts.h"
 #include "gui/main/Application.h"
 #include "gui/main/Main.h"
@@ -65,12 +66,9 @@ double TimeOneStart(TConsolePrompts& prompts)
 {
     const auto start = std::chrono::steady_clock::now();
     auto form = std::make_unique<TMainForm>(&prompts);
-    QElapsedTimer bound;
-    bound.start();
-    while (form->cbDevice->count() == 0 && bound.elapsed() < FillBoundMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const bool filledIn = bench::WaitUntil([&] { return form->cbDevice->count() > 0; }, FillBoundMs);
     const auto filled = std::chrono::steady_clock::now();
-    if (form->cbDevice->count() == 0)
+    if (!filledIn)
         return -1;
     return std::chrono::duration<double, std::milli>(filled - start).count();
 }
@@ -88,10 +86,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make a settings folder\n");
         return 1;
     }
-    ::setenv("XDG_CONFIG_HOME", settingsFolder.path().toLocal8Bit().constData(), 1);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", "Lindprog")
-        .setValue("SerialPort", PortNumber);
+    bench::UseSettingsIn(settingsFolder, PortNumber);
 
     const std::string scenario = R"({"identity": "Bench", "version": [1, 18], "mode": 3, "key": 1,
       "devices": [

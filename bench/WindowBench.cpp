@@ -5,6 +5,7 @@
 
 #include "LineCeiling.h"
 #include "SimProcess.h"
+#include "WindowRig.h"
 #include "core/base/Prompts.h"
 #include "gui/main/Application.h"
 #include "gui/main/LogView.h"
@@ -29,14 +30,6 @@ constexpr int PortNumber = 8;
 constexpr int RegionSize = 512 * 1024;
 
 // Says yes to the questions a user would; the rest is printed.
-class TYesPrompts final : public TPrompts {
-public:
-    void ShowError(const std::string& text) override { std::fprintf(stderr, "error: %s\n", text.c_str()); }
-    void ShowInfo(const std::string&) override {}
-    bool AskConfirm(const std::string&) override { return true; }
-    TAnswer AskConfirmButton(const std::string&) override { return TAnswer::Yes; }
-    TAnswer AskWarning(const std::string&) override { return TAnswer::No; }
-};
 
 // The speed the window's log gives for the last Read, in kB/s.
 double LoggedReadSpeed(TMainForm& form)
@@ -64,10 +57,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     const QTemporaryDir settingsFolder;
-    ::setenv("XDG_CONFIG_HOME", settingsFolder.path().toLocal8Bit().constData(), 1);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Fenwick Arl", "Lindprog")
-        .setValue("SerialPort", PortNumber);
+    bench::UseSettingsIn(settingsFolder, PortNumber);
 
     const std::string scenario = R"({"identity": "Bench", "version": [1, 18], "mode": 3, "key": 1,
       "devices": [{"name": "BENCH", "voltages": 1, "regions": [
@@ -76,13 +66,9 @@ int main(int argc, char** argv)
     bench::TSimProcess sim(scenario, {"--pace"});
     ::setenv(("LINDPROG_COM" + std::to_string(PortNumber)).c_str(), sim.SlavePath().c_str(), 1);
 
-    TYesPrompts prompts;
+    bench::TYesPrompts prompts;
     TMainForm form(&prompts);
-    QElapsedTimer bound;
-    bound.start();
-    while (!form.cmDeviceRead->isEnabled() && bound.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!form.cmDeviceRead->isEnabled()) {
+    if (!bench::WaitUntil([&] { return form.cmDeviceRead->isEnabled(); }, 10000)) {
         std::fprintf(stderr, "the window did not connect\n");
         return 1;
     }
