@@ -78,6 +78,8 @@ public:
     void Shutdown();
 
     bool Retrying() const { return MuteLog; }
+    // The port of the last attempt: the one the window uses, or looks for.
+    int LastPortNumber() const { return LastPort; }
     const QString& NoAdapterText() const { return NoAdapter; }
     // The window shows NoAdapterText when it changed, and closes when asked
     // to while an attempt ran.

@@ -536,7 +536,8 @@ void TMainForm::cmFileOpenClick()
 
 void TMainForm::OpenFile(const QString& path)
 {
-    if (Worker->Busy() || !ConfirmDiscard())
+    // A file dropped on the window while a loop runs is not opened either.
+    if (Worker->Busy() || (ProductionView != nullptr && ProductionView->Running()) || !ConfirmDiscard())
         return;
     QString chosen;
     const auto choose = [this, &path, &chosen] {
@@ -616,7 +617,9 @@ void TMainForm::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // After the drop has ended, so that a box about the file (or an error)
     // does not come up inside the drag and drop's own loop.
-    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
+    // A job file opens as a job, as File > Open job would.
+    const bool job = QFileInfo(path).suffix().compare("toml", Qt::CaseInsensitive) == 0;
+    QTimer::singleShot(0, this, [this, path, job] { job ? OpenJob(path) : OpenFile(path); });
 }
 
 void TMainForm::UpdateTitle()
@@ -832,7 +835,8 @@ void TMainForm::OpenJob(const QString& path)
     CloseJob();
     lvLog->AddLogLine("Opening job [" + job.Path + "]");
     TProductionHost host{Dispatcher, PortNames, CurrentSettings, *ActivePrompts,
-                         [this](const std::string& line) { lvLog->AddLogLine(line); }};
+                         [this](const std::string& line) { lvLog->AddLogLine(line); },
+                         AdapterSearch->LastPortNumber()};
     ProductionView = new TProductionView(std::move(job), std::move(images), std::move(host), spLog);
     ProductionView->OnRunningChanged = [this](bool running) { ProductionRunning(running); };
     spLog->insertWidget(0, ProductionView);
@@ -881,7 +885,8 @@ void TMainForm::ProductionRunning(bool running)
             close();
             return;
         }
-        AdapterSearch->Connect(CurrentSettings.SerialPort, true);
+        // The port the window had before, the simulated adapter's too.
+        AdapterSearch->Connect(AdapterSearch->LastPortNumber(), true);
     }
     EnableJobCommands();
 }

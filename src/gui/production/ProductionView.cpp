@@ -88,7 +88,7 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
     edStation->setObjectName("edStation");
     controls->addWidget(edStation, 1);
     controls->addWidget(Caption("Ports", this));
-    edPorts = new QLineEdit(QString("COM%1").arg(Host.Settings.SerialPort), this);
+    edPorts = new QLineEdit(QString("COM%1").arg(Host.DefaultPort), this);
     edPorts->setObjectName("edPorts");
     edPorts->setToolTip("The adapters' ports, one column each: COM1, COM2");
     controls->addWidget(edPorts, 1);

@@ -42,6 +42,7 @@ struct TProductionHost {
     const TSettings& Settings;
     TPrompts& Prompts;
     std::function<void(const std::string&)> Log;
+    int DefaultPort = 1; // the window's: the one column a new view offers
 };
 
 struct TPortRequest {
