@@ -42,11 +42,12 @@ nlohmann::ordered_json UnitJson(const TUnitOutcome& outcome, int unit, const std
 
 TJobSession::TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output)
     : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(input), Output(output),
-      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, *this, *this)
+      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, Answers, *this)
 {
     Names.Pin(PortChoice.Number, PortChoice.Path);
     Settings.TurnOffPower = Input.Job.PowerOff.value_or(Options.PowerOff);
     Settings.JtagDelay = Input.Job.JtagDelay.value_or(Options.JtagDelay);
+    Answers.IgnoreReadErrors = Input.Job.IgnoreReadErrors.value_or(Options.IgnoreReadErrors);
     if (Options.Verbose || !Options.LogFile.empty())
         Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
 }
@@ -63,9 +64,9 @@ TResult TJobSession::Failure(int exitCode, const std::string& message, int statu
 
 TResult TJobSession::Connect()
 {
-    Connecting = true;
+    Answers.Quiet = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
-    Connecting = false;
+    Answers.Quiet = false;
     if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice))
         return *unreached;
     if (connected != TConnectResult::Application)
@@ -109,7 +110,7 @@ TResult TJobSession::Run()
     TResult result = Resolve(resolved);
     if (result.Ok) {
         Port.GetKey();
-        TOperationRunner runner(Port, Settings, *this, *this, *this);
+        TOperationRunner runner(Port, Settings, *this, Answers, *this);
         TJobUnit unit(resolved, runner, Input.Database, StationOf(Port, Options.Job.Station, PortChoice.Name),
                       Input.Images.Hash, ExitCodeOfStep);
         result = Options.Job.Loop ? RunLoop(unit) : OneUnit(unit);
@@ -207,33 +208,6 @@ void TJobSession::Report(const TLoopCounters* counters)
 void TJobSession::AddLogLine(const std::string& text)
 {
     Output.Log(PortChoice.Name, text);
-}
-
-void TJobSession::ShowError(const std::string& text)
-{
-    if (!Connecting)
-        AddLogLine(text);
-}
-
-void TJobSession::ShowInfo(const std::string& text)
-{
-    AddLogLine(text);
-}
-
-bool TJobSession::AskConfirm(const std::string&)
-{
-    return true; // running the job is the confirmation
-}
-
-TAnswer TJobSession::AskConfirmButton(const std::string&)
-{
-    // The only such question is the failed read block's.
-    return Input.Job.IgnoreReadErrors.value_or(Options.IgnoreReadErrors) ? TAnswer::Yes : TAnswer::No;
-}
-
-TAnswer TJobSession::AskWarning(const std::string&)
-{
-    return TAnswer::No;
 }
 
 } // namespace lindprog::cli

@@ -32,7 +32,7 @@ struct TJobInput {
     std::atomic<int>& UnitNumbers; // the units of every port, counted from 1
 };
 
-class TJobSession final : private TLogSink, private TPrompts, private TCliProgressView, private TLoopEvents {
+class TJobSession final : private TLogSink, private TCliProgressView, private TLoopEvents {
 public:
     TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output);
     TJobSession(const TJobSession&) = delete;
@@ -52,11 +52,6 @@ private:
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
 
     void AddLogLine(const std::string& text) override;
-    void ShowError(const std::string& text) override;
-    void ShowInfo(const std::string& text) override;
-    bool AskConfirm(const std::string& text) override;
-    TAnswer AskConfirmButton(const std::string& text) override;
-    TAnswer AskWarning(const std::string& text) override;
     std::optional<bool> RunUnit() override;
     void Counted(const TLoopCounters& counters) override;
 
@@ -68,9 +63,9 @@ private:
     TPortNames Names;
     TQueueDispatcher Dispatcher;
     TDevicePort Port;
+    TUnattendedPrompts Answers{*this};
     TConnection Connection;
     TSettings Settings;
-    bool Connecting = false;
     // The loop's unit, its last outcome and what the loop ends with.
     TJobUnit* Unit = nullptr;
     std::optional<TUnitOutcome> LastOutcome;

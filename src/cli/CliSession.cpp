@@ -130,11 +130,12 @@ std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_
 
 TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)
     : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(std::move(input)), Output(output),
-      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, *this, *this)
+      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, Answers, *this)
 {
     Names.Pin(PortChoice.Number, PortChoice.Path);
     Settings.TurnOffPower = Options.PowerOff;
     Settings.JtagDelay = Options.JtagDelay;
+    Answers.IgnoreReadErrors = Options.IgnoreReadErrors;
     if (Options.Verbose || !Options.LogFile.empty())
         Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
 }
@@ -192,9 +193,9 @@ TResult TCliSession::Failure(int exitCode, const std::string& message, int statu
 
 TResult TCliSession::Connect()
 {
-    Connecting = true;
+    Answers.Quiet = true;
     const TConnectResult connected = Connection.Connect(PortChoice.Number);
-    Connecting = false;
+    Answers.Quiet = false;
     if (auto unreached = UnreachedAdapter(connected, Connection, Port, PortChoice))
         return *unreached;
     switch (connected) {
@@ -335,7 +336,7 @@ TResult TCliSession::RunOperation()
     if (StopRequested())
         return Failure(ExitCode::Interrupted, "cancelled");
 
-    TOperationRunner runner(Port, Settings, *this, *this, *this);
+    TOperationRunner runner(Port, Settings, *this, Answers, *this);
     const TRunPacing pacing = CommandLinePacing(Dispatcher, Options.Pause);
     const double started = Now();
     if (Options.Preverify)
@@ -646,35 +647,6 @@ TResult TCliSession::RunUpdate()
 void TCliSession::AddLogLine(const std::string& text)
 {
     Output.Log(PortChoice.Name, text);
-}
-
-void TCliSession::ShowError(const std::string& text)
-{
-    // While connecting, the session reports the failure itself, naming the
-    // port as it was given rather than by a number.
-    if (!Connecting)
-        AddLogLine(text);
-}
-
-void TCliSession::ShowInfo(const std::string& text)
-{
-    AddLogLine(text);
-}
-
-bool TCliSession::AskConfirm(const std::string&)
-{
-    return true; // running the command is the confirmation
-}
-
-TAnswer TCliSession::AskConfirmButton(const std::string&)
-{
-    // The only such question is the failed read block's.
-    return Options.IgnoreReadErrors ? TAnswer::Yes : TAnswer::No;
-}
-
-TAnswer TCliSession::AskWarning(const std::string&)
-{
-    return TAnswer::No;
 }
 
 } // namespace lindprog::cli

@@ -36,7 +36,7 @@ struct TSessionInput {
     std::string OutputPath;        // read: the file to create
 };
 
-class TCliSession final : private TLogSink, private TPrompts, private TCliProgressView {
+class TCliSession final : private TLogSink, private TCliProgressView {
 public:
     TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output);
     TCliSession(const TCliSession&) = delete;
@@ -77,12 +77,6 @@ private:
 
     // TLogSink
     void AddLogLine(const std::string& text) override;
-    // TPrompts: a command line asks nothing
-    void ShowError(const std::string& text) override;
-    void ShowInfo(const std::string& text) override;
-    bool AskConfirm(const std::string& text) override;
-    TAnswer AskConfirmButton(const std::string& text) override;
-    TAnswer AskWarning(const std::string& text) override;
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;
@@ -92,10 +86,10 @@ private:
     TPortNames Names;
     TQueueDispatcher Dispatcher;
     TDevicePort Port;
+    TUnattendedPrompts Answers{*this};
     TConnection Connection;
     TSettings Settings;
     std::vector<std::uint8_t> Expected; // compare: the file as placed in the region
-    bool Connecting = false;
 };
 
 // The base of an image given without --base: 0 when the image fits the

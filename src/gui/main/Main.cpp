@@ -834,7 +834,10 @@ void TMainForm::OpenJob(const QString& path)
     }
     CloseJob();
     lvLog->AddLogLine("Opening job [" + job.Path + "]");
-    TProductionHost host{Dispatcher, PortNames, CurrentSettings, *ActivePrompts,
+    TProductionHost host{Dispatcher,
+                         PortNames,
+                         CurrentSettings,
+                         *ActivePrompts,
                          [this](const std::string& line) { lvLog->AddLogLine(line); },
                          AdapterSearch->LastPortNumber()};
     ProductionView = new TProductionView(std::move(job), std::move(images), std::move(host), spLog);

@@ -26,6 +26,7 @@ private:
 TStationWorker::TStationWorker(TUiDispatcher& ui, TStationView& view, TStationSetup setup)
     : Ui(ui), View(view), Setup(std::move(setup))
 {
+    Answers.IgnoreReadErrors = Setup.Job.IgnoreReadErrors.value_or(Setup.IgnoreReadErrors);
 }
 
 TStationWorker::~TStationWorker()
@@ -124,7 +125,7 @@ std::string TStationWorker::RunJob()
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     names.Pin(Setup.PortNumber, Setup.DevicePath);
     TDevicePort port(names, PortDispatcher);
-    TConnection connection(port, *this, *this);
+    TConnection connection(port, Answers, *this);
     const TConnectResult connected = connection.Connect(Setup.PortNumber);
     PortDispatcher.RunPending();
     std::string reason;
@@ -157,7 +158,7 @@ std::string TStationWorker::RunUnits(TDevicePort& port, TConnection& connection)
     TSettings settings;
     settings.TurnOffPower = Setup.Job.PowerOff.value_or(Setup.TurnOffPower);
     settings.JtagDelay = Setup.Job.JtagDelay.value_or(Setup.JtagDelay);
-    TOperationRunner runner(port, settings, *this, *this, *this);
+    TOperationRunner runner(port, settings, *this, Answers, *this);
     TJobUnit unit(resolved, runner, Setup.Database, StationOf(port, Setup.Station, Setup.PortName), Setup.Images.Hash,
                   ExitCodeOfStep);
     Resolved = &resolved;
@@ -237,32 +238,6 @@ void TStationWorker::StageProgress(const TStageProgress& progress)
 void TStationWorker::AddLogLine(const std::string& text)
 {
     Tell([text](TStationView& view) { view.StationLog(text); });
-}
-
-void TStationWorker::ShowError(const std::string& text)
-{
-    AddLogLine(text);
-}
-
-void TStationWorker::ShowInfo(const std::string& text)
-{
-    AddLogLine(text);
-}
-
-bool TStationWorker::AskConfirm(const std::string&)
-{
-    return true; // starting the loop is the confirmation
-}
-
-TAnswer TStationWorker::AskConfirmButton(const std::string&)
-{
-    // The only such question is the failed read block's.
-    return Setup.Job.IgnoreReadErrors.value_or(Setup.IgnoreReadErrors) ? TAnswer::Yes : TAnswer::No;
-}
-
-TAnswer TStationWorker::AskWarning(const std::string&)
-{
-    return TAnswer::No;
 }
 
 } // namespace lindprog

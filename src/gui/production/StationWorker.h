@@ -60,7 +60,7 @@ struct TStationSetup {
     bool IgnoreReadErrors = false;
 };
 
-class TStationWorker final : private TLogSink, private TPrompts, private TNullView, private TLoopEvents {
+class TStationWorker final : private TLogSink, private TNullView, private TLoopEvents {
 public:
     TStationWorker(TUiDispatcher& ui, TStationView& view, TStationSetup setup);
     ~TStationWorker() override;
@@ -91,13 +91,7 @@ private:
     TWaitEnd WaitForClick();
     void Sleep(std::chrono::milliseconds pause);
 
-    // TLogSink, TPrompts
     void AddLogLine(const std::string& text) override;
-    void ShowError(const std::string& text) override;
-    void ShowInfo(const std::string& text) override;
-    bool AskConfirm(const std::string& text) override;
-    TAnswer AskConfirmButton(const std::string& text) override;
-    TAnswer AskWarning(const std::string& text) override;
     // TRunView
     void StageStarted(const TStageProgress& progress) override;
     void StageProgress(const TStageProgress& progress) override;
@@ -110,6 +104,7 @@ private:
     TUiDispatcher& Ui;
     TStationView& View;
     TStationSetup Setup;
+    TUnattendedPrompts Answers{*this};
     std::shared_ptr<TShared> Shared = std::make_shared<TShared>();
 
     std::mutex Mutex;
