@@ -884,6 +884,7 @@ void TMainForm::ProductionRunning(bool running)
         LockedActions.clear();
         pStrip->setEnabled(true);
         DumpView->setEnabled(true);
+        EnableJobCommands();
         if (CloseWhenDone) {
             close();
             return;

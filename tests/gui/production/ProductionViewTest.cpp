@@ -79,10 +79,14 @@ TEST(Production, TwoPortsLoopThreeUnitsEachAndTheViewShowsWhatTheDatabaseHolds)
     EXPECT_EQ(recorded["COM1"].size() + recorded["COM2"].size(), 6u);
     EXPECT_EQ(view.tbUnits->rowCount(), 6);
 
-    view.btnStop->click();
+    // Closing asks first, then ends the loops between units.
+    harness.Prompts.Answers = {TAnswer::Yes};
+    form.close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Running(); }, 10000));
+    EXPECT_EQ(harness.Prompts.Texts().back(), TMainForm::StopLoopQuestion);
     EXPECT_TRUE(form.cmFileOpen->isEnabled());
     EXPECT_TRUE(form.cmJobClose->isEnabled());
+    EXPECT_EQ(database.Units().size(), 6u);
     const auto csv = harness.Dir.Path / "units.csv";
     view.ExportUnits(QString::fromStdString(csv.string()));
     std::ifstream exported(csv, std::ios::binary);
