@@ -4,6 +4,7 @@
 #include "core/production/JobPlan.h"
 #include "core/production/UnitReport.h"
 #include "core/settings/Settings.h"
+#include "gui/main/WindowStore.h"
 #include "gui/production/StationColumn.h"
 
 #include <QComboBox>
@@ -33,6 +34,9 @@ namespace lindprog {
 namespace {
 
 constexpr int ShownUnits = 50;
+constexpr const char* StationKey = "Production/Station";
+constexpr const char* PortsKey = "Production/Ports";
+constexpr const char* TriggerKey = "Production/Trigger";
 
 QString LocalTime(const std::string& utc)
 {
@@ -84,11 +88,14 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(Caption("Station", this));
-    edStation = new QLineEdit(QSysInfo::machineHostName(), this);
+    // A station runs the same ports and trigger every shift: the last ones
+    // started come back.
+    const auto store = OpenWindowStore();
+    edStation = new QLineEdit(store->value(StationKey, QSysInfo::machineHostName()).toString(), this);
     edStation->setObjectName("edStation");
     controls->addWidget(edStation, 1);
     controls->addWidget(Caption("Ports", this));
-    edPorts = new QLineEdit(QString("COM%1").arg(Host.DefaultPort), this);
+    edPorts = new QLineEdit(store->value(PortsKey, QString("COM%1").arg(Host.DefaultPort)).toString(), this);
     edPorts->setObjectName("edPorts");
     edPorts->setToolTip("The adapters' ports, one column each: COM1, COM2");
     controls->addWidget(edPorts, 1);
@@ -96,6 +103,7 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
     cbTrigger = new QComboBox(this);
     cbTrigger->setObjectName("cbTrigger");
     cbTrigger->addItems({"when a board is detected", "on Space or Enter"});
+    cbTrigger->setCurrentIndex(store->value(TriggerKey, 0).toInt() == 1 ? 1 : 0);
     controls->addWidget(cbTrigger);
     btnStart = new QPushButton("Start", this);
     btnStart->setObjectName("btnStart");
@@ -206,6 +214,10 @@ bool TProductionView::Start()
     }
     if (!OpenDatabase(true))
         return false;
+    const auto store = OpenWindowStore();
+    store->setValue(StationKey, edStation->text());
+    store->setValue(PortsKey, edPorts->text());
+    store->setValue(TriggerKey, cbTrigger->currentIndex());
     for (TStationColumn* column : StationColumns)
         delete column;
     StationColumns.clear();
@@ -234,6 +246,8 @@ bool TProductionView::Start()
             ShowCounters();
         };
         column->OnEnded = [this] { ColumnEnded(); };
+        // Placed against the adapter's regions, the plan shows the CRCs.
+        column->OnPlan = [this](const std::string& plan) { mPlan->setPlainText(QString::fromStdString(plan)); };
         ColumnLayout->addWidget(column, 1);
         StationColumns.push_back(column);
     }

@@ -92,9 +92,11 @@ void TStationColumn::StationLog(const std::string& line)
         OnLog(Port.toStdString() + ": " + line);
 }
 
-void TStationColumn::StationAdapter(const std::string& identity)
+void TStationColumn::StationAdapter(const std::string& identity, const std::string& plan)
 {
     mAdapter->setText(QString::fromStdString(identity));
+    if (OnPlan)
+        OnPlan(plan);
 }
 
 void TStationColumn::StationWaiting(bool forRemoval)

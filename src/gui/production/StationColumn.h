@@ -44,13 +44,15 @@ public:
     std::function<void()> OnUnit;
     // The loop ended.
     std::function<void()> OnEnded;
+    // The job's plan as resolved against this column's adapter.
+    std::function<void(const std::string&)> OnPlan;
 
 private:
     enum class TPanel { Idle, Waiting, Running, Pass, Fail, Stopped };
     void ShowPanel(TPanel panel, const QString& text, const QString& detail);
 
     void StationLog(const std::string& line) override;
-    void StationAdapter(const std::string& identity) override;
+    void StationAdapter(const std::string& identity, const std::string& plan) override;
     void StationWaiting(bool forRemoval) override;
     void StationRunning(std::optional<std::uint64_t> serial) override;
     void StationProgress(const std::string& step, int percent) override;

@@ -152,8 +152,11 @@ std::string TStationWorker::RunUnits(TDevicePort& port, TConnection& connection)
     if (std::string refusal = resolved.EraseRefusal(); !refusal.empty())
         return refusal;
     port.GetKey();
-    Tell([identity = port.Identity() + " " + std::to_string(port.VersionMajor()) + "." +
-                     std::to_string(port.VersionMinor())](TStationView& view) { view.StationAdapter(identity); });
+    const std::string identity =
+        port.Identity() + " " + std::to_string(port.VersionMajor()) + "." + std::to_string(port.VersionMinor());
+    Tell([identity, plan = JobCheckText(Setup.Job, Setup.Images, &resolved)](TStationView& view) {
+        view.StationAdapter(identity, plan);
+    });
 
     TSettings settings;
     settings.TurnOffPower = Setup.Job.PowerOff.value_or(Setup.TurnOffPower);

@@ -34,7 +34,8 @@ class TStationView {
 public:
     virtual ~TStationView() = default;
     virtual void StationLog(const std::string& line) = 0;
-    virtual void StationAdapter(const std::string& identity) = 0;
+    // The adapter answered and the job is placed against its regions.
+    virtual void StationAdapter(const std::string& identity, const std::string& plan) = 0;
     virtual void StationWaiting(bool forRemoval) = 0;
     virtual void StationRunning(std::optional<std::uint64_t> serial) = 0;
     virtual void StationProgress(const std::string& step, int percent) = 0;
