@@ -4,6 +4,7 @@
 // own; prints the median and the worst beside the target, so that scrolling
 // through the largest regions never stutters.
 
+#include "WindowRig.h"
 #include "gui/buffer/DumpF.h"
 #include "gui/main/Application.h"
 #include "gui/main/Main.h"
@@ -40,8 +41,7 @@ double PaintMs(QWidget& view, QImage& image)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::OffscreenUnlessChosen();
     TApplication application(argc, argv);
 
     QWidget panel;

@@ -127,8 +127,7 @@ bool ShootProduction(TMainForm& form, const QString& folder, const QString& suff
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::OffscreenUnlessChosen();
     TApplication application(argc, argv);
     const QString folder = argc > 1 ? argv[1] : "docs";
     const QString suffix = argc > 2 ? argv[2] : "";

@@ -77,8 +77,7 @@ double TimeOneStart(TConsolePrompts& prompts)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::OffscreenUnlessChosen();
     TApplication application(argc, argv);
 
     const QTemporaryDir settingsFolder;

@@ -53,8 +53,7 @@ double SecondsOf(QAction* action)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::OffscreenUnlessChosen();
     TApplication application(argc, argv);
     const QTemporaryDir settingsFolder;
     bench::UseSettingsIn(settingsFolder, PortNumber);

@@ -26,6 +26,14 @@ public:
     TAnswer AskWarning(const std::string&) override { return TAnswer::No; }
 };
 
+// The offscreen platform unless the caller chose one: the figures and
+// pictures come out the same with or without a display.
+inline void OffscreenUnlessChosen()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 // The window's settings in folder, with COM<portNumber> as its port.
 inline void UseSettingsIn(const QTemporaryDir& folder, int portNumber)
 {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -28,6 +29,20 @@ TDialogButtons LayOutWithButtons(QDialog& dialog, QWidget* group)
     // A fixed border: the dialog keeps the size its contents need.
     layout->setSizeConstraint(QLayout::SetFixedSize);
     return buttons;
+}
+
+QLabel* MakeErrorLabel(QWidget* group)
+{
+    // Wide enough for the longest refusal on two lines.
+    constexpr int TextChars = 46;
+    auto* label = new QLabel(group);
+    label->setObjectName("mError");
+    label->setWordWrap(true);
+    const QFontMetrics metrics(label->font());
+    label->setFixedWidth(metrics.horizontalAdvance(QString(TextChars, 'x')));
+    label->setMinimumHeight(2 * metrics.lineSpacing());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
 }
 
 } // namespace lindprog

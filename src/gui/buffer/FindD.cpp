@@ -3,7 +3,6 @@
 #include "gui/buffer/DialogButtons.h"
 
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,10 +11,6 @@
 
 namespace lindprog {
 namespace {
-
-// Wide enough for the longest refusal on two lines, so the dialog does not
-// change its width while the user types.
-constexpr int TextChars = 46;
 
 const char* HintFor(TPatternKind kind)
 {
@@ -46,14 +41,8 @@ TFindDialog::TFindDialog(QWidget* parent)
     cbFindKind->addItem("Text");
     mHint = new QLabel(group);
     mHint->setObjectName("mHint");
-    mError = new QLabel(group);
-    mError->setObjectName("mError");
-    mError->setWordWrap(true);
-    const QFontMetrics metrics(mError->font());
-    mError->setFixedWidth(metrics.horizontalAdvance(QString(TextChars, 'x')));
-    mError->setMinimumHeight(2 * metrics.lineSpacing());
-    mError->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    mHint->setMinimumHeight(2 * metrics.lineSpacing());
+    mError = MakeErrorLabel(group);
+    mHint->setMinimumHeight(mError->minimumHeight());
 
     auto* rows = new QFormLayout(group);
     rows->addRow("&Find:", eFind);

@@ -2,7 +2,6 @@
 
 #include "gui/buffer/DialogButtons.h"
 
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,10 +11,6 @@
 
 namespace lindprog {
 namespace {
-
-// Wide enough for the longest refusal on two lines, so the dialog does not
-// change its width while the user types.
-constexpr int TextChars = 46;
 
 QString Hex(std::uint64_t value)
 {
@@ -43,13 +38,7 @@ TGoToDialog::TGoToDialog(std::uint32_t size, std::optional<std::uint64_t> base, 
     rbTarget->setObjectName("rbTarget");
     rbTarget->setEnabled(base.has_value());
     rbOffset->setChecked(true);
-    mError = new QLabel(group);
-    mError->setObjectName("mError");
-    mError->setWordWrap(true);
-    const QFontMetrics metrics(mError->font());
-    mError->setFixedWidth(metrics.horizontalAdvance(QString(TextChars, 'x')));
-    mError->setMinimumHeight(2 * metrics.lineSpacing());
-    mError->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    mError = MakeErrorLabel(group);
 
     auto* rows = new QVBoxLayout(group);
     rows->addWidget(new QLabel("&Address:", group));
