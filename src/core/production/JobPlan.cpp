@@ -249,11 +249,15 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, cons
     return results;
 }
 
-std::string TResolvedJob::StageTitle(std::size_t stageNumber) const
+TResolvedJob::TStepProgress TResolvedJob::StepProgress(std::size_t stageNumber, int stagePercent) const
 {
     if (stageNumber == 0 || stageNumber > StageSteps.size())
         return {};
-    return Steps[StageSteps[stageNumber - 1]].Title;
+    const std::size_t step = StageSteps[stageNumber - 1];
+    const auto first = std::find(StageSteps.begin(), StageSteps.end(), step);
+    const auto before = static_cast<int>(StageSteps.begin() + static_cast<std::ptrdiff_t>(stageNumber - 1) - first);
+    const auto stages = static_cast<int>(std::count(StageSteps.begin(), StageSteps.end(), step));
+    return {Steps[step].Title, (before * 100 + stagePercent) / stages};
 }
 
 std::string TResolvedJob::EraseRefusal() const

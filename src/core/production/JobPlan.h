@@ -92,9 +92,14 @@ public:
     TPlan PreverifyPlan(std::size_t index);
     // Each step's result from the plan's outcome; compares are done here.
     std::vector<TStepResult> Results(const TPlanOutcome& outcome, const std::vector<bool>& skip = {});
-    // The title of the step that stage stageNumber (from 1) of the last plan
-    // belongs to; "" for none.
-    std::string StageTitle(std::size_t stageNumber) const;
+    // Where stage stageNumber (from 1) of the last plan made stands: its
+    // step's title ("" for none), and how far that step has come with the
+    // stage at stagePercent, the step's stages counted alike.
+    struct TStepProgress {
+        std::string Title;
+        int Percent = 0;
+    };
+    TStepProgress StepProgress(std::size_t stageNumber, int stagePercent) const;
     // A step that writes a region the adapter cannot erase, refused before
     // anything runs: "step 1 program: program erases first; ..."; "" when none.
     std::string EraseRefusal() const;

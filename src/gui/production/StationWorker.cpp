@@ -228,8 +228,9 @@ void TStationWorker::Counted(const TLoopCounters& counters)
 void TStationWorker::StageStarted(const TStageProgress& progress)
 {
     LastPercent = progress.Percent;
-    Tell([step = Resolved ? Resolved->StageTitle(progress.StageNumber) : std::string(),
-          percent = progress.Percent](TStationView& view) { view.StationProgress(step, percent); });
+    const auto step =
+        Resolved ? Resolved->StepProgress(progress.StageNumber, progress.Percent) : TResolvedJob::TStepProgress{};
+    Tell([step](TStationView& view) { view.StationProgress(step.Title, step.Percent); });
 }
 
 void TStationWorker::StageProgress(const TStageProgress& progress)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 namespace lindprog {
 namespace {
@@ -127,6 +128,16 @@ start = 100000
     // erase, blank check, write, verify, blank check of the rest; verify; read
     EXPECT_EQ(rig.Count(Cmd::StartOperation), 7);
     EXPECT_EQ(rig.Count(Cmd::WriteBlock), 1) << "only the block holding data";
+    // What a station shows while a stage runs: its step, and how far the step is.
+    const std::tuple<std::size_t, int, std::string, int> progress[] = {{1, 0, "step 1 program", 0},
+                                                                       {3, 50, "step 1 program", 50},
+                                                                       {5, 100, "step 1 program", 100},
+                                                                       {6, 40, "step 2 verify", 40},
+                                                                       {8, 0, "", 0}};
+    for (const auto& [stage, percent, title, stepPercent] : progress) {
+        EXPECT_EQ(resolved.StepProgress(stage, percent).Title, title) << stage;
+        EXPECT_EQ(resolved.StepProgress(stage, percent).Percent, stepPercent) << stage;
+    }
 }
 
 TEST(Job, CompareNamesEachDifferenceWithBothValues)
