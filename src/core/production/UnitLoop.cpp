@@ -44,11 +44,6 @@ void TLoopCounters::Add(bool passed)
     InRow = passed ? 0 : InRow + 1;
 }
 
-double TLoopCounters::Yield() const
-{
-    return Units() > 0 ? 100.0 * static_cast<double>(Passed) / static_cast<double>(Units()) : 0.0;
-}
-
 double TLoopCounters::UnitsPerHour() const
 {
     const double hours = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count() / 3600.0;

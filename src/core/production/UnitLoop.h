@@ -72,8 +72,6 @@ public:
     std::int64_t PassedUnits() const { return Passed; }
     std::int64_t FailedUnits() const { return Failed; }
     std::int64_t FailuresInRow() const { return InRow; }
-    // Passed units in percent of all; 0 before the first.
-    double Yield() const;
     // Units per hour since the loop began.
     double UnitsPerHour() const;
     // "passed 14, failed 1, 212.4 units/h"

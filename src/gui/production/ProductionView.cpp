@@ -311,14 +311,8 @@ QString TProductionView::CountersText() const
         passed += column->Passed();
         failed += column->Failed();
     }
-    const std::int64_t units = passed + failed;
     const double hours = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count() / 3600.0;
-    return QString("Passed %1   Failed %2   Yield %3   %4 units/h")
-        .arg(passed)
-        .arg(failed)
-        .arg(units > 0 ? QString::number(100.0 * static_cast<double>(passed) / static_cast<double>(units), 'f', 1) + "%"
-                       : QString("-"))
-        .arg(units > 0 && hours > 0 ? static_cast<double>(units) / hours : 0.0, 0, 'f', 1);
+    return CountersLine(passed, failed, hours > 0 ? static_cast<double>(passed + failed) / hours : 0.0);
 }
 
 void TProductionView::ShowCounters()

@@ -30,6 +30,16 @@ QString SerialText(const std::optional<std::uint64_t>& serial)
 
 } // namespace
 
+QString CountersLine(std::int64_t passed, std::int64_t failed, double unitsPerHour)
+{
+    const std::int64_t units = passed + failed;
+    const QString yield =
+        units > 0 ? QString::number(100.0 * static_cast<double>(passed) / static_cast<double>(units), 'f', 1) + "%"
+                  : QString("-");
+    const QString rate = units > 1 ? QString::number(unitsPerHour, 'f', 1) : QString("-");
+    return QString("Passed %1   Failed %2   Yield %3   %4 units/h").arg(passed).arg(failed).arg(yield, rate);
+}
+
 TStationColumn::TStationColumn(TUiDispatcher& ui, TStationSetup setup, QWidget* parent)
     : QFrame(parent), Port(QString::fromStdString(setup.PortName)), ScanTrigger(setup.Trigger == TTrigger::Scan)
 {
@@ -56,7 +66,7 @@ TStationColumn::TStationColumn(TUiDispatcher& ui, TStationSetup setup, QWidget* 
     layout->addStretch(1);
     ShowPanel(TPanel::Idle, "", "Press Start");
     mSerial->setText("Serial: none   Last: none");
-    mCounters->setText("Passed 0   Failed 0   Yield -   0.0 units/h");
+    mCounters->setText(CountersLine(0, 0, 0.0));
     Worker = std::make_unique<TStationWorker>(ui, static_cast<TStationView&>(*this), std::move(setup));
 }
 
@@ -142,11 +152,7 @@ void TStationColumn::StationVerdict(const TUnitOutcome& outcome, int unit, const
                   QString("Unit %1: %2").arg(unit).arg(QString::fromStdString(step.Line)));
     }
     mSerial->setText("Serial: none   Last: " + LastSerial);
-    mCounters->setText(QString("Passed %1   Failed %2   Yield %3%   %4 units/h")
-                           .arg(PassedUnits)
-                           .arg(FailedUnits)
-                           .arg(counters.Yield(), 0, 'f', 1)
-                           .arg(counters.UnitsPerHour(), 0, 'f', 1));
+    mCounters->setText(CountersLine(PassedUnits, FailedUnits, counters.UnitsPerHour()));
     if (OnUnit)
         OnUnit();
 }

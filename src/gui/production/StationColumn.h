@@ -17,6 +17,10 @@ class QLabel;
 
 namespace lindprog {
 
+// "Passed 5   Failed 1   Yield 83.3%   212.4 units/h", with the yield and the
+// rate as "-" until they say something: a rate needs two units.
+QString CountersLine(std::int64_t passed, std::int64_t failed, double unitsPerHour);
+
 class TStationColumn final : public QFrame, private TStationView {
     Q_OBJECT
 public:
