@@ -238,7 +238,8 @@ bool TProductionView::Start()
                             Host.Settings.SkipErasedBlocks,
                             Host.Settings.TurnOffPower,
                             Host.Settings.JtagDelay,
-                            Host.Settings.IgnoreReadErrors};
+                            Host.Settings.IgnoreReadErrors,
+                            std::chrono::milliseconds(Host.Settings.BlockPause)};
         auto* column = new TStationColumn(Host.Dispatcher, std::move(setup), pColumns);
         column->OnLog = Host.Log;
         column->OnUnit = [this] {

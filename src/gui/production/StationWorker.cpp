@@ -197,7 +197,12 @@ std::optional<bool> TStationWorker::RunUnit()
     TRunPacing pacing;
     pacing.Stop = [this] { return Cancel.load(); };
     // The receiver's end-of-thread notice (a vanished port) closes the port.
-    pacing.AfterStep = [this](bool) { PortDispatcher.RunPending(); };
+    pacing.AfterStep = [this](bool more) {
+        PortDispatcher.RunPending();
+        // Not shortened by Stop: the unit runs on as the adapter needs it.
+        if (more && Setup.BlockPause.count() > 0)
+            std::this_thread::sleep_for(Setup.BlockPause);
+    };
     const auto started = [this](std::optional<std::uint64_t> serial) {
         Tell([serial](TStationView& view) { view.StationRunning(serial); });
     };

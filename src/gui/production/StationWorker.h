@@ -59,6 +59,7 @@ struct TStationSetup {
     bool TurnOffPower = true;
     std::int32_t JtagDelay = 4;
     bool IgnoreReadErrors = false;
+    std::chrono::milliseconds BlockPause{0}; // after each block, as lindprog-cli --pause
 };
 
 class TStationWorker final : private TLogSink, private TNullView, private TLoopEvents {
