@@ -37,6 +37,11 @@ TStationWorker::~TStationWorker()
     }
     Cancel = true;
     Changed.notify_all();
+    {
+        const std::lock_guard lock(PortMutex);
+        if (LivePort != nullptr)
+            LivePort->Interrupt();
+    }
     Shared->Gone = true;
     if (Thread.joinable())
         Thread.join();
@@ -125,6 +130,10 @@ std::string TStationWorker::RunJob()
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     names.Pin(Setup.PortNumber, Setup.DevicePath);
     TDevicePort port(names, PortDispatcher);
+    {
+        const std::lock_guard lock(PortMutex);
+        LivePort = &port;
+    }
     TConnection connection(port, Answers, *this);
     const TConnectResult connected = connection.Connect(Setup.PortNumber);
     PortDispatcher.RunPending();
@@ -135,6 +144,10 @@ std::string TStationWorker::RunJob()
         reason = "the adapter is not in application mode; it runs no job";
     else
         reason = "no adapter answers on " + Setup.PortName + " (" + Setup.DevicePath + ")";
+    {
+        const std::lock_guard lock(PortMutex);
+        LivePort = nullptr;
+    }
     port.Close();
     PortDispatcher.RunPending();
     return reason;

@@ -7,8 +7,8 @@
 // (running the job is the confirmation), and hands every report to the UI
 // thread through the dispatcher. Stop ends the loop between units: a wait
 // ends at once, a unit under way runs to its verdict. Destroying the worker
-// also cancels a unit under way at its next block, and drops every report
-// still queued for the column.
+// also cancels a unit under way (at its next block, or at once when it waits
+// for the adapter), and drops every report still queued for the column.
 
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
@@ -115,6 +115,10 @@ private:
     int Clicks = 0;
     bool WaitingForClick = false;
     std::atomic<bool> Cancel{false}; // the unit under way too
+    // The endpoint while the loop has one open, so that the worker's end
+    // need not wait out a request to a silent adapter.
+    std::mutex PortMutex;
+    TDevicePort* LivePort = nullptr;
     std::atomic<bool> Active{false};
     std::thread Thread;
 
