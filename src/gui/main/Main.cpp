@@ -878,21 +878,19 @@ void TMainForm::ProductionRunning(bool running)
             }
         pStrip->setEnabled(false);
         DumpView->setEnabled(false);
-    } else {
-        for (QAction* action : LockedActions)
-            action->setEnabled(true);
-        LockedActions.clear();
-        pStrip->setEnabled(true);
-        DumpView->setEnabled(true);
         EnableJobCommands();
-        if (CloseWhenDone) {
-            close();
-            return;
-        }
-        // The port the window had before, the simulated adapter's too.
-        AdapterSearch->Connect(AdapterSearch->LastPortNumber(), true);
+        return;
     }
+    for (QAction* action : LockedActions)
+        action->setEnabled(true);
+    LockedActions.clear();
+    pStrip->setEnabled(true);
+    DumpView->setEnabled(true);
     EnableJobCommands();
+    if (CloseWhenDone)
+        close();
+    else // the port the window had before, the simulated adapter's too
+        AdapterSearch->Connect(AdapterSearch->LastPortNumber(), true);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
