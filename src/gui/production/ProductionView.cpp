@@ -164,8 +164,13 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
 
 TProductionView::~TProductionView()
 {
-    // The columns' workers end (a unit under way is cancelled at its next
-    // block) before the database they record into.
+    // The columns' workers end (a unit under way is cancelled) before the
+    // database they record into.
+    RemoveColumns();
+}
+
+void TProductionView::RemoveColumns()
+{
     for (TStationColumn* column : StationColumns)
         delete column;
     StationColumns.clear();
@@ -214,13 +219,11 @@ bool TProductionView::Start()
     }
     if (!OpenDatabase(true))
         return false;
+    RemoveColumns(); // the last run's
     const auto store = OpenWindowStore();
     store->setValue(StationKey, edStation->text());
     store->setValue(PortsKey, edPorts->text());
     store->setValue(TriggerKey, cbTrigger->currentIndex());
-    for (TStationColumn* column : StationColumns)
-        delete column;
-    StationColumns.clear();
     Active = true;
     if (OnRunningChanged)
         OnRunningChanged(true);

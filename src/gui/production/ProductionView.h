@@ -93,6 +93,7 @@ public:
     QTableWidget* tbUnits;
 
 private:
+    void RemoveColumns();
     void ColumnEnded();
     void ShowUnits();
     void ShowCounters();
