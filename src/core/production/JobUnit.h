@@ -3,8 +3,8 @@
 // into the image, the regions that preverify finds unchanged left out, the
 // job's plan run on the connection, each step's result (compares included),
 // and the unit's row in the database with its number used or returned.
-// A front end calls Run once per board and shows the verdict; the loop
-// around it (waiting for a board, counters) is the front end's.
+// A front end calls Run once per board (TUnitLoop calls it through the
+// front end's RunUnit) and shows the verdict.
 
 #include "core/production/JobPlan.h"
 #include "core/production/UnitDatabase.h"
@@ -51,8 +51,8 @@ struct TUnitOutcome {
 
 class TJobUnit {
 public:
-    // The front end's exit code for a step that failed (its status, or
-    // cancelled); a passed unit exits with 0.
+    // The exit code for a step that failed (ExitCodeOfStep, which every
+    // front end passes); a passed unit exits with 0.
     using TExitCodeOf = std::function<int(const TStepResult&)>;
 
     // database may be null when the job has no serial rule and nothing is
