@@ -38,7 +38,7 @@ std::string DatabasePath(const TCliOptions& options, const TJob& job)
 {
     if (options.Job.Database)
         return *options.Job.Database;
-    return job.Serial ? job.Serial->Database : DefaultDatabasePath(job);
+    return JobDatabasePath(job);
 }
 
 TPortSelection Ports(const TCliOptions& options)

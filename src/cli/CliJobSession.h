@@ -1,9 +1,8 @@
 #pragma once
-// One adapter's side of a production job: its own endpoint, connection and
-// runner, on the thread that calls Run. It finds the job's device, places
-// the images against the adapter's regions, and runs one unit, or with
-// --loop the core's unit loop until the count, the failures in a row or a
-// stop signal end it.
+// One adapter's side of a production job: a station (the core's session and
+// unit loop) on the thread that calls Run, shown on the command line. It
+// runs one unit, or with --loop the loop until the count, the failures in a
+// row or a stop signal end it.
 
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
@@ -11,13 +10,9 @@
 #include "cli/CliProgressView.h"
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
-#include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/Connection.h"
-#include "core/production/JobImages.h"
-#include "core/production/JobPlan.h"
-#include "core/production/JobUnit.h"
-#include "core/production/UnitLoop.h"
+#include "core/ops/AdapterSession.h"
+#include "core/production/Station.h"
 #include "core/settings/Settings.h"
 
 #include <atomic>
@@ -32,28 +27,28 @@ struct TJobInput {
     std::atomic<int>& UnitNumbers; // the units of every port, counted from 1
 };
 
-class TJobSession final : private TLogSink, private TCliProgressView, private TLoopEvents {
+class TJobSession final : private TLogSink, private TCliProgressView, private TStationEvents {
 public:
     TJobSession(const TPortChoice& port, const TCliOptions& options, TJobInput input, TCliOutput& output);
     TJobSession(const TJobSession&) = delete;
     TJobSession& operator=(const TJobSession&) = delete;
 
     TResult Run();
-    // job check -p: the job resolved against this adapter (throws TJobError).
+    // job check -p: the job resolved against this adapter.
     TResult Check(std::string& text);
 
 private:
-    TResult Connect();
-    TResult Resolve(TResolvedJob& resolved);
-    TResult RunLoop(TJobUnit& unit);
-    TResult OneUnit(TJobUnit& unit);
-    // The last unit's verdict line and JSON event, with the loop's counters.
-    void Report(const TLoopCounters* counters);
-    TResult Failure(int exitCode, const std::string& message, int status = 0) const;
+    TResult Start();
+    TResult RunLoop();
+    TResult OneUnit();
+    // A unit's verdict line and JSON event, with the loop's counters.
+    void Report(const TUnitOutcome& outcome, int number, const TLoopCounters* counters);
+    TResult Failure(const TStationFailure& failure) const;
+    void Finish();
 
     void AddLogLine(const std::string& text) override;
-    std::optional<bool> RunUnit() override;
-    void Counted(const TLoopCounters& counters) override;
+    void UnitEnded(const TUnitOutcome& outcome, int number) override;
+    void Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters) override;
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;
@@ -62,16 +57,11 @@ private:
 
     TPortNames Names;
     TQueueDispatcher Dispatcher;
-    TDevicePort Port;
-    TUnattendedPrompts Answers{*this};
-    TConnection Connection;
     TSettings Settings;
-    // The loop's unit, its last outcome and what the loop ends with.
-    TJobUnit* Unit = nullptr;
-    std::optional<TUnitOutcome> LastOutcome;
-    int LastNumber = 0;
+    TUnattendedPrompts Answers{*this};
+    TAdapterSession Session;
+    TStation Station;
     TResult LoopResult;
-    TResult Aborted;
 };
 
 } // namespace lindprog::cli

@@ -26,6 +26,10 @@ struct TPortChoice {
     std::string Path; // what is opened
     int Number = 0;   // the number the endpoint opens it under
     std::string Key;  // -p key:K: the adapter's key found on it
+
+    // How failures name it: COM<N> says nothing of which device it stood
+    // for on this run, so its path follows.
+    std::string Text() const { return Name == Path ? Name : Name + " (" + Path + ")"; }
 };
 
 struct TPortSelection {

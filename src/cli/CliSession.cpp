@@ -8,9 +8,9 @@
 #include "core/buffer/IntelHex.h"
 #include "core/buffer/SRecord.h"
 #include "core/link/AdapterCommands.h"
-#include "core/link/AdapterRequests.h"
 #include "core/ops/ExitCode.h"
 #include "core/ops/Operation.h"
+#include "core/production/Station.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
 
@@ -51,37 +51,6 @@ std::string Joined(const std::vector<std::string>& items, const char* separator 
     for (const auto& item : items)
         text += (text.empty() ? "" : separator) + item;
     return text;
-}
-
-// The entry that `wanted` names: an exact name first, else an index from 0.
-int FindEntry(const std::vector<std::string>& names, const std::string& wanted)
-{
-    for (std::size_t k = 0; k < names.size(); ++k)
-        if (names[k] == wanted)
-            return static_cast<int>(k);
-    int index = -1;
-    const auto [end, error] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), index);
-    if (error != std::errc() || end != wanted.data() + wanted.size() || index < 0 ||
-        index >= static_cast<int>(names.size()))
-        return -1;
-    return index;
-}
-
-std::string Listed(const std::vector<std::string>& names)
-{
-    std::vector<std::string> quoted;
-    for (std::size_t k = 0; k < names.size(); ++k)
-        quoted.push_back(std::to_string(k) + " '" + names[k] + "'");
-    return quoted.empty() ? "none" : Joined(quoted);
-}
-
-template <typename TRecords>
-std::vector<std::string> NamesOf(const TRecords& records)
-{
-    std::vector<std::string> names;
-    for (const auto& record : records)
-        names.push_back(record.Name());
-    return names;
 }
 
 std::string ModeName(std::uint8_t mode)
@@ -130,7 +99,8 @@ std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_
 
 TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)
     : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(std::move(input)), Output(output),
-      Names(TPortNames::DefaultAssignmentsFile()), Port(Names, Dispatcher), Connection(Port, Answers, *this)
+      Names(TPortNames::DefaultAssignmentsFile()), Session(Names, Dispatcher, Settings, {*this, Answers, *this, *this}),
+      Port(Session.Port()), Connection(Session.Connection())
 {
     Names.Pin(PortChoice.Number, PortChoice.Path);
     Settings.TurnOffPower = Options.PowerOff;
@@ -168,22 +138,10 @@ TResult FailedResult(int exitCode, const std::string& message, int status)
 std::optional<TResult> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
                                         const TDevicePort& port, const TPortChoice& portChoice)
 {
-    // COM<N> says nothing of which device it stood for on this run.
-    const std::string portName =
-        portChoice.Name == portChoice.Path ? portChoice.Name : portChoice.Name + " (" + portChoice.Path + ")";
-    switch (connected) {
-    case TConnectResult::CannotOpen: {
-        const std::string reason = port.Port().OpenError();
-        return FailedResult(ExitCode::NoAdapter, "cannot open " + portName + (reason.empty() ? "" : ": " + reason),
-                            PortStatus::PortNotOpen);
-    }
-    case TConnectResult::NoAnswer:
-        return FailedResult(ExitCode::NoAdapter, "no adapter answers on " + portName + ": " + port.StatusText(),
-                            port.Status());
-    case TConnectResult::RequestFailed:
-        return FailedResult(ExitCode::NoAdapter, connection.Failure() + " on " + portName, connection.FailureStatus());
-    default: return std::nullopt;
-    }
+    const auto failure = lindprog::UnreachedAdapter(connected, connection, port, portChoice.Text());
+    if (!failure)
+        return std::nullopt;
+    return FailedResult(failure->ExitCode, failure->Message, failure->Status);
 }
 
 TResult TCliSession::Failure(int exitCode, const std::string& message, int status) const
@@ -219,51 +177,20 @@ TResult TCliSession::ChooseTarget()
 {
     if (Connection.Devices().empty())
         return Failure(ExitCode::Failed, "the adapter lists no device");
-    if (Options.Device) {
-        const auto names = NamesOf(Connection.Devices());
-        const int index = FindEntry(names, *Options.Device);
-        if (index < 0)
-            return Failure(ExitCode::Usage,
-                           "the adapter offers no device '" + *Options.Device + "'; it offers: " + Listed(names));
-        if (index != Connection.SelectedDevice())
-            Connection.SelectDevice(index);
+    TTargetChoice choice;
+    if (Options.Device)
+        choice.Device = TEntryChoice{*Options.Device, std::nullopt};
+    if (Options.Region)
+        choice.Region = TEntryChoice{*Options.Region, std::nullopt};
+    choice.Voltage = Options.Voltage;
+    try {
+        Target = Session.Resolve(choice, OperationOf(Options.Command), CommandName(Options.Command));
+    } catch (const TTargetError& error) {
+        // A name the adapter does not offer is the command line's to mend;
+        // a catalogue the program cannot work with is not.
+        return Failure(error.Place == TTargetError::Catalogue ? ExitCode::Failed : ExitCode::Usage, error.what());
     }
-    const auto regions = NamesOf(Connection.Regions());
-    if (Options.Region) {
-        const int index = FindEntry(regions, *Options.Region);
-        if (index < 0)
-            return Failure(ExitCode::Usage,
-                           "device '" +
-                               Connection.Devices()[static_cast<std::size_t>(Connection.SelectedDevice())].Name() +
-                               "' has no region '" + *Options.Region + "'; its regions: " + Listed(regions));
-        Connection.SelectRegion(index);
-    } else if (regions.empty()) {
-        return Failure(ExitCode::Failed, "the device lists no region");
-    }
-    if (Options.Voltage) {
-        std::vector<std::string> offered;
-        int chosen = -1;
-        for (const auto& entry : Connection.Voltages()) {
-            offered.push_back(entry.Value);
-            if (offered.back() == *Options.Voltage)
-                chosen = static_cast<int>(offered.size()) - 1;
-        }
-        if (chosen < 0)
-            return Failure(ExitCode::Usage, "the device offers no output voltage '" + *Options.Voltage +
-                                                "'; it offers: " + (offered.empty() ? "none" : Joined(offered)));
-        Connection.SelectVoltage(chosen);
-    }
-    if (!Connection.RegionRefusal().empty())
-        return Failure(ExitCode::Failed, Connection.RegionRefusal());
-    const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
-    if (const std::string refusal = EraseRefusal(OperationOf(Options.Command), region.Name(), region.Flags());
-        !refusal.empty())
-        return Failure(ExitCode::Usage, refusal);
-    if (!Connection.Actions().Allows(OperationOf(Options.Command))) {
-        return Failure(ExitCode::Usage, "region '" + region.Name() + "' does not allow " +
-                                            CommandName(Options.Command) +
-                                            "; it allows: " + Joined(AllowedCommands(region.Flags())));
-    }
+    Buffer.assign(Target->Region().Size, 0xFF);
     TResult ok;
     ok.Ok = true;
     return ok;
@@ -280,13 +207,12 @@ TResult TCliSession::PrepareBuffer()
         const auto size = static_cast<std::uint32_t>(Buffer.size());
         const std::optional<std::uint64_t> implicit = ImplicitImageBase(*Input.Image, size);
         if (!implicit) {
-            const auto& region = Connection.Regions()[static_cast<std::size_t>(Connection.SelectedRegion())];
+            const auto& region = Target->Region();
             return Failure(ExitCode::Usage,
                            Format("%s holds addresses 0x%08llX-0x%08llX; region '%s' holds 0x%X bytes: give the "
                                   "address of its first byte with --base",
                                   Input.FileName.c_str(), static_cast<unsigned long long>(Input.Image->Lowest()),
-                                  static_cast<unsigned long long>(Input.Image->End() - 1), region.Name().c_str(),
-                                  size));
+                                  static_cast<unsigned long long>(Input.Image->End() - 1), region.Name.c_str(), size));
         }
         base = *implicit;
         if (base != 0)
@@ -336,16 +262,16 @@ TResult TCliSession::RunOperation()
     if (StopRequested())
         return Failure(ExitCode::Interrupted, "cancelled");
 
-    TOperationRunner runner(Port, Settings, *this, Answers, *this);
     const TRunPacing pacing = CommandLinePacing(Dispatcher, Options.Pause);
     const double started = Now();
-    if (Options.Preverify)
-        if (std::optional<TResult> ended = Preverify(runner, pacing)) {
-            ended->Seconds = Now() - started;
-            return *ended;
-        }
-    const TPlanOutcome& outcome = runner.Run(PlanOfCommand(), pacing);
+    const TPlanOutcome& outcome = Session.Run(PlanOfCommand(), pacing);
     TResult result = OutcomeResult(outcome.Last(), Now() - started);
+    if (result.Ok && outcome.LeftUnchanged(0)) {
+        AddLogLine("The region already equals " + Input.FileName + ": left unchanged");
+        result.Message = "unchanged";
+        result.Unchanged = true;
+        return result;
+    }
     CountBlocks(outcome, result);
     if (Options.Command == TCliCommand::Compare)
         ReportDifferences(outcome);
@@ -356,42 +282,20 @@ TResult TCliSession::RunOperation()
 
 TPlan TCliSession::PlanOfCommand()
 {
-    const TOperationTarget target = Connection.Target(Buffer);
+    const TOperationTarget target = Target->Over(Buffer);
+    TPlanOptions options;
     if (Options.Command == TCliCommand::Compare) {
         // The region is read over the file's placed bytes, which stay as the
         // expected ones.
         Expected.assign(Buffer.begin(), Buffer.end());
-        TPlan plan = PlanFor(TOperation::Read, target);
-        plan.Stages.front().Expected = Expected;
-        return plan;
+        options.Expected = Expected;
     }
     // After the erase and its blank check every block is 0xFF, so an image's
     // blocks without data need no write; raw bytes are often a whole region
     // on purpose, so they skip only when asked.
-    const bool writes = Options.Command == TCliCommand::Write || Options.Command == TCliCommand::Program;
-    const bool skipErased = writes && !Options.Full && (Input.Image != nullptr || Options.Sparse);
-    return PlanFor(OperationOf(Options.Command), target, skipErased);
-}
-
-std::optional<TResult> TCliSession::Preverify(TOperationRunner& runner, const TRunPacing& pacing)
-{
-    // The power stays on between the verify and the write that may follow it.
-    const bool turnOffPower = Settings.TurnOffPower;
-    Settings.TurnOffPower = false;
-    const TPlanOutcome& verified = runner.Run(PlanFor(TOperation::Verify, Connection.Target(Buffer)), pacing);
-    Settings.TurnOffPower = turnOffPower;
-    const TStageOutcome& last = verified.Last();
-    if (!verified.Succeeded() && !last.Cancelled && last.Status == PortStatus::CompareError)
-        return std::nullopt;
-    if (turnOffPower)
-        Port.SendCommand(Cmd::PowerOff);
-    TResult result = OutcomeResult(last, 0.0);
-    if (result.Ok) {
-        AddLogLine("The region already equals " + Input.FileName + ": left unchanged");
-        result.Message = "unchanged";
-        result.Unchanged = true;
-    }
-    return result;
+    options.SkipErased = !Options.Full && (Input.Image != nullptr || Options.Sparse);
+    options.Preverify = Options.Preverify;
+    return PlanFor(OperationOf(Options.Command), target, options);
 }
 
 void TCliSession::CountBlocks(const TPlanOutcome& outcome, TResult& result) const
@@ -486,12 +390,11 @@ TResult TCliSession::RunInfo()
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
     Port.GetKey();
-    // Each device's regions are read by choosing it, as the window does.
     std::vector<TDeviceReport> devices;
     for (std::size_t d = 0; d < Connection.Devices().size(); ++d) {
-        Connection.SelectDevice(static_cast<int>(d));
-        TDeviceReport device{Connection.Devices()[d], {}, Connection.Regions()};
-        for (const auto& entry : Connection.Voltages())
+        const TDeviceTarget target = Session.Device({{}, d});
+        TDeviceReport device{Connection.Devices()[d], {}, target.Regions};
+        for (const auto& entry : target.Voltages)
             device.Voltages.push_back(entry.Value);
         devices.push_back(std::move(device));
     }
@@ -513,9 +416,9 @@ std::string TCliSession::InfoText(const std::vector<TDeviceReport>& devices) con
                 " (output voltage: " + (device.Voltages.empty() ? "none" : Joined(device.Voltages)) + ")";
         for (std::size_t r = 0; r < device.Regions.size(); ++r) {
             const auto& region = device.Regions[r];
-            text += Format("\n  Region %zu: ", r) + region.Name() +
-                    Format(", %u bytes (0x%X), flags 0x%X: ", region.Size(), region.Size(), region.Flags()) +
-                    Joined(AllowedCommands(region.Flags()));
+            text += Format("\n  Region %zu: ", r) + region.Name +
+                    Format(", %u bytes (0x%X), flags 0x%X: ", region.Size, region.Size, region.Flags) +
+                    Joined(AllowedCommands(region.Flags));
         }
     }
     return text;
@@ -530,10 +433,10 @@ nlohmann::ordered_json TCliSession::InfoJson(const std::vector<TDeviceReport>& d
         for (std::size_t r = 0; r < device.Regions.size(); ++r) {
             const auto& region = device.Regions[r];
             regions.push_back({{"index", r},
-                               {"name", region.Name()},
-                               {"flags", region.Flags()},
-                               {"size", region.Size()},
-                               {"operations", AllowedCommands(region.Flags())}});
+                               {"name", region.Name},
+                               {"flags", region.Flags},
+                               {"size", region.Size},
+                               {"operations", AllowedCommands(region.Flags)}});
         }
         deviceItems.push_back({{"index", d},
                                {"name", device.Info.Name()},
@@ -574,7 +477,7 @@ TResult TCliSession::RunDetect()
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
     const double started = Now();
-    const TReply<TJtagScanReply> scan = RequestJtagScan(Port);
+    const TReply<TJtagScanReply> scan = Port.JtagScan();
     TResult result;
     result.Seconds = Now() - started;
     result.Status = scan.Status;

@@ -13,8 +13,7 @@
 #include "core/buffer/ImageFile.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/Connection.h"
-#include "core/ops/OperationRunner.h"
+#include "core/ops/AdapterSession.h"
 #include "core/settings/Settings.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -56,9 +55,6 @@ private:
     TResult PrepareBuffer();
     TResult CheckReadAddressable() const;
     TPlan PlanOfCommand();
-    // --preverify: a result when the run ends here (the region already
-    // equals the image, or the verify could not run); nothing when it goes on.
-    std::optional<TResult> Preverify(TOperationRunner& runner, const TRunPacing& pacing);
     void CountBlocks(const TPlanOutcome& outcome, TResult& result) const;
     void ReportDifferences(const TPlanOutcome& outcome);
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
@@ -70,7 +66,7 @@ private:
     struct TDeviceReport {
         TDeviceInfo Info;
         std::vector<std::string> Voltages; // "3.3", "5.0", "3+5"
-        std::vector<TRegionInfo> Regions;
+        std::vector<TTargetRegion> Regions;
     };
     std::string InfoText(const std::vector<TDeviceReport>& devices) const;
     nlohmann::ordered_json InfoJson(const std::vector<TDeviceReport>& devices) const;
@@ -85,10 +81,13 @@ private:
 
     TPortNames Names;
     TQueueDispatcher Dispatcher;
-    TDevicePort Port;
-    TUnattendedPrompts Answers{*this};
-    TConnection Connection;
     TSettings Settings;
+    TUnattendedPrompts Answers{*this};
+    TAdapterSession Session;
+    TDevicePort& Port;
+    TConnection& Connection;
+    std::optional<TResolvedTarget> Target;
+    std::vector<std::uint8_t> Buffer;   // the region's bytes
     std::vector<std::uint8_t> Expected; // compare: the file as placed in the region
 };
 

@@ -127,23 +127,40 @@ TEST_F(CliImageTest, ProgrammingAnImageSendsOnlyItsBlocksAndProvesTheRestBlank)
     }
 }
 
+// A preverify is a stage of the plan, whichever front end composed it: a
+// job's step and --preverify send the same requests and power off once, at
+// the end, never between the verify and the erase.
 TEST_F(CliImageTest, PreverifyLeavesAnEqualRegionAloneAndProgramsAnotherOne)
 {
     test::TSimPty sim(test::BaseScenario(), 1);
     const auto region = sim.Sim.RegionContents(0, 0);
     auto changed = region;
     changed[0x123] ^= 0x01;
-    for (const auto& [image, unchanged] : {std::pair{region, true}, std::pair{changed, false}}) {
-        const int writes = sim.Sim.RequestCount(Cmd::WriteBlock), erases = sim.Sim.RequestCount(Cmd::EraseStep),
-                  powerOffs = sim.Sim.RequestCount(Cmd::PowerOff);
-        const TCliRun run = Cli({"program", "--preverify", File("image.bin", image)});
-        ASSERT_EQ(run.Exit, 0) << run.Err;
-        EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
-        EXPECT_EQ(run.Event("result")["message"] == "unchanged", unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::WriteBlock) == writes, unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::EraseStep) == erases, unchanged);
-        EXPECT_EQ(sim.Sim.RequestCount(Cmd::PowerOff) - powerOffs, 1);
-    }
+    const std::string job = (Dir.Path / "pre.toml").string();
+    std::ofstream(job) << "name = \"pre\"\ndevice = 0\n[[step]]\nregion = 0\noperation = \"program\"\n"
+                          "image = \"image.bin\"\npreverify = true\n";
+    for (const bool viaJob : {false, true})
+        for (const auto& [image, unchanged] : {std::pair{region, true}, std::pair{changed, false}}) {
+            sim.Sim.SetRegionContents(0, 0, region);
+            const std::size_t before = sim.Sim.RequestPayloads().size();
+            const int writes = sim.Sim.RequestCount(Cmd::WriteBlock), erases = sim.Sim.RequestCount(Cmd::EraseStep);
+            const std::string file = File("image.bin", image);
+            const TCliRun run = viaJob ? Cli({"run", job, "--db", (Dir.Path / "pre.db").string()})
+                                       : Cli({"program", "--preverify", file});
+            ASSERT_EQ(run.Exit, 0) << run.Err;
+            EXPECT_EQ(sim.Sim.RegionContents(0, 0), image);
+            if (!viaJob) {
+                EXPECT_EQ(run.Event("result")["message"] == "unchanged", unchanged);
+            }
+            EXPECT_EQ(sim.Sim.RequestCount(Cmd::WriteBlock) == writes, unchanged);
+            EXPECT_EQ(sim.Sim.RequestCount(Cmd::EraseStep) == erases, unchanged);
+            const auto requests = sim.Sim.RequestPayloads();
+            std::vector<std::uint8_t> codes;
+            for (std::size_t k = before; k < requests.size(); ++k)
+                codes.push_back(requests[k][0]);
+            EXPECT_EQ(std::count(codes.begin(), codes.end(), Cmd::PowerOff), 1) << "job " << viaJob;
+            EXPECT_EQ(codes.back(), Cmd::PowerOff) << "job " << viaJob;
+        }
 }
 
 TEST_F(CliImageTest, TheLogFileHoldsTheTraceWhateverTheScreenShows)

@@ -3,8 +3,7 @@
 // window: a view that records what the window would show and answers its
 // questions from a script, and a rig that runs plans with a clock of its own.
 
-#include "core/ops/Connection.h"
-#include "core/ops/OperationRunner.h"
+#include "core/ops/AdapterSession.h"
 #include "core/settings/Settings.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SimLink.h"
@@ -106,13 +105,13 @@ public:
     static constexpr std::uint32_t StepMs = 10;
 
     explicit TOpsRig(const nlohmann::json& scenario = BaseScenario())
-        : Link(scenario), Runner(Link.Port, Settings, View, View, View, [this] { return Now; }),
-          Connection(Link.Port, View, View)
+        : Link(scenario),
+          Session(Link.Names, Link.Dispatcher, Settings, {View, View, View, View}, [this] { return Now; })
     {
     }
 
     // For the cases where the adapter stays silent: no need to wait 5 s.
-    void ShortReplyWait() { Link.Port.SetReplyTimeout(std::chrono::milliseconds(200)); }
+    void ShortReplyWait() { Port.SetReplyTimeout(std::chrono::milliseconds(200)); }
 
     void Connect() { Connection.Connect(Link.Number); }
 
@@ -168,8 +167,10 @@ public:
     TSettings Settings;
     TOpsView View;
     std::uint32_t Now = 1000;
-    TOperationRunner Runner;
-    TConnection Connection;
+    TAdapterSession Session;
+    TDevicePort& Port = Session.Port();
+    TOperationRunner& Runner = Session.Runner();
+    TConnection& Connection = Session.Connection();
 };
 
 } // namespace lindprog::test

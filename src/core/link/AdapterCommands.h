@@ -260,6 +260,32 @@ using TWriteBlock = TBlockCommand<Cmd::WriteBlock>;
 using TVerifyBlock = TBlockCommand<Cmd::VerifyBlock>;
 using TBlankCheckBlock = TBlockCommand<Cmd::BlankCheckBlock>;
 
+// The commands of one byte answered by their status alone.
+template <std::uint8_t Code>
+struct TStatusCommand {
+    static constexpr std::uint8_t Id = Code;
+    using TValue = TNoValue;
+    std::array<std::uint8_t, 1> Request() const { return {Id}; }
+    std::size_t ReplySize(std::span<const std::uint8_t>) const { return 0; }
+    TValue Parse(std::span<const std::uint8_t>) const { return {}; }
+};
+// One step of an erase or unlock: NotReady while the adapter is still at it.
+using TEraseStep = TStatusCommand<Cmd::EraseStep>;
+using TUnlockStep = TStatusCommand<Cmd::UnlockStep>;
+using TPowerOff = TStatusCommand<Cmd::PowerOff>;
+// The bootloader restarts the adapter into its new firmware.
+using TResetAdapter = TStatusCommand<Cmd::ResetAdapter>;
+
+// One page record of the update file, unchanged, after the code.
+struct TProgramPage {
+    static constexpr std::uint8_t Id = Cmd::ProgramPage;
+    using TValue = TNoValue;
+    std::span<const std::uint8_t> Page;
+    std::vector<std::uint8_t> Request() const { return BuildProgramPage(Page); }
+    std::size_t ReplySize(std::span<const std::uint8_t>) const { return 0; }
+    TValue Parse(std::span<const std::uint8_t>) const { return {}; }
+};
+
 // The one checked parser. `status` is how the request ended and `carried`
 // the data its reply carried: nothing when the adapter did not answer. A
 // refused request reads nothing, unless its command reads every answer; an

@@ -376,4 +376,40 @@ bool TDevicePort::BlankCheckBlock(std::uint32_t offset, std::uint16_t count)
     return Send(TBlankCheckBlock{offset, count}).Ok();
 }
 
+std::span<const std::uint8_t> TDevicePort::FailedReadData() const
+{
+    // Without an answer the reply area holds an earlier reply's bytes.
+    return PortStatus::AdapterAnswered(Status()) ? CarriedReplyData() : std::span<const std::uint8_t>();
+}
+
+TReply<std::uint8_t> TDevicePort::DeviceCount()
+{
+    return Send(TGetDeviceCount{});
+}
+
+TReply<TDeviceRecord> TDevicePort::DeviceRecord(std::uint8_t device)
+{
+    return Send(TGetDeviceRecord{device});
+}
+
+TReply<TRegionRecord> TDevicePort::RegionRecord(std::uint8_t device, std::uint8_t region)
+{
+    return Send(TGetRegionRecord{device, region});
+}
+
+TReply<TStartOperationReply> TDevicePort::StartOperation(const TStartOperation& start)
+{
+    return Send(start);
+}
+
+TReply<TJtagScanReply> TDevicePort::JtagScan()
+{
+    return Send(TJtagScan{});
+}
+
+TReply<TBootloaderArea> TDevicePort::EnterBootloader()
+{
+    return Send(TEnterBootloader{});
+}
+
 } // namespace lindprog

@@ -17,6 +17,7 @@
 // dropped. An adapter that does not echo it never gets there and is matched
 // by the echo alone, as it always was.
 
+#include "core/link/Adapter.h"
 #include "core/link/AdapterCommands.h"
 #include "core/link/Com.h"
 #include "core/link/Frame.h"
@@ -40,7 +41,7 @@ namespace lindprog {
 class TUiDispatcher;
 class TPortNames;
 
-class TDevicePort {
+class TDevicePort final : public TAdapter {
 public:
     // How long a request waits for its reply. Tests shorten it so that the
     // no-answer cases run in milliseconds; the program never changes it.
@@ -48,16 +49,16 @@ public:
     static constexpr std::size_t ReplySize = MaxPayload;
 
     TDevicePort(TPortNames& portNames, TUiDispatcher& dispatcher);
-    ~TDevicePort();
+    ~TDevicePort() override;
     TDevicePort(const TDevicePort&) = delete;
     TDevicePort& operator=(const TDevicePort&) = delete;
 
-    bool Open(int portNumber);
-    void Close();
-    bool IsOpen() const { return Com.IsOpen(); }
+    bool Open(int portNumber) override;
+    void Close() override;
+    bool IsOpen() const override { return Com.IsOpen(); }
     // The receiver saw the port go away (unplugged); requests fail at once
     // with PortNotOpen until the port is opened again.
-    bool Vanished() const;
+    bool Vanished() const override;
     // Runs on the UI thread after a port that went away has been closed
     // there, so the front end can show its closed state.
     void SetOnVanished(std::function<void()> onVanished) { OnVanished = std::move(onVanished); }
@@ -82,16 +83,17 @@ public:
     // every request after it fails without being sent (No answer), until the
     // port is opened again. For a front end that goes away, or leaves this
     // port for another, while a silent adapter would hold it for seconds.
-    void Interrupt();
+    void Interrupt() override;
 
     // Called on the requesting thread after every request with one line that
     // names the request's bytes and its outcome; for the command line's -v.
     using TTrace = std::function<void(const std::string& line)>;
     void SetTrace(TTrace trace) { Trace = std::move(trace); }
 
-    std::uint8_t Status() const;
-    void ClearStatus();
-    std::string StatusText() const { return StatusToText(Status()); }
+    std::uint8_t Status() const override;
+    void ClearStatus() override;
+    std::string StatusText() const override { return StatusToText(Status()); }
+    std::string TextOf(std::uint8_t status) const override { return StatusToText(status); }
     static std::string StatusToText(std::uint8_t status);
 
     // The last accepted reply payload: echo, status, data. Read it only after
@@ -111,20 +113,34 @@ public:
     // Typed queries over Send: each sets its field from the reply, zero or
     // empty when the query fails; a reply too short for it fails with
     // BadReplyLength.
-    bool GetMode();
-    bool GetIdentity();
-    bool GetVersion();
-    bool GetKey();
-    bool ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination);
-    bool WriteBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source);
-    bool VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source);
-    bool BlankCheckBlock(std::uint32_t offset, std::uint16_t count);
+    bool GetMode() override;
+    bool GetIdentity() override;
+    bool GetVersion() override;
+    bool GetKey() override;
+    bool ReadBlock(std::uint32_t offset, std::uint16_t count, std::span<std::uint8_t> destination) override;
+    std::span<const std::uint8_t> FailedReadData() const override;
+    bool WriteBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source) override;
+    bool VerifyBlock(std::uint32_t offset, std::uint16_t count, std::span<const std::uint8_t> source) override;
+    bool BlankCheckBlock(std::uint32_t offset, std::uint16_t count) override;
+    bool EraseStep() override { return Send(TEraseStep{}).Ok(); }
+    bool UnlockStep() override { return Send(TUnlockStep{}).Ok(); }
+    bool PowerOff() override { return Send(TPowerOff{}).Ok(); }
+    bool ResetAdapter() { return Send(TResetAdapter{}).Ok(); }
+    bool ProgramPage(std::span<const std::uint8_t> pageRecord) { return Send(TProgramPage{pageRecord}).Ok(); }
+    TReply<std::uint8_t> DeviceCount() override;
+    TReply<TDeviceRecord> DeviceRecord(std::uint8_t device) override;
+    TReply<TRegionRecord> RegionRecord(std::uint8_t device, std::uint8_t region) override;
+    TReply<TStartOperationReply> StartOperation(const TStartOperation& start) override;
+    TReply<TJtagScanReply> JtagScan() override;
+    // Status NotReady means the adapter is restarting into its bootloader
+    // (ask again once the port is back); Ok gives its area.
+    TReply<TBootloaderArea> EnterBootloader();
 
-    std::uint8_t Mode() const { return ModeByte; }
-    const std::string& Identity() const { return IdentityText; }
-    std::uint8_t VersionMajor() const { return Major; }
-    std::uint8_t VersionMinor() const { return Minor; }
-    const std::string& KeyText() const { return Key; }
+    std::uint8_t Mode() const override { return ModeByte; }
+    const std::string& Identity() const override { return IdentityText; }
+    std::uint8_t VersionMajor() const override { return Major; }
+    std::uint8_t VersionMinor() const override { return Minor; }
+    const std::string& KeyText() const override { return Key; }
     std::uint8_t Sequence() const { return SequenceCounter; }
 
 private:

@@ -3,22 +3,12 @@
 #include "core/base/Prompts.h"
 #include "core/base/TextFormat.h"
 #include "core/link/AdapterCommands.h"
-#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
+#include "core/ops/Target.h"
 
 #include <new>
 
 namespace lindprog {
-
-bool TNullView::ResizeBuffer(std::uint32_t size)
-{
-    try {
-        std::vector<std::uint8_t>(size, 0xFF).swap(Buffer);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
 
 TConnection::TConnection(TDevicePort& port, TPrompts& prompts, TConnectionView& view)
     : Port(port), Prompts(prompts), View(view)
@@ -135,7 +125,8 @@ void TConnection::Disconnect()
 bool TConnection::ReadDeviceList()
 {
     DeviceList.clear();
-    const auto count = RequestDeviceCount(Port);
+    RegionsRead.clear();
+    const auto count = Port.DeviceCount();
     // An adapter that reports a status has answered; one that went silent or
     // away leaves no catalogue to trust.
     if (!PortStatus::AdapterAnswered(count.Status))
@@ -144,7 +135,7 @@ bool TConnection::ReadDeviceList()
         // A record reply too short for its record fails like any other
         // record request: the list keeps what was read before it.
         for (int index = 0; index < count.Value; ++index) {
-            const auto record = RequestDeviceRecord(Port, static_cast<std::uint8_t>(index));
+            const auto record = Port.DeviceRecord(static_cast<std::uint8_t>(index));
             if (!PortStatus::AdapterAnswered(record.Status))
                 return Check(false, "Device record");
             if (!record.Ok())
@@ -172,18 +163,34 @@ void TConnection::SelectDevice(int index)
     View.FocusLog();
 }
 
-void TConnection::ReadRegionList()
+std::vector<TRegionInfo> TConnection::ReadRegions(std::uint8_t device)
 {
-    RegionList.clear();
-    RegionRefusalText.clear();
-    const TDeviceInfo& device = DeviceList[static_cast<std::size_t>(DeviceIndex)];
-    for (std::int32_t region = 0; region < device.RegionCount() && region < 256; ++region) {
-        const auto record =
-            RequestRegionRecord(Port, static_cast<std::uint8_t>(DeviceIndex), static_cast<std::uint8_t>(region));
+    std::vector<TRegionInfo> regions;
+    for (std::int32_t region = 0; region < DeviceList[device].RegionCount() && region < 256; ++region) {
+        const auto record = Port.RegionRecord(device, static_cast<std::uint8_t>(region));
         if (!record.Ok())
             break;
-        RegionList.push_back({record.Value});
+        regions.push_back({record.Value});
     }
+    RegionsRead.resize(DeviceList.size());
+    RegionsRead[device] = regions;
+    return regions;
+}
+
+const std::vector<TRegionInfo>& TConnection::RegionsOf(std::uint8_t device)
+{
+    static const std::vector<TRegionInfo> none;
+    if (device >= DeviceList.size())
+        return none;
+    if (device >= RegionsRead.size() || !RegionsRead[device])
+        ReadRegions(device);
+    return *RegionsRead[device];
+}
+
+void TConnection::ReadRegionList()
+{
+    RegionRefusalText.clear();
+    RegionList = ReadRegions(static_cast<std::uint8_t>(DeviceIndex));
     RegionIndex = RegionList.empty() ? -1 : 0;
     View.ShowRegions(RecordNames(RegionList), RegionIndex);
     if (RegionIndex == 0) {
@@ -205,8 +212,7 @@ void TConnection::SelectRegion(int index)
         // Nothing may run on a buffer that is not the region's.
         CurrentFlags = 0;
         UpdateActions();
-        RegionRefusalText = Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory",
-                                   region.Name().c_str(), region.Size(), region.Size());
+        RegionRefusalText = RegionTooLarge(region.Name(), region.Size());
         Prompts.ShowError(RegionRefusalText);
         return;
     }

@@ -9,6 +9,7 @@
 #include "core/ops/OperationDriver.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,11 +51,11 @@ public:
     virtual void FocusLog() {}
 };
 
-// For callers without a window: holds the region's buffer and shows nothing.
+// For callers without a window: shows nothing and holds no buffer (a
+// session resolves its target and holds the bytes it needs itself).
 class TNullView : public TConnectionView, public TRunView {
 public:
-    bool ResizeBuffer(std::uint32_t size) override;
-    std::vector<std::uint8_t> Buffer;
+    bool ResizeBuffer(std::uint32_t) override { return true; }
 };
 
 // How a connect attempt ended; the window shows it through the view and
@@ -98,6 +99,10 @@ public:
     void UpdateActions();
 
     const std::vector<TDeviceInfo>& Devices() const { return DeviceList; }
+    // Device `device`'s regions, read once from the adapter and kept for the
+    // connection (a choice in the window reads them again); none for a
+    // device it does not list.
+    const std::vector<TRegionInfo>& RegionsOf(std::uint8_t device);
     const std::vector<TRegionInfo>& Regions() const { return RegionList; }
     const std::vector<TVoltageEntry>& Voltages() const { return VoltageList; }
     int SelectedDevice() const { return DeviceIndex; }
@@ -117,6 +122,7 @@ public:
     const std::string& RegionRefusal() const { return RegionRefusalText; }
 
 private:
+    std::vector<TRegionInfo> ReadRegions(std::uint8_t device);
     bool QueryMode();
     bool ShowIdentity();
     // Notes the first failed request of a connect; false when it failed.
@@ -128,6 +134,7 @@ private:
     TConnectionView& View;
     std::vector<TDeviceInfo> DeviceList;
     std::vector<TRegionInfo> RegionList;
+    std::vector<std::optional<std::vector<TRegionInfo>>> RegionsRead; // per device
     std::vector<TVoltageEntry> VoltageList;
     int DeviceIndex = -1;
     int RegionIndex = -1;

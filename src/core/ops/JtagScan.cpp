@@ -2,16 +2,15 @@
 
 #include "core/base/Prompts.h"
 #include "core/base/TextFormat.h"
-#include "core/link/AdapterRequests.h"
-#include "core/link/DevicePort.h"
+#include "core/link/Adapter.h"
 
 namespace lindprog {
 
-void RunJtagScan(TDevicePort& port, TLogSink& log)
+void RunJtagScan(TAdapter& port, TLogSink& log)
 {
-    const TReply<TJtagScanReply> scan = RequestJtagScan(port);
+    const TReply<TJtagScanReply> scan = port.JtagScan();
     if (!scan.Ok()) {
-        log.AddLogLine(Format("JTAG scan failed (%s)", TDevicePort::StatusToText(scan.Status).c_str()));
+        log.AddLogLine(Format("JTAG scan failed (%s)", port.TextOf(scan.Status).c_str()));
         return;
     }
     log.AddLogLine(Format("Device count: %d, total IR length: %d", scan.Value.DeviceCount, scan.Value.IrLength));

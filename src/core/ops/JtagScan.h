@@ -4,9 +4,9 @@
 
 namespace lindprog {
 
-class TDevicePort;
+class TAdapter;
 class TLogSink;
 
-void RunJtagScan(TDevicePort& port, TLogSink& log);
+void RunJtagScan(TAdapter& port, TLogSink& log);
 
 } // namespace lindprog

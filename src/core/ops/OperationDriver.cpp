@@ -2,8 +2,7 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
-#include "core/link/AdapterRequests.h"
-#include "core/link/DevicePort.h"
+#include "core/link/Adapter.h"
 #include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
 
@@ -55,7 +54,7 @@ double TStageProgress::SecondsLeft() const
     return speed > 0 && Total > Bytes ? (Total - Bytes) / speed : 0.0;
 }
 
-TOperationDriver::TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
+TOperationDriver::TOperationDriver(TAdapter& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
                                    TRunView& view, TTick tick)
     : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
       Tick(tick ? std::move(tick) : TTick(SteadyTick))
@@ -94,14 +93,14 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, T
     GoodReads = 0;
     NoAnswersInARow = 0;
     LastStatus = PortStatus::Ok;
-    Settings.IgnoreReadErrors = false;
+    IgnoreReadErrors = false;
     return true;
 }
 
 bool TOperationDriver::StartOnAdapter()
 {
-    const TReply<TStartOperationReply> reply = RequestStartOperation(
-        Port, {Target.DeviceIndex, Target.RegionIndex, Operation, Settings.JtagDelay, Target.VoltageCode});
+    const TReply<TStartOperationReply> reply = Port.StartOperation(
+        {Target.DeviceIndex, Target.RegionIndex, Operation, Settings.JtagDelay, Target.VoltageCode});
     LogStartReply(reply);
     const std::uint8_t status = reply.Status;
     if (status == PortStatus::DeviceLocked) {
@@ -113,7 +112,8 @@ bool TOperationDriver::StartOnAdapter()
         LastOutcome.Stage = Operation;
         LastOutcome.RegionIndex = Target.RegionIndex;
         LastOutcome.Status = status;
-        Report(Format("Error: %s", Port.StatusText().c_str()));
+        LastOutcome.StatusText = Port.TextOf(status);
+        Report(Format("Error: %s", LastOutcome.StatusText.c_str()));
         return false;
     }
     return true;
@@ -172,11 +172,11 @@ bool TOperationDriver::StepRead(int& percent)
         // block after block, would only fill the log (and the hours).
         if (LastStatus == PortStatus::PortNotOpen || NoAnswersInARow >= NoAnswersToGiveUp)
             return false;
-        if (!Settings.IgnoreReadErrors) {
+        if (!IgnoreReadErrors) {
             // Closing the box with its close box counts as going on.
             if (Prompts.AskConfirmButton("Read error occured. Ignore this error and continue?") == TAnswer::No)
                 return false;
-            Settings.IgnoreReadErrors = true;
+            IgnoreReadErrors = true;
         }
         if (BlockLen > SmallBlock) {
             BlockLen = SmallBlock;
@@ -194,10 +194,8 @@ void TOperationDriver::SkipFailedBlock()
 {
     // The block keeps its 0xFF fill except for bytes the failed reply really
     // carried: a missing answer leaves only an earlier reply's data behind.
-    if (PortStatus::AdapterAnswered(LastStatus)) {
-        const std::size_t carried = std::min<std::size_t>(BlockLen, Port.ReplyDataLength());
-        std::copy_n(Port.ReplyData().begin(), carried, Target.Buffer.begin() + Offset);
-    }
+    const auto carried = Port.FailedReadData();
+    std::copy_n(carried.begin(), std::min<std::size_t>(BlockLen, carried.size()), Target.Buffer.begin() + Offset);
     Port.ClearStatus();
     LastStatus = PortStatus::Ok;
     ++BlockErrors;
@@ -221,7 +219,10 @@ bool TOperationDriver::StepBlankCheck(int& percent)
 
 bool TOperationDriver::StepRepeat()
 {
-    Port.SendCommand(Operation == TOperation::Erase ? Cmd::EraseStep : Cmd::UnlockStep);
+    if (Operation == TOperation::Erase)
+        Port.EraseStep();
+    else
+        Port.UnlockStep();
     LastStatus = Port.Status();
     return LastStatus == PortStatus::NotReady;
 }
@@ -277,19 +278,19 @@ const TStageOutcome& TOperationDriver::Finish(bool cancelled)
 {
     LastTick = Tick();
     View.BufferReplaced();
-    LastOutcome = {Operation,
-                   Target.RegionIndex,
-                   true,
-                   cancelled,
-                   LastStatus,
-                   Handled,
-                   ReadCrc,
-                   Blocks,
-                   BlocksSent,
-                   BlocksSkipped,
-                   (LastTick - StartTick) / 1000.0,
-                   "",
-                   {}};
+    LastOutcome = {};
+    LastOutcome.Stage = Operation;
+    LastOutcome.RegionIndex = Target.RegionIndex;
+    LastOutcome.Started = true;
+    LastOutcome.Cancelled = cancelled;
+    LastOutcome.Status = LastStatus;
+    LastOutcome.StatusText = Port.TextOf(LastStatus);
+    LastOutcome.Bytes = Handled;
+    LastOutcome.Crc = ReadCrc;
+    LastOutcome.Blocks = Blocks;
+    LastOutcome.BlocksSent = BlocksSent;
+    LastOutcome.BlocksSkipped = BlocksSkipped;
+    LastOutcome.Seconds = (LastTick - StartTick) / 1000.0;
     ReportResult(cancelled);
     return LastOutcome;
 }
@@ -301,7 +302,7 @@ void TOperationDriver::ReportResult(bool cancelled)
         return;
     }
     const TOperationInfo& info = OperationInfo(Operation);
-    const std::string reason = TDevicePort::StatusToText(LastStatus);
+    const std::string& reason = LastOutcome.StatusText;
     if (LastStatus != PortStatus::Ok) {
         Report(info.Blocks ? Format("%s failed at offset %X (%s)", info.FailedName, Offset, reason.c_str())
                            : Format("%s failed (%s)", info.FailedName, reason.c_str()));
@@ -309,7 +310,7 @@ void TOperationDriver::ReportResult(bool cancelled)
     }
     if (Operation == TOperation::Read) {
         Report(Format("Successfully read %u bytes, CRC32 = %.08X, speed %.1f kB/s", Handled, ReadCrc, Speed()));
-        if (Settings.IgnoreReadErrors && BlockErrors > 0)
+        if (IgnoreReadErrors && BlockErrors > 0)
             Log.AddLogLine(Format("Block read error count: %d", BlockErrors));
         return;
     }

@@ -17,7 +17,7 @@
 
 namespace lindprog {
 
-class TDevicePort;
+class TAdapter;
 struct TSettings;
 
 // Which blocks of the region a Write, Verify or Blank check stage sends. After
@@ -51,8 +51,11 @@ struct TStageOutcome {
     std::uint32_t BlocksSent = 0;    // with a choice of blocks: those sent
     std::uint32_t BlocksSkipped = 0; // and those left out
     double Seconds = 0.0;
-    std::string Line;       // the result line as logged
-    TByteMismatch Mismatch; // a failed Verify: its block read back
+    std::string Line;          // the result line as logged
+    TByteMismatch Mismatch;    // a failed Verify: its block read back
+    std::string StatusText;    // the status as the adapter names it
+    bool Preverify = false;    // a Verify that looked whether the rest of its group was needed
+    std::size_t PlanStage = 0; // its place in the plan, from 0
 
     bool Succeeded() const { return Started && !Cancelled && Status == PortStatus::Ok; }
 };
@@ -120,7 +123,7 @@ public:
     // reply time; ignoring read errors must not turn that into hours.
     static constexpr int NoAnswersToGiveUp = 3;
 
-    TOperationDriver(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
+    TOperationDriver(TAdapter& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
                      TTick tick = {});
 
     // Sends the stage's start request. True when the adapter accepted it and
@@ -157,7 +160,7 @@ private:
     // Logs a stage's result line and keeps it as the outcome's.
     void Report(const std::string& line);
 
-    TDevicePort& Port;
+    TAdapter& Port;
     TSettings& Settings;
     TLogSink& Log;
     TPrompts& Prompts;
@@ -178,6 +181,10 @@ private:
     std::int32_t BlockErrors = 0;
     std::int32_t GoodReads = 0;
     std::int32_t NoAnswersInARow = 0;
+    // The user chose to go on after a read error: the rest of this stage
+    // skips unreadable blocks without asking. Never the setting's: an answer
+    // given to one read is not a policy for the next run, nor a station's.
+    bool IgnoreReadErrors = false;
     std::uint8_t LastStatus = PortStatus::Ok; // of the last command of the run
     TStageOutcome LastOutcome;
 };

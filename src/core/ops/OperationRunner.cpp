@@ -1,8 +1,7 @@
 #include "core/ops/OperationRunner.h"
 
 #include "core/base/TextFormat.h"
-#include "core/link/AdapterRequests.h"
-#include "core/link/DevicePort.h"
+#include "core/link/Adapter.h"
 #include "core/ops/Operation.h"
 #include "core/settings/Settings.h"
 
@@ -34,13 +33,19 @@ std::vector<TStageKind> StagesOf(TOperation operation, bool skipErased)
 
 } // namespace
 
-TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipErased)
+TPlan PlanFor(TOperation operation, const TOperationTarget& target, const TPlanOptions& options)
 {
     TPlan plan;
     plan.DeviceIndex = target.DeviceIndex;
     plan.VoltageCode = target.VoltageCode;
-    for (const auto& [stage, blocks] : StagesOf(operation, skipErased))
-        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer, blocks, {}});
+    const bool sends = operation == TOperation::Program || operation == TOperation::Write;
+    if (options.Preverify && sends)
+        plan.Stages.push_back(
+            {TOperation::Verify, target.RegionIndex, target.Buffer, TBlockChoice::All, {}, options.Group, true});
+    for (const auto& [stage, blocks] : StagesOf(operation, options.SkipErased && sends))
+        plan.Stages.push_back({stage, target.RegionIndex, target.Buffer, blocks,
+                               stage == TOperation::Read ? options.Expected : std::span<const std::uint8_t>(),
+                               options.Group, false});
     const TOperationInfo& info = OperationInfo(operation);
     plan.Confirmation = info.Confirmation ? info.Confirmation : "";
     if (operation == TOperation::Program) {
@@ -52,7 +57,12 @@ TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipEra
 
 bool TPlanOutcome::Succeeded() const
 {
-    return Confirmed && Stages.size() == PlannedStages && !Stages.empty() && Stages.back().Succeeded();
+    return Confirmed && Stages.size() + SkippedStages == PlannedStages && !Stages.empty() && Stages.back().Succeeded();
+}
+
+bool TPlanOutcome::LeftUnchanged(std::size_t group) const
+{
+    return std::find(Unchanged.begin(), Unchanged.end(), group) != Unchanged.end();
 }
 
 const TStageOutcome& TPlanOutcome::Last() const
@@ -61,7 +71,7 @@ const TStageOutcome& TPlanOutcome::Last() const
     return Stages.empty() ? none : Stages.back();
 }
 
-TOperationRunner::TOperationRunner(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
+TOperationRunner::TOperationRunner(TAdapter& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
                                    TRunView& view, TOperationDriver::TTick tick)
     : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),
       Driver(port, settings, log, prompts, view, std::move(tick))
@@ -111,6 +121,15 @@ bool TOperationRunner::StartNextStage()
     return BeginStage();
 }
 
+bool TOperationRunner::SkipUnchangedStages()
+{
+    while (NextStage < Plan.Stages.size() && PlanOutcome.LeftUnchanged(Plan.Stages[NextStage].Group)) {
+        ++NextStage;
+        ++PlanOutcome.SkippedStages;
+    }
+    return NextStage < Plan.Stages.size();
+}
+
 bool TOperationRunner::BeginStage()
 {
     const TPlanStage& stage = Plan.Stages[NextStage++];
@@ -119,8 +138,10 @@ bool TOperationRunner::BeginStage()
         // A refused start sent nothing that needs undoing: no power-off, and
         // no closing box either.
         PlanOutcome.Stages.push_back(Driver.Outcome());
+        PlanOutcome.Stages.back().Preverify = stage.Preverify;
+        PlanOutcome.Stages.back().PlanStage = NextStage - 1;
         PlanOutcome.Compared.emplace_back();
-        View.StageEnded(Driver.Outcome());
+        View.StageEnded(PlanOutcome.Stages.back());
         Running = false;
         return false;
     }
@@ -145,16 +166,32 @@ void TOperationRunner::EndStage(bool cancelled)
     PlanOutcome.Compared.emplace_back();
     TStageOutcome& outcome = PlanOutcome.Stages.back();
     const TPlanStage& stage = Plan.Stages[NextStage - 1];
+    outcome.Preverify = stage.Preverify;
+    outcome.PlanStage = NextStage - 1;
     if (!stage.Expected.empty() && outcome.Succeeded())
         Compare(stage, outcome, PlanOutcome.Compared.back());
-    if (stage.Operation == TOperation::Verify && !cancelled && outcome.Status == PortStatus::CompareError)
+    // A preverify that differs is what it is there to find: the stages after
+    // it write the region, and no byte of it is worth a line of its own.
+    if (stage.Operation == TOperation::Verify && !stage.Preverify && !cancelled &&
+        outcome.Status == PortStatus::CompareError)
         ReadBackFailedBlock(stage, outcome);
     View.StageEnded(outcome);
-    if (outcome.Succeeded() && NextStage < Plan.Stages.size()) {
+    if (GoesOn(stage, outcome) && SkipUnchangedStages()) {
         Pending = true;
         return;
     }
     EndPlan();
+}
+
+bool TOperationRunner::GoesOn(const TPlanStage& stage, const TStageOutcome& outcome)
+{
+    if (!stage.Preverify)
+        return outcome.Succeeded();
+    if (outcome.Succeeded()) {
+        PlanOutcome.Unchanged.push_back(stage.Group);
+        return true;
+    }
+    return outcome.Started && !outcome.Cancelled && outcome.Status == PortStatus::CompareError;
 }
 
 void TOperationRunner::Compare(const TPlanStage& stage, TStageOutcome& outcome, TDifferences& differences)
@@ -166,6 +203,7 @@ void TOperationRunner::Compare(const TPlanStage& stage, TStageOutcome& outcome, 
         return;
     }
     outcome.Status = PortStatus::CompareError;
+    outcome.StatusText = Port.TextOf(outcome.Status);
     outcome.Line = Format("Compare error at 0x%08X", differences.Ranges.front().Start);
     Log.AddLogLine(outcome.Line);
     for (const std::string& line : DifferenceReport(differences, stage.Expected, stage.Buffer))
@@ -178,8 +216,8 @@ void TOperationRunner::ReadBackFailedBlock(const TPlanStage& stage, TStageOutcom
     const std::uint16_t length = BlockLengthAt(offset, TOperationDriver::FullBlock, stage.Buffer.size());
     const auto expected = stage.Buffer.subspan(offset, length);
     std::vector<std::uint8_t> read(length);
-    const auto start = RequestStartOperation(
-        Port, {Plan.DeviceIndex, stage.RegionIndex, TOperation::Read, Settings.JtagDelay, Plan.VoltageCode});
+    const auto start = Port.StartOperation(
+        {Plan.DeviceIndex, stage.RegionIndex, TOperation::Read, Settings.JtagDelay, Plan.VoltageCode});
     const bool started = start.Ok() || start.Status == PortStatus::DeviceLocked;
     if (!started || !Port.ReadBlock(offset, length, read)) {
         Log.AddLogLine(Format("The failing block could not be read back (%s)", Port.StatusText().c_str()));
@@ -203,7 +241,7 @@ void TOperationRunner::EndPlan()
 {
     // Its outcome changes nothing: the plan is over either way.
     if (Settings.TurnOffPower)
-        Port.SendCommand(Cmd::PowerOff);
+        Port.PowerOff();
     if (PlanOutcome.Succeeded()) {
         if (!Plan.SucceededText.empty())
             Prompts.ShowInfo(Plan.SucceededText);

@@ -32,6 +32,13 @@ struct TPlanStage {
     // A Read with expected bytes is a compare on the computer: the stage
     // fails with CompareError where the region differs from them.
     std::span<const std::uint8_t> Expected;
+    // The stages of one command or one job step share a group.
+    std::size_t Group = 0;
+    // A Verify that looks first whether the region already holds the buffer:
+    // when it passes, the later stages of its group are left out; when it
+    // finds the region different (CompareError), the plan goes on; any other
+    // failure ends the plan as a failed stage does.
+    bool Preverify = false;
 };
 
 struct TPlan {
@@ -43,20 +50,35 @@ struct TPlan {
     std::string FailedText;    // error box when a stage that ran failed or was cancelled
 };
 
+// How an operation's plan is made beyond its stages.
+struct TPlanOptions {
+    // Program and Write send and verify only the blocks holding data and end
+    // with a Blank check of the others, so the whole region is still proven
+    // equal to the buffer in a fraction of the time for a small image.
+    bool SkipErased = false;
+    // Program and Write verify first and leave a region that already holds
+    // the buffer alone (a Preverify stage).
+    bool Preverify = false;
+    // Read: a compare on the computer against these bytes (the target's
+    // buffer receives what is read).
+    std::span<const std::uint8_t> Expected;
+    std::size_t Group = 0;
+};
+
 // What a click on an operation item runs on the target: Program is Erase,
 // Blank check, Write, Verify; Write is Erase, Write; any other is itself.
-// With skipErased, Program and Write send and verify only the blocks holding
-// data and end with a Blank check of the others, so the whole region is still
-// proven equal to the buffer in a fraction of the time for a small image.
-TPlan PlanFor(TOperation operation, const TOperationTarget& target, bool skipErased = false);
+TPlan PlanFor(TOperation operation, const TOperationTarget& target, const TPlanOptions& options = {});
 
 struct TPlanOutcome {
     bool Confirmed = false;             // false: refused at the question, nothing was sent
     std::size_t PlannedStages = 0;      // how many the plan had
     std::vector<TStageOutcome> Stages;  // every stage that was started, in order
     std::vector<TDifferences> Compared; // per stage: where a compare found the region different
+    std::vector<std::size_t> Unchanged; // groups a preverify found equal, their later stages left out
+    std::size_t SkippedStages = 0;
 
     bool Succeeded() const;
+    bool LeftUnchanged(std::size_t group) const;
     bool Cancelled() const { return !Stages.empty() && Stages.back().Cancelled; }
     // The stage that ended the plan; a default outcome when none started.
     const TStageOutcome& Last() const;
@@ -71,7 +93,7 @@ struct TRunPacing {
 
 class TOperationRunner {
 public:
-    TOperationRunner(TDevicePort& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
+    TOperationRunner(TAdapter& port, TSettings& settings, TLogSink& log, TPrompts& prompts, TRunView& view,
                      TOperationDriver::TTick tick = {});
 
     // Asks the plan's question and starts its first stage; true when that
@@ -96,6 +118,11 @@ public:
 
 private:
     bool BeginStage();
+    // Moves past the stages that a passed preverify leaves out; false when
+    // none is left.
+    bool SkipUnchangedStages();
+    // Whether the plan goes on after this stage.
+    bool GoesOn(const TPlanStage& stage, const TStageOutcome& outcome);
     void EndPlan();
     // A compare stage's judgement of the bytes it read.
     void Compare(const TPlanStage& stage, TStageOutcome& outcome, TDifferences& differences);
@@ -104,7 +131,7 @@ private:
     void ReadBackFailedBlock(const TPlanStage& stage, TStageOutcome& outcome);
     bool RunStageSteps(const TRunPacing& pacing);
 
-    TDevicePort& Port;
+    TAdapter& Port;
     TSettings& Settings;
     TLogSink& Log;
     TPrompts& Prompts;

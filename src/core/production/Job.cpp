@@ -210,9 +210,8 @@ TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
     rule.Step = static_cast<std::uint64_t>(fields.Integer("step", 1, Unbounded).value_or(1));
     if (rule.Start > rule.Format.Largest())
         fields.Fail("start", "does not fit " + rule.Format.Text());
-    // Beside the job under its own name unless the job names one.
-    const std::string besideJob = std::filesystem::path(jobPath).filename().replace_extension(".db").string();
-    rule.Database = PathBeside(jobPath, fields.Text("db").value_or(besideJob));
+    if (const auto database = fields.Text("db"))
+        rule.Database = PathBeside(jobPath, *database);
     fields.RejectUnknown();
     return rule;
 }
@@ -259,21 +258,6 @@ void ReadTopLevel(TFields& fields, TJob& job)
 TJobError::TJobError(const std::string& file, const std::string& place, const std::string& problem)
     : std::runtime_error(file + ": " + (place.empty() ? "" : place + ": ") + problem), Place(place)
 {
-}
-
-int TEntryChoice::Find(const std::vector<std::string>& names) const
-{
-    if (!Index) {
-        const auto named = std::find(names.begin(), names.end(), Name);
-        if (named != names.end())
-            return static_cast<int>(named - names.begin());
-        std::size_t index = 0;
-        const auto [end, error] = std::from_chars(Name.data(), Name.data() + Name.size(), index);
-        if (Name.empty() || error != std::errc() || end != Name.data() + Name.size())
-            return -1;
-        return index < names.size() ? static_cast<int>(index) : -1;
-    }
-    return *Index < names.size() ? static_cast<int>(*Index) : -1;
 }
 
 std::string TJobStep::OperationName() const
@@ -331,8 +315,10 @@ TJob LoadJob(const std::string& path)
     return ParseJob(text, name);
 }
 
-std::string DefaultDatabasePath(const TJob& job)
+std::string JobDatabasePath(const TJob& job)
 {
+    if (job.Serial && !job.Serial->Database.empty())
+        return job.Serial->Database;
     return std::filesystem::path(job.Path).replace_extension(".db").string();
 }
 

@@ -10,6 +10,7 @@
 // Steps are counted from 1 in every message, as the verdict line counts them.
 
 #include "core/link/AdapterCommands.h"
+#include "core/ops/Target.h"
 #include "core/production/SerialFormat.h"
 
 #include <cstddef>
@@ -28,17 +29,6 @@ class TJobError : public std::runtime_error {
 public:
     TJobError(const std::string& file, const std::string& place, const std::string& problem);
     std::string Place;
-};
-
-// A device or region as the job names it: an exact name, or an index from 0
-// (an integer in the file, or a string of digits that matches no name).
-struct TEntryChoice {
-    std::string Name;
-    std::optional<std::size_t> Index;
-
-    // The entry's position in `names`; -1 when none matches.
-    int Find(const std::vector<std::string>& names) const;
-    std::string Text() const { return Index ? std::to_string(*Index) : Name; }
 };
 
 struct TJobStep {
@@ -67,7 +57,7 @@ struct TSerialRule {
     TSerialFormat Format;
     std::uint64_t Start = 1;
     std::uint64_t Step = 1;
-    std::string Database; // absolute path
+    std::string Database; // absolute path; empty: JobDatabasePath's default
 };
 
 struct TJob {
@@ -93,8 +83,9 @@ TJob ParseJob(std::string_view text, const std::string& path);
 // Reads and parses the file. Throws TJobError, also when it cannot be read.
 TJob LoadJob(const std::string& path);
 
-// The unit database beside the job when neither the job nor the command line
-// names one: the job's file name with ".db" for ".toml".
-std::string DefaultDatabasePath(const TJob& job);
+// The job's unit database: the one its [serial] names, else beside the job
+// under its own name (".db" for ".toml"). The command line's --db comes
+// before either.
+std::string JobDatabasePath(const TJob& job);
 
 } // namespace lindprog

@@ -3,7 +3,7 @@
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/link/PortStatus.h"
-#include "core/ops/Connection.h"
+#include "core/ops/AdapterSession.h"
 #include "core/ops/Operation.h"
 
 #include <algorithm>
@@ -12,60 +12,26 @@ namespace lindprog {
 
 namespace {
 
-std::string Listed(const std::vector<std::string>& names)
-{
-    std::string text;
-    for (std::size_t k = 0; k < names.size(); ++k)
-        text += (k ? ", " : "") + std::to_string(k) + " '" + names[k] + "'";
-    return names.empty() ? "none" : text;
-}
-
 std::string StepPlace(const TJobStep& step, const char* key)
 {
     return "step[" + std::to_string(step.Number) + "]." + key;
 }
 
-std::vector<std::string> RegionNames(const TJobCatalogue& catalogue)
+// The resolver's refusal as the job's error, at the key that named it.
+template <typename TResolve>
+auto InJob(const TJob& job, const std::string& place, TResolve resolve)
 {
-    std::vector<std::string> names;
-    for (const auto& region : catalogue.Regions)
-        names.push_back(region.Name);
-    return names;
-}
-
-std::uint8_t FindRegion(const TJob& job, const TJobCatalogue& catalogue, const TEntryChoice& choice,
-                        const std::string& place)
-{
-    const int index = choice.Find(RegionNames(catalogue));
-    if (index < 0)
-        throw TJobError(job.Path, place,
-                        "device '" + catalogue.DeviceName + "' has no region '" + choice.Text() +
-                            "'; its regions: " + Listed(RegionNames(catalogue)));
-    return static_cast<std::uint8_t>(index);
-}
-
-std::uint8_t ChooseVoltage(const TJob& job, const TJobCatalogue& catalogue)
-{
-    if (!job.Voltage)
-        return catalogue.DefaultVoltageCode;
-    std::vector<std::string> offered;
-    for (const auto& entry : catalogue.Voltages) {
-        offered.push_back(entry.Value);
-        if (offered.back() == *job.Voltage)
-            return entry.Code;
+    try {
+        return resolve();
+    } catch (const TTargetError& error) {
+        throw TJobError(job.Path, place, error.what());
     }
-    std::string list;
-    for (const auto& text : offered)
-        list += (list.empty() ? "" : ", ") + text;
-    throw TJobError(job.Path, "voltage",
-                    "the device offers no output voltage '" + *job.Voltage +
-                        "'; it offers: " + (list.empty() ? "none" : list));
 }
 
 // A raw file is the region's bytes from its first one: exactly its size, or
 // shorter with pad (filled up with 0xFF, erased flash).
 void PlaceRaw(const TJob& job, const TJobStep& step, const TJobImage& image, TJobStepPlan& plan,
-              const TJobRegion& region)
+              const TTargetRegion& region)
 {
     const std::size_t size = image.FileSize;
     if (size > region.Size || (size < region.Size && !step.Pad))
@@ -78,7 +44,7 @@ void PlaceRaw(const TJob& job, const TJobStep& step, const TJobImage& image, TJo
 }
 
 void PlaceStepImage(const TJob& job, const TJobStep& step, const TJobImage& image, TJobStepPlan& plan,
-                    const TJobRegion& region)
+                    const TTargetRegion& region)
 {
     if (image.Image.Format == TImageFormat::Raw && !step.Base) {
         PlaceRaw(job, step, image, plan, region);
@@ -96,19 +62,17 @@ void PlaceStepImage(const TJob& job, const TJobStep& step, const TJobImage& imag
 }
 
 TJobStepPlan ResolveStep(const TJob& job, const TJobStep& step, const std::optional<TJobImage>& image,
-                         const TJobCatalogue& catalogue)
+                         const TDeviceTarget& catalogue)
 {
     TJobStepPlan plan;
     plan.Number = step.Number;
     plan.Title = step.Title();
     plan.Operation = step.Operation;
     plan.Compare = step.Compare;
-    plan.RegionIndex = FindRegion(job, catalogue, step.Region, StepPlace(step, "region"));
-    const TJobRegion& region = catalogue.Regions[plan.RegionIndex];
-    if (!TActionState::From(true, region.Flags).Allows(step.Operation))
-        throw TJobError(job.Path, StepPlace(step, "operation"),
-                        "region '" + region.Name + "' does not allow " + step.OperationName() +
-                            "; it allows: " + Listed(AllowedCommands(region.Flags)));
+    plan.RegionIndex = InJob(job, StepPlace(step, "region"), [&] { return catalogue.FindRegion(step.Region); });
+    const TTargetRegion& region = catalogue.Regions[plan.RegionIndex];
+    InJob(job, StepPlace(step, "operation"),
+          [&] { catalogue.CheckAllows(plan.RegionIndex, step.Operation, step.OperationName()); });
     plan.Buffer.assign(region.Size, 0xFF);
     if (step.Compare)
         plan.Scratch.assign(region.Size, 0xFF);
@@ -126,8 +90,8 @@ TJobStepPlan ResolveStep(const TJob& job, const TJobStep& step, const std::optio
 void ResolveSerial(const TJob& job, TResolvedJob& resolved)
 {
     const TSerialRule& rule = *job.Serial;
-    const std::uint8_t region = FindRegion(job, resolved.Catalogue, rule.Region, "serial.region");
-    const TJobRegion& info = resolved.Catalogue.Regions[region];
+    const std::uint8_t region = InJob(job, "serial.region", [&] { return resolved.Catalogue.FindRegion(rule.Region); });
+    const TTargetRegion& info = resolved.Catalogue.Regions[region];
     bool written = false;
     for (TJobStepPlan& step : resolved.Steps) {
         if (step.RegionIndex != region || (!step.Compare && !SendsImage(step.Operation)))
@@ -187,59 +151,67 @@ void TResolvedJob::SetSerial(std::uint64_t number)
             Job.Serial->Format.Write(step.Buffer, static_cast<std::size_t>(Job.Serial->Offset), number);
 }
 
-TPlan TResolvedJob::Plan(const std::vector<bool>& skip)
+TPlan TResolvedJob::Plan()
 {
     TPlan plan;
     plan.DeviceIndex = Catalogue.DeviceIndex;
     plan.VoltageCode = VoltageCode;
+    // Every preverify comes first, in the steps' order, so that the regions
+    // already right are known before anything is erased.
+    std::vector<TPlanStage> later;
+    std::vector<TStageStep> laterSteps;
     StageSteps.clear();
     for (std::size_t k = 0; k < Steps.size(); ++k) {
-        if (k < skip.size() && skip[k])
-            continue;
         TJobStepPlan& step = Steps[k];
         const TOperationTarget target{Catalogue.DeviceIndex, step.RegionIndex, VoltageCode,
                                       step.Compare ? std::span(step.Scratch) : std::span(step.Buffer)};
-        for (TPlanStage stage : PlanFor(step.Operation, target, SkipErased).Stages) {
-            if (step.Compare)
-                stage.Expected = step.Buffer;
-            plan.Stages.push_back(stage);
-            StageSteps.push_back(k);
+        TPlanOptions options;
+        options.SkipErased = SkipErased;
+        options.Preverify = Job.Steps[k].Preverify;
+        options.Group = k;
+        if (step.Compare)
+            options.Expected = step.Buffer;
+        for (const TPlanStage& stage : PlanFor(step.Operation, target, options).Stages) {
+            (stage.Preverify ? plan.Stages : later).push_back(stage);
+            (stage.Preverify ? StageSteps : laterSteps).push_back({k, stage.Preverify});
         }
     }
+    plan.Stages.insert(plan.Stages.end(), later.begin(), later.end());
+    StageSteps.insert(StageSteps.end(), laterSteps.begin(), laterSteps.end());
     return plan;
 }
 
-TPlan TResolvedJob::PreverifyPlan(std::size_t index)
-{
-    TJobStepPlan& step = Steps[index];
-    StageSteps = {index};
-    return PlanFor(TOperation::Verify, {Catalogue.DeviceIndex, step.RegionIndex, VoltageCode, step.Buffer});
-}
-
-std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome, const std::vector<bool>& skip)
+std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome)
 {
     std::vector<TStepResult> results;
-    for (std::size_t k = 0; k < Steps.size(); ++k) {
+    for (const TJobStepPlan& step : Steps) {
         TStepResult result;
-        result.Number = Steps[k].Number;
-        result.Title = Steps[k].Title;
-        if (k < skip.size() && skip[k]) {
-            result.Ran = result.Passed = true;
-            result.Line = "unchanged";
-        }
+        result.Number = step.Number;
+        result.Title = step.Title;
         results.push_back(result);
     }
     std::vector<std::size_t> planned(Steps.size()), done(Steps.size());
-    for (const std::size_t step : StageSteps)
-        ++planned[step];
-    for (std::size_t s = 0; s < outcome.Stages.size() && s < StageSteps.size(); ++s) {
-        const std::size_t k = StageSteps[s];
+    for (const TStageStep& stage : StageSteps)
+        if (!stage.Preverify)
+            ++planned[stage.Step];
+    for (std::size_t s = 0; s < outcome.Stages.size(); ++s) {
         const TStageOutcome& stage = outcome.Stages[s];
+        if (stage.PlanStage >= StageSteps.size())
+            continue;
+        const std::size_t k = StageSteps[stage.PlanStage].Step;
         TStepResult& result = results[k];
+        if (stage.Preverify && !stage.Cancelled && stage.Status == PortStatus::CompareError)
+            continue; // the region differs: the step's own stages write it
         result.Ran = true;
         result.Status = stage.Status;
         result.Cancelled = stage.Cancelled;
         result.Line = WithHexOffset(stage.Line);
+        if (stage.Preverify) {
+            result.Passed = stage.Succeeded();
+            if (result.Passed)
+                result.Line = "unchanged";
+            continue;
+        }
         result.Passed = stage.Succeeded() && ++done[k] == planned[k];
         if (Steps[k].Compare && s < outcome.Compared.size() && !outcome.Compared[s].None()) {
             result.Diff = outcome.Compared[s];
@@ -253,48 +225,39 @@ TResolvedJob::TStepProgress TResolvedJob::StepProgress(std::size_t stageNumber, 
 {
     if (stageNumber == 0 || stageNumber > StageSteps.size())
         return {};
-    const std::size_t step = StageSteps[stageNumber - 1];
-    const auto first = std::find(StageSteps.begin(), StageSteps.end(), step);
+    // A step's stages are counted alike; its preverify, which runs before
+    // every other step's stages, counts as its own.
+    const TStageStep& at = StageSteps[stageNumber - 1];
+    const auto ofStep = [&](const TStageStep& stage) {
+        return stage.Step == at.Step && stage.Preverify == at.Preverify;
+    };
+    const auto first = std::find_if(StageSteps.begin(), StageSteps.end(), ofStep);
     const auto before = static_cast<int>(StageSteps.begin() + static_cast<std::ptrdiff_t>(stageNumber - 1) - first);
-    const auto stages = static_cast<int>(std::count(StageSteps.begin(), StageSteps.end(), step));
-    return {Steps[step].Title, (before * 100 + stagePercent) / stages};
+    const auto stages = static_cast<int>(std::count_if(StageSteps.begin(), StageSteps.end(), ofStep));
+    return {Steps[at.Step].Title, (before * 100 + stagePercent) / stages};
 }
 
 std::string TResolvedJob::EraseRefusal() const
 {
     for (const TJobStepPlan& step : Steps) {
-        const TJobRegion& region = Catalogue.Regions[step.RegionIndex];
+        const TTargetRegion& region = Catalogue.Regions[step.RegionIndex];
         if (std::string refusal = lindprog::EraseRefusal(step.Operation, region.Name, region.Flags); !refusal.empty())
             return step.Title + ": " + refusal;
     }
     return {};
 }
 
-TJobCatalogue ReadJobCatalogue(const TJob& job, TConnection& connection)
+TDeviceTarget ReadJobCatalogue(const TJob& job, TAdapterSession& session)
 {
-    const std::vector<std::string> devices = RecordNames(connection.Devices());
-    const int index = job.Device.Find(devices);
-    if (index < 0)
-        throw TJobError(job.Path, "device",
-                        "the adapter offers no device '" + job.Device.Text() + "'; it offers: " + Listed(devices));
-    if (index != connection.SelectedDevice())
-        connection.SelectDevice(index);
-    TJobCatalogue catalogue;
-    catalogue.DeviceIndex = static_cast<std::uint8_t>(index);
-    catalogue.DeviceName = devices[static_cast<std::size_t>(index)];
-    for (const auto& region : connection.Regions())
-        catalogue.Regions.push_back({region.Name(), region.Size(), region.Flags()});
-    catalogue.Voltages = connection.Voltages();
-    catalogue.DefaultVoltageCode = connection.VoltageCode();
-    return catalogue;
+    return InJob(job, "device", [&] { return session.Device(job.Device); });
 }
 
-TResolvedJob ResolveJob(const TJob& job, const TJobImages& images, const TJobCatalogue& catalogue)
+TResolvedJob ResolveJob(const TJob& job, const TJobImages& images, const TDeviceTarget& catalogue)
 {
     TResolvedJob resolved;
     resolved.Job = job;
     resolved.Catalogue = catalogue;
-    resolved.VoltageCode = ChooseVoltage(job, catalogue);
+    resolved.VoltageCode = InJob(job, "voltage", [&] { return catalogue.VoltageCode(job.Voltage); });
     for (std::size_t k = 0; k < job.Steps.size(); ++k)
         resolved.Steps.push_back(ResolveStep(job, job.Steps[k], images.ByStep[k], catalogue));
     if (job.Serial)
@@ -318,11 +281,10 @@ std::string JobCheckText(const TJob& job, const TJobImages& images, const TResol
         text += StepText(job.Steps[k], images.ByStep[k], resolved, k);
     if (job.Serial) {
         const TSerialRule& rule = *job.Serial;
-        text +=
-            Format("Serial: %s at 0x%llX of region '%s', from %llu step %llu, database %s\n",
-                   rule.Format.Text().c_str(), static_cast<unsigned long long>(rule.Offset), rule.Region.Text().c_str(),
-                   static_cast<unsigned long long>(rule.Start), static_cast<unsigned long long>(rule.Step),
-                   (rule.Database.empty() ? DefaultDatabasePath(job) : rule.Database).c_str());
+        text += Format("Serial: %s at 0x%llX of region '%s', from %llu step %llu, database %s\n",
+                       rule.Format.Text().c_str(), static_cast<unsigned long long>(rule.Offset),
+                       rule.Region.Text().c_str(), static_cast<unsigned long long>(rule.Start),
+                       static_cast<unsigned long long>(rule.Step), JobDatabasePath(job).c_str());
     }
     if (!resolved)
         text += "Region sizes and the placed images' CRCs follow from the adapter's catalogue.\n";

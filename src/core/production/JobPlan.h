@@ -13,6 +13,7 @@
 #include "core/buffer/Difference.h"
 #include "core/ops/Catalogue.h"
 #include "core/ops/OperationRunner.h"
+#include "core/ops/Target.h"
 #include "core/production/Job.h"
 #include "core/production/JobImages.h"
 
@@ -24,22 +25,7 @@
 
 namespace lindprog {
 
-class TConnection;
-
-struct TJobRegion {
-    std::string Name;
-    std::uint32_t Size = 0;
-    std::uint32_t Flags = 0;
-};
-
-// What the adapter lists for the job's device.
-struct TJobCatalogue {
-    std::uint8_t DeviceIndex = 0;
-    std::string DeviceName;
-    std::vector<TJobRegion> Regions;
-    std::vector<TVoltageEntry> Voltages;
-    std::uint8_t DefaultVoltageCode = 0; // when the job names no voltage
-};
+class TAdapterSession;
 
 struct TJobStepPlan {
     std::size_t Number = 1; // the job's step number, from 1
@@ -72,7 +58,7 @@ struct TStepResult {
 class TResolvedJob {
 public:
     TJob Job;
-    TJobCatalogue Catalogue;
+    TDeviceTarget Catalogue; // the job's device as the adapter lists it
     std::uint8_t VoltageCode = 0;
     std::vector<TJobStepPlan> Steps;
     std::optional<std::uint8_t> SerialRegion;
@@ -84,14 +70,14 @@ public:
     // rule's offset. The offset and the width were checked when resolving.
     void SetSerial(std::uint64_t number);
     // The job as one plan: stages point into the steps' buffers, so the plan
-    // is used while this object lives and is not moved. Steps whose index is
-    // set in `skip` (a preverified, unchanged region) are left out.
-    TPlan Plan(const std::vector<bool>& skip = {});
-    // A plan that only verifies step `index`'s region against its buffer:
-    // what `preverify` runs first to find a region that needs no writing.
-    TPlan PreverifyPlan(std::size_t index);
-    // Each step's result from the plan's outcome; compares are done here.
-    std::vector<TStepResult> Results(const TPlanOutcome& outcome, const std::vector<bool>& skip = {});
+    // is used while this object lives and is not moved. A step with
+    // preverify starts with a Preverify stage; those come first, so every
+    // region found unchanged is known before anything is erased, and the
+    // runner leaves that step's other stages out.
+    TPlan Plan();
+    // Each step's result from the plan's outcome (a step left unchanged by
+    // its preverify passes as "unchanged").
+    std::vector<TStepResult> Results(const TPlanOutcome& outcome);
     // Where stage stageNumber (from 1) of the last plan made stands: its
     // step's title ("" for none), and how far that step has come with the
     // stage at stagePercent, the step's stages counted alike.
@@ -105,16 +91,20 @@ public:
     std::string EraseRefusal() const;
 
 private:
-    std::vector<std::size_t> StageSteps; // the step index of each stage of the last plan made
+    struct TStageStep {
+        std::size_t Step = 0;
+        bool Preverify = false;
+    };
+    std::vector<TStageStep> StageSteps; // for each stage of the last plan made
 };
 
-// The job's device on the connection, chosen there (which reads its regions),
-// as a catalogue. Throws TJobError ("device: ...") when the adapter lacks it.
-TJobCatalogue ReadJobCatalogue(const TJob& job, TConnection& connection);
+// The job's device as the session's adapter lists it. Throws TJobError
+// ("device: ...") when the adapter lacks it.
+TDeviceTarget ReadJobCatalogue(const TJob& job, TAdapterSession& session);
 
 // Places and checks everything against the catalogue. Throws TJobError that
 // names the step and key ("step[2].image: ...", "serial.offset: ...").
-TResolvedJob ResolveJob(const TJob& job, const TJobImages& images, const TJobCatalogue& catalogue);
+TResolvedJob ResolveJob(const TJob& job, const TJobImages& images, const TDeviceTarget& catalogue);
 
 // The job as `job check` prints it: settings, each step with its region,
 // image and CRC, and the serial rule. Without `resolved` (no adapter asked)

@@ -71,9 +71,8 @@ TUnitOutcome TJobUnit::Run(const TRunPacing& pacing, const TStarted& onStart)
     if (onStart)
         onStart(lease ? std::optional(lease->Number) : std::nullopt);
     TUnitOutcome outcome;
-    const std::vector<bool> skip = Preverify(pacing);
-    const TPlanOutcome& plan = Runner.Run(Job.Plan(skip), pacing);
-    outcome.Steps = Job.Results(plan, skip);
+    const TPlanOutcome& plan = Runner.Run(Job.Plan(), pacing);
+    outcome.Steps = Job.Results(plan);
     outcome.Serial = lease ? std::optional(lease->Number) : std::nullopt;
     for (std::size_t k = 0; k < outcome.Steps.size() && !outcome.FailedStep; ++k)
         if (!outcome.Steps[k].Passed)
@@ -83,17 +82,6 @@ TUnitOutcome TJobUnit::Run(const TRunPacing& pacing, const TStarted& onStart)
     outcome.Seconds = SecondsSince(start);
     Record(outcome, started, lease);
     return outcome;
-}
-
-// A region that already holds its image needs no erase and no write: verify
-// first, and leave the step out of the plan when the verify passes.
-std::vector<bool> TJobUnit::Preverify(const TRunPacing& pacing)
-{
-    std::vector<bool> skip(Job.Steps.size(), false);
-    for (std::size_t k = 0; k < Job.Steps.size(); ++k)
-        if (Job.Job.Steps[k].Preverify)
-            skip[k] = Runner.Run(Job.PreverifyPlan(k), pacing).Succeeded();
-    return skip;
 }
 
 std::optional<std::uint32_t> TJobUnit::ImageCrc() const

@@ -67,7 +67,6 @@ public:
     TUnitOutcome Run(const TRunPacing& pacing = {}, const TStarted& started = {});
 
 private:
-    std::vector<bool> Preverify(const TRunPacing& pacing);
     void Record(TUnitOutcome& outcome, const std::string& started, const std::optional<TSerialLease>& lease);
     std::optional<std::uint32_t> ImageCrc() const;
 

@@ -2,15 +2,14 @@
 
 #include "core/base/TextFormat.h"
 #include "core/base/UiDispatcher.h"
-#include "core/link/AdapterRequests.h"
-#include "core/link/DevicePort.h"
+#include "core/link/Adapter.h"
 #include "core/link/PortStatus.h"
 
 #include <thread>
 
 namespace lindprog {
 
-TChainWait::TChainWait(TDevicePort& port, TQueueDispatcher& dispatcher, TStop stop, TSleep sleep)
+TChainWait::TChainWait(TAdapter& port, TQueueDispatcher& dispatcher, TStop stop, TSleep sleep)
     : Port(port), Dispatcher(dispatcher), Stop(std::move(stop)), Sleep(std::move(sleep))
 {
     if (!Sleep)
@@ -22,7 +21,7 @@ TWaitEnd TChainWait::PollChain(bool wantDevice)
     for (;;) {
         if (Stop && Stop())
             return TWaitEnd::Stopped;
-        const auto scan = RequestJtagScan(Port);
+        const auto scan = Port.JtagScan();
         Dispatcher.RunPending();
         LastStatus = scan.Status;
         if (!PortStatus::AdapterAnswered(scan.Status))

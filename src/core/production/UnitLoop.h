@@ -13,7 +13,7 @@
 
 namespace lindprog {
 
-class TDevicePort;
+class TAdapter;
 class TQueueDispatcher;
 
 // What says that the next board is there: the JTAG chain shows a device
@@ -47,7 +47,7 @@ public:
     using TStop = std::function<bool()>;
     using TSleep = std::function<void(std::chrono::milliseconds)>;
 
-    TChainWait(TDevicePort& port, TQueueDispatcher& dispatcher, TStop stop, TSleep sleep = {});
+    TChainWait(TAdapter& port, TQueueDispatcher& dispatcher, TStop stop, TSleep sleep = {});
 
     TWaitEnd ForBoard() override { return PollChain(true); }
     TWaitEnd ForRemoval() override { return PollChain(false); }
@@ -56,7 +56,7 @@ public:
 private:
     TWaitEnd PollChain(bool wantDevice);
 
-    TDevicePort& Port;
+    TAdapter& Port;
     TQueueDispatcher& Dispatcher;
     TStop Stop;
     TSleep Sleep;

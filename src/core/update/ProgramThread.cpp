@@ -2,7 +2,6 @@
 
 #include "core/base/UiDispatcher.h"
 #include "core/link/AdapterCommands.h"
-#include "core/link/AdapterRequests.h"
 #include "core/link/DevicePort.h"
 #include "core/update/FirmwareImage.h"
 
@@ -108,7 +107,7 @@ bool TProgramThread::StartBootloader()
             continue;
         }
         AddLine("Sending bootloader request");
-        const TReply<TBootloaderArea> area = RequestBootloaderArea(Port);
+        const TReply<TBootloaderArea> area = Port.EnterBootloader();
         if (area.Status == PortStatus::NotReady) {
             // The adapter restarts into its bootloader; it answers there once
             // the port has been closed and opened again.
@@ -132,8 +131,7 @@ bool TProgramThread::StartBootloader()
 bool TProgramThread::SendPage(int page)
 {
     AddLine(Line("Programming page %d", page));
-    const auto request = BuildProgramPage(Image.subspan(NextPage, FirmwarePageSize));
-    const bool result = Port.SendRequest(request) && Port.Status() == PortStatus::Ok;
+    const bool result = Port.ProgramPage(Image.subspan(NextPage, FirmwarePageSize));
     NextPage += FirmwarePageSize;
     return result;
 }
@@ -141,7 +139,7 @@ bool TProgramThread::SendPage(int page)
 void TProgramThread::RestartAdapter()
 {
     AddLine("Resetting device");
-    Port.SendCommand(Cmd::ResetAdapter);
+    Port.ResetAdapter();
     AddLine("Closing port");
     Port.Close();
     Clock.Sleep(RestartPause);

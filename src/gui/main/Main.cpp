@@ -279,14 +279,9 @@ void TMainForm::CreateMenus()
     QMenu* help = menuBar()->addMenu("&Help");
     cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, *DevicePort); });
 
-    // The operation code each device command carries.
-    const std::pair<QAction*, int> tags[] = {{cmDeviceRead, 0},   {cmDeviceWrite, 1},      {cmDeviceVerify, 2},
-                                             {cmDeviceErase, 3},  {cmDeviceBlankCheck, 4}, {cmDeviceUnlock, 5},
-                                             {cmDeviceProgram, 6}};
-    for (const auto& [action, tag] : tags) {
-        action->setData(tag);
+    for (const auto& [action, operation] : OperationActions()) {
         action->setEnabled(false);
-        connect(action, &QAction::triggered, this, [this, tag = tag] { cmDeviceReadClick(tag); });
+        connect(action, &QAction::triggered, this, [this, operation = operation] { cmDeviceReadClick(operation); });
     }
     connect(cmDeviceDetect, &QAction::triggered, this, &TMainForm::cmDeviceDetectClick);
     const std::pair<QAction*, const char*> names[] = {
@@ -657,15 +652,23 @@ void TMainForm::cmSettingsClick()
     EditSettings(this, CurrentSettings);
 }
 
-void TMainForm::cmDeviceReadClick(int tag)
+std::vector<std::pair<QAction*, TOperation>> TMainForm::OperationActions() const
+{
+    using enum TOperation;
+    return {{cmDeviceRead, Read},      {cmDeviceWrite, Write},           {cmDeviceVerify, Verify},
+            {cmDeviceErase, Erase},    {cmDeviceBlankCheck, BlankCheck}, {cmDeviceUnlock, Unlock},
+            {cmDeviceProgram, Program}};
+}
+
+void TMainForm::cmDeviceReadClick(TOperation operation)
 {
     if (Worker->Busy())
         return;
-    if (static_cast<TOperation>(tag) == TOperation::Read && !ConfirmDiscard())
+    if (operation == TOperation::Read && !ConfirmDiscard())
         return;
-    const auto operation = static_cast<TOperation>(tag);
-    TPlan plan = PlanFor(operation, AdapterConnection->Target(MainBuffer.Bytes()),
-                         BufferFromImage && CurrentSettings.SkipErasedBlocks);
+    TPlanOptions options;
+    options.SkipErased = BufferFromImage && CurrentSettings.SkipErasedBlocks;
+    TPlan plan = PlanFor(operation, AdapterConnection->Target(MainBuffer.Bytes()), options);
     // Asked here, before the progress dialog comes up; the runner then has
     // no question left to ask.
     if (!plan.Confirmation.empty() && !ActivePrompts->AskConfirm(plan.Confirmation))
@@ -682,12 +685,9 @@ void TMainForm::cmDeviceCompareClick()
     if (Worker->Busy())
         return;
     Expected.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
-    const TOperationTarget target = AdapterConnection->Target(MainBuffer.Bytes());
-    TPlan plan;
-    plan.DeviceIndex = target.DeviceIndex;
-    plan.VoltageCode = target.VoltageCode;
-    plan.Stages = {{TOperation::Read, target.RegionIndex, {}, TBlockChoice::All, Expected}};
-    RunPlan(std::move(plan), false);
+    TPlanOptions options;
+    options.Expected = Expected;
+    RunPlan(PlanFor(TOperation::Read, AdapterConnection->Target(MainBuffer.Bytes()), options), false);
     ShowWhereItDiffers();
 }
 
@@ -1012,9 +1012,8 @@ void TMainForm::ApplyActions(const TActionState& actions)
 {
     cmFirmwareUpdate->setEnabled(actions.FirmwareUpdate);
     cmDeviceDetect->setEnabled(actions.Detect);
-    for (QAction* action : {cmDeviceRead, cmDeviceWrite, cmDeviceVerify, cmDeviceErase, cmDeviceBlankCheck,
-                            cmDeviceUnlock, cmDeviceProgram})
-        action->setEnabled(actions.Allows(static_cast<TOperation>(action->data().toInt())));
+    for (const auto& [action, operation] : OperationActions())
+        action->setEnabled(actions.Allows(operation));
     cmDeviceCompare->setEnabled(actions.Allows(TOperation::Read));
 }
 

@@ -96,9 +96,11 @@ public:
     // Options > Port...: a port, or the simulated adapter, connected behind
     // the window with the usual boxes when nothing answers.
     void cmOptionsPortClick();
-    // Every device operation item; tag is its operation code. The plan runs
-    // on the worker under the progress dialog; the click returns when it ended.
-    void cmDeviceReadClick(int tag);
+    // Every device operation item. The plan runs on the worker under the
+    // progress dialog; the click returns when it ended.
+    void cmDeviceReadClick(TOperation operation);
+    // Each device operation item with the operation it runs.
+    std::vector<std::pair<QAction*, TOperation>> OperationActions() const;
     void cmDeviceDetectClick();
     void cmDeviceCompareClick();
 

@@ -178,7 +178,7 @@ void TProductionView::RemoveColumns()
 
 std::string TProductionView::DatabasePath() const
 {
-    return JobFile.Serial ? JobFile.Serial->Database : DefaultDatabasePath(JobFile);
+    return JobDatabasePath(JobFile);
 }
 
 bool TProductionView::OpenDatabase(bool create)

@@ -1,10 +1,6 @@
 #include "gui/production/StationWorker.h"
 
-#include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/ExitCode.h"
-#include "core/ops/OperationRunner.h"
-#include "core/production/JobPlan.h"
 #include "core/settings/Settings.h"
 
 namespace lindprog {
@@ -129,68 +125,59 @@ std::string TStationWorker::RunJob()
 {
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     names.Pin(Setup.PortNumber, Setup.DevicePath);
-    TDevicePort port(names, PortDispatcher);
+    TSettings settings;
+    settings.TurnOffPower = Setup.Job.PowerOff.value_or(Setup.TurnOffPower);
+    settings.JtagDelay = Setup.Job.JtagDelay.value_or(Setup.JtagDelay);
+    TAdapterSession session(names, PortDispatcher, settings, {*this, Answers, *this, *this});
+    TStation station(session,
+                     {Setup.Job, Setup.Images, Setup.Database, Setup.UnitNumbers, Setup.Station, Setup.PortName,
+                      Setup.PortName + " (" + Setup.DevicePath + ")", Setup.SkipErased},
+                     *this);
     {
         const std::lock_guard lock(PortMutex);
-        LivePort = &port;
+        LivePort = &session.Port();
     }
-    TConnection connection(port, Answers, *this);
-    const TConnectResult connected = connection.Connect(Setup.PortNumber);
-    PortDispatcher.RunPending();
     std::string reason;
-    if (connected == TConnectResult::Application)
-        reason = RunUnits(port, connection);
-    else if (connected == TConnectResult::Bootloader || connected == TConnectResult::UnknownMode)
-        reason = "the adapter is not in application mode; it runs no job";
+    if (const auto failed = station.Start(Setup.PortNumber))
+        reason = failed->Message;
     else
-        reason = "no adapter answers on " + Setup.PortName + " (" + Setup.DevicePath + ")";
+        reason = RunUnits(session, station);
+    PortDispatcher.RunPending();
     {
         const std::lock_guard lock(PortMutex);
         LivePort = nullptr;
     }
-    port.Close();
+    session.Port().Close();
     PortDispatcher.RunPending();
     return reason;
 }
 
-std::string TStationWorker::RunUnits(TDevicePort& port, TConnection& connection)
+std::string TStationWorker::RunUnits(TAdapterSession& session, TStation& station)
 {
-    TResolvedJob resolved;
-    try {
-        resolved = ResolveJob(Setup.Job, Setup.Images, ReadJobCatalogue(Setup.Job, connection));
-    } catch (const TJobError& error) {
-        return error.what();
-    }
-    resolved.SkipErased = Setup.SkipErased;
-    if (std::string refusal = resolved.EraseRefusal(); !refusal.empty())
-        return refusal;
-    port.GetKey();
+    const TDevicePort& port = session.Port();
     const std::string identity =
         port.Identity() + " " + std::to_string(port.VersionMajor()) + "." + std::to_string(port.VersionMinor());
-    Tell([identity, plan = JobCheckText(Setup.Job, Setup.Images, &resolved)](TStationView& view) {
+    Tell([identity, plan = JobCheckText(Setup.Job, Setup.Images, &station.Job())](TStationView& view) {
         view.StationAdapter(identity, plan);
     });
-
-    TSettings settings;
-    settings.TurnOffPower = Setup.Job.PowerOff.value_or(Setup.TurnOffPower);
-    settings.JtagDelay = Setup.Job.JtagDelay.value_or(Setup.JtagDelay);
-    TOperationRunner runner(port, settings, *this, Answers, *this);
-    TJobUnit unit(resolved, runner, Setup.Database, StationOf(port, Setup.Station, Setup.PortName), Setup.Images.Hash,
-                  ExitCodeOfStep);
-    Resolved = &resolved;
-    Unit = &unit;
+    Resolved = &station.Job();
     TChainWait chain(
-        port, PortDispatcher, [this] { return StopAsked(); },
+        session.Adapter(), PortDispatcher, [this] { return StopAsked(); },
         [this](std::chrono::milliseconds pause) { Sleep(pause); });
     TClickWait click([this] { return WaitForClick(); });
     TBoardWait& wait = Setup.Trigger == TTrigger::Scan ? static_cast<TBoardWait&>(chain) : click;
-    TUnitLoop loop(wait, {});
-    const TLoopEnd end = loop.Run(*this);
+    TRunPacing pacing;
+    pacing.Stop = [this] { return Cancel.load(); };
+    // The receiver's end-of-thread notice (a vanished port) closes the port.
+    pacing.AfterStep = [this](bool more) {
+        PortDispatcher.RunPending();
+        // Not shortened by Stop: the unit runs on as the adapter needs it.
+        if (more && Setup.BlockPause.count() > 0)
+            std::this_thread::sleep_for(Setup.BlockPause);
+    };
+    const TLoopEnd end = station.RunLoop(wait, {}, pacing);
     Resolved = nullptr;
-    Unit = nullptr;
-    if (end == TLoopEnd::LinkLost)
-        return "the adapter stopped answering";
-    return end == TLoopEnd::UnitAborted ? LastEnd : std::string();
+    return end == TLoopEnd::LinkLost || end == TLoopEnd::UnitAborted ? station.Failure().Message : std::string();
 }
 
 void TStationWorker::WaitingForBoard()
@@ -203,44 +190,22 @@ void TStationWorker::WaitingForRemoval()
     Tell([](TStationView& view) { view.StationWaiting(true); });
 }
 
-std::optional<bool> TStationWorker::RunUnit()
+void TStationWorker::UnitStarted(std::optional<std::uint64_t> serial)
 {
-    const int number = ++Setup.UnitNumbers;
     LastPercent = -1;
-    TRunPacing pacing;
-    pacing.Stop = [this] { return Cancel.load(); };
-    // The receiver's end-of-thread notice (a vanished port) closes the port.
-    pacing.AfterStep = [this](bool more) {
-        PortDispatcher.RunPending();
-        // Not shortened by Stop: the unit runs on as the adapter needs it.
-        if (more && Setup.BlockPause.count() > 0)
-            std::this_thread::sleep_for(Setup.BlockPause);
-    };
-    const auto started = [this](std::optional<std::uint64_t> serial) {
-        Tell([serial](TStationView& view) { view.StationRunning(serial); });
-    };
-    try {
-        LastOutcome = Unit->Run(pacing, started);
-    } catch (const TDatabaseError& error) {
-        LastEnd = std::string("unit database: ") + error.what();
-        return std::nullopt;
-    }
-    LastNumber = number;
-    for (const TStepResult& step : LastOutcome->Steps)
-        for (const std::string& line : step.Report)
-            AddLogLine(line);
-    if (LastOutcome->ExitCode == ExitCode::Interrupted) {
-        LastEnd = "cancelled";
-        return std::nullopt;
-    }
-    return LastOutcome->Passed;
+    Tell([serial](TStationView& view) { view.StationRunning(serial); });
 }
 
-void TStationWorker::Counted(const TLoopCounters& counters)
+void TStationWorker::UnitEnded(const TUnitOutcome& outcome, int)
 {
-    Tell([outcome = *LastOutcome, number = LastNumber, counters](TStationView& view) {
-        view.StationVerdict(outcome, number, counters);
-    });
+    for (const TStepResult& step : outcome.Steps)
+        for (const std::string& line : step.Report)
+            AddLogLine(line);
+}
+
+void TStationWorker::Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters)
+{
+    Tell([outcome, number, counters](TStationView& view) { view.StationVerdict(outcome, number, counters); });
 }
 
 void TStationWorker::StageStarted(const TStageProgress& progress)

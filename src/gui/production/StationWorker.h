@@ -12,10 +12,8 @@
 
 #include "core/base/Prompts.h"
 #include "core/base/UiDispatcher.h"
-#include "core/ops/Connection.h"
-#include "core/production/JobImages.h"
-#include "core/production/JobUnit.h"
-#include "core/production/UnitLoop.h"
+#include "core/ops/AdapterSession.h"
+#include "core/production/Station.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -62,7 +60,7 @@ struct TStationSetup {
     std::chrono::milliseconds BlockPause{0}; // after each block, as lindprog-cli --pause
 };
 
-class TStationWorker final : private TLogSink, private TNullView, private TLoopEvents {
+class TStationWorker final : private TLogSink, private TNullView, private TStationEvents {
 public:
     TStationWorker(TUiDispatcher& ui, TStationView& view, TStationSetup setup);
     ~TStationWorker() override;
@@ -86,7 +84,7 @@ private:
     void Loop();
     // The connection, then the loop; why it ended ("" for a stop).
     std::string RunJob();
-    std::string RunUnits(TDevicePort& port, TConnection& connection);
+    std::string RunUnits(TAdapterSession& session, TStation& station);
     bool StopAsked();
     // Runs call on the UI thread, unless the worker is gone by then.
     void Tell(std::function<void(TStationView&)> call);
@@ -97,11 +95,12 @@ private:
     // TRunView
     void StageStarted(const TStageProgress& progress) override;
     void StageProgress(const TStageProgress& progress) override;
-    // TLoopEvents
+    // TStationEvents
     void WaitingForBoard() override;
     void WaitingForRemoval() override;
-    std::optional<bool> RunUnit() override;
-    void Counted(const TLoopCounters& counters) override;
+    void UnitStarted(std::optional<std::uint64_t> serial) override;
+    void UnitEnded(const TUnitOutcome& outcome, int number) override;
+    void Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters) override;
 
     TUiDispatcher& Ui;
     TStationView& View;
@@ -125,11 +124,7 @@ private:
     // The loop thread's own.
     TQueueDispatcher PortDispatcher;
     TResolvedJob* Resolved = nullptr;
-    TJobUnit* Unit = nullptr;
-    std::optional<TUnitOutcome> LastOutcome;
-    int LastNumber = 0;
     int LastPercent = -1;
-    std::string LastEnd;
 };
 
 } // namespace lindprog

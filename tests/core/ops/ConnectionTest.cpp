@@ -78,7 +78,7 @@ TEST(Connection, PortThatCannotBeOpenedClosesTheOldConnectionAndEnablesNothing)
     EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
     EXPECT_FALSE(rig.View.FirmwareUpdate);
     EXPECT_EQ(rig.Connection.RegionFlags(), 0u);
-    EXPECT_FALSE(rig.Link.Port.IsOpen());
+    EXPECT_FALSE(rig.Port.IsOpen());
     EXPECT_TRUE(rig.Link.Sim.WaitForHostClosed(std::chrono::seconds(5)));
     EXPECT_EQ(rig.Link.Sim.RequestTotal(), requestsBefore);
 }
@@ -95,7 +95,7 @@ TEST(Connection, ModeIsAskedTwiceBeforeTheAdapterIsReportedMissing)
         EXPECT_EQ(rig.View.Seen, (std::vector<TPromptRecord>{{"error", "No device found on port COM1"}}));
         EXPECT_EQ(rig.View.Caption, "Corvane Programmer - [COM1]");
         EXPECT_EQ(rig.View.HintPanel, "");
-        EXPECT_TRUE(rig.Link.Port.IsOpen());
+        EXPECT_TRUE(rig.Port.IsOpen());
         EXPECT_TRUE(rig.View.FirmwareUpdate);
         EXPECT_EQ(Enabled(rig.View.Actions), NothingEnabled);
         EXPECT_TRUE(rig.View.DeviceNames.empty());
@@ -300,7 +300,7 @@ TEST(Connection, RegionFlagsEnableExactlyTheirOperationsAndEachChoiceResizesTheB
     EXPECT_EQ(rig.View.Caption, "Corvane Programmer");
     EXPECT_EQ(rig.View.Identity, "");
     EXPECT_EQ(rig.View.Version, "");
-    EXPECT_FALSE(rig.Link.Port.IsOpen());
+    EXPECT_FALSE(rig.Port.IsOpen());
 }
 
 } // namespace

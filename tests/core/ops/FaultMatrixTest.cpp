@@ -193,7 +193,7 @@ void RunUpdate(TOpsRig& rig, TRun& run)
     bool succeeded = false;
     rig.Connection.SetWatchPort(false);
     {
-        TProgramThread worker(rig.Link.Port, rig.Link.Dispatcher, lines, image, clock);
+        TProgramThread worker(rig.Port, rig.Link.Dispatcher, lines, image, clock);
         worker.SetOnDone([&] {
             done = true;
             succeeded = worker.Succeeded();
@@ -215,7 +215,7 @@ void RunOperation(TOp op, TOpsRig& rig, TRun& run)
     switch (op) {
     case TOp::Connect: run.Result = ConnectSummary(rig); return;
     case TOp::JtagScan:
-        RunJtagScan(rig.Link.Port, rig.View);
+        RunJtagScan(rig.Port, rig.View);
         run.Result = rig.View.Log.back();
         return;
     case TOp::Update: RunUpdate(rig, run); return;
@@ -248,7 +248,7 @@ TRun RunCell(TOp op, const json& scenario, bool learnReplies)
 {
     TRun run;
     TOpsRig rig(scenario);
-    rig.Link.Port.SetReplyTimeout(ReplyWait);
+    rig.Port.SetReplyTimeout(ReplyWait);
     rig.Connect();
     if (op != TOp::Connect)
         rig.View.Seen.clear();
@@ -261,7 +261,7 @@ TRun RunCell(TOp op, const json& scenario, bool learnReplies)
     // receiver: on a busy machine the receiver may not even have seen the
     // hang-up yet, so the wait is for the port to be closed, not for a time.
     const auto bound = std::chrono::steady_clock::now() + 30s;
-    while (scenario.contains("vanish_after") && rig.Link.Port.IsOpen() && std::chrono::steady_clock::now() < bound)
+    while (scenario.contains("vanish_after") && rig.Port.IsOpen() && std::chrono::steady_clock::now() < bound)
         rig.Link.Dispatcher.WaitAndRun(50ms);
     rig.Link.Dispatcher.RunPending();
 
@@ -276,7 +276,7 @@ TRun RunCell(TOp op, const json& scenario, bool learnReplies)
                       !rig.View.Actions.Allows(TOperation::Write) && !rig.View.Actions.Allows(TOperation::Erase);
     run.PortGoneLogged = rig.LogCount("Port COM1 went away") == 1;
     // A connect that failed closed the port itself; the adapter is still there.
-    if (!rig.Link.Port.Vanished() && (rig.Link.Port.IsOpen() || op == TOp::Connect)) {
+    if (!rig.Port.Vanished() && (rig.Port.IsOpen() || op == TOp::Connect)) {
         run.Reconnect = rig.Connection.Connect(rig.Link.Number);
         run.WholeCatalogue = rig.View.DeviceNames.size() == 1 && rig.View.RegionNames.size() == 1 &&
                              rig.View.Actions.Allows(TOperation::Read) && rig.View.Identity == "Test Adapter 7";

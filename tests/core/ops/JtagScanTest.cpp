@@ -40,8 +40,8 @@ TEST(JtagScan, LogsTheCountAndAtMostTenIdsOrWhyItFailed)
         scenario["jtag"] = chain;
         scenario["faults"] = faults;
         test::TOpsRig rig(scenario);
-        ASSERT_TRUE(rig.Link.Open());
-        RunJtagScan(rig.Link.Port, rig.View);
+        ASSERT_TRUE(rig.Port.Open(rig.Link.Number));
+        RunJtagScan(rig.Port, rig.View);
         ASSERT_EQ(rig.View.Log.size(), count);
         EXPECT_EQ(Lines(rig.View.Log.begin(), rig.View.Log.begin() + static_cast<long>(first.size())), first);
         EXPECT_EQ(rig.Count(Cmd::PowerOff), 0);

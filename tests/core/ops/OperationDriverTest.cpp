@@ -224,7 +224,9 @@ TEST(OperationDriver, ReadErrorQuestionComesOncePerReadAndNoEndsTheRead)
     rig.View.Answers = {TAnswer::Yes};
     rig.Click(TOperation::Read);
     EXPECT_EQ(rig.View.Seen, std::vector<TPromptRecord>{ReadErrorQuestion}) << "two failures, one question";
-    EXPECT_TRUE(rig.Settings.IgnoreReadErrors);
+    // The answer is this read's: a station started from these settings next
+    // must not inherit it as its policy.
+    EXPECT_FALSE(rig.Settings.IgnoreReadErrors);
     EXPECT_EQ(rig.View.Log,
               Join({Started("Reading"),
                     {"Lowering read block size to 4 bytes", "Read block (4 bytes) failed at 200 (Device read error)",
@@ -655,7 +657,9 @@ TEST(OperationRunner, SkippingErasedBlocksSendsOnlyTheDataAndProvesTheRestBlank)
         rig.View.Buffer[65535] = 0x34; // block 127, the last
         const std::vector<std::uint8_t> image = rig.View.Buffer;
 
-        const TPlanOutcome& outcome = rig.Run(PlanFor(operation, rig.Connection.Target(rig.View.Buffer), true));
+        TPlanOptions sparse;
+        sparse.SkipErased = true;
+        const TPlanOutcome& outcome = rig.Run(PlanFor(operation, rig.Connection.Target(rig.View.Buffer), sparse));
 
         EXPECT_TRUE(outcome.Succeeded()) << outcome.Last().Line;
         EXPECT_EQ(rig.StartedOperations(), stages);

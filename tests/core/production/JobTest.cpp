@@ -33,7 +33,7 @@ nlohmann::json TwoRegions()
     return scenario;
 }
 
-TJobCatalogue Catalogue()
+TDeviceTarget Catalogue()
 {
     return {0, "TESTCHIP", {{"Code", 1024, 15}, {"Data", 16, 15}}, {{"3.3 V", 1, "3.3"}}, 1};
 }
@@ -110,10 +110,10 @@ offset = 0x10
 format = "u32be"
 start = 100000
 )"));
-    EXPECT_EQ(job.Serial->Database, (dir.Path / "job.db").string()) << "beside the job unless it names one";
+    EXPECT_EQ(JobDatabasePath(job), (dir.Path / "job.db").string()) << "beside the job unless it names one";
     TOpsRig rig(TwoRegions());
     rig.Connect();
-    TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Connection));
+    TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Session));
     resolved.SetSerial(100017);
     const TPlanOutcome& outcome = rig.Run(resolved.Plan());
 
@@ -154,7 +154,7 @@ image = "data.bin"
     rig.Link.Sim.SetRegionContents(0, 1, std::vector<std::uint8_t>{'c', 'A', 'L', 0xFF}, 0);
     rig.Link.Sim.SetRegionContents(0, 1, std::vector<std::uint8_t>{'1'}, 15);
     rig.Connect();
-    TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Connection));
+    TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Session));
     const auto results = resolved.Results(rig.Run(resolved.Plan()));
 
     ASSERT_EQ(results.size(), 1u);

@@ -31,7 +31,7 @@ struct TUnitRig {
         std::ofstream(Dir.Path / "job.toml") << jobText;
         Job = LoadJob((Dir.Path / "job.toml").string());
         Rig.Connect();
-        Resolved = ResolveJob(Job, ReadJobImages(Job), ReadJobCatalogue(Job, Rig.Connection));
+        Resolved = ResolveJob(Job, ReadJobImages(Job), ReadJobCatalogue(Job, Rig.Session));
     }
 
     TJobUnit Unit(TUnitDatabase& database)

@@ -319,11 +319,12 @@ TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
     EXPECT_EQ(form.cmDeviceBlankCheck->text(), "&Blank check");
     EXPECT_EQ(form.cmFileExit->text(), "E&xit");
     EXPECT_FALSE(form.cmDeviceDetect->isVisible());
-    const std::pair<QAction*, int> tags[] = {
-        {form.cmDeviceRead, 0},       {form.cmDeviceWrite, 1},  {form.cmDeviceVerify, 2}, {form.cmDeviceErase, 3},
-        {form.cmDeviceBlankCheck, 4}, {form.cmDeviceUnlock, 5}, {form.cmDeviceProgram, 6}};
-    for (const auto& [action, tag] : tags)
-        EXPECT_EQ(action->data().toInt(), tag) << action->text().toStdString();
+    using enum TOperation;
+    const std::vector<std::pair<QAction*, TOperation>> operations = {
+        {form.cmDeviceRead, Read},      {form.cmDeviceWrite, Write},           {form.cmDeviceVerify, Verify},
+        {form.cmDeviceErase, Erase},    {form.cmDeviceBlankCheck, BlankCheck}, {form.cmDeviceUnlock, Unlock},
+        {form.cmDeviceProgram, Program}};
+    EXPECT_EQ(form.OperationActions(), operations);
     EXPECT_EQ(form.width(), TMainForm::ClientWidth);
 }
 
