@@ -8,7 +8,7 @@
 #include "core/link/AdapterCommands.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/OperationRunner.h"
+#include "core/ops/AdapterSession.h"
 #include "core/settings/Settings.h"
 
 #include <chrono>
@@ -25,7 +25,7 @@ namespace {
 constexpr std::uint32_t RegionSize = 512 * 1024;
 constexpr double StepPauseMs = 10.0;
 
-class TConsole final : public TLogSink, public TPrompts, public TRunView {
+class TConsole final : public TLogSink, public TPrompts, public TNullView {
 public:
     std::string LastLine;
     void AddLogLine(const std::string& text) override { LastLine = text; }
@@ -75,15 +75,15 @@ int main()
     ::setenv("LINDPROG_COM1", sim.SlavePath().c_str(), 1);
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     TQueueDispatcher dispatcher;
-    TDevicePort port(names, dispatcher);
-    if (!port.Open(1)) {
-        std::fprintf(stderr, "cannot open the simulator's port\n");
-        return 1;
-    }
     TSettings settings;
     settings.TurnOffPower = false;
     TConsole console;
-    TOperationRunner runner(port, settings, console, console, console);
+    TAdapterSession session(names, dispatcher, settings, {console, console, console, console});
+    if (session.Connect(1) != TConnectResult::Application) {
+        std::fprintf(stderr, "no adapter answers on the simulator's port\n");
+        return 1;
+    }
+    TOperationRunner& runner = session.Runner();
     std::vector<std::uint8_t> buffer(RegionSize);
     const TOperationTarget target{0, 0, 1, buffer};
 

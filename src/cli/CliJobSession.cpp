@@ -63,7 +63,7 @@ TJobSession::TJobSession(const TPortChoice& port, const TCliOptions& options, TJ
         Session.Port().SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
 }
 
-TResult TJobSession::Failure(const TStationFailure& failure) const
+TResult TJobSession::Failure(const TSessionFailure& failure) const
 {
     return FailedResult(failure.ExitCode, failure.Message, failure.Status);
 }
@@ -72,7 +72,7 @@ TResult TJobSession::Start()
 {
     // The failure names the port as it was given, not by a number.
     Answers.Quiet = true;
-    const std::optional<TStationFailure> failed = Station.Start(PortChoice.Number);
+    const std::optional<TSessionFailure> failed = Station.Start(PortChoice.Number);
     Answers.Quiet = false;
     if (failed)
         return Failure(*failed);

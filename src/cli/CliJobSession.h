@@ -43,7 +43,7 @@ private:
     TResult OneUnit();
     // A unit's verdict line and JSON event, with the loop's counters.
     void Report(const TUnitOutcome& outcome, int number, const TLoopCounters* counters);
-    TResult Failure(const TStationFailure& failure) const;
+    TResult Failure(const TSessionFailure& failure) const;
     void Finish();
 
     void AddLogLine(const std::string& text) override;

@@ -10,7 +10,6 @@
 #include "core/link/AdapterCommands.h"
 #include "core/ops/ExitCode.h"
 #include "core/ops/Operation.h"
-#include "core/production/Station.h"
 #include "core/update/FirmwareImage.h"
 #include "core/update/ProgramThread.h"
 

@@ -1,6 +1,7 @@
 #include "core/ops/AdapterSession.h"
 
 #include "core/base/TextFormat.h"
+#include "core/ops/ExitCode.h"
 #include "core/ops/Operation.h"
 
 namespace lindprog {
@@ -16,6 +17,25 @@ TAdapterSession::TAdapterSession(TPortNames& portNames, TUiDispatcher& dispatche
       AdapterConnection(Endpoint, faces.Prompts, faces.ConnectionView),
       PlanRunner(Endpoint, settings, faces.Log, faces.Prompts, faces.RunView, std::move(tick))
 {
+}
+
+std::optional<TSessionFailure> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
+                                                const TDevicePort& port, const std::string& portText)
+{
+    switch (connected) {
+    case TConnectResult::CannotOpen: {
+        const std::string reason = port.Port().OpenError();
+        return TSessionFailure{ExitCode::NoAdapter, "cannot open " + portText + (reason.empty() ? "" : ": " + reason),
+                               PortStatus::PortNotOpen};
+    }
+    case TConnectResult::NoAnswer:
+        return TSessionFailure{ExitCode::NoAdapter, "no adapter answers on " + portText + ": " + port.StatusText(),
+                               port.Status()};
+    case TConnectResult::RequestFailed:
+        return TSessionFailure{ExitCode::NoAdapter, connection.Failure() + " on " + portText,
+                               connection.FailureStatus()};
+    default: return std::nullopt;
+    }
 }
 
 TDeviceTarget TAdapterSession::Device(const TEntryChoice& choice)

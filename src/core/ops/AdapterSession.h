@@ -49,6 +49,21 @@ struct TResolvedTarget {
     TOperationTarget Over(std::span<std::uint8_t> buffer) const;
 };
 
+// Why a session could not start or go on: the message, the exit code
+// lindprog-cli ends with for it, and the adapter's status where one caused it.
+struct TSessionFailure {
+    int ExitCode = 0;
+    std::string Message;
+    std::uint8_t Status = 0;
+};
+
+// Why a connect reached no adapter to work with (the port would not open,
+// nothing answered, a request while connecting failed); none when an
+// adapter answered, whatever its mode. portText names the port as the user
+// gave it.
+std::optional<TSessionFailure> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
+                                                const TDevicePort& port, const std::string& portText);
+
 class TAdapterSession {
 public:
     TAdapterSession(TPortNames& portNames, TUiDispatcher& dispatcher, TSettings& settings, TSessionFaces faces,

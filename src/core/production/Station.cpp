@@ -16,45 +16,26 @@ int ExitCodeOfJobError(const TJobError& error)
 
 } // namespace
 
-std::optional<TStationFailure> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
-                                                const TDevicePort& port, const std::string& portText)
-{
-    switch (connected) {
-    case TConnectResult::CannotOpen: {
-        const std::string reason = port.Port().OpenError();
-        return TStationFailure{ExitCode::NoAdapter, "cannot open " + portText + (reason.empty() ? "" : ": " + reason),
-                               PortStatus::PortNotOpen};
-    }
-    case TConnectResult::NoAnswer:
-        return TStationFailure{ExitCode::NoAdapter, "no adapter answers on " + portText + ": " + port.StatusText(),
-                               port.Status()};
-    case TConnectResult::RequestFailed:
-        return TStationFailure{ExitCode::NoAdapter, connection.Failure() + " on " + portText,
-                               connection.FailureStatus()};
-    default: return std::nullopt;
-    }
-}
-
 TStation::TStation(TAdapterSession& session, TStationJob job, TStationEvents& events)
     : Session(session), Setup(std::move(job)), Events(events)
 {
 }
 
-std::optional<TStationFailure> TStation::Start(int portNumber)
+std::optional<TSessionFailure> TStation::Start(int portNumber)
 {
     const TConnectResult connected = Session.Connect(portNumber);
     if (auto unreached = UnreachedAdapter(connected, Session.Connection(), Session.Port(), Setup.PortText))
         return unreached;
     if (connected != TConnectResult::Application)
-        return TStationFailure{ExitCode::Failed, "the adapter is not in application mode; it runs no job"};
+        return TSessionFailure{ExitCode::Failed, "the adapter is not in application mode; it runs no job"};
     try {
         Resolved = ResolveJob(Setup.Job, Setup.Images, ReadJobCatalogue(Setup.Job, Session));
     } catch (const TJobError& error) {
-        return TStationFailure{ExitCodeOfJobError(error), error.what()};
+        return TSessionFailure{ExitCodeOfJobError(error), error.what()};
     }
     Resolved.SkipErased = Setup.SkipErased;
     if (std::string refusal = Resolved.EraseRefusal(); !refusal.empty())
-        return TStationFailure{ExitCode::Usage, refusal};
+        return TSessionFailure{ExitCode::Usage, refusal};
     Session.Port().GetKey();
     Unit.emplace(Resolved, Session.Runner(), Setup.Database, StationOf(Session.Port(), Setup.Station, Setup.PortName),
                  Setup.Images.Hash, ExitCodeOfStep);

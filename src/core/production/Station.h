@@ -30,15 +30,6 @@ struct TStationJob {
     bool SkipErased = true;
 };
 
-// Why a station could not start, or could not go on: the message, the exit
-// code lindprog-cli ends with for it, and the adapter's status where one
-// caused it.
-struct TStationFailure {
-    int ExitCode = 0;
-    std::string Message;
-    std::uint8_t Status = 0;
-};
-
 // What a station tells its front end, on the station's thread.
 class TStationEvents {
 public:
@@ -53,12 +44,6 @@ public:
     virtual void Counted(const TUnitOutcome& /*outcome*/, int /*number*/, const TLoopCounters& /*counters*/) {}
 };
 
-// Why a connect reached no adapter to work with (the port would not open,
-// nothing answered, a request while connecting failed); none when an
-// adapter answered, whatever its mode.
-std::optional<TStationFailure> UnreachedAdapter(TConnectResult connected, const TConnection& connection,
-                                                const TDevicePort& port, const std::string& portText);
-
 class TStation final : private TLoopEvents {
 public:
     TStation(TAdapterSession& session, TStationJob job, TStationEvents& events);
@@ -66,7 +51,7 @@ public:
     TStation& operator=(const TStation&) = delete;
 
     // Connects and places the job; a failure when the station cannot run.
-    std::optional<TStationFailure> Start(int portNumber);
+    std::optional<TSessionFailure> Start(int portNumber);
     // The job as placed by Start.
     TResolvedJob& Job() { return Resolved; }
     const TDevicePort& Port() const { return Session.Port(); }
@@ -77,7 +62,7 @@ public:
     // Units until the limits, a stop or a unit that ends the loop (cancelled,
     // adapter lost, no database: Failure() says why).
     TLoopEnd RunLoop(TBoardWait& wait, const TLoopLimits& limits, const TRunPacing& pacing);
-    const TStationFailure& Failure() const { return LastFailure; }
+    const TSessionFailure& Failure() const { return LastFailure; }
     // The last unit that ran, and its number.
     const std::optional<TUnitOutcome>& LastUnit() const { return LastOutcome; }
     int LastUnitNumber() const { return LastNumber; }
@@ -98,7 +83,7 @@ private:
     const TRunPacing* LoopPacing = nullptr;
     std::optional<TUnitOutcome> LastOutcome;
     int LastNumber = 0;
-    TStationFailure LastFailure;
+    TSessionFailure LastFailure;
 };
 
 } // namespace lindprog

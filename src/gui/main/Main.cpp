@@ -160,10 +160,10 @@ void TMainForm::FormCreate()
     // The connection and the runner report through the worker's faces, which
     // pass a call straight on when it comes from the UI thread.
     Worker = std::make_unique<TOperationWorker>(Dispatcher, *lvLog, WorkerPrompts, *this, *this);
-    DevicePort = std::make_unique<TDevicePort>(PortNames, Dispatcher);
-    AdapterConnection = std::make_unique<TConnection>(*DevicePort, *Worker, *Worker);
+    Session = std::make_unique<TAdapterSession>(PortNames, Dispatcher, CurrentSettings,
+                                                TSessionFaces{*Worker, *Worker, *Worker, *Worker});
     AdapterSearch =
-        new TAdapterSearch({*Worker, *AdapterConnection, *DevicePort, PortNames, WorkerPrompts, *lvLog}, this);
+        new TAdapterSearch({*Worker, Session->Connection(), Session->Port(), PortNames, WorkerPrompts, *lvLog}, this);
     AdapterSearch->OnNoAdapterChanged = [this] {
         if (Panels[2]->text().isEmpty()) { // no adapter's version shown
             mIdentity->SetFullText(AdapterSearch->NoAdapterText());
@@ -175,8 +175,7 @@ void TMainForm::FormCreate()
             close();
         return !CloseWhenDone;
     };
-    DevicePort->SetOnVanished([this] { AdapterSearch->PortVanished(!UpdatingFirmware); });
-    OperationRunner = std::make_unique<TOperationRunner>(*DevicePort, CurrentSettings, *Worker, *Worker, *Worker);
+    Session->Port().SetOnVanished([this] { AdapterSearch->PortVanished(!UpdatingFirmware); });
     // The window comes up at once; the adapter is looked for behind it.
     AdapterSearch->Connect(CurrentSettings.SerialPort, true);
     RestorePlacement();
@@ -194,7 +193,7 @@ void TMainForm::FormDestroy()
     Worker->Shutdown();
     // The receiver must not post into a window that is going away, and the
     // simulated adapter's terminal must not vanish under an open port.
-    DevicePort->Close();
+    Session->Port().Close();
     AdapterSearch->Shutdown();
     SavePlacement();
     try {
@@ -258,17 +257,17 @@ void TMainForm::CreateMenus()
     cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
     cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
         AdapterSearch->Stop();
-        AdapterConnection->SetWatchPort(false);
+        Session->Connection().SetWatchPort(false);
         UpdatingFirmware = true;
-        RunFirmwareUpdate(this, *DevicePort, *ActivePrompts);
+        RunFirmwareUpdate(this, Session->Port(), *ActivePrompts);
         UpdatingFirmware = false;
-        AdapterConnection->SetWatchPort(true);
+        Session->Connection().SetWatchPort(true);
         // An update can end with the port closed (the adapter did not come
         // back). The window then shows the closed state, as after any lost
         // port: no port in the caption, no adapter in the panels, nothing
         // enabled that needs the port.
-        if (!DevicePort->IsOpen())
-            AdapterConnection->Disconnect();
+        if (!Session->Port().IsOpen())
+            Session->Connection().Disconnect();
     });
     cmFirmwareUpdate->setEnabled(false);
 
@@ -277,7 +276,7 @@ void TMainForm::CreateMenus()
     connect(cmLogSave, &QAction::triggered, this, &TMainForm::cmLogSaveClick, Qt::QueuedConnection);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, *DevicePort); });
+    cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, Session->Port()); });
 
     for (const auto& [action, operation] : OperationActions()) {
         action->setEnabled(false);
@@ -416,15 +415,15 @@ QWidget* TMainForm::CreateSelectionStrip()
     // While a connect attempt runs on the worker the lists are its to fill.
     connect(cbDevice, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         if (!Worker->Busy())
-            AdapterConnection->SelectDevice(index);
+            Session->Connection().SelectDevice(index);
     });
     connect(cbRegion, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         if (!Worker->Busy())
-            AdapterConnection->SelectRegion(index);
+            Session->Connection().SelectRegion(index);
     });
     connect(cbVoltage, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         if (!Worker->Busy())
-            AdapterConnection->SelectVoltage(index);
+            Session->Connection().SelectVoltage(index);
     });
     return strip;
 }
@@ -541,9 +540,9 @@ void TMainForm::OpenFile(const QString& path)
     };
     // Without an adapter there is no region: the file sizes the buffer.
     const TBufferSizer sizer = [this](std::uint32_t size) { return ResizeBuffer(size); };
-    const auto loaded =
-        OpenFileIntoBuffer(*lvLog, MainBuffer, *DumpView, *ActivePrompts, choose, SelectedPlace(),
-                           DevicePort->IsOpen() && !AdapterConnection->Regions().empty() ? TBufferSizer() : sizer);
+    const auto loaded = OpenFileIntoBuffer(
+        *lvLog, MainBuffer, *DumpView, *ActivePrompts, choose, SelectedPlace(),
+        Session->Port().IsOpen() && !Session->Connection().Regions().empty() ? TBufferSizer() : sizer);
     if (loaded)
         BufferFromImage = *loaded != TImageFormat::Raw;
     if (!chosen.isEmpty()) {
@@ -668,14 +667,14 @@ void TMainForm::cmDeviceReadClick(TOperation operation)
         return;
     TPlanOptions options;
     options.SkipErased = BufferFromImage && CurrentSettings.SkipErasedBlocks;
-    TPlan plan = PlanFor(operation, AdapterConnection->Target(MainBuffer.Bytes()), options);
+    TPlan plan = PlanFor(operation, Session->Connection().Target(MainBuffer.Bytes()), options);
     // Asked here, before the progress dialog comes up; the runner then has
     // no question left to ask.
     if (!plan.Confirmation.empty() && !ActivePrompts->AskConfirm(plan.Confirmation))
         return;
     plan.Confirmation.clear();
     RunPlan(std::move(plan));
-    if (operation == TOperation::Read && OperationRunner->Outcome().Confirmed)
+    if (operation == TOperation::Read && Session->Runner().Outcome().Confirmed)
         BufferFromImage = false;
     ShowWhereItDiffers();
 }
@@ -687,13 +686,13 @@ void TMainForm::cmDeviceCompareClick()
     Expected.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
     TPlanOptions options;
     options.Expected = Expected;
-    RunPlan(PlanFor(TOperation::Read, AdapterConnection->Target(MainBuffer.Bytes()), options), false);
+    RunPlan(PlanFor(TOperation::Read, Session->Connection().Target(MainBuffer.Bytes()), options), false);
     ShowWhereItDiffers();
 }
 
 void TMainForm::ShowWhereItDiffers()
 {
-    const TPlanOutcome& outcome = OperationRunner->Outcome();
+    const TPlanOutcome& outcome = Session->Runner().Outcome();
     const TStageOutcome& last = outcome.Last();
     if (last.Mismatch.Found) {
         DumpView->GoToOffset(last.Mismatch.Offset);
@@ -729,7 +728,7 @@ void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
                     Worker->Pause(std::max(pause, std::chrono::milliseconds(100)));
                 };
             }
-            OperationRunner->Run(std::move(plan), pacing);
+            Session->Runner().Run(std::move(plan), pacing);
         },
         [&dialog] { dialog.Finish(); });
     if (!started)
@@ -745,7 +744,9 @@ void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
 
 void TMainForm::cmDeviceDetectClick()
 {
-    RunJtagScan(*DevicePort, *lvLog);
+    // A silent adapter holds the scan for its reply time: behind the
+    // window, which keeps painting; its lines reach the log as they come.
+    Worker->Start([this] { RunJtagScan(Session->Adapter(), *Worker); }, [] {});
 }
 
 void TMainForm::BufferReplaced()
@@ -863,7 +864,7 @@ void TMainForm::ProductionRunning(bool running)
     if (running) {
         // The loop opens the ports itself, the window's among them.
         AdapterSearch->Stop();
-        AdapterConnection->Disconnect();
+        Session->Connection().Disconnect();
         LockedActions.clear();
         QList<QAction*> actions{cmFileOpen,         cmFileSave,      cmFileOpenJob,   mnRecent->menuAction(),
                                 cmBufferSwap,       cmBufferFill,    cmDeviceDetect,  cmDeviceProgram,
@@ -912,7 +913,7 @@ void TMainForm::closeEvent(QCloseEvent* event)
         // A connect attempt (no operation under way) need not wait out a
         // silent adapter's replies; an operation stops at its next block.
         if (ActionDialog == nullptr)
-            DevicePort->Interrupt();
+            Session->Port().Interrupt();
         event->ignore();
         return;
     }

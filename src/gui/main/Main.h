@@ -5,10 +5,8 @@
 
 #include "core/base/Prompts.h"
 #include "core/buffer/Buffer.h"
-#include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
-#include "core/ops/Connection.h"
-#include "core/ops/OperationRunner.h"
+#include "core/ops/AdapterSession.h"
 #include "core/settings/Settings.h"
 #include "gui/main/AdapterSearch.h"
 #include "gui/main/FileCommands.h"
@@ -52,9 +50,9 @@ public:
     explicit TMainForm(TPrompts* prompts = nullptr, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    TDevicePort& Port() { return *DevicePort; }
-    TConnection& Connection() { return *AdapterConnection; }
-    TOperationRunner& Runner() { return *OperationRunner; }
+    TDevicePort& Port() { return Session->Port(); }
+    TConnection& Connection() { return Session->Connection(); }
+    TOperationRunner& Runner() { return Session->Runner(); }
     // The progress dialog of the running operation, if any.
     TActionDialog* CurrentAction() const { return ActionDialog; }
     // Whether the worker runs an operation or a connect attempt.
@@ -186,9 +184,7 @@ private:
     TQtDispatcher Dispatcher;
     TBackgroundPrompts WorkerPrompts;
     std::unique_ptr<TOperationWorker> Worker;
-    std::unique_ptr<TDevicePort> DevicePort;
-    std::unique_ptr<TConnection> AdapterConnection;
-    std::unique_ptr<TOperationRunner> OperationRunner;
+    std::unique_ptr<TAdapterSession> Session;
     TActionDialog* ActionDialog = nullptr;
     std::vector<std::uint8_t> WorkBuffer; // the worker's bytes while a plan runs
     bool WorkIntoBuffer = true;           // and whether they become the buffer
