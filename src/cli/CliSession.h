@@ -1,8 +1,9 @@
 #pragma once
-// One adapter's run of a command: its own endpoint, connection and operation
-// runner, on the thread that calls Run. The runner is the window's; the
-// session answers its questions from the options, runs the steps back to back
-// and turns the plan's outcome into a result and an exit code.
+// One adapter's run of a command: a one-step plan on the core's adapter
+// session, on the thread that calls Run. The target is resolved as a job
+// step's is; the session answers its questions from the options, runs the
+// steps back to back and turns the plan's outcome into a result and an exit
+// code.
 
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"

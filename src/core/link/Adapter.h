@@ -3,8 +3,9 @@
 // adapter: its identity and catalogue, the start of an operation, the block
 // commands, the steps of an erase or unlock, power-off and the chain scan.
 // TDevicePort answers it with this adapter's command set; another model of
-// adapter is another implementation of this interface, and none of the code
-// above it changes.
+// adapter is another implementation of this interface, and the runner, the
+// driver, the chain wait and the scan stay as they are. The connect sequence
+// and the firmware update are this adapter's own and keep the endpoint.
 //
 // Every request reports success as a boolean and keeps its outcome in
 // Status(): 0 for success, the adapter's own failures as the codes of

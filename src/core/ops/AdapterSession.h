@@ -2,8 +2,10 @@
 // One adapter, whole: its endpoint, the connection that identifies it and
 // reads its catalogue, the resolver of the targets a user names, and the
 // runner of plans. The window, every command of lindprog-cli, a production
-// station, the tests and the benchmarks make one session per adapter; none
-// of them puts the endpoint, connection and runner together itself.
+// station, the tests' harness and the driver benchmark make one session per
+// adapter; none of them puts the endpoint, connection and runner together
+// itself. (Looking for an adapter's key and the link benchmark talk to a
+// bare endpoint: they run no operation.)
 //
 // A single command is a one-step plan on a target resolved here, and a job's
 // steps are resolved against the same catalogue with the same words for

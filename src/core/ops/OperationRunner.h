@@ -4,15 +4,15 @@
 // A plan is a list of stages on regions of one device, each an operation
 // with the buffer it reads into or sends. A click on Program or Write is a
 // built-in plan (PlanFor); a job's steps are a plan too. The runner asks the
-// plan's question once, starts each stage, steps it, records every stage's
-// outcome and the plan's, ends the plan at the first stage that fails or is
-// cancelled, sends PowerOff once at the end when the setting says so, and
-// shows the plan's closing box.
+// plan's question once (the window asks it before its progress dialog and
+// hands on a plan without one), starts each stage, steps it, records every
+// stage's outcome and the plan's, leaves out what a passed preverify makes
+// needless, ends the plan at the first stage that fails or is cancelled,
+// sends PowerOff once at the end when the setting says so, and shows the
+// plan's closing box.
 //
-// The front end only paces. A window runs
-//   Start(plan) -> ActionStep() ... with its step timer -> EndStage(cancelled)
-//   -> when StagePending(): its pause, then StartNextStage() -> ...
-// and a caller without a window hands Run() its pacing.
+// The front end only paces: it hands Run() its pacing (a pause between
+// blocks, a stop), on a thread of its own where a window must stay live.
 
 #include "core/buffer/Difference.h"
 #include "core/ops/OperationDriver.h"
