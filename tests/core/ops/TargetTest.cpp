@@ -31,12 +31,18 @@ TEST(Target, ResolvesByNameOrIndexAndSaysWhatTheAdapterOffers)
         {{}, TOperation::Read, "", "Flash"},
         {{Named("0"), Named("OTP"), "3+5"}, TOperation::Read, "", "OTP", 3},
         {{Named("TESTCHIP"), Named("1"), {}}, TOperation::Verify, "", "OTP"},
-        {{Named("NOPE"), {}, {}}, TOperation::Read, "device", "the adapter offers no device 'NOPE'; it offers: 0 'TESTCHIP'"},
+        {{Named("NOPE"), {}, {}},
+         TOperation::Read,
+         "device",
+         "the adapter offers no device 'NOPE'; it offers: 0 'TESTCHIP'"},
         {{{}, Named("3"), {}},
          TOperation::Read,
          "region",
          "device 'TESTCHIP' has no region '3'; its regions: 0 'Flash', 1 'OTP', 2 'Boot'"},
-        {{{}, {}, "5.0"}, TOperation::Read, "voltage", "the device offers no output voltage '5.0'; it offers: 3.3, 3+5"},
+        {{{}, {}, "5.0"},
+         TOperation::Read,
+         "voltage",
+         "the device offers no output voltage '5.0'; it offers: 3.3, 3+5"},
         {{{}, Named("OTP"), {}},
          TOperation::Write,
          "operation",
@@ -47,7 +53,8 @@ TEST(Target, ResolvesByNameOrIndexAndSaysWhatTheAdapterOffers)
     rig.Connect();
     for (const TCase& c : cases) {
         try {
-            const TResolvedTarget target = rig.Session.Resolve(c.Choice, c.Operation, OperationInfo(c.Operation).Command);
+            const TResolvedTarget target =
+                rig.Session.Resolve(c.Choice, c.Operation, OperationInfo(c.Operation).Command);
             EXPECT_STREQ(c.Place, "") << c.Text;
             EXPECT_EQ(target.Region().Name, c.Text);
             EXPECT_EQ(target.VoltageCode, c.VoltageCode) << c.Text;
