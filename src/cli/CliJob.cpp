@@ -2,7 +2,9 @@
 
 #include "cli/CliJobSession.h"
 #include "cli/CliSignals.h"
+#include "core/base/TextFormat.h"
 #include "core/ops/ExitCode.h"
+#include "core/production/PgUnitDatabase.h"
 #include "core/production/UnitReport.h"
 
 #include <nlohmann/json.hpp>
@@ -74,6 +76,20 @@ int JobCheck(const TCliOptions& options, TCliOutput& output, const TJob& job, co
     return ExitCode::Ok;
 }
 
+// A database that cannot be opened or read; a server's message names it by
+// its URI without the password, a file's does not name it.
+int DatabaseFailure(const TCliOptions& options, TCliOutput& output, const std::string& where,
+                    const std::exception& error)
+{
+    const auto* database = dynamic_cast<const TDatabaseError*>(&error);
+    const bool lost = database != nullptr && database->Lost();
+    std::string text = error.what();
+    if (!IsServerDatabase(where))
+        text = where + ": " + text;
+    return output.EarlyFailure(CommandName(options.Command), lost ? ExitCode::Database : ExitCode::FileError,
+                               "unit database " + text);
+}
+
 int RunJob(const TCliOptions& options, TCliOutput& output, const TJob& job, const TJobImages& images)
 {
     if (options.Region)
@@ -82,51 +98,79 @@ int RunJob(const TCliOptions& options, TCliOutput& output, const TJob& job, cons
     const TPortSelection selection = Ports(options);
     if (!selection.Error.empty())
         return output.EarlyFailure(CommandName(options.Command), selection.ExitCode, selection.Error);
-    std::optional<TUnitDatabase> database;
-    const std::string path = DatabasePath(options, job);
+    std::unique_ptr<TUnitDatabase> database;
     try {
-        database.emplace(path);
+        database = OpenUnitDatabase(DatabasePath(options, job));
     } catch (const std::exception& error) {
-        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
-                                   "unit database " + path + ": " + error.what());
+        return DatabaseFailure(options, output, DatabasePath(options, job), error);
     }
     const auto& ports = selection.Ports;
     std::atomic<int> units{0};
     DeferStopsToOperations();
     std::vector<TResult> results(ports.size());
     const auto runOne = [&](std::size_t k) {
-        TJobSession session(ports[k], options, {job, images, &*database, units}, output);
+        TJobSession session(ports[k], options, {job, images, database.get(), units}, output);
         results[k] = session.Run();
         output.Result(ports[k].Name, results[k]);
     };
     return RunOnEachPort(ports, runOne, results, output);
 }
 
+// Reading the records creates no database where none is: a file must be
+// there (a server's database is made when a station first records).
+std::unique_ptr<TUnitDatabase> OpenExisting(const std::string& where)
+{
+    if (std::error_code error; !IsServerDatabase(where) && !std::filesystem::is_regular_file(where, error))
+        throw std::runtime_error("no such file");
+    return OpenUnitDatabase(where);
+}
+
+std::string StatsReport(TUnitDatabase& database, const TCliOptions& options)
+{
+    const auto units = database.Units(options.Job.Since);
+    if (!options.Job.ByStation)
+        return options.Json ? StatsJson(StatsOf(units)) + "\n" : StatsText(StatsOf(units));
+    const auto stations = StatsByStation(units);
+    return options.Json ? LineStatsJson(stations, StatsOf(units)) + "\n" : LineStatsText(stations, StatsOf(units));
+}
+
+// db import: every record of the station's file that the line's database
+// does not hold yet.
+std::string Import(TUnitDatabase& database, const TCliOptions& options)
+{
+    auto* line = dynamic_cast<TPgUnitDatabase*>(&database);
+    if (line == nullptr)
+        throw std::runtime_error("db import adds to a line's shared database: --db takes postgresql://...");
+    const auto units = OpenExisting(options.Job.ImportFrom)->Units();
+    const std::int64_t added = line->ImportUnits(units);
+    return Format("%lld of %zu units added from %s\n", static_cast<long long>(added), units.size(),
+                  options.Job.ImportFrom.c_str());
+}
+
 // db export and db stats print to stdout as they are: CSV and JSON Lines
 // are for other programs, and nothing else goes with them.
 int Database(const TCliOptions& options, TCliOutput& output)
 {
+    const std::string command = CommandName(options.Command);
     if (!options.Job.Database)
-        return output.EarlyFailure(CommandName(options.Command), ExitCode::Usage,
-                                   CommandName(options.Command) + " needs --db FILE");
-    // Reading the records creates no database where none is.
-    if (std::error_code error; !std::filesystem::is_regular_file(*options.Job.Database, error))
-        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
-                                   "unit database " + *options.Job.Database + ": no such file");
+        return output.EarlyFailure(command, ExitCode::Usage, command + " needs --db FILE or --db URI");
+    if (options.Command == TCliCommand::DbImport && options.Job.ImportFrom.empty())
+        return output.EarlyFailure(command, ExitCode::Usage, "db import needs --from FILE");
+    const std::string& where = *options.Job.Database;
     try {
-        TUnitDatabase database(*options.Job.Database);
+        const auto database = options.Command == TCliCommand::DbImport ? OpenUnitDatabase(where) : OpenExisting(where);
         std::string text;
         if (options.Command == TCliCommand::DbExport) {
-            const auto units = database.Units(options.Job.Since);
+            const auto units = database->Units(options.Job.Since);
             text = options.Json ? UnitsJsonLines(units) : UnitsCsv(units);
+        } else if (options.Command == TCliCommand::DbStats) {
+            text = StatsReport(*database, options);
         } else {
-            const TUnitStats stats = database.Stats(options.Job.Since);
-            text = options.Json ? StatsJson(stats) + "\n" : StatsText(stats);
+            text = Import(*database, options);
         }
         std::fputs(text.c_str(), stdout);
     } catch (const std::exception& error) {
-        return output.EarlyFailure(CommandName(options.Command), ExitCode::FileError,
-                                   "unit database " + *options.Job.Database + ": " + error.what());
+        return DatabaseFailure(options, output, where, error);
     }
     return ExitCode::Ok;
 }
@@ -140,7 +184,8 @@ bool IsProductionCommand(TCliCommand command)
 
 int RunProductionCommand(const TCliOptions& options, TCliOutput& output)
 {
-    if (options.Command == TCliCommand::DbExport || options.Command == TCliCommand::DbStats)
+    if (options.Command == TCliCommand::DbExport || options.Command == TCliCommand::DbStats ||
+        options.Command == TCliCommand::DbImport)
         return Database(options, output);
     // The job and every image are read before any port is opened.
     std::optional<TJob> job;

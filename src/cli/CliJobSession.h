@@ -49,6 +49,7 @@ private:
     void AddLogLine(const std::string& text) override;
     void UnitEnded(const TUnitOutcome& outcome, int number) override;
     void Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters) override;
+    void DatabaseWaiting(const std::string& line) override { Output.Error(PortChoice.Name, line); }
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;

@@ -19,7 +19,7 @@ struct TCommandEntry {
     const char* Summary;
 };
 
-constexpr std::array<TCommandEntry, 18> Commands{{
+constexpr std::array<TCommandEntry, 19> Commands{{
     {TCliCommand::Ports, "ports", "[--json]", "list the serial ports, numbered as the window numbers them"},
     {TCliCommand::Info, "info", "[PORT OPTIONS] [--json]",
      "identity, firmware, mode, key, and every device and region the adapter offers"},
@@ -41,10 +41,12 @@ constexpr std::array<TCommandEntry, 18> Commands{{
      "run a production job on each board, once or in a loop"},
     {TCliCommand::JobCheck, "job check", "JOB.toml [-p PORT]",
      "check a job file and its images and print its plan; with -p against the adapter"},
-    {TCliCommand::DbExport, "db export", "[--db FILE] [--since TIME] [--csv|--json]",
+    {TCliCommand::DbExport, "db export", "--db FILE|URI [--since TIME] [--csv|--json]",
      "print the unit database's records"},
-    {TCliCommand::DbStats, "db stats", "[--db FILE] [--since TIME] [--json]",
-     "units, passes, failures by step and units per hour"},
+    {TCliCommand::DbStats, "db stats", "--db FILE|URI [--since TIME] [--by station] [--json]",
+     "units, passes, failures by step and units per hour; per station and for the line"},
+    {TCliCommand::DbImport, "db import", "--from FILE --db URI",
+     "add a station's SQLite records to a line's shared database (twice adds nothing)"},
 }};
 
 constexpr const char* PortOptionsHelp = R"(PORT OPTIONS
@@ -88,13 +90,16 @@ FILE  Intel HEX, S-record and ELF files are read by their content, anything else
 constexpr const char* ExitCodesHelp = R"(EXIT CODES
   0 success   1 usage error   2 no adapter (port missing, cannot be opened, no answer)
   3 the adapter refused or the operation failed   4 verify mismatch or blank check not blank
-  5 file error   130 interrupted. With several ports: the highest code of any of them.
+  5 file error   6 the unit database's server cannot be reached or went away
+  130 interrupted. With several ports: the highest code of any of them.
 )";
 
 constexpr const char* JobOptionsHelp = R"(JOB OPTIONS
   --station NAME        the station's name in the unit records
-  --db FILE             the unit database (default: the job's serial.db, else
-                        JOB.db beside the job file)
+  --db FILE|URI         the unit database: a SQLite file, or a line's PostgreSQL
+                        server as postgresql://USER@HOST/DBNAME (libpq's URI; the
+                        PG* variables fill in the rest) (default: the job's
+                        serial.db, else JOB.db beside the job file)
   --loop                run the job again and again, one board after the other
   --trigger scan|enter  loop: wait for a target on the JTAG chain (default), or for Enter
   --count N             loop: stop after N units on each port
@@ -103,6 +108,8 @@ constexpr const char* JobOptionsHelp = R"(JOB OPTIONS
                         holding data (erased blocks are otherwise proven blank)
   --since TIME          db: the units started at or after TIME (2026-12-08, 2026-12-08T14:00)
   --csv                 db export: CSV (the default; --json gives JSON Lines)
+  --by station          db stats: each station's counts, then the line's
+  --from FILE           db import: the station's SQLite file to add
 
 A job's images are read and checked before any adapter is touched; an error
 names the file, the step and the key and exits with 5 (a device the adapter
@@ -139,7 +146,7 @@ TParsedCommandLine UsageError(const std::string& text)
 bool AcceptsPortOptions(TCliCommand command)
 {
     return command != TCliCommand::Ports && command != TCliCommand::DbExport && command != TCliCommand::DbStats &&
-           command != TCliCommand::Completion;
+           command != TCliCommand::DbImport && command != TCliCommand::Completion;
 }
 
 bool Writes(TCliCommand command)
@@ -225,14 +232,21 @@ private:
     {
         const TCliCommand command = Options.Command;
         const bool run = command == TCliCommand::Run;
-        const bool db = command == TCliCommand::DbExport || command == TCliCommand::DbStats;
+        const bool db =
+            command == TCliCommand::DbExport || command == TCliCommand::DbStats || command == TCliCommand::DbImport;
         TJobOptions& job = Options.Job;
         if (arg == "--station" && run)
             return Value(arg, [&job](const std::string& v) { job.Station = v; });
         if (arg == "--db" && (run || db))
             return Value(arg, [&job](const std::string& v) { job.Database = v; });
-        if (arg == "--since" && db)
+        if (arg == "--since" && db && command != TCliCommand::DbImport)
             return Value(arg, [&job](const std::string& v) { job.Since = v; });
+        if (arg == "--from" && command == TCliCommand::DbImport)
+            return Value(arg, [&job](const std::string& v) { job.ImportFrom = v; });
+        if (arg == "--by" && command == TCliCommand::DbStats) {
+            std::string error = Value(arg, [&job](const std::string& v) { job.ByStation = v == "station"; });
+            return error.empty() && !job.ByStation ? "--by takes station, not '" + Args[Index] + "'" : error;
+        }
         if (arg == "--csv" && command == TCliCommand::DbExport)
             return (job.Csv = true), std::string();
         if (arg == "--loop" && run)

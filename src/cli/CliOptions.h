@@ -34,15 +34,18 @@ enum class TCliCommand {
     Run,
     JobCheck,
     DbExport,
-    DbStats
+    DbStats,
+    DbImport
 };
 
 // The production commands' own options; the file's values give way to the
 // command line's, so the target options that were given are marked.
 struct TJobOptions {
     std::string Station;
-    std::optional<std::string> Database;
+    std::optional<std::string> Database; // a file's path or a server's URI
     std::string Since;
+    std::string ImportFrom; // db import: the station's SQLite file
+    bool ByStation = false; // db stats --by station
     bool Csv = false;
     bool Loop = false;
     TTrigger Trigger = TTrigger::Scan;

@@ -18,6 +18,7 @@ constexpr int NoAdapter = 2; // port missing, cannot be opened, or no answer
 constexpr int Failed = 3;    // the adapter refused, or an operation failed
 constexpr int Mismatch = 4;  // verify found a difference, blank check found data
 constexpr int FileError = 5; // a file could not be read or written, or has the wrong size
+constexpr int Database = 6;  // the unit database's server could not be reached, or went away
 constexpr int Interrupted = 130;
 } // namespace ExitCode
 

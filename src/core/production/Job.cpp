@@ -2,6 +2,7 @@
 
 #include "core/buffer/FileAccess.h"
 #include "core/ops/Operation.h"
+#include "core/production/UnitDatabase.h"
 #include "core/settings/Settings.h"
 
 #include <toml++/toml.h>
@@ -211,7 +212,7 @@ TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
     if (rule.Start > rule.Format.Largest())
         fields.Fail("start", "does not fit " + rule.Format.Text());
     if (const auto database = fields.Text("db"))
-        rule.Database = PathBeside(jobPath, *database);
+        rule.Database = IsServerDatabase(*database) ? *database : PathBeside(jobPath, *database);
     fields.RejectUnknown();
     return rule;
 }

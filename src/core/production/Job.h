@@ -57,7 +57,7 @@ struct TSerialRule {
     TSerialFormat Format;
     std::uint64_t Start = 1;
     std::uint64_t Step = 1;
-    std::string Database; // absolute path; empty: JobDatabasePath's default
+    std::string Database; // absolute path, or a server's URI; empty: JobDatabasePath's default
 };
 
 struct TJob {

@@ -36,6 +36,8 @@ std::string TUnitOutcome::VerdictLine(int unit) const
     std::string line = Format("FAIL unit %d %s", unit, Record.Port.c_str());
     if (FailedStep)
         line += " " + Steps[*FailedStep].Title + ": " + Steps[*FailedStep].Line;
+    else if (!Record.Message.empty())
+        line += " " + Record.Message;
     return line;
 }
 
@@ -121,8 +123,20 @@ void TJobUnit::Record(TUnitOutcome& outcome, const std::string& started, const s
         record.Message = outcome.Steps[*outcome.FailedStep].Line;
     }
     record.Seconds = outcome.Seconds;
-    if (Database != nullptr)
+    if (Database == nullptr)
+        return;
+    try {
         record.Id = Database->RecordUnit(record, lease);
+    } catch (const TDatabaseError& error) {
+        if (!error.Lost())
+            throw;
+        // The server went away with the unit's row: the unit did not pass
+        // as far as the line knows, and its number goes back to the pool
+        // with the station's session.
+        outcome.Passed = record.Passed = false;
+        outcome.ExitCode = record.ExitCode = ExitCode::Database;
+        record.Message = std::string("unit database: ") + error.what();
+    }
 }
 
 } // namespace lindprog

@@ -45,7 +45,8 @@ struct TUnitOutcome {
     TUnitRecord Record; // as written to the database (Id 0 without one)
 
     // "PASS unit 17 COM1 serial 100017 4.2 s" or "FAIL unit 18 COM1 step 2
-    // verify: Compare error at 0x00000333".
+    // verify: Compare error at 0x00000333"; a unit whose row the server did
+    // not take says so in place of a step.
     std::string VerdictLine(int unit) const;
 };
 

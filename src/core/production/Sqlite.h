@@ -3,20 +3,16 @@
 // statements, each closed by its destructor, every failure a TDatabaseError
 // that carries SQLite's own message. Only what the unit database needs.
 
+#include "core/production/DatabaseError.h"
+
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace lindprog {
-
-class TDatabaseError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class TSqlite {
 public:

@@ -1,7 +1,9 @@
 #include "core/production/Station.h"
 
+#include "core/base/TextFormat.h"
 #include "core/ops/ExitCode.h"
-#include "core/production/Sqlite.h"
+
+#include <thread>
 
 namespace lindprog {
 
@@ -44,17 +46,55 @@ std::optional<TSessionFailure> TStation::Start(int portNumber)
 
 std::optional<TUnitOutcome> TStation::RunUnit(const TRunPacing& pacing)
 {
-    const int number = ++Setup.UnitNumbers;
     LastOutcome.reset();
-    try {
-        LastOutcome = Unit->Run(pacing, [this](std::optional<std::uint64_t> serial) { Events.UnitStarted(serial); });
-    } catch (const TDatabaseError& error) {
-        LastFailure = {ExitCode::FileError, std::string("unit database: ") + error.what()};
+    if (DatabaseLost && !AwaitDatabase(pacing, Setup.Database->Where() + ": the server went away"))
         return std::nullopt;
+    const int number = ++Setup.UnitNumbers;
+    for (;;) {
+        try {
+            LastOutcome =
+                Unit->Run(pacing, [this](std::optional<std::uint64_t> serial) { Events.UnitStarted(serial); });
+            break;
+        } catch (const TDatabaseError& error) {
+            // Nothing was sent to the board: once the server is back, its
+            // unit starts as if nothing had happened.
+            if (!error.Lost()) {
+                LastFailure = {ExitCode::FileError, std::string("unit database: ") + error.what()};
+                return std::nullopt;
+            }
+            if (!AwaitDatabase(pacing, error.what()))
+                return std::nullopt;
+        }
     }
+    DatabaseLost = LastOutcome->ExitCode == ExitCode::Database;
     LastNumber = number;
     Events.UnitEnded(*LastOutcome, number);
     return LastOutcome;
+}
+
+bool TStation::AwaitDatabase(const TRunPacing& pacing, const std::string& why)
+{
+    std::chrono::seconds pause = FirstRetry;
+    for (int tries = 0; Loop || tries < SingleUnitTries; ++tries) {
+        Events.DatabaseWaiting(
+            Format("unit database: %s; trying again in %d s", why.c_str(), static_cast<int>(pause.count())));
+        const auto until = std::chrono::steady_clock::now() + pause;
+        while (std::chrono::steady_clock::now() < until) {
+            if (pacing.Stop && pacing.Stop()) {
+                LastFailure = {ExitCode::Interrupted, "cancelled"};
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (Setup.Database->Reconnect()) {
+            DatabaseLost = false;
+            Events.DatabaseWaiting("unit database: " + Setup.Database->Where() + " answers again");
+            return true;
+        }
+        pause = std::min(pause * 2, LongestRetry);
+    }
+    LastFailure = {ExitCode::Database, "unit database: " + why};
+    return false;
 }
 
 TLoopEnd TStation::RunLoop(TBoardWait& wait, const TLoopLimits& limits, const TRunPacing& pacing)

@@ -14,6 +14,7 @@
 #include "core/production/UnitLoop.h"
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,8 @@ public:
     virtual void UnitEnded(const TUnitOutcome& /*outcome*/, int /*number*/) {}
     // In a loop, after each unit, with the unit counted.
     virtual void Counted(const TUnitOutcome& /*outcome*/, int /*number*/, const TLoopCounters& /*counters*/) {}
+    // The unit database's server went away, or is back: a line for the log.
+    virtual void DatabaseWaiting(const std::string& /*line*/) {}
 };
 
 class TStation final : private TLoopEvents {
@@ -57,7 +60,9 @@ public:
     const TDevicePort& Port() const { return Session.Port(); }
 
     // One unit on the board that is there; none when it could not run (the
-    // database refused a serial number: Failure() says why).
+    // database refused a serial number: Failure() says why). A database
+    // whose server went away is waited for first, with a back-off: for good
+    // in a loop, a few tries for a single unit.
     std::optional<TUnitOutcome> RunUnit(const TRunPacing& pacing);
     // Units until the limits, a stop or a unit that ends the loop (cancelled,
     // adapter lost, no database: Failure() says why).
@@ -69,7 +74,15 @@ public:
     const TLoopCounters* Counters() const { return Loop ? &Loop->Counters() : nullptr; }
 
 private:
+    // The back-off between tries to reach a lost database's server.
+    static constexpr std::chrono::seconds FirstRetry{1};
+    static constexpr std::chrono::seconds LongestRetry{8};
+    static constexpr int SingleUnitTries = 4;
+
     std::optional<bool> RunUnit() override;
+    // False when a stop ended the wait or a single unit gave up: Failure()
+    // says which.
+    bool AwaitDatabase(const TRunPacing& pacing, const std::string& why);
     void WaitingForBoard() override { Events.WaitingForBoard(); }
     void WaitingForRemoval() override { Events.WaitingForRemoval(); }
     void Counted(const TLoopCounters& counters) override;
@@ -84,6 +97,7 @@ private:
     std::optional<TUnitOutcome> LastOutcome;
     int LastNumber = 0;
     TSessionFailure LastFailure;
+    bool DatabaseLost = false; // the last unit's row found the server gone
 };
 
 } // namespace lindprog

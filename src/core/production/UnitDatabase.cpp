@@ -1,103 +1,42 @@
 #include "core/production/UnitDatabase.h"
 
 #include "core/base/TextFormat.h"
+#include "core/production/PgUnitDatabase.h"
+#include "core/production/SqliteUnitDatabase.h"
+#include "core/production/UnitRow.h"
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
+#include <algorithm>
 #include <ctime>
-#include <limits>
-#include <thread>
 
 namespace lindprog {
 
 namespace {
 
-constexpr const char* Schema = R"(
-CREATE TABLE IF NOT EXISTS units(
-  id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT NOT NULL, station TEXT, port TEXT, adapter TEXT,
-  firmware TEXT, adapter_key TEXT, device TEXT, job TEXT, job_hash TEXT, steps TEXT, serial INTEGER,
-  image_crc INTEGER, result TEXT NOT NULL, exit_code INTEGER, failed_step TEXT, message TEXT, seconds REAL);
-CREATE INDEX IF NOT EXISTS units_started ON units(started);
-CREATE TABLE IF NOT EXISTS serials(
-  series TEXT NOT NULL, number INTEGER NOT NULL, state TEXT NOT NULL,
-  owner_pid INTEGER, owner_start TEXT, owner_boot TEXT, PRIMARY KEY(series, number));
-)";
-
-constexpr const char* UnitColumns = "id, started, ended, station, port, adapter, firmware, adapter_key, device, "
-                                    "job, job_hash, steps, serial, image_crc, result, exit_code, failed_step, "
-                                    "message, seconds";
-
-// SQLite's integers are signed 64 bits; serial numbers stay below that.
-constexpr std::uint64_t MaxStored = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-
-std::string StepsJson(const std::vector<TUnitStep>& steps)
+// Seconds since 1970 of a UtcTimestamp; nothing for any other text.
+std::optional<double> EpochSeconds(const std::string& stamp)
 {
-    nlohmann::json list = nlohmann::json::array();
-    for (const TUnitStep& step : steps)
-        list.push_back({{"step", step.Title}, {"result", step.Result}, {"line", step.Line}});
-    return list.dump();
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double second = 0;
+    if (std::sscanf(stamp.c_str(), "%4d-%2d-%2dT%2d:%2d:%lf", &year, &month, &day, &hour, &minute, &second) != 6)
+        return std::nullopt;
+    // Days from the civil date (Howard Hinnant's algorithm): no time zone
+    // of this host may enter a UTC stamp.
+    year -= month <= 2 ? 1 : 0;
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yearOfEra = year - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const double days = static_cast<double>(era) * 146097 + dayOfEra - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
-std::vector<TUnitStep> StepsFrom(const std::string& text)
+std::optional<std::uint64_t> UnsignedOf(const std::optional<std::string>& text)
 {
-    std::vector<TUnitStep> steps;
-    const auto list = nlohmann::json::parse(text, nullptr, false);
-    if (!list.is_array())
-        return steps;
-    for (const auto& step : list)
-        steps.push_back({step.value("step", ""), step.value("result", ""), step.value("line", "")});
-    return steps;
-}
-
-TUnitRecord RecordFrom(const TStatement& row)
-{
-    TUnitRecord record;
-    record.Id = row.Integer(0);
-    record.Started = row.Text(1);
-    record.Ended = row.Text(2);
-    record.Station = row.Text(3);
-    record.Port = row.Text(4);
-    record.Adapter = row.Text(5);
-    record.Firmware = row.Text(6);
-    record.AdapterKey = row.Text(7);
-    record.Device = row.Text(8);
-    record.Job = row.Text(9);
-    record.JobHash = row.Text(10);
-    record.Steps = StepsFrom(row.Text(11));
-    if (const auto serial = row.OptionalInteger(12))
-        record.Serial = static_cast<std::uint64_t>(*serial);
-    if (const auto crc = row.OptionalInteger(13))
-        record.ImageCrc = static_cast<std::uint32_t>(*crc);
-    record.Passed = row.Text(14) == "PASS";
-    record.ExitCode = static_cast<int>(row.Integer(15));
-    record.FailedStep = row.Text(16);
-    record.Message = row.Text(17);
-    record.Seconds = row.Real(18);
-    return record;
-}
-
-void BindRecord(TStatement& insert, const TUnitRecord& record)
-{
-    const std::string texts[] = {record.Started, record.Ended,    record.Station,         record.Port,
-                                 record.Adapter, record.Firmware, record.AdapterKey,      record.Device,
-                                 record.Job,     record.JobHash,  StepsJson(record.Steps)};
-    int column = 1;
-    for (const std::string& text : texts)
-        insert.Bind(column++, text);
-    if (record.Serial)
-        insert.Bind(column++, static_cast<std::int64_t>(*record.Serial));
-    else
-        insert.BindNull(column++);
-    if (record.ImageCrc)
-        insert.Bind(column++, static_cast<std::int64_t>(*record.ImageCrc));
-    else
-        insert.BindNull(column++);
-    insert.Bind(column++, std::string(record.Passed ? "PASS" : "FAIL"));
-    insert.Bind(column++, static_cast<std::int64_t>(record.ExitCode));
-    insert.Bind(column++, record.FailedStep);
-    insert.Bind(column++, record.Message);
-    insert.Bind(column, record.Seconds);
+    if (!text || text->empty())
+        return std::nullopt;
+    return std::stoull(*text);
 }
 
 } // namespace
@@ -113,148 +52,139 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time)
                   utc.tm_min, utc.tm_sec, static_cast<int>(millis));
 }
 
-TUnitDatabase::TUnitDatabase(const std::string& path) : Db(path, BusyMs), Owner(TProcessIdentity::Current())
+std::string StepsJson(const std::vector<TUnitStep>& steps)
 {
-    std::lock_guard guard(Lock);
-    // WAL: a crash loses at most the transaction under way, and readers
-    // (an export, the window's list) never block a station writing. Two
-    // stations opening a new database at once race for the switch to WAL,
-    // and SQLite reports that as busy without waiting: it is tried again.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyMs);
-    for (;;) {
-        try {
-            Db.Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
-            break;
-        } catch (const TDatabaseError&) {
-            if (std::chrono::steady_clock::now() > giveUp)
-                throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    CreateTables();
-    TTransaction transaction(Db);
-    ReclaimOrphans("");
-    transaction.Commit();
+    nlohmann::json list = nlohmann::json::array();
+    for (const TUnitStep& step : steps)
+        list.push_back({{"step", step.Title}, {"result", step.Result}, {"line", step.Line}});
+    return list.dump();
 }
 
-void TUnitDatabase::CreateTables()
+std::vector<TUnitStep> StepsFromJson(const std::string& text)
 {
-    TTransaction transaction(Db);
-    Db.Execute(Schema);
-    transaction.Commit();
+    std::vector<TUnitStep> steps;
+    const auto list = nlohmann::json::parse(text, nullptr, false);
+    if (!list.is_array())
+        return steps;
+    for (const auto& step : list)
+        if (step.is_object())
+            steps.push_back({step.value("step", ""), step.value("result", ""), step.value("line", "")});
+    return steps;
 }
 
-void TUnitDatabase::ReclaimOrphans(const std::string& series)
+TRowFields UnitRowOf(const TUnitRecord& record)
 {
-    TStatement reserved(Db, "SELECT series, number, owner_pid, owner_start, owner_boot FROM serials "
-                            "WHERE state = 'reserved' AND (?1 = '' OR series = ?1)");
-    reserved.Bind(1, series);
-    TStatement release(Db, "UPDATE serials SET state = 'free', owner_pid = NULL, owner_start = NULL, "
-                           "owner_boot = NULL WHERE series = ?1 AND number = ?2");
-    while (reserved.Step()) {
-        const TProcessIdentity owner{reserved.Integer(2), reserved.Text(3), reserved.Text(4)};
-        if (owner.Alive())
-            continue;
-        release.Bind(1, reserved.Text(0)).Bind(2, reserved.Integer(1));
-        release.Step();
-        release.Reset();
-    }
+    const auto number = [](const auto& value) -> std::optional<std::string> {
+        if (!value)
+            return std::nullopt;
+        return std::to_string(*value);
+    };
+    return {record.Started,
+            record.Ended,
+            record.Station,
+            record.Port,
+            record.Adapter,
+            record.Firmware,
+            record.AdapterKey,
+            record.Device,
+            record.Job,
+            record.JobHash,
+            StepsJson(record.Steps),
+            number(record.Serial),
+            number(record.ImageCrc),
+            std::string(record.Passed ? "PASS" : "FAIL"),
+            std::to_string(record.ExitCode),
+            record.FailedStep,
+            record.Message,
+            Format("%.6f", record.Seconds)};
 }
 
-TSerialLease TUnitDatabase::ReserveSerial(const std::string& series, std::uint64_t start, std::uint64_t step,
-                                          std::uint64_t largest)
+TUnitRecord UnitFromRow(std::int64_t id, const std::function<std::optional<std::string>(int)>& field)
 {
-    std::lock_guard guard(Lock);
-    TTransaction transaction(Db);
-    ReclaimOrphans(series);
-    TStatement returned(Db, "SELECT min(number) FROM serials WHERE series = ?1 AND state = 'free'");
-    returned.Bind(1, series).Step();
-    std::optional<std::int64_t> number = returned.OptionalInteger(0);
-    if (!number) {
-        TStatement highest(Db, "SELECT max(number) FROM serials WHERE series = ?1");
-        highest.Bind(1, series).Step();
-        const auto last = highest.OptionalInteger(0);
-        const std::uint64_t next = last ? static_cast<std::uint64_t>(*last) + step : start;
-        if ((last && next < static_cast<std::uint64_t>(*last)) || next > largest || next > MaxStored)
-            throw TDatabaseError("the serial numbers of '" + series + "' are used up (the last was " +
-                                 std::to_string(last.value_or(0)) + ")");
-        number = static_cast<std::int64_t>(next);
-    }
-    TStatement take(Db, "INSERT INTO serials(series, number, state, owner_pid, owner_start, owner_boot) "
-                        "VALUES(?1, ?2, 'reserved', ?3, ?4, ?5) ON CONFLICT(series, number) DO UPDATE SET "
-                        "state = 'reserved', owner_pid = ?3, owner_start = ?4, owner_boot = ?5");
-    take.Bind(1, series).Bind(2, *number).Bind(3, Owner.Pid).Bind(4, Owner.Start).Bind(5, Owner.Boot).Step();
-    transaction.Commit();
-    return {series, static_cast<std::uint64_t>(*number)};
+    const auto text = [&](int column) { return field(column).value_or(""); };
+    TUnitRecord record;
+    record.Id = id;
+    std::string* const texts[] = {&record.Started, &record.Ended,    &record.Station,    &record.Port,
+                                  &record.Adapter, &record.Firmware, &record.AdapterKey, &record.Device,
+                                  &record.Job,     &record.JobHash};
+    for (int column = 0; column < 10; ++column)
+        *texts[column] = text(column);
+    record.Steps = StepsFromJson(text(10));
+    record.Serial = UnsignedOf(field(11));
+    if (const auto crc = UnsignedOf(field(12)))
+        record.ImageCrc = static_cast<std::uint32_t>(*crc);
+    record.Passed = text(13) == "PASS";
+    record.ExitCode = static_cast<int>(UnsignedOf(field(14)).value_or(0));
+    record.FailedStep = text(15);
+    record.Message = text(16);
+    record.Seconds = std::strtod(text(17).c_str(), nullptr);
+    return record;
 }
 
-void TUnitDatabase::ReturnSerial(const TSerialLease& lease)
+TUnitStats StatsOf(const std::vector<TUnitRecord>& units)
 {
-    std::lock_guard guard(Lock);
-    TStatement release(Db, "UPDATE serials SET state = 'free', owner_pid = NULL, owner_start = NULL, "
-                           "owner_boot = NULL WHERE series = ?1 AND number = ?2 AND state = 'reserved'");
-    release.Bind(1, lease.Series).Bind(2, static_cast<std::int64_t>(lease.Number)).Step();
-}
-
-std::int64_t TUnitDatabase::RecordUnit(const TUnitRecord& record, const std::optional<TSerialLease>& lease)
-{
-    std::lock_guard guard(Lock);
-    TTransaction transaction(Db);
-    TStatement insert(Db, std::string("INSERT INTO units(") + (UnitColumns + 4) +
-                              ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
-                              "?17, ?18)");
-    BindRecord(insert, record);
-    insert.Step();
-    const std::int64_t id = Db.LastInsertId();
-    if (lease) {
-        TStatement settle(Db, "UPDATE serials SET state = ?3, owner_pid = NULL, owner_start = NULL, "
-                              "owner_boot = NULL WHERE series = ?1 AND number = ?2");
-        settle.Bind(1, lease->Series).Bind(2, static_cast<std::int64_t>(lease->Number));
-        settle.Bind(3, std::string(record.Passed ? "used" : "free")).Step();
-    }
-    transaction.Commit();
-    return id;
-}
-
-std::vector<TUnitRecord> TUnitDatabase::Units(const std::string& since)
-{
-    std::lock_guard guard(Lock);
-    TStatement select(Db, std::string("SELECT ") + UnitColumns + " FROM units WHERE started >= ?1 ORDER BY id");
-    select.Bind(1, since);
-    std::vector<TUnitRecord> records;
-    while (select.Step())
-        records.push_back(RecordFrom(select));
-    return records;
-}
-
-std::vector<TUnitRecord> TUnitDatabase::LastUnits(int count)
-{
-    std::lock_guard guard(Lock);
-    TStatement select(Db, std::string("SELECT ") + UnitColumns + " FROM units ORDER BY id DESC LIMIT ?1");
-    select.Bind(1, static_cast<std::int64_t>(count));
-    std::vector<TUnitRecord> records;
-    while (select.Step())
-        records.push_back(RecordFrom(select));
-    return records;
-}
-
-TUnitStats TUnitDatabase::Stats(const std::string& since)
-{
-    std::lock_guard guard(Lock);
     TUnitStats stats;
-    TStatement totals(Db, "SELECT count(*), total(result = 'PASS'), "
-                          "(julianday(max(ended)) - julianday(min(started))) * 24 FROM units WHERE started >= ?1");
-    totals.Bind(1, since).Step();
-    stats.Units = totals.Integer(0);
-    stats.Passed = static_cast<std::int64_t>(totals.Real(1));
-    const double hours = totals.Real(2);
+    std::optional<double> first, last;
+    for (const TUnitRecord& unit : units) {
+        ++stats.Units;
+        if (unit.Passed)
+            ++stats.Passed;
+        else
+            ++stats.FailuresByStep[unit.FailedStep];
+        if (const auto start = EpochSeconds(unit.Started))
+            first = std::min(first.value_or(*start), *start);
+        if (const auto end = EpochSeconds(unit.Ended))
+            last = std::max(last.value_or(*end), *end);
+    }
+    const double hours = first && last ? (*last - *first) / 3600.0 : 0.0;
     stats.UnitsPerHour = hours > 0 ? static_cast<double>(stats.Units) / hours : 0.0;
-    TStatement failures(Db, "SELECT failed_step, count(*) FROM units WHERE result = 'FAIL' AND started >= ?1 "
-                            "GROUP BY failed_step ORDER BY failed_step");
-    failures.Bind(1, since);
-    while (failures.Step())
-        stats.FailuresByStep[failures.Text(0)] = failures.Integer(1);
     return stats;
+}
+
+std::vector<std::pair<std::string, TUnitStats>> StatsByStation(const std::vector<TUnitRecord>& units)
+{
+    std::map<std::string, std::vector<TUnitRecord>> byStation;
+    for (const TUnitRecord& unit : units)
+        byStation[unit.Station].push_back(unit);
+    std::vector<std::pair<std::string, TUnitStats>> stats;
+    for (const auto& [station, records] : byStation)
+        stats.emplace_back(station, StatsOf(records));
+    return stats;
+}
+
+bool IsServerDatabase(const std::string& where)
+{
+    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+}
+
+std::string WithoutPassword(const std::string& where)
+{
+    if (!IsServerDatabase(where))
+        return where;
+    const std::size_t authority = where.find("://") + 3;
+    const std::size_t query = std::min(where.find('?'), where.size());
+    std::string text = where.substr(0, query);
+    if (const std::size_t at = text.rfind('@'); at != std::string::npos && at > authority) {
+        if (const std::size_t colon = text.find(':', authority); colon < at)
+            text.erase(colon, at - colon);
+    }
+    // A password given as a parameter: ?password=... or &password=...
+    std::string kept;
+    for (std::size_t start = query + 1; start <= where.size();) {
+        const std::size_t end = std::min(where.find('&', start), where.size());
+        const std::string parameter = where.substr(start, end - start);
+        if (!parameter.empty() && parameter.rfind("password=", 0) != 0)
+            kept += (kept.empty() ? "?" : "&") + parameter;
+        start = end + 1;
+    }
+    return text + kept;
+}
+
+std::unique_ptr<TUnitDatabase> OpenUnitDatabase(const std::string& where)
+{
+    if (IsServerDatabase(where))
+        return std::make_unique<TPgUnitDatabase>(where);
+    return std::make_unique<TSqliteUnitDatabase>(where);
 }
 
 } // namespace lindprog

@@ -1,27 +1,25 @@
 #pragma once
-// The record of every unit a station programmed, and the serial numbers it
-// gave them, in one SQLite file that several processes of one host may share.
+// The record of every unit a station programmed, and the pool of serial
+// numbers it gave them. Two kinds behind one interface: a SQLite file that
+// the ports and processes of one host share (the default), and a PostgreSQL
+// database that every station of a line shares over the network.
 //
-// A serial number is reserved inside a transaction (BEGIN IMMEDIATE, so two
-// processes never take the same free number) and counts as used only when
-// its unit passed: a failed unit's number is returned and is the first one
-// given out again. A reservation records its owner (process id, start time,
-// boot); one whose owner is gone (crash, kill, power loss) is returned the
-// next time the database is opened or a number is reserved. A unit's row and
-// its number's fate are written in one transaction, in WAL mode, so a crash
-// loses at most the unit under way.
-//
-// One object may serve several adapter threads: every call takes its lock.
+// The rules are the same in both: a serial number counts as used only when
+// its unit passed; a failed unit's number, or one whose owner died before
+// its unit ended, is the first one given out again; a unit's row and its
+// number's fate are written in one transaction, so nothing is recorded as
+// passed that the database did not commit. Every call may throw
+// TDatabaseError; one object may serve several adapter threads.
 
-#include "core/production/ProcessIdentity.h"
-#include "core/production/Sqlite.h"
+#include "core/production/DatabaseError.h"
 
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lindprog {
@@ -32,6 +30,7 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 struct TSerialLease {
     std::string Series; // the pool the number comes from: the job's name
     std::uint64_t Number = 0;
+    std::int64_t Token = 0; // the database's own hold on the reservation
 };
 
 struct TUnitStep {
@@ -62,6 +61,10 @@ struct TUnitRecord {
     double Seconds = 0.0;
 };
 
+// The steps column: a JSON array of {step, result, line}.
+std::string StepsJson(const std::vector<TUnitStep>& steps);
+std::vector<TUnitStep> StepsFromJson(const std::string& text);
+
 struct TUnitStats {
     std::int64_t Units = 0;
     std::int64_t Passed = 0;
@@ -69,39 +72,47 @@ struct TUnitStats {
     double UnitsPerHour = 0.0; // over the time from the first start to the last end
 };
 
+// The counts of these units.
+TUnitStats StatsOf(const std::vector<TUnitRecord>& units);
+// The same for each station, by its name.
+std::vector<std::pair<std::string, TUnitStats>> StatsByStation(const std::vector<TUnitRecord>& units);
+
 class TUnitDatabase {
 public:
-    // How long a call waits for another process's transaction.
-    static constexpr int BusyMs = 10000;
+    virtual ~TUnitDatabase() = default;
 
-    // Opens or creates the file, and returns numbers whose owners are gone.
-    explicit TUnitDatabase(const std::string& path);
-
-    // The next number of `series` for this process: a returned one first (the
-    // lowest), else one step past the highest ever given, else `start`.
-    // Throws TDatabaseError when the next one would pass `largest`.
-    TSerialLease ReserveSerial(const std::string& series, std::uint64_t start, std::uint64_t step,
-                               std::uint64_t largest);
+    // The next number of `series` for this station: a returned one first
+    // (the lowest), else one step past the highest ever given, else `start`.
+    // Throws when the next one would pass `largest`.
+    virtual TSerialLease ReserveSerial(const std::string& series, std::uint64_t start, std::uint64_t step,
+                                       std::uint64_t largest) = 0;
     // Gives a reserved number back unused (a unit stopped before it ran).
-    void ReturnSerial(const TSerialLease& lease);
+    virtual void ReturnSerial(const TSerialLease& lease) = 0;
     // Writes the unit's row and, in the same transaction, counts its number
     // as used when it passed or returns it when it failed. Returns the row id.
-    std::int64_t RecordUnit(const TUnitRecord& record, const std::optional<TSerialLease>& lease = std::nullopt);
+    virtual std::int64_t RecordUnit(const TUnitRecord& record, const std::optional<TSerialLease>& lease) = 0;
 
     // The units whose start is at or after `since` (an ISO 8601 prefix is
     // enough: "2026-12-08"), oldest first; every unit for "".
-    std::vector<TUnitRecord> Units(const std::string& since = "");
+    virtual std::vector<TUnitRecord> Units(const std::string& since = "") = 0;
     // The newest `count` units, newest first.
-    std::vector<TUnitRecord> LastUnits(int count);
-    TUnitStats Stats(const std::string& since = "");
+    virtual std::vector<TUnitRecord> LastUnits(int count) = 0;
+    TUnitStats Stats(const std::string& since = "") { return StatsOf(Units(since)); }
 
-private:
-    void CreateTables();
-    void ReclaimOrphans(const std::string& series);
-
-    std::mutex Lock;
-    TSqlite Db;
-    TProcessIdentity Owner;
+    // After a TDatabaseError that was Lost: one attempt to reach the server
+    // again; true when it answers. A file is always there.
+    virtual bool Reconnect() { return true; }
+    // Where the records are, as logs and the window may show it: a file's
+    // path, a server's URI without its password.
+    virtual std::string Where() const = 0;
 };
+
+// "postgresql://..." or "postgres://...": a server's database; else a file.
+bool IsServerDatabase(const std::string& where);
+// The URI with any password left out ("postgresql://line:secret@db/units"
+// gives "postgresql://line@db/units"); a file's path as it is.
+std::string WithoutPassword(const std::string& where);
+// Opens (and creates where missing) the database at `where`.
+std::unique_ptr<TUnitDatabase> OpenUnitDatabase(const std::string& where);
 
 } // namespace lindprog

@@ -48,7 +48,51 @@ std::string CsvField(const nlohmann::ordered_json& value)
     return quoted + "\"";
 }
 
+double Yield(const TUnitStats& stats)
+{
+    return stats.Units > 0 ? 100.0 * static_cast<double>(stats.Passed) / static_cast<double>(stats.Units) : 0.0;
+}
+
+nlohmann::ordered_json StatsObject(const TUnitStats& stats)
+{
+    nlohmann::ordered_json failures = nlohmann::ordered_json::object();
+    for (const auto& [step, count] : stats.FailuresByStep)
+        failures[step] = count;
+    return {{"units", stats.Units},  {"passed", stats.Passed},       {"failed", stats.Units - stats.Passed},
+            {"yield", Yield(stats)}, {"failures_by_step", failures}, {"units_per_hour", stats.UnitsPerHour}};
+}
+
+std::string StatsRow(const std::string& name, const TUnitStats& stats)
+{
+    std::string failures;
+    for (const auto& [step, count] : stats.FailuresByStep)
+        failures += Format("%s%s: %lld", failures.empty() ? "" : ", ", (step.empty() ? "no step" : step).c_str(),
+                           static_cast<long long>(count));
+    return Format("%-16s %7lld %7lld %6.1f%% %9.1f  %s", name.c_str(), static_cast<long long>(stats.Units),
+                  static_cast<long long>(stats.Passed), Yield(stats), stats.UnitsPerHour, failures.c_str());
+}
+
 } // namespace
+
+std::string LineStatsText(const TStationStats& stations, const TUnitStats& line)
+{
+    std::string text =
+        Format("%-16s %7s %7s %7s %9s  %s\n", "station", "units", "passed", "yield", "units/h", "failures by step");
+    for (const auto& [station, stats] : stations)
+        text += StatsRow(station.empty() ? "(unnamed)" : station, stats) + "\n";
+    return text + StatsRow("line", line) + "\n";
+}
+
+std::string LineStatsJson(const TStationStats& stations, const TUnitStats& line)
+{
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    for (const auto& [station, stats] : stations) {
+        nlohmann::ordered_json row = {{"station", station}};
+        row.update(StatsObject(stats));
+        rows.push_back(row);
+    }
+    return nlohmann::ordered_json{{"stations", rows}, {"line", StatsObject(line)}}.dump();
+}
 
 std::string UnitsCsv(const std::vector<TUnitRecord>& units)
 {
@@ -83,20 +127,12 @@ std::string StatsText(const TUnitStats& stats)
                               static_cast<long long>(stats.Passed), static_cast<long long>(stats.Units - stats.Passed));
     for (const auto& [step, count] : stats.FailuresByStep)
         text += Format("  %s: %lld\n", (step.empty() ? "no step" : step).c_str(), static_cast<long long>(count));
-    return text + Format("Units per hour: %.1f\n", stats.UnitsPerHour);
+    return text + Format("Yield: %.1f%%\nUnits per hour: %.1f\n", Yield(stats), stats.UnitsPerHour);
 }
 
 std::string StatsJson(const TUnitStats& stats)
 {
-    nlohmann::ordered_json failures = nlohmann::ordered_json::object();
-    for (const auto& [step, count] : stats.FailuresByStep)
-        failures[step] = count;
-    return nlohmann::ordered_json{{"units", stats.Units},
-                                  {"passed", stats.Passed},
-                                  {"failed", stats.Units - stats.Passed},
-                                  {"failures_by_step", failures},
-                                  {"units_per_hour", stats.UnitsPerHour}}
-        .dump();
+    return StatsObject(stats).dump();
 }
 
 } // namespace lindprog

@@ -20,4 +20,11 @@ std::string StatsText(const TUnitStats& stats);
 // The same as one JSON object.
 std::string StatsJson(const TUnitStats& stats);
 
+using TStationStats = std::vector<std::pair<std::string, TUnitStats>>;
+// A table: a row per station, then the line's totals:
+// "station  units  passed  yield  units/h  failures by step".
+std::string LineStatsText(const TStationStats& stations, const TUnitStats& line);
+// {"stations": [{"station": ..., <StatsJson's keys>, "yield": ...}], "line": {...}}
+std::string LineStatsJson(const TStationStats& stations, const TUnitStats& line);
+
 } // namespace lindprog

@@ -155,6 +155,8 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
         connect(shortcut, &QShortcut::activated, this, &TProductionView::Next);
         NextKeys.push_back(shortcut);
     }
+    // A line's server is reached when the loop starts, not while the job
+    // opens: a server that is slow to answer must not hold the window.
     if (std::error_code error; std::filesystem::is_regular_file(DatabasePath(), error))
         OpenDatabase(false);
     ShowUnits();
@@ -186,12 +188,13 @@ bool TProductionView::OpenDatabase(bool create)
     if (Database)
         return true;
     const std::string path = DatabasePath();
-    if (std::error_code error; !create && !std::filesystem::is_regular_file(path, error))
+    if (std::error_code error; !create && !IsServerDatabase(path) && !std::filesystem::is_regular_file(path, error))
         return false;
     try {
-        Database = std::make_unique<TUnitDatabase>(path);
+        Database = OpenUnitDatabase(path);
     } catch (const std::exception& error) {
-        const std::string text = "unit database " + path + ": " + error.what();
+        const std::string text =
+            "unit database " + (IsServerDatabase(path) ? std::string() : path + ": ") + error.what();
         Host.Log(text);
         Host.Prompts.ShowError(text);
         return false;

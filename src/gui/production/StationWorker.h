@@ -101,6 +101,7 @@ private:
     void UnitStarted(std::optional<std::uint64_t> serial) override;
     void UnitEnded(const TUnitOutcome& outcome, int number) override;
     void Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters) override;
+    void DatabaseWaiting(const std::string& line) override { AddLogLine(line); }
 
     TUiDispatcher& Ui;
     TStationView& View;

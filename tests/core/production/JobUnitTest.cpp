@@ -1,6 +1,7 @@
 #include "core/production/JobUnit.h"
 
 #include "core/base/Stm32Crc.h"
+#include "core/production/SqliteUnitDatabase.h"
 #include "support/OpsHarness.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST(JobUnit, AFailedUnitsSerialNumberGoesToTheNextUnit)
     TUnitRig rig("name = \"board\"\n[[step]]\nregion = \"Code\"\noperation = \"program\"\nimage = \"fw.hex\"\n"
                  "[serial]\nregion = \"Code\"\noffset = 8\nformat = \"ascii-dec:6\"\nstart = 100\n",
                  RefusesSecondUnitsWrite());
-    TUnitDatabase database((rig.Dir.Path / "units.db").string());
+    TSqliteUnitDatabase database((rig.Dir.Path / "units.db").string());
     TJobUnit unit = rig.Unit(database);
     std::vector<TUnitOutcome> outcomes;
     for (int k = 0; k < 3; ++k)
@@ -80,7 +81,7 @@ TEST(JobUnit, PreverifyLeavesAnEqualRegionAlone)
     std::vector<std::uint8_t> image(1024, 0xFF);
     image[0] = 0xDE, image[1] = 0xAD, image[2] = 0xBE, image[3] = 0xEF;
     rig.Rig.Link.Sim.SetRegionContents(0, 0, image);
-    TUnitDatabase database((rig.Dir.Path / "units.db").string());
+    TSqliteUnitDatabase database((rig.Dir.Path / "units.db").string());
     const TUnitOutcome outcome = rig.Unit(database).Run();
 
     EXPECT_TRUE(outcome.Passed);

@@ -5,7 +5,7 @@
 
 #include "gui/production/ProductionView.h"
 
-#include "core/production/UnitDatabase.h"
+#include "core/production/SqliteUnitDatabase.h"
 #include "core/production/UnitReport.h"
 #include "gui/production/StationColumn.h"
 #include "support/CliProcess.h"
@@ -70,7 +70,7 @@ TEST(Production, TwoPortsLoopThreeUnitsEachAndTheViewShowsWhatTheDatabaseHolds)
     EXPECT_TRUE(view.CountersText().startsWith("Passed 5   Failed 1   Yield 83.3%"))
         << view.CountersText().toStdString();
 
-    TUnitDatabase database((harness.Dir.Path / "job.db").string());
+    TSqliteUnitDatabase database((harness.Dir.Path / "job.db").string());
     std::map<std::string, std::vector<std::uint64_t>> recorded;
     for (const TUnitRecord& unit : database.Units())
         recorded[unit.Port].push_back(unit.Serial.value_or(0));
@@ -131,8 +131,8 @@ TEST(Production, TheWindowAndTheCommandLineSendAndRecordTheSame)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Running(); }, 10000));
     EXPECT_EQ(windowRequests, cliRequests);
 
-    auto window = TUnitDatabase((harness.Dir.Path / "job.db").string()).Units();
-    auto cli = TUnitDatabase((cliDir.Path / "job.db").string()).Units();
+    auto window = TSqliteUnitDatabase((harness.Dir.Path / "job.db").string()).Units();
+    auto cli = TSqliteUnitDatabase((cliDir.Path / "job.db").string()).Units();
     ASSERT_EQ(window.size(), 1u);
     ASSERT_EQ(cli.size(), 1u);
     // Apart from times, the station and the speeds the lines give.
