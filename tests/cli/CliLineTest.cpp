@@ -39,8 +39,9 @@ protected:
     {
         const fs::path folder = Dir.Path / ("station" + std::to_string(port));
         fs::create_directories(folder);
-        std::vector<std::string> args{"run", (Dir.Path / "job.toml").string(), "-p", "COM" + std::to_string(port),
-                                      "--db", Line, "--station", "bench-" + std::to_string(port)};
+        std::vector<std::string> args{
+            "run",       (Dir.Path / "job.toml").string(), "-p", "COM" + std::to_string(port), "--db", Line,
+            "--station", "bench-" + std::to_string(port)};
         args.insert(args.end(), more.begin(), more.end());
         return std::make_unique<TCliProcess>(folder, args);
     }
@@ -123,8 +124,7 @@ TEST_F(CliLineTest, FourStationsShareOnePoolAndAKilledStationsNumberComesBack)
 TEST_F(CliLineTest, AServerGoneMidUnitFailsThatUnitAndTheLoopCarriesOn)
 {
     auto scenario = test::TwoRegions("detached");
-    scenario["faults"] =
-        json::parse(R"([{"command": 162, "kind": "delay", "delay_ms": 1500, "skip": 2, "times": 1}])");
+    scenario["faults"] = json::parse(R"([{"command": 162, "kind": "delay", "delay_ms": 1500, "skip": 2, "times": 1}])");
     TSimPty sim(scenario, 1);
     const auto station = Station(1, {"--loop", "--count", "5"});
     std::thread hand(test::PlaceBoards, std::ref(sim), 5);

@@ -21,10 +21,10 @@ inline bool PgAvailable()
     return std::getenv("PGHOST") != nullptr && std::getenv("PGVERSION") != nullptr;
 }
 
-#define LINDPROG_NEEDS_PG()                                                                                           \
-    do {                                                                                                              \
-        if (!::lindprog::test::PgAvailable())                                                                         \
-            GTEST_SKIP() << "no PostgreSQL server: ctest runs these under pg_virtualenv";                            \
+#define LINDPROG_NEEDS_PG()                                                                                            \
+    do {                                                                                                               \
+        if (!::lindprog::test::PgAvailable())                                                                          \
+            GTEST_SKIP() << "no PostgreSQL server: ctest runs these under pg_virtualenv";                              \
     } while (false)
 
 // A new, empty database on the server; its URI (the PG* variables give the
@@ -59,9 +59,8 @@ inline void WaitForSessionsGone(const std::string& uri, int staying = 0)
     TPgConnection watcher(uri);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline &&
-           watcher
-                   .Execute("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'lindprog' AND "
-                            "datname = current_database() AND pid <> pg_backend_pid()")
+           watcher.Execute("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'lindprog' AND "
+                           "datname = current_database() AND pid <> pg_backend_pid()")
                    .Integer(0, 0) > staying)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }

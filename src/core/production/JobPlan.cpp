@@ -5,6 +5,7 @@
 #include "core/link/PortStatus.h"
 #include "core/ops/AdapterSession.h"
 #include "core/ops/Operation.h"
+#include "core/production/UnitDatabase.h"
 
 #include <algorithm>
 
@@ -284,7 +285,7 @@ std::string JobCheckText(const TJob& job, const TJobImages& images, const TResol
         text += Format("Serial: %s at 0x%llX of region '%s', from %llu step %llu, database %s\n",
                        rule.Format.Text().c_str(), static_cast<unsigned long long>(rule.Offset),
                        rule.Region.Text().c_str(), static_cast<unsigned long long>(rule.Start),
-                       static_cast<unsigned long long>(rule.Step), JobDatabasePath(job).c_str());
+                       static_cast<unsigned long long>(rule.Step), WithoutPassword(JobDatabasePath(job)).c_str());
     }
     if (!resolved)
         text += "Region sizes and the placed images' CRCs follow from the adapter's catalogue.\n";

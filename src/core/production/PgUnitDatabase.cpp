@@ -53,8 +53,8 @@ std::string UnitValues()
     return values;
 }
 
-const std::string InsertUnit = std::string("INSERT INTO units(") + UnitColumns + ") VALUES(" + UnitValues() +
-                               ") RETURNING id";
+const std::string InsertUnit =
+    std::string("INSERT INTO units(") + UnitColumns + ") VALUES(" + UnitValues() + ") RETURNING id";
 // An imported unit is the same unit when it started at the same moment on
 // the same station, port and adapter with the same serial number.
 const std::string ImportUnit = std::string("INSERT INTO units(") + UnitColumns + ") SELECT " + UnitValues() +

@@ -8,15 +8,20 @@ namespace lindprog {
 
 namespace {
 
-// The server's messages end in a line break; ours go on one line.
+// libpq's messages run over indented lines and end in a line break; ours
+// go on one line.
 std::string OneLine(const char* message)
 {
-    std::string text = message != nullptr ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+    std::string text;
+    for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
+        const bool space = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!space)
+            text += *c;
+        else if (!text.empty() && text.back() != ' ')
+            text += ' ';
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
         text.pop_back();
-    for (char& c : text)
-        if (c == '\n')
-            c = ' ';
     return text;
 }
 
@@ -67,8 +72,14 @@ TPgConnection::TPgConnection(const std::string& uri) : Shown(WithoutPassword(uri
 {
     // Defaults first, so that the URI's own settings win: a station must
     // notice a server that went silent instead of waiting on it for good.
-    const char* keywords[] = {"connect_timeout",   "keepalives_idle",  "keepalives_interval", "keepalives_count",
-                              "tcp_user_timeout",  "application_name", "dbname",              nullptr};
+    const char* keywords[] = {"connect_timeout",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "application_name",
+                              "dbname",
+                              nullptr};
     const char* values[] = {"5", "10", "5", "3", "15000", "lindprog", uri.c_str(), nullptr};
     Connection = PQconnectdbParams(keywords, values, 1);
     if (Connection == nullptr)

@@ -104,9 +104,8 @@ TUnitRecord UnitFromRow(std::int64_t id, const std::function<std::optional<std::
     const auto text = [&](int column) { return field(column).value_or(""); };
     TUnitRecord record;
     record.Id = id;
-    std::string* const texts[] = {&record.Started, &record.Ended,    &record.Station,    &record.Port,
-                                  &record.Adapter, &record.Firmware, &record.AdapterKey, &record.Device,
-                                  &record.Job,     &record.JobHash};
+    std::string* const texts[] = {&record.Started,  &record.Ended,      &record.Station, &record.Port, &record.Adapter,
+                                  &record.Firmware, &record.AdapterKey, &record.Device,  &record.Job,  &record.JobHash};
     for (int column = 0; column < 10; ++column)
         *texts[column] = text(column);
     record.Steps = StepsFromJson(text(10));
