@@ -141,5 +141,23 @@ TEST_F(CliLineTest, AServerGoneMidUnitFailsThatUnitAndTheLoopCarriesOn)
     ExpectContiguousFrom(PassingSerials(), 1000, 4);
 }
 
+// A station's SQLite history moves into the line's database once, however
+// often it is imported, and the pool goes on after its numbers.
+TEST_F(CliLineTest, ImportingAStationsFileTwiceAddsItsUnitsOnce)
+{
+    TSimPty sim(test::TwoRegions(), 1);
+    const std::string file = (Dir.Path / "bench-1.db").string();
+    TCliProcess before(Dir.Path, {"run", (Dir.Path / "job.toml").string(), "-p", "COM1", "--db", file});
+    ASSERT_EQ(before.Wait(), 0) << before.Err();
+    for (const char* added : {"1 of 1 units added", "0 of 1 units added"}) {
+        TCliProcess import(Dir.Path, {"db", "import", "--from", file, "--db", Line});
+        ASSERT_EQ(import.Wait(), 0) << import.Err();
+        EXPECT_NE(import.Out().find(added), std::string::npos) << import.Out();
+    }
+    const auto next = Station(1);
+    ASSERT_EQ(next->Wait(), 0) << next->Err();
+    ExpectContiguousFrom(PassingSerials(), 1000, 2);
+}
+
 } // namespace
 } // namespace lindprog
