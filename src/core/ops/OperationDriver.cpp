@@ -48,6 +48,32 @@ std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std
     return static_cast<std::uint16_t>(regionSize > offset ? regionSize - offset : 0);
 }
 
+namespace {
+
+bool Chosen(std::span<const std::uint8_t> block, TBlockChoice choice)
+{
+    if (choice == TBlockChoice::All)
+        return true;
+    const bool erased = std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
+    return erased == (choice == TBlockChoice::Erased);
+}
+
+} // namespace
+
+bool SendsAnyBlock(std::span<const std::uint8_t> buffer, TBlockChoice choice)
+{
+    if (choice == TBlockChoice::All)
+        return true;
+    for (std::uint64_t offset = 0; offset < buffer.size();) {
+        const auto length =
+            BlockLengthAt(static_cast<std::uint32_t>(offset), TOperationDriver::FullBlock, buffer.size());
+        if (Chosen(buffer.subspan(offset, length), choice))
+            return true;
+        offset += length;
+    }
+    return false;
+}
+
 double TStageProgress::SecondsLeft() const
 {
     const double speed = BytesPerSecond();
@@ -227,16 +253,10 @@ bool TOperationDriver::StepRepeat()
     return LastStatus == PortStatus::NotReady;
 }
 
-bool TOperationDriver::Chosen(std::span<const std::uint8_t> block) const
-{
-    const bool erased = std::all_of(block.begin(), block.end(), [](std::uint8_t b) { return b == 0xFF; });
-    return erased == (Blocks == TBlockChoice::Erased);
-}
-
 bool TOperationDriver::SkipUnchosenBlocks(int& percent)
 {
     const std::uint64_t size = Target.Buffer.size();
-    while (Offset < size && !Chosen(Target.Buffer.subspan(Offset, BlockLen))) {
+    while (Offset < size && !Chosen(Target.Buffer.subspan(Offset, BlockLen), Blocks)) {
         Offset += BlockLen;
         ++BlocksSkipped;
         BlockLen = BlockLengthAt(Offset, BlockLen, size);

@@ -113,6 +113,10 @@ std::string WithHexOffset(const std::string& line);
 // region of regionSize bytes when that is less.
 std::uint16_t BlockLengthAt(std::uint32_t offset, std::uint16_t blockLength, std::uint64_t regionSize);
 
+// Whether a stage with this choice of blocks would send any block of buffer
+// (the blocks a block stage steps through, of TOperationDriver::FullBlock).
+bool SendsAnyBlock(std::span<const std::uint8_t> buffer, TBlockChoice choice);
+
 class TOperationDriver {
 public:
     using TTick = std::function<std::uint32_t()>;
@@ -150,7 +154,6 @@ private:
     bool StepBlankCheck(int& percent);
     bool StepRepeat();
     bool Advance(int& percent);
-    bool Chosen(std::span<const std::uint8_t> block) const;
     // Moves past the blocks the stage's choice leaves out; false at the end.
     bool SkipUnchosenBlocks(int& percent);
     void SkipFailedBlock();

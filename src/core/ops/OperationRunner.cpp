@@ -55,9 +55,31 @@ TPlan PlanFor(TOperation operation, const TOperationTarget& target, const TPlanO
     return plan;
 }
 
+std::string SentLine(TOperation operation, const std::vector<const TStageOutcome*>& stages, std::uint32_t crc)
+{
+    std::uint32_t written = 0, verified = 0, blank = 0;
+    bool provenBlank = false;
+    for (const TStageOutcome* stage : stages) {
+        if (stage->Stage == TOperation::Write)
+            written += stage->BlocksSent;
+        else if (stage->Stage == TOperation::Verify && !stage->Preverify)
+            verified += stage->BlocksSent;
+        else if (stage->Stage == TOperation::BlankCheck && stage->Blocks == TBlockChoice::Erased) {
+            blank += stage->BlocksSent;
+            provenBlank = true;
+        }
+    }
+    std::string line = Format("%s: %u blocks written", OperationInfo(operation).DoneText, written);
+    if (operation == TOperation::Program)
+        line += Format(", %u verified", verified);
+    if (provenBlank)
+        line += Format(", %u proven blank", blank);
+    return line + Format(", CRC32 = %.08X", crc);
+}
+
 bool TPlanOutcome::Succeeded() const
 {
-    return Confirmed && Stages.size() + SkippedStages == PlannedStages && !Stages.empty() && Stages.back().Succeeded();
+    return Confirmed && Stages.size() + Skipped.size() == PlannedStages && !Stages.empty() && Stages.back().Succeeded();
 }
 
 bool TPlanOutcome::LeftUnchanged(std::size_t group) const
@@ -121,11 +143,15 @@ bool TOperationRunner::StartNextStage()
     return BeginStage();
 }
 
-bool TOperationRunner::SkipUnchangedStages()
+bool TOperationRunner::SkipNeedlessStages()
 {
-    while (NextStage < Plan.Stages.size() && PlanOutcome.LeftUnchanged(Plan.Stages[NextStage].Group)) {
-        ++NextStage;
-        ++PlanOutcome.SkippedStages;
+    const auto needless = [this](const TPlanStage& stage) {
+        // A region the image fills leaves no erased block to prove blank.
+        return PlanOutcome.LeftUnchanged(stage.Group) ||
+               (stage.Blocks == TBlockChoice::Erased && !SendsAnyBlock(stage.Buffer, stage.Blocks));
+    };
+    while (NextStage < Plan.Stages.size() && needless(Plan.Stages[NextStage])) {
+        PlanOutcome.Skipped.push_back(NextStage++);
     }
     return NextStage < Plan.Stages.size();
 }
@@ -176,7 +202,7 @@ void TOperationRunner::EndStage(bool cancelled)
         outcome.Status == PortStatus::CompareError)
         ReadBackFailedBlock(stage, outcome);
     View.StageEnded(outcome);
-    if (GoesOn(stage, outcome) && SkipUnchangedStages()) {
+    if (GoesOn(stage, outcome) && SkipNeedlessStages()) {
         Pending = true;
         return;
     }

@@ -69,13 +69,20 @@ struct TPlanOptions {
 // Blank check, Write, Verify; Write is Erase, Write; any other is itself.
 TPlan PlanFor(TOperation operation, const TOperationTarget& target, const TPlanOptions& options = {});
 
+// What the stages of one Program or Write did, as its result line: the
+// blocks written, verified and proven blank, and the CRC of what was sent
+// ("Programming successfull: 3 blocks written, 3 verified, 509 proven blank,
+// CRC32 = 1A2B3C4D"). A line of the last stage alone would say only what
+// that stage did.
+std::string SentLine(TOperation operation, const std::vector<const TStageOutcome*>& stages, std::uint32_t crc);
+
 struct TPlanOutcome {
     bool Confirmed = false;             // false: refused at the question, nothing was sent
     std::size_t PlannedStages = 0;      // how many the plan had
     std::vector<TStageOutcome> Stages;  // every stage that was started, in order
     std::vector<TDifferences> Compared; // per stage: where a compare found the region different
     std::vector<std::size_t> Unchanged; // groups a preverify found equal, their later stages left out
-    std::size_t SkippedStages = 0;
+    std::vector<std::size_t> Skipped;   // plan stages left out as needless, by their place in the plan
 
     bool Succeeded() const;
     bool LeftUnchanged(std::size_t group) const;
@@ -118,9 +125,10 @@ public:
 
 private:
     bool BeginStage();
-    // Moves past the stages that a passed preverify leaves out; false when
-    // none is left.
-    bool SkipUnchangedStages();
+    // Moves past the stages that a passed preverify leaves out, and a blank
+    // check of the erased blocks when the buffer has none; false when none
+    // is left.
+    bool SkipNeedlessStages();
     // Whether the plan goes on after this stage.
     bool GoesOn(const TPlanStage& stage, const TStageOutcome& outcome);
     void EndPlan();

@@ -1,5 +1,6 @@
 #include "core/production/JobPlan.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
 #include "core/link/PortStatus.h"
@@ -36,11 +37,11 @@ void PlaceRaw(const TJob& job, const TJobStep& step, const TJobImage& image, TJo
 {
     const std::size_t size = image.FileSize;
     if (size > region.Size || (size < region.Size && !step.Pad))
-        throw TJobError(
-            job.Path, StepPlace(step, "image"),
-            Format("%s holds %zu bytes, region '%s' %u; ", step.Image.c_str(), size, region.Name.c_str(), region.Size) +
-                (size < region.Size ? "pad = true fills a shorter file with 0xFF"
-                                    : "a file longer than the region cannot be written"));
+        throw TJobError(job.Path, StepPlace(step, "image"),
+                        Format("%s holds %zu bytes, region '%s' %u; ", step.Image.c_str(), size,
+                               ShowControlCharacters(region.Name).c_str(), region.Size) +
+                            (size < region.Size ? "pad = true fills a shorter file with 0xFF"
+                                                : "a file longer than the region cannot be written"));
     PlaceImage(image.Image, 0, plan.Buffer);
 }
 
@@ -58,7 +59,8 @@ void PlaceStepImage(const TJob& job, const TJobStep& step, const TJobImage& imag
         throw TJobError(job.Path, StepPlace(step, "image"),
                         step.Image + ": " + error.what() +
                             Format(" (base 0x%llX, region '%s' of 0x%X bytes)",
-                                   static_cast<unsigned long long>(plan.Base), region.Name.c_str(), region.Size));
+                                   static_cast<unsigned long long>(plan.Base),
+                                   ShowControlCharacters(region.Name).c_str(), region.Size));
     }
 }
 
@@ -84,7 +86,7 @@ TJobStepPlan ResolveStep(const TJob& job, const TJobStep& step, const std::optio
     if (step.ExpectCrc && *step.ExpectCrc != plan.Crc)
         throw TJobError(job.Path, StepPlace(step, "expect_crc"),
                         Format("region '%s' holds CRC32 = %.08X after placing the image, the job expects %.08X",
-                               region.Name.c_str(), plan.Crc, *step.ExpectCrc));
+                               ShowControlCharacters(region.Name).c_str(), plan.Crc, *step.ExpectCrc));
     return plan;
 }
 
@@ -102,11 +104,13 @@ void ResolveSerial(const TJob& job, TResolvedJob& resolved)
     }
     if (!written)
         throw TJobError(job.Path, "serial.region",
-                        "no write or program step writes region '" + info.Name + "', so no number would land");
+                        "no write or program step writes region '" + ShowControlCharacters(info.Name) +
+                            "', so no number would land");
     if (rule.Offset > info.Size || info.Size - rule.Offset < rule.Format.Width)
         throw TJobError(job.Path, "serial.offset",
                         Format("%zu bytes at 0x%llX run past the end of region '%s' (0x%X bytes)", rule.Format.Width,
-                               static_cast<unsigned long long>(rule.Offset), info.Name.c_str(), info.Size));
+                               static_cast<unsigned long long>(rule.Offset), ShowControlCharacters(info.Name).c_str(),
+                               info.Size));
     resolved.SerialRegion = region;
 }
 
@@ -127,8 +131,8 @@ std::string ImageText(const TJobStep& step, const std::optional<TJobImage>& imag
 std::string StepText(const TJobStep& step, const std::optional<TJobImage>& image, const TResolvedJob* resolved,
                      std::size_t index)
 {
-    std::string text =
-        Format("Step %zu: %s region '%s'", step.Number, step.OperationName().c_str(), step.Region.Text().c_str());
+    std::string text = Format("Step %zu: %s region '%s'", step.Number, step.OperationName().c_str(),
+                              ShowControlCharacters(step.Region.Text()).c_str());
     text += ImageText(step, image);
     if (resolved && image) {
         const TJobStepPlan& plan = resolved->Steps[index];
@@ -192,9 +196,14 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome)
         results.push_back(result);
     }
     std::vector<std::size_t> planned(Steps.size()), done(Steps.size());
+    std::vector<std::vector<const TStageOutcome*>> ran(Steps.size());
     for (const TStageStep& stage : StageSteps)
         if (!stage.Preverify)
             ++planned[stage.Step];
+    // A stage the runner found needless is not waited for.
+    for (const std::size_t s : outcome.Skipped)
+        if (s < StageSteps.size())
+            --planned[StageSteps[s].Step];
     for (std::size_t s = 0; s < outcome.Stages.size(); ++s) {
         const TStageOutcome& stage = outcome.Stages[s];
         if (stage.PlanStage >= StageSteps.size())
@@ -213,7 +222,11 @@ std::vector<TStepResult> TResolvedJob::Results(const TPlanOutcome& outcome)
                 result.Line = "unchanged";
             continue;
         }
+        ran[k].push_back(&stage);
         result.Passed = stage.Succeeded() && ++done[k] == planned[k];
+        const TOperation operation = Steps[k].Operation;
+        if (result.Passed && (operation == TOperation::Program || operation == TOperation::Write))
+            result.Line = SentLine(operation, ran[k], CrcUpdateBytes(CrcStart, Steps[k].Buffer));
         if (Steps[k].Compare && s < outcome.Compared.size() && !outcome.Compared[s].None()) {
             result.Diff = outcome.Compared[s];
             result.Report = DifferenceReport(*result.Diff, Steps[k].Buffer, Steps[k].Scratch);
@@ -269,7 +282,7 @@ TResolvedJob ResolveJob(const TJob& job, const TJobImages& images, const TDevice
 std::string JobCheckText(const TJob& job, const TJobImages& images, const TResolvedJob* resolved)
 {
     std::string text = "Job '" + job.Name + "' (" + job.Path + "), hash " + images.Hash + "\n";
-    text += "Device: " + (resolved ? resolved->Catalogue.DeviceName : job.Device.Text());
+    text += "Device: " + ShowControlCharacters(resolved ? resolved->Catalogue.DeviceName : job.Device.Text());
     text += ", voltage " + job.Voltage.value_or("as the adapter chooses");
     if (job.JtagDelay)
         text += ", JTAG delay " + std::to_string(*job.JtagDelay);

@@ -642,35 +642,59 @@ TEST(OperationRunner, CustomPlanRunsItsStagesOnTheirRegionsAndStopsAtTheFirstFai
 }
 
 // Program and Write of a small image leave the erased blocks out of the
-// write and the verify and prove them blank at the end.
+// write and the verify and prove them blank at the end; an image that fills
+// every block leaves nothing to prove blank, and that check is not run.
 TEST(OperationRunner, SkippingErasedBlocksSendsOnlyTheDataAndProvesTheRestBlank)
 {
-    const std::pair<TOperation, std::vector<int>> cases[] = {
-        {TOperation::Program, {3, 4, 1, 2, 4}}, // erase, blank check, write, verify, blank check
-        {TOperation::Write, {3, 1, 4}}};
-    for (const auto& [operation, stages] : cases) {
+    struct TCase {
+        TOperation Operation;
+        bool Fills;
+        std::vector<int> Stages; // erase 3, blank check 4, write 1, verify 2
+        int Writes, Verifies, BlankChecks;
+        const char* Line;
+    };
+    const TCase cases[] = {
+        {TOperation::Program,
+         false,
+         {3, 4, 1, 2, 4},
+         2,
+         2,
+         128 + 126,
+         "Programming successfull: 2 blocks written, 2 verified, 126 proven blank"},
+        {TOperation::Write, false, {3, 1, 4}, 2, 0, 126, "Programming OK: 2 blocks written, 126 proven blank"},
+        {TOperation::Program,
+         true,
+         {3, 4, 1, 2},
+         128,
+         128,
+         128,
+         "Programming successfull: 128 blocks written, 128 verified"},
+        {TOperation::Write, true, {3, 1}, 128, 0, 0, "Programming OK: 128 blocks written"}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Line);
         TOpsRig rig(OperationsScenario());
         Choose(rig, Big);
         rig.View.Answers = {TAnswer::Yes};
-        std::fill(rig.View.Buffer.begin(), rig.View.Buffer.end(), std::uint8_t{0xFF});
+        std::fill(rig.View.Buffer.begin(), rig.View.Buffer.end(), static_cast<std::uint8_t>(c.Fills ? 0x00 : 0xFF));
         rig.View.Buffer[600] = 0x12;   // block 1
         rig.View.Buffer[65535] = 0x34; // block 127, the last
         const std::vector<std::uint8_t> image = rig.View.Buffer;
 
         TPlanOptions sparse;
         sparse.SkipErased = true;
-        const TPlanOutcome& outcome = rig.Run(PlanFor(operation, rig.Connection.Target(rig.View.Buffer), sparse));
+        const TPlanOutcome& outcome = rig.Run(PlanFor(c.Operation, rig.Connection.Target(rig.View.Buffer), sparse));
 
         EXPECT_TRUE(outcome.Succeeded()) << outcome.Last().Line;
-        EXPECT_EQ(rig.StartedOperations(), stages);
+        EXPECT_EQ(rig.StartedOperations(), c.Stages);
         EXPECT_EQ(rig.Link.Sim.RegionContents(0, Big), image);
-        EXPECT_EQ(rig.Count(Cmd::WriteBlock), 2);
-        EXPECT_EQ(rig.Count(Cmd::VerifyBlock), operation == TOperation::Program ? 2 : 0);
-        EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), operation == TOperation::Program ? 128 + 126 : 126);
-        EXPECT_EQ(rig.LogCount("2 blocks holding data, 126 erased blocks left out"),
-                  operation == TOperation::Program ? 2 : 1);
-        EXPECT_EQ(rig.LogCount("126 erased blocks proven blank, 2 blocks holding data left out"), 1);
-        EXPECT_EQ(outcome.Last().BlocksSent, 126u);
+        EXPECT_EQ(rig.Count(Cmd::WriteBlock), c.Writes);
+        EXPECT_EQ(rig.Count(Cmd::VerifyBlock), c.Verifies);
+        EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), c.BlankChecks);
+        EXPECT_EQ(rig.LogCount("Blank check OK, 0 bytes checked, speed 0.0 kB/s"), 0);
+        std::vector<const TStageOutcome*> stages;
+        for (const TStageOutcome& stage : outcome.Stages)
+            stages.push_back(&stage);
+        EXPECT_EQ(SentLine(c.Operation, stages, 0x1A2B3C4D), std::string(c.Line) + ", CRC32 = 1A2B3C4D");
     }
 }
 

@@ -1,4 +1,5 @@
 #include "core/base/Stm32Crc.h"
+#include "core/base/TextFormat.h"
 #include "core/production/JobPlan.h"
 #include "support/OpsHarness.h"
 
@@ -134,13 +135,17 @@ start = 100000
     const TPlanOutcome& outcome = rig.Run(resolved.Plan());
 
     EXPECT_TRUE(outcome.Succeeded());
-    for (const TStepResult& result : resolved.Results(outcome))
+    const std::vector<TStepResult> results = resolved.Results(outcome);
+    for (const TStepResult& result : results)
         EXPECT_TRUE(result.Passed) << result.Title << ": " << result.Line;
     std::vector<std::uint8_t> expected(1024, 0xFF);
     const std::uint8_t image[] = {0xDE, 0xAD, 0xBE, 0xEF}, serial[] = {0x00, 0x01, 0x86, 0xB1}; // 100017
     std::copy(std::begin(image), std::end(image), expected.begin());
     std::copy(std::begin(serial), std::end(serial), expected.begin() + 0x10);
     EXPECT_EQ(rig.Link.Sim.RegionContents(0, 0), expected);
+    // The program step's line says what the whole step did, not its last stage.
+    EXPECT_EQ(results[0].Line, "Programming successfull: 1 blocks written, 1 verified, 1 proven blank, CRC32 = " +
+                                   Format("%.08X", CrcUpdateBytes(CrcStart, expected)));
     // erase, blank check, write, verify, blank check of the rest; verify; read
     EXPECT_EQ(rig.Count(Cmd::StartOperation), 7);
     EXPECT_EQ(rig.Count(Cmd::WriteBlock), 1) << "only the block holding data";
@@ -154,6 +159,33 @@ start = 100000
         EXPECT_EQ(resolved.StepProgress(stage, percent).Title, title) << stage;
         EXPECT_EQ(resolved.StepProgress(stage, percent).Percent, stepPercent) << stage;
     }
+}
+
+// An image that fills every block of its region leaves no erased block to
+// prove blank: the step passes without that check.
+TEST(Job, AProgramStepWhoseImageFillsTheRegionPassesWithoutAnEmptyBlankCheck)
+{
+    TScratchDir dir;
+    Write(dir, "data.bin", "CALIBRATION-0043");
+    const TJob job = LoadJob(Write(dir, "job.toml", R"(name = "board"
+device = "TESTCHIP"
+[[step]]
+region = "Data"
+operation = "program"
+image = "data.bin"
+)"));
+    TOpsRig rig(TwoRegions());
+    rig.Connect();
+    TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Session));
+    const TPlanOutcome& outcome = rig.Run(resolved.Plan());
+
+    EXPECT_TRUE(outcome.Succeeded());
+    const std::vector<TStepResult> results = resolved.Results(outcome);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].Passed) << results[0].Line;
+    EXPECT_EQ(rig.Count(Cmd::StartOperation), 4) << "erase, blank check, write, verify";
+    EXPECT_EQ(results[0].Line.rfind("Programming successfull: 1 blocks written, 1 verified, CRC32 = ", 0), 0u)
+        << results[0].Line;
 }
 
 TEST(Job, CompareNamesEachDifferenceWithBothValues)
