@@ -71,8 +71,7 @@ TOverhead Overhead(TUnitDatabase& database)
     };
     for (int unit = 1; unit <= OverheadUnits; ++unit) {
         auto start = TClock::now();
-        const TSerialLease lease =
-            database.ReserveSerial("bench", 1, 1, std::numeric_limits<std::uint32_t>::max());
+        const TSerialLease lease = database.ReserveSerial("bench", 1, 1, std::numeric_limits<std::uint32_t>::max());
         overhead.Reserve.push_back(since(start));
         const TUnitRecord record = PassedUnit(unit, lease);
         start = TClock::now();
@@ -120,8 +119,7 @@ int main()
         std::fprintf(stderr, "lindprog-bench-line: %s\n", error.what());
         return 1;
     }
-    std::printf("unit database, %d units, each reserving a serial number and recording a passed unit\n",
-                OverheadUnits);
+    std::printf("unit database, %d units, each reserving a serial number and recording a passed unit\n", OverheadUnits);
     PrintOverhead("reserve", file.Reserve, server.Reserve);
     PrintOverhead("record", file.Record, server.Record);
 

@@ -1,6 +1,7 @@
 #include "cli/CliOutput.h"
 
 #include "core/base/AdapterText.h"
+#include "core/base/Passwords.h"
 
 #include <nlohmann/json.hpp>
 
@@ -144,7 +145,8 @@ std::string TCliOutput::Prefix(const std::string& port) const
 void TCliOutput::WriteLine(std::FILE* stream, const std::string& line)
 {
     ClearProgress();
-    std::fputs(line.c_str(), stream);
+    // A database's URI, a port path or a file name may carry a password.
+    std::fputs(WithoutPasswords(line).c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
@@ -170,7 +172,7 @@ void TCliOutput::WriteLogFile(const std::string& port, std::chrono::system_clock
         return;
     // The file outlives many runs, so its lines carry the date, and always the port.
     const std::string line = IsoTime(when) + " " + (port.empty() ? "" : port + ": ") + text + "\n";
-    std::fputs(line.c_str(), LogFile.get());
+    std::fputs(WithoutPasswords(line).c_str(), LogFile.get());
     std::fflush(LogFile.get());
 }
 

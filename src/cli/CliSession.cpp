@@ -44,21 +44,6 @@ TOperation OperationOf(TCliCommand command)
     return OperationNamed(CommandName(command)).value_or(TOperation::Read);
 }
 
-std::string Joined(const std::vector<std::string>& items, const char* separator = ", ")
-{
-    std::string text;
-    for (const auto& item : items)
-        text += (text.empty() ? "" : separator) + item;
-    return text;
-}
-
-std::string ModeName(std::uint8_t mode)
-{
-    if (mode == ModeApplication)
-        return "application";
-    return mode == ModeBootloader ? "bootloader" : "unknown (" + std::to_string(mode) + ")";
-}
-
 // The command line shows no buffer, so nothing tracks its changes.
 class TNoTracking final : public TChangeTracking {
     void Clear() override {}
@@ -307,8 +292,13 @@ void TCliSession::CountBlocks(const TPlanOutcome& outcome, TResult& result) cons
             result.BlocksBlank = stage.BlocksSent;
         }
     }
-    if (result.Sparse && result.Ok)
-        result.Message += Format("; %u blocks written, %u proven blank", result.BlocksWritten, result.BlocksBlank);
+    const TOperation operation = OperationOf(Options.Command);
+    if (result.Ok && (operation == TOperation::Program || operation == TOperation::Write)) {
+        std::vector<const TStageOutcome*> stages;
+        for (const TStageOutcome& stage : outcome.Stages)
+            stages.push_back(&stage);
+        result.Message = SentLine(operation, stages, result.Crc);
+    }
 }
 
 void TCliSession::ReportDifferences(const TPlanOutcome& outcome)
@@ -388,46 +378,19 @@ TResult TCliSession::RunInfo()
 {
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
-    Port.GetKey();
-    std::vector<TDeviceReport> devices;
-    for (std::size_t d = 0; d < Connection.Devices().size(); ++d) {
-        const TDeviceTarget target = Session.Device({{}, d});
-        TDeviceReport device{Connection.Devices()[d], {}, target.Regions};
-        for (const auto& entry : target.Voltages)
-            device.Voltages.push_back(entry.Value);
-        devices.push_back(std::move(device));
-    }
-    Output.Report(PortChoice.Name, InfoText(devices), InfoJson(devices));
+    const TAdapterReport report = Session.Report();
+    Output.Report(PortChoice.Name, AdapterReportText(report), InfoJson(report));
     TResult result;
     result.Ok = true;
     result.Message = "info";
     return result;
 }
 
-std::string TCliSession::InfoText(const std::vector<TDeviceReport>& devices) const
-{
-    std::string text = "Adapter:  " + Port.Identity() + "\n" +
-                       Format("Firmware: v%d.%d\n", Port.VersionMajor(), Port.VersionMinor()) +
-                       "Mode:     " + ModeName(Port.Mode()) + "\n" + "Key:      " + Port.KeyText();
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-        const auto& device = devices[d];
-        text += Format("\nDevice %zu: ", d) + device.Info.Name() +
-                " (output voltage: " + (device.Voltages.empty() ? "none" : Joined(device.Voltages)) + ")";
-        for (std::size_t r = 0; r < device.Regions.size(); ++r) {
-            const auto& region = device.Regions[r];
-            text += Format("\n  Region %zu: ", r) + region.Name +
-                    Format(", %u bytes (0x%X), flags 0x%X: ", region.Size, region.Size, region.Flags) +
-                    Joined(AllowedCommands(region.Flags));
-        }
-    }
-    return text;
-}
-
-nlohmann::ordered_json TCliSession::InfoJson(const std::vector<TDeviceReport>& devices) const
+nlohmann::ordered_json TCliSession::InfoJson(const TAdapterReport& report) const
 {
     auto deviceItems = nlohmann::ordered_json::array();
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-        const auto& device = devices[d];
+    for (std::size_t d = 0; d < report.Devices.size(); ++d) {
+        const TDeviceTarget& device = report.Devices[d];
         auto regions = nlohmann::ordered_json::array();
         for (std::size_t r = 0; r < device.Regions.size(); ++r) {
             const auto& region = device.Regions[r];
@@ -437,19 +400,22 @@ nlohmann::ordered_json TCliSession::InfoJson(const std::vector<TDeviceReport>& d
                                {"size", region.Size},
                                {"operations", AllowedCommands(region.Flags)}});
         }
+        std::vector<std::string> voltages;
+        for (const auto& entry : device.Voltages)
+            voltages.push_back(entry.Value);
         deviceItems.push_back({{"index", d},
-                               {"name", device.Info.Name()},
-                               {"voltage_mask", device.Info.Voltages()},
-                               {"voltages", device.Voltages},
+                               {"name", device.DeviceName},
+                               {"voltage_mask", device.VoltageMask},
+                               {"voltages", voltages},
                                {"regions", std::move(regions)}});
     }
     auto object = JsonEvent("info");
     object["port"] = PortChoice.Name;
-    object["identity"] = Port.Identity();
-    object["version"] = Format("%d.%d", Port.VersionMajor(), Port.VersionMinor());
-    object["mode"] = Port.Mode();
-    object["mode_name"] = ModeName(Port.Mode());
-    object["key"] = Port.KeyText();
+    object["identity"] = report.Identity;
+    object["version"] = Format("%d.%d", report.VersionMajor, report.VersionMinor);
+    object["mode"] = report.Mode;
+    object["mode_name"] = ModeName(report.Mode);
+    object["key"] = report.Key;
     object["devices"] = std::move(deviceItems);
     return object;
 }

@@ -56,6 +56,7 @@ private:
     TResult PrepareBuffer();
     TResult CheckReadAddressable() const;
     TPlan PlanOfCommand();
+    // The blocks sent and proven blank, and the result line of a Program or Write.
     void CountBlocks(const TPlanOutcome& outcome, TResult& result) const;
     void ReportDifferences(const TPlanOutcome& outcome);
     TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
@@ -64,13 +65,7 @@ private:
     TResult WriteReadToStdout(TResult result);
     TImageFormat OutputFormat() const;
     TResult Failure(int exitCode, const std::string& message, int status = 0) const;
-    struct TDeviceReport {
-        TDeviceInfo Info;
-        std::vector<std::string> Voltages; // "3.3", "5.0", "3+5"
-        std::vector<TTargetRegion> Regions;
-    };
-    std::string InfoText(const std::vector<TDeviceReport>& devices) const;
-    nlohmann::ordered_json InfoJson(const std::vector<TDeviceReport>& devices) const;
+    nlohmann::ordered_json InfoJson(const TAdapterReport& report) const;
 
     // TLogSink
     void AddLogLine(const std::string& text) override;

@@ -44,6 +44,16 @@ TDeviceTarget TAdapterSession::Device(const TEntryChoice& choice)
     return DeviceTargetOf(AdapterConnection.Devices()[index], index, AdapterConnection.RegionsOf(index));
 }
 
+TAdapterReport TAdapterSession::Report()
+{
+    Endpoint.GetKey();
+    TAdapterReport report{Endpoint.Identity(), Endpoint.VersionMajor(), Endpoint.VersionMinor(),
+                          Endpoint.Mode(),     Endpoint.KeyText(),      {}};
+    for (std::size_t d = 0; d < AdapterConnection.Devices().size(); ++d)
+        report.Devices.push_back(Device({{}, d}));
+    return report;
+}
+
 TResolvedTarget TAdapterSession::Resolve(const TTargetChoice& choice, TOperation operation, const std::string& command)
 {
     TResolvedTarget target;

@@ -12,6 +12,7 @@
 // what the adapter does not offer.
 
 #include "core/link/DevicePort.h"
+#include "core/ops/AdapterReport.h"
 #include "core/ops/Connection.h"
 #include "core/ops/OperationRunner.h"
 #include "core/ops/Target.h"
@@ -89,6 +90,10 @@ public:
     // (`command`: how the user named it) and can be held in memory. Throws
     // TTargetError.
     TResolvedTarget Resolve(const TTargetChoice& choice, TOperation operation, const std::string& command);
+
+    // The connected adapter's identity, key and whole catalogue (asks for
+    // the key, and reads the regions of every device not read yet).
+    TAdapterReport Report();
 
     const TPlanOutcome& Run(TPlan plan, const TRunPacing& pacing = {})
     {

@@ -1,5 +1,6 @@
 #include "core/ops/Operation.h"
 
+#include "core/base/AdapterText.h"
 #include "core/link/PortStatus.h"
 #include "core/ops/Catalogue.h"
 #include "core/ops/ExitCode.h"
@@ -86,8 +87,8 @@ std::string EraseRefusal(TOperation operation, const std::string& regionName, st
     const bool writes = operation == TOperation::Write || operation == TOperation::Program;
     if (!writes || (regionFlags & Write) == 0 || (regionFlags & Erase) != 0)
         return {};
-    return std::string(OperationInfo(operation).Command) + " erases first; region '" + regionName +
-           "' cannot be erased";
+    return std::string(OperationInfo(operation).Command) + " erases first; region '" +
+           ShowControlCharacters(regionName) + "' cannot be erased";
 }
 
 int ExitCodeForStatus(std::uint8_t status)

@@ -1,5 +1,6 @@
 #include "core/ops/Target.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/TextFormat.h"
 #include "core/ops/Operation.h"
 
@@ -8,8 +9,6 @@
 
 namespace lindprog {
 
-namespace {
-
 std::string Joined(const std::vector<std::string>& items)
 {
     std::string text;
@@ -17,8 +16,6 @@ std::string Joined(const std::vector<std::string>& items)
         text += (text.empty() ? "" : ", ") + item;
     return text.empty() ? "none" : text;
 }
-
-} // namespace
 
 int TEntryChoice::Find(const std::vector<std::string>& names) const
 {
@@ -42,14 +39,15 @@ TTargetError::TTargetError(std::string place, const std::string& problem)
 
 std::string RegionTooLarge(const std::string& name, std::uint32_t size)
 {
-    return Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory", name.c_str(), size, size);
+    return Format("Region \"%s\" of %u bytes (0x%X) is too large to be held in memory",
+                  ShowControlCharacters(name).c_str(), size, size);
 }
 
 std::string ListedEntries(const std::vector<std::string>& names)
 {
     std::vector<std::string> quoted;
     for (std::size_t k = 0; k < names.size(); ++k)
-        quoted.push_back(std::to_string(k) + " '" + names[k] + "'");
+        quoted.push_back(std::to_string(k) + " '" + ShowControlCharacters(names[k]) + "'");
     return Joined(quoted);
 }
 
@@ -65,7 +63,8 @@ std::uint8_t TDeviceTarget::FindRegion(const TEntryChoice& choice) const
 {
     const int index = choice.Find(RegionNames());
     if (index < 0)
-        throw TTargetError("region", "device '" + DeviceName + "' has no region '" + choice.Text() +
+        throw TTargetError("region", "device '" + ShowControlCharacters(DeviceName) + "' has no region '" +
+                                         ShowControlCharacters(choice.Text()) +
                                          "'; its regions: " + ListedEntries(RegionNames()));
     return static_cast<std::uint8_t>(index);
 }
@@ -80,15 +79,15 @@ std::uint8_t TDeviceTarget::VoltageCode(const std::optional<std::string>& value)
             return entry.Code;
         offered.push_back(entry.Value);
     }
-    throw TTargetError("voltage",
-                       "the device offers no output voltage '" + *value + "'; it offers: " + Joined(offered));
+    throw TTargetError("voltage", "the device offers no output voltage '" + ShowControlCharacters(*value) +
+                                      "'; it offers: " + Joined(offered));
 }
 
 void TDeviceTarget::CheckAllows(std::uint8_t region, TOperation operation, const std::string& command) const
 {
     const TTargetRegion& info = Regions.at(region);
     if (!TActionState::From(true, info.Flags).Allows(operation))
-        throw TTargetError("operation", "region '" + info.Name + "' does not allow " + command +
+        throw TTargetError("operation", "region '" + ShowControlCharacters(info.Name) + "' does not allow " + command +
                                             "; it allows: " + Joined(AllowedCommands(info.Flags)));
 }
 
@@ -97,8 +96,8 @@ std::uint8_t FindDevice(const std::vector<TDeviceInfo>& devices, const TEntryCho
     const std::vector<std::string> names = RecordNames(devices);
     const int index = choice.Find(names);
     if (index < 0)
-        throw TTargetError("device",
-                           "the adapter offers no device '" + choice.Text() + "'; it offers: " + ListedEntries(names));
+        throw TTargetError("device", "the adapter offers no device '" + ShowControlCharacters(choice.Text()) +
+                                         "'; it offers: " + ListedEntries(names));
     return static_cast<std::uint8_t>(index);
 }
 
@@ -111,6 +110,7 @@ TDeviceTarget DeviceTargetOf(const TDeviceInfo& device, std::uint8_t index, cons
         target.Regions.push_back({region.Name(), region.Size(), region.Flags()});
     target.Voltages = VoltageEntries(device.Voltages());
     target.DefaultVoltageCode = target.Voltages.empty() ? 0 : target.Voltages.front().Code;
+    target.VoltageMask = device.Voltages();
     return target;
 }
 

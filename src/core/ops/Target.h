@@ -3,7 +3,9 @@
 // a device and a region by name or by index, and an output voltage, found in
 // the adapter's catalogue. One resolver for every front end, so a name the
 // adapter does not offer is refused with the same words everywhere, and the
-// words say what it does offer.
+// words say what it does offer. Names in those words show their control
+// characters escaped: an adapter's or a job's name must not reach a terminal
+// as an escape sequence or forge a line.
 
 #include "core/link/AdapterCommands.h"
 #include "core/ops/Catalogue.h"
@@ -51,6 +53,7 @@ struct TDeviceTarget {
     std::vector<TTargetRegion> Regions;
     std::vector<TVoltageEntry> Voltages;
     std::uint8_t DefaultVoltageCode = 0; // when nothing names one: the first offered
+    std::uint32_t VoltageMask = 0;       // the voltages as the device's record gives them
 
     std::vector<std::string> RegionNames() const;
     // Each throws TTargetError.
@@ -69,6 +72,8 @@ std::uint8_t FindDevice(const std::vector<TDeviceInfo>& devices, const TEntryCho
 // Why a region is refused before anything is allocated for it.
 std::string RegionTooLarge(const std::string& name, std::uint32_t size);
 
+// "read, verify", or "none".
+std::string Joined(const std::vector<std::string>& items);
 // "0 'Code flash', 1 'Data flash'", or "none".
 std::string ListedEntries(const std::vector<std::string>& names);
 

@@ -1,5 +1,6 @@
 #include "core/production/UnitDatabase.h"
 
+#include "core/base/Passwords.h"
 #include "core/base/TextFormat.h"
 #include "core/production/PgUnitDatabase.h"
 #include "core/production/SqliteUnitDatabase.h"
@@ -158,25 +159,7 @@ bool IsServerDatabase(const std::string& where)
 
 std::string WithoutPassword(const std::string& where)
 {
-    if (!IsServerDatabase(where))
-        return where;
-    const std::size_t authority = where.find("://") + 3;
-    const std::size_t query = std::min(where.find('?'), where.size());
-    std::string text = where.substr(0, query);
-    if (const std::size_t at = text.rfind('@'); at != std::string::npos && at > authority) {
-        if (const std::size_t colon = text.find(':', authority); colon < at)
-            text.erase(colon, at - colon);
-    }
-    // A password given as a parameter: ?password=... or &password=...
-    std::string kept;
-    for (std::size_t start = query + 1; start <= where.size();) {
-        const std::size_t end = std::min(where.find('&', start), where.size());
-        const std::string parameter = where.substr(start, end - start);
-        if (!parameter.empty() && parameter.rfind("password=", 0) != 0)
-            kept += (kept.empty() ? "?" : "&") + parameter;
-        start = end + 1;
-    }
-    return text + kept;
+    return IsServerDatabase(where) ? WithoutPasswords(where) : where;
 }
 
 std::unique_ptr<TUnitDatabase> OpenUnitDatabase(const std::string& where)

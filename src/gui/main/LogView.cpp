@@ -1,6 +1,7 @@
 #include "gui/main/LogView.h"
 
 #include "core/base/AdapterText.h"
+#include "core/base/Passwords.h"
 #include "core/buffer/BufferFile.h"
 
 #include <QApplication>
@@ -57,7 +58,7 @@ void TLogView::AddLogLine(const std::string& text)
     line->setData(0, StampRole, QDateTime(Today(), now));
     // Adapter texts reach the log: a control character in one must not
     // forge a line or reach the terminal or the clipboard raw.
-    const std::string shown = ShowControlCharacters(text);
+    const std::string shown = ShowControlCharacters(WithoutPasswords(text));
     line->setText(1, QString::fromUtf8(shown.c_str(), static_cast<qsizetype>(shown.size())));
     // The scroll range follows the new row only once the geometry is updated.
     updateGeometries();

@@ -1,5 +1,6 @@
 #include "gui/main/Main.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/TextFormat.h"
 #include "core/ops/JtagScan.h"
 #include "core/production/JobImages.h"
@@ -72,6 +73,12 @@ QFrame* HorizontalRule(QWidget* parent)
 QString Text(const std::string& text)
 {
     return QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.size()));
+}
+
+// A name the adapter gave, with its control characters shown as escapes.
+QString Shown(const std::string& adapterText)
+{
+    return Text(ShowControlCharacters(adapterText));
 }
 
 } // namespace
@@ -962,7 +969,7 @@ void TMainForm::ClearHintPanel()
 
 void TMainForm::ShowAdapter(const std::string& identity, const std::string& version)
 {
-    mIdentity->SetFullText(identity.empty() && version.empty() ? AdapterSearch->NoAdapterText() : Text(identity));
+    mIdentity->SetFullText(identity.empty() && version.empty() ? AdapterSearch->NoAdapterText() : Shown(identity));
     Panels[2]->setText(Text(version));
     FitStatusPanels();
 }
@@ -978,7 +985,7 @@ void TMainForm::ShowDevices(const std::vector<std::string>& names, int selected)
     const QSignalBlocker quiet(cbDevice);
     cbDevice->clear();
     for (const auto& name : names)
-        cbDevice->addItem(Text(name));
+        cbDevice->addItem(Shown(name));
     cbDevice->setEnabled(!names.empty());
     cbDevice->setCurrentIndex(selected);
 }
@@ -997,7 +1004,7 @@ void TMainForm::ShowRegions(const std::vector<std::string>& names, int selected)
     const QSignalBlocker quiet(cbRegion);
     cbRegion->clear();
     for (const auto& name : names)
-        cbRegion->addItem(Text(name));
+        cbRegion->addItem(Shown(name));
     cbRegion->setEnabled(!names.empty());
     cbRegion->setCurrentIndex(selected);
 }

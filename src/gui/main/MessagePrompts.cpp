@@ -1,5 +1,7 @@
 #include "gui/main/MessagePrompts.h"
 
+#include "core/base/Passwords.h"
+
 #include <QApplication>
 #include <QPushButton>
 
@@ -30,7 +32,8 @@ TPromptBox::TPromptBox(TPromptKind kind, const QString& text, QWidget* parent) :
     const TKindLook look = LookOf(kind);
     setWindowTitle(look.Caption);
     setIcon(look.Icon);
-    setText(text);
+    // An error may name a database by its URI, and the URI its password.
+    setText(QString::fromStdString(WithoutPasswords(text.toStdString())));
     if (look.YesNo) {
         QPushButton* yes = addButton("&Yes", QMessageBox::YesRole);
         QPushButton* no = addButton("&No", QMessageBox::NoRole);

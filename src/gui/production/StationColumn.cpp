@@ -1,5 +1,7 @@
 #include "gui/production/StationColumn.h"
 
+#include "core/base/Passwords.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -93,7 +95,8 @@ void TStationColumn::ShowPanel(TPanel panel, const QString& text, const QString&
     mVerdict->setStyleSheet(
         QString("QLabel { background: %1; color: %2; padding: 8px; }").arg(look.Background, look.Foreground));
     mVerdict->setText(text.isEmpty() ? QString(look.Text) : QString(look.Text) + "\n" + text);
-    mDetail->setText(detail);
+    // A failure may name the line's database by its URI.
+    mDetail->setText(QString::fromStdString(WithoutPasswords(detail.toStdString())));
 }
 
 void TStationColumn::StationLog(const std::string& line)

@@ -1,5 +1,6 @@
 #include "gui/production/StationWorker.h"
 
+#include "core/base/AdapterText.h"
 #include "core/link/PortNames.h"
 #include "core/settings/Settings.h"
 
@@ -155,8 +156,8 @@ std::string TStationWorker::RunJob()
 std::string TStationWorker::RunUnits(TAdapterSession& session, TStation& station)
 {
     const TDevicePort& port = session.Port();
-    const std::string identity =
-        port.Identity() + " " + std::to_string(port.VersionMajor()) + "." + std::to_string(port.VersionMinor());
+    const std::string identity = ShowControlCharacters(port.Identity()) + " " + std::to_string(port.VersionMajor()) +
+                                 "." + std::to_string(port.VersionMinor());
     Tell([identity, plan = JobCheckText(Setup.Job, Setup.Images, &station.Job())](TStationView& view) {
         view.StationAdapter(identity, plan);
     });

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 namespace lindprog {
 namespace {
 
@@ -65,6 +68,37 @@ TEST(Target, ResolvesByNameOrIndexAndSaysWhatTheAdapterOffers)
             else
                 EXPECT_EQ(std::string(error.what()), EraseRefusal(c.Operation, "Boot", 3));
         }
+    }
+}
+
+// Every text the core composes for a person from an adapter's names shows
+// their control characters as escapes: a name must not reach a terminal as
+// an escape sequence nor forge a line of its own.
+TEST(Target, AdapterNamesInTextsForAPersonShowTheirControlCharacters)
+{
+    const std::string hostile = "\x1B[31mred\nX";
+    const std::string shown = "\\x1B[31mred\\nX";
+    const TDeviceTarget device{0, hostile, {{hostile, 64, 1}}, {}, 0};
+    const auto refusal = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const TTargetError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no refusal");
+    };
+    const std::pair<std::string, int> texts[] = {
+        // the text, and how many lines it has
+        {refusal([&] { device.FindRegion(Named("nope")); }), 1},
+        {refusal([&] { device.CheckAllows(0, TOperation::Erase, "erase"); }), 1},
+        {ListedEntries({hostile}), 1},
+        {RegionTooLarge(hostile, 1u << 30), 1},
+        {EraseRefusal(TOperation::Program, hostile, 0x02), 1},
+        {AdapterReportText({hostile, 1, 18, 3, "00ABCDEF", {device}}), 6}};
+    for (const auto& [text, lines] : texts) {
+        EXPECT_EQ(text.find('\x1B'), std::string::npos) << text;
+        EXPECT_NE(text.find(shown), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), lines - 1) << text;
     }
 }
 

@@ -26,6 +26,8 @@ TEST(LogView, TimeColumnHasTwoDigitsAndASpaceEachSide)
     EXPECT_EQ(log.MessageAt(0), "Starting operation");
     log.AddLogLine("Corvane\nSaved 9 bytes\x1B[2J");
     EXPECT_EQ(log.MessageAt(1), "Corvane\\nSaved 9 bytes\\x1B[2J") << "control characters are shown escaped";
+    log.AddLogLine("unit database postgresql://line:s3cret@db/units: gone");
+    EXPECT_EQ(log.MessageAt(2), "unit database postgresql://line@db/units: gone");
     EXPECT_EQ(log.headerItem()->text(0), "Time:");
     EXPECT_EQ(log.headerItem()->text(1), "Message:");
 }
@@ -91,7 +93,8 @@ TEST(PromptBox, KindsHaveTheirCaptionsAndButtons)
                                                                {TPromptKind::Confirmation, "Confirm", 2},
                                                                {TPromptKind::Warning, "Warning", 2}};
     for (const auto& [kind, caption, buttons] : kinds) {
-        TPromptBox box(kind, "text", nullptr);
+        TPromptBox box(kind, "cannot reach postgresql://line:s3cret@db/units", nullptr);
+        EXPECT_EQ(box.text(), "cannot reach postgresql://line@db/units");
         EXPECT_EQ(box.windowTitle(), caption);
         EXPECT_EQ(box.buttons().size(), buttons);
     }
