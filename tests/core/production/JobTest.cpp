@@ -179,13 +179,11 @@ image = "data.bin"
     TResolvedJob resolved = ResolveJob(job, ReadJobImages(job), ReadJobCatalogue(job, rig.Session));
     const TPlanOutcome& outcome = rig.Run(resolved.Plan());
 
-    EXPECT_TRUE(outcome.Succeeded());
-    const std::vector<TStepResult> results = resolved.Results(outcome);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_TRUE(results[0].Passed) << results[0].Line;
+    const TStepResult result = resolved.Results(outcome).at(0);
+    EXPECT_TRUE(outcome.Succeeded() && result.Passed) << result.Line;
     EXPECT_EQ(rig.Count(Cmd::StartOperation), 4) << "erase, blank check, write, verify";
-    EXPECT_EQ(results[0].Line.rfind("Programming successfull: 1 blocks written, 1 verified, CRC32 = ", 0), 0u)
-        << results[0].Line;
+    EXPECT_EQ(result.Line.rfind("Programming successfull: 1 blocks written, 1 verified, CRC32 = ", 0), 0u)
+        << result.Line;
 }
 
 TEST(Job, CompareNamesEachDifferenceWithBothValues)
