@@ -132,7 +132,8 @@ TEST_F(CliTest, VerifyAndBlankCheckSayWhatDiffers)
     EXPECT_EQ(Cli({"verify", changed}), 4);
     EXPECT_NE(Out().find("Verify failed at offset 1200 (Compare error)"), std::string::npos) << Out();
     const std::string named =
-        Format("Verify failed at 0x00001234: expected 0x%02X, read 0x%02X", image[0x1234], image[0x1234] ^ 0x40);
+        Format("Read back, the block at 0x00001200 differs first at 0x00001234: expected 0x%02X, read 0x%02X",
+               image[0x1234], image[0x1234] ^ 0x40);
     EXPECT_NE(Err().find(named), std::string::npos) << Err();
 
     EXPECT_EQ(Cli({"blank-check", "-q"}), 4);

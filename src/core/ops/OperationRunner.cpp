@@ -258,8 +258,10 @@ void TOperationRunner::ReadBackFailedBlock(const TPlanStage& stage, TStageOutcom
     }
     const auto at = static_cast<std::uint32_t>(differs.first - expected.begin());
     outcome.Mismatch = {true, offset + at, *differs.first, *differs.second};
-    outcome.Line =
-        Format("Verify failed at 0x%08X: expected 0x%02X, read 0x%02X", offset + at, *differs.first, *differs.second);
+    // The adapter's line names the block; this one says what reading it
+    // back found, so the two read as one finding and not as two failures.
+    outcome.Line = Format("Read back, the block at 0x%08X differs first at 0x%08X: expected 0x%02X, read 0x%02X",
+                          offset, offset + at, *differs.first, *differs.second);
     Log.AddLogLine(outcome.Line);
 }
 

@@ -281,9 +281,10 @@ TEST(OperationDriver, CancelledReadKeepsTheFillAfterTheLastBlockAndOnlyReadShows
     // The half-read buffer against the device: the first different block.
     rig.View.Log.clear();
     rig.Click(TOperation::Verify);
-    EXPECT_EQ(rig.View.Log, Join({Started("Verifying"),
-                                  {"Verify failed at offset 7800 (Compare error)",
-                                   "Verify failed at 0x00007800: expected 0xFF, read 0x00"}}));
+    EXPECT_EQ(rig.View.Log,
+              Join({Started("Verifying"),
+                    {"Verify failed at offset 7800 (Compare error)",
+                     "Read back, the block at 0x00007800 differs first at 0x00007800: expected 0xFF, read 0x00"}}));
     EXPECT_EQ(rig.Count(Cmd::VerifyBlock), 61);
     EXPECT_EQ(rig.View.Speeds.size(), 1u);
     EXPECT_EQ(rig.Count(Cmd::PowerOff), 2);
@@ -546,7 +547,7 @@ TEST(OperationRunner, FailedVerifyReadsItsBlockBack)
         std::string Notice;
     };
     const TCase cases[] = {
-        {"[]", 0x403, "Verify failed at 0x00000403: expected 0x18, read 0xE7",
+        {"[]", 0x403, "Read back, the block at 0x00000400 differs first at 0x00000403: expected 0x18, read 0xE7",
          "Verify failed at offset 400 (Compare error)"},
         {R"([{"command": 163, "kind": "status", "status": 14, "skip": 2}])", -1,
          "Verify failed at offset 400 (Compare error)", "The block at 0x00000400 reads back equal to the buffer"},

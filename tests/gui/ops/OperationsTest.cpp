@@ -250,7 +250,9 @@ TEST(Operations, CompareMarksTheDifferencesAndAFailedVerifyGoesToTheByte)
 
     bytes[0x10] = 0;
     form.cmDeviceVerify->trigger();
-    EXPECT_EQ(CountLines(form, "Verify failed at 0x00000400: expected 0x01, read 0x00"), 1);
+    EXPECT_EQ(
+        CountLines(form, "Read back, the block at 0x00000400 differs first at 0x00000400: expected 0x01, read 0x00"),
+        1);
     EXPECT_EQ(form.Dump().CursorIndex(), 0x400);
 }
 
