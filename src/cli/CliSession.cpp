@@ -73,14 +73,6 @@ private:
 
 } // namespace
 
-std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize)
-{
-    const std::uint64_t base = DefaultImageBase(image, regionSize);
-    if (image.Lowest() < base || image.End() > base + regionSize)
-        return std::nullopt;
-    return base;
-}
-
 TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TSessionInput input, TCliOutput& output)
     : TCliProgressView(output, port.Name), PortChoice(port), Options(options), Input(std::move(input)), Output(output),
       Names(TPortNames::DefaultAssignmentsFile()), Session(Names, Dispatcher, Settings, {*this, Answers, *this, *this}),
@@ -186,34 +178,11 @@ TResult TCliSession::PrepareBuffer()
     ok.Ok = true;
     if (!TakesFile(Options.Command) || Options.Command == TCliCommand::Read)
         return ok;
-    std::uint64_t base = Options.Base.value_or(0);
-    if (Input.Image != nullptr && !Options.Base) {
-        const auto size = static_cast<std::uint32_t>(Buffer.size());
-        const std::optional<std::uint64_t> implicit = ImplicitImageBase(*Input.Image, size);
-        if (!implicit) {
-            const auto& region = Target->Region();
-            return Failure(ExitCode::Usage,
-                           Format("%s holds addresses 0x%08llX-0x%08llX; region '%s' holds 0x%X bytes: give the "
-                                  "address of its first byte with --base",
-                                  Input.FileName.c_str(), static_cast<unsigned long long>(Input.Image->Lowest()),
-                                  static_cast<unsigned long long>(Input.Image->End() - 1), region.Name.c_str(), size));
-        }
-        base = *implicit;
-        if (base != 0)
-            AddLogLine(Format("base 0x%08llX (from the image)", static_cast<unsigned long long>(base)));
-    }
-    TNoTracking noTracking;
     try {
-        PlaceFileInRegion(Input.FileName, Input.FileBytes, Input.Image, base, Options.Pad, Buffer, noTracking, *this);
-    } catch (const TImageError& error) {
-        return Failure(ExitCode::FileError, Input.FileName + ": " + error.what() +
-                                                Format(" (base 0x%llX, region size 0x%zX)",
-                                                       static_cast<unsigned long long>(base), Buffer.size()));
-    } catch (const TFileError& error) {
-        return Failure(ExitCode::FileError, std::string(error.what()) + "; " +
-                                                (Input.FileBytes.size() < Buffer.size()
-                                                     ? "--pad fills a shorter file with 0xFF"
-                                                     : "a file longer than the region cannot be written"));
+        PlaceCommandFile(Input.FileName, Input.FileBytes, Input.Image, Options.Base, Options.Pad, Target->Region().Name,
+                         Buffer, *this);
+    } catch (const TPlacementError& error) {
+        return Failure(error.Usage ? ExitCode::Usage : ExitCode::FileError, error.what());
     }
     return ok;
 }

@@ -87,12 +87,6 @@ private:
     std::vector<std::uint8_t> Expected; // compare: the file as placed in the region
 };
 
-// The base of an image given without --base: 0 when the image fits the
-// region there, else its lowest address rounded down to a multiple of the
-// region's size when the whole image fits from there; nothing when neither
-// holds, for then any base would be a guess.
-std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize);
-
 // A failed result with its exit code, message and status byte.
 TResult FailedResult(int exitCode, const std::string& message, int status = 0);
 // The result of a connect that reached no adapter to work with (the port

@@ -92,28 +92,28 @@ TInputFile ReadInputFile(const TCliOptions& options)
     if (options.File == StandardStream)
         return ReadStandardInput(options);
     TInputFile input;
-    try {
-        input.Bytes = ReadWholeFile(options.File, MaxRegionBytes);
-    } catch (const TFileError& error) {
-        input.Error = error.what();
-        return input;
-    }
     if (options.Command == TCliCommand::UpdateFirmware) {
+        try {
+            input.Bytes = ReadWholeFile(options.File, MaxRegionBytes);
+        } catch (const TFileError& error) {
+            input.Error = error.what();
+            return input;
+        }
         if (!TFirmwareImage::IsValidSize(input.Bytes.size()))
             input.Error = "Invalid file size: " + options.File + " is no firmware update file";
         return input;
     }
-    if (DetectImageFormat(input.Bytes) == TImageFormat::Raw) {
-        if (options.Base) {
-            input.Error = "--base applies to HEX, S-record and ELF files; " + options.File + " is raw bytes";
-            input.ExitCode = ExitCode::Usage;
-        }
+    try {
+        TCommandFile file = ReadCommandFile(options.File);
+        input.Bytes = std::move(file.Bytes);
+        input.Image = std::move(file.Image);
+    } catch (const TFileError& error) {
+        input.Error = error.what();
         return input;
     }
-    try {
-        input.Image = ParseImage(input.Bytes);
-    } catch (const TImageError& error) {
-        input.Error = options.File + ": " + error.what();
+    if (!input.Image && options.Base) {
+        input.Error = "--base applies to HEX, S-record and ELF files; " + options.File + " is raw bytes";
+        input.ExitCode = ExitCode::Usage;
     }
     return input;
 }

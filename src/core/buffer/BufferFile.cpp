@@ -1,6 +1,7 @@
 #include "core/buffer/BufferFile.h"
 
 #include "core/base/Stm32Crc.h"
+#include "core/base/TextFormat.h"
 #include "core/buffer/FileAccess.h"
 #include "core/buffer/IntelHex.h"
 #include "core/buffer/SRecord.h"
@@ -206,6 +207,71 @@ void PlaceFileInRegion(const std::string& path, std::span<const std::uint8_t> by
     std::fill(std::copy(bytes.begin(), bytes.end(), buffer.begin()), buffer.end(), std::uint8_t{0xFF});
     log.AddLogLine(LoadedLine(bytes.size(), CrcUpdateBytes(CrcStart, buffer)));
     view.UpdateChanges();
+}
+
+TCommandFile ReadCommandFile(const std::string& path)
+{
+    TCommandFile file;
+    file.Bytes = ReadWholeFile(path, MaxRegionBytes);
+    if (DetectImageFormat(file.Bytes) == TImageFormat::Raw)
+        return file;
+    try {
+        file.Image = ParseImage(file.Bytes);
+    } catch (const TImageError& error) {
+        throw TFileError(path + ": " + error.what());
+    }
+    return file;
+}
+
+std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize)
+{
+    const std::uint64_t base = DefaultImageBase(image, regionSize);
+    if (image.Lowest() < base || image.End() > base + regionSize)
+        return std::nullopt;
+    return base;
+}
+
+namespace {
+
+// A command's buffer is shown nowhere, so nothing tracks its changes.
+class TNoTracking final : public TChangeTracking {
+    void Clear() override {}
+    void UpdateChanges() override {}
+};
+
+} // namespace
+
+void PlaceCommandFile(const std::string& name, std::span<const std::uint8_t> bytes, const TImage* image,
+                      std::optional<std::uint64_t> base, bool pad, const std::string& regionName,
+                      std::span<std::uint8_t> buffer, TLogSink& log)
+{
+    if (image != nullptr && !base) {
+        const auto size = static_cast<std::uint32_t>(buffer.size());
+        base = ImplicitImageBase(*image, size);
+        if (!base)
+            throw TPlacementError(Format("%s holds addresses 0x%08llX-0x%08llX; region '%s' holds 0x%X bytes: give "
+                                         "the address of its first byte with --base",
+                                         name.c_str(), static_cast<unsigned long long>(image->Lowest()),
+                                         static_cast<unsigned long long>(image->End() - 1), regionName.c_str(), size),
+                                  true);
+        if (*base != 0)
+            log.AddLogLine(Format("base 0x%08llX (from the image)", static_cast<unsigned long long>(*base)));
+    }
+    const std::uint64_t at = base.value_or(0);
+    TNoTracking noTracking;
+    try {
+        PlaceFileInRegion(name, bytes, image, at, pad, buffer, noTracking, log);
+    } catch (const TImageError& error) {
+        throw TPlacementError(
+            name + ": " + error.what() +
+                Format(" (base 0x%llX, region size 0x%zX)", static_cast<unsigned long long>(at), buffer.size()),
+            false);
+    } catch (const TFileError& error) {
+        throw TPlacementError(std::string(error.what()) + "; " +
+                                  (bytes.size() < buffer.size() ? "--pad fills a shorter file with 0xFF"
+                                                                : "a file longer than the region cannot be written"),
+                              false);
+    }
 }
 
 } // namespace lindprog

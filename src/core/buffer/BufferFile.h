@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -104,5 +105,38 @@ void LoadImageIntoBuffer(const std::string& path, const TImage& image, std::uint
 void PlaceFileInRegion(const std::string& path, std::span<const std::uint8_t> bytes, const TImage* image,
                        std::uint64_t base, bool pad, std::span<std::uint8_t> buffer, TChangeTracking& view,
                        TLogSink& log);
+
+// The file of a command (write, verify, program, compare), read once before
+// any adapter is touched: its bytes, and the image they hold when they are
+// HEX, S-record or ELF. Throws TFileError, naming the path also when the
+// image is bad ("fw.hex: line 3: bad checksum").
+struct TCommandFile {
+    std::vector<std::uint8_t> Bytes;
+    std::optional<TImage> Image;
+};
+TCommandFile ReadCommandFile(const std::string& path);
+
+// The base of an image given without one: 0 when the image fits the region
+// there, else its lowest address rounded down to a multiple of the region's
+// size when the whole image fits from there; nothing when neither holds, for
+// then any base would be a guess.
+std::optional<std::uint64_t> ImplicitImageBase(const TImage& image, std::uint32_t regionSize);
+
+// Why a command's file does not go into its region. Usage: the caller must
+// say more (the base), rather than the file being at fault.
+class TPlacementError : public std::runtime_error {
+public:
+    TPlacementError(const std::string& text, bool usage) : std::runtime_error(text), Usage(usage) {}
+    bool Usage;
+};
+
+// A command's file in the region's buffer, as the command line and the
+// Python module place it: an image at `base`, or without one at
+// ImplicitImageBase (a base other than 0 is logged); raw bytes as
+// PlaceFileInRegion takes them. Throws TPlacementError, its text naming the
+// file, the base and the region's size.
+void PlaceCommandFile(const std::string& name, std::span<const std::uint8_t> bytes, const TImage* image,
+                      std::optional<std::uint64_t> base, bool pad, const std::string& regionName,
+                      std::span<std::uint8_t> buffer, TLogSink& log);
 
 } // namespace lindprog

@@ -94,4 +94,12 @@ private:
     std::map<int, std::string> Pinned;
 };
 
+// Whether a port can be an adapter's, for choosing the one port there is
+// when none is named: a USB serial port (ttyUSB, ttyACM, or one with a
+// /dev/serial/by-id name) or a LINDPROG_COM<N> mapping. A board's built-in
+// UART (ttyS0) never holds one, and counting it would make every machine
+// look as if it had two ports. Windows names every port COM<N> alike and
+// does not say here which is USB: each may be.
+bool CanBeAdapter(const TPortEntry& port);
+
 } // namespace lindprog

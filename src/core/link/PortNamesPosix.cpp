@@ -183,4 +183,12 @@ void TPortNames::SaveAssignments() const
     fs::rename(temporary, AssignmentsFile, error);
 }
 
+bool CanBeAdapter(const TPortEntry& port)
+{
+    if (port.Mapped || port.Key.find("/serial/by-id/") != std::string::npos)
+        return true;
+    const std::string name = fs::path(port.DevicePath).filename().string();
+    return name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0;
+}
+
 } // namespace lindprog

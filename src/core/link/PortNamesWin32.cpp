@@ -145,4 +145,9 @@ std::vector<TPortEntry> TPortNames::SystemPorts()
     return entries;
 }
 
+bool CanBeAdapter(const TPortEntry&)
+{
+    return true;
+}
+
 } // namespace lindprog

@@ -30,6 +30,11 @@ std::optional<TSessionFailure> TStation::Start(int portNumber)
         return unreached;
     if (connected != TConnectResult::Application)
         return TSessionFailure{ExitCode::Failed, "the adapter is not in application mode; it runs no job"};
+    return Place();
+}
+
+std::optional<TSessionFailure> TStation::Place()
+{
     try {
         Resolved = ResolveJob(Setup.Job, Setup.Images, ReadJobCatalogue(Setup.Job, Session));
     } catch (const TJobError& error) {

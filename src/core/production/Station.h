@@ -55,6 +55,9 @@ public:
 
     // Connects and places the job; a failure when the station cannot run.
     std::optional<TSessionFailure> Start(int portNumber);
+    // Places the job on a session connected already (to an adapter in
+    // application mode), as Start does after connecting.
+    std::optional<TSessionFailure> Place();
     // The job as placed by Start.
     TResolvedJob& Job() { return Resolved; }
     const TDevicePort& Port() const { return Session.Port(); }
