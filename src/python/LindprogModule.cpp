@@ -25,43 +25,44 @@ using namespace lindprog::python;
 
 namespace {
 
-// The module's exception classes, created once when it is imported.
+// The module's exception classes, created once when it is imported. The
+// module holds them; these are borrowed, so that nothing is released after
+// the interpreter has ended.
 struct TErrorTypes {
-    py::object Error, PortError, AdapterError, MismatchError, TargetError, FileError, JobError, DatabaseError,
-        Cancelled;
+    PyObject *Error, *PortError, *AdapterError, *MismatchError, *TargetError, *FileError, *JobError, *DatabaseError,
+        *Cancelled;
 };
-TErrorTypes* Errors = nullptr;
+TErrorTypes Errors{};
 unsigned long MainThread = 0;
 
-py::object NewError(py::module_& module, const char* name, const py::object& base, const char* doc)
+PyObject* NewError(py::module_& module, const char* name, PyObject* base, const char* doc)
 {
     const std::string qualified = std::string("lindprog.") + name;
-    auto type = py::reinterpret_steal<py::object>(
-        PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base.ptr(), nullptr));
+    auto type = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base, nullptr));
     if (!type)
         throw py::error_already_set();
     module.attr(name) = type;
-    return type;
+    return type.ptr();
 }
 
-const py::object& TypeOf(TFailureKind kind)
+PyObject* TypeOf(TFailureKind kind)
 {
     switch (kind) {
-    case TFailureKind::Port: return Errors->PortError;
-    case TFailureKind::Adapter: return Errors->AdapterError;
-    case TFailureKind::Mismatch: return Errors->MismatchError;
-    case TFailureKind::Target: return Errors->TargetError;
-    case TFailureKind::File: return Errors->FileError;
-    case TFailureKind::Job: return Errors->JobError;
-    case TFailureKind::Database: return Errors->DatabaseError;
-    case TFailureKind::Cancelled: return Errors->Cancelled;
+    case TFailureKind::Port: return Errors.PortError;
+    case TFailureKind::Adapter: return Errors.AdapterError;
+    case TFailureKind::Mismatch: return Errors.MismatchError;
+    case TFailureKind::Target: return Errors.TargetError;
+    case TFailureKind::File: return Errors.FileError;
+    case TFailureKind::Job: return Errors.JobError;
+    case TFailureKind::Database: return Errors.DatabaseError;
+    case TFailureKind::Cancelled: return Errors.Cancelled;
     }
-    return Errors->Error;
+    return Errors.Error;
 }
 
 void Raise(const TScriptFailure& failure)
 {
-    const py::object& type = TypeOf(failure.Kind);
+    const auto type = py::reinterpret_borrow<py::object>(TypeOf(failure.Kind));
     py::object error = type(failure.what());
     error.attr("status") = failure.Status;
     error.attr("status_text") = failure.StatusText;
@@ -88,8 +89,8 @@ std::vector<TPort> Ports()
     TPortNames names(TPortNames::DefaultAssignmentsFile());
     std::vector<TPort> ports;
     for (const TPortEntry& entry : names.AvailablePorts())
-        ports.push_back({"COM" + std::to_string(entry.Number), entry.DevicePath, entry.Key, entry.Number,
-                         entry.Mapped, CanBeAdapter(entry)});
+        ports.push_back({"COM" + std::to_string(entry.Number), entry.DevicePath, entry.Key, entry.Number, entry.Mapped,
+                         CanBeAdapter(entry)});
     return ports;
 }
 
@@ -122,7 +123,8 @@ TScriptData DataOf(const py::object& data)
     const auto bytes = py::reinterpret_steal<py::object>(PyBytes_FromObject(data.ptr()));
     if (!bytes)
         throw py::error_already_set();
-    const std::string_view view(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+    const std::string_view view(PyBytes_AS_STRING(bytes.ptr()),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
     result.Bytes.assign(view.begin(), view.end());
     return result;
 }
@@ -161,7 +163,8 @@ public:
 
     // The core's work with the lock let go. An exception the script raised
     // meanwhile (Ctrl-C, a callback's) wins over the cancel it caused.
-    template <class F> auto Run(F&& work) -> decltype(work())
+    template <class F>
+    auto Run(F&& work) -> decltype(work())
     {
         using TResult = decltype(work());
         Pending = nullptr;
@@ -194,7 +197,8 @@ public:
     py::object Log;
 
 private:
-    template <class F> void Call(F&& callback)
+    template <class F>
+    void Call(F&& callback)
     {
         py::gil_scoped_acquire acquire;
         if (Pending)
@@ -365,25 +369,24 @@ struct TPyJob {
 PYBIND11_MODULE(_lindprog, module)
 {
     module.doc() = "The Corvane programmer's core for scripts: sessions on adapters, their operations and jobs.";
+    module.attr("__version__") = LINDPROG_VERSION;
     MainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
-    static TErrorTypes errors;
-    Errors = &errors;
-    errors.Error = NewError(module, "Error", py::reinterpret_borrow<py::object>(PyExc_Exception),
-                            "Every failure of the programmer: status, status_text, exit_code.");
-    errors.PortError = NewError(module, "PortError", errors.Error,
+    Errors.Error =
+        NewError(module, "Error", PyExc_Exception, "Every failure of the programmer: status, status_text, exit_code.");
+    Errors.PortError = NewError(module, "PortError", Errors.Error,
                                 "No port, it would not open, no adapter answered, or the port went away.");
-    errors.AdapterError =
-        NewError(module, "AdapterError", errors.Error, "The adapter refused or failed; status says how.");
-    errors.MismatchError = NewError(module, "MismatchError", errors.AdapterError,
+    Errors.AdapterError =
+        NewError(module, "AdapterError", Errors.Error, "The adapter refused or failed; status says how.");
+    Errors.MismatchError = NewError(module, "MismatchError", Errors.AdapterError,
                                     "Verify found a difference (offset, expected, actual) or blank check found data.");
-    errors.TargetError = NewError(module, "TargetError", errors.Error,
+    Errors.TargetError = NewError(module, "TargetError", Errors.Error,
                                   "A device, region, voltage or operation the adapter does not offer.");
-    errors.FileError =
-        NewError(module, "FileError", errors.Error, "An image that cannot be read or does not fit its region.");
-    errors.JobError = NewError(module, "JobError", errors.Error, "A bad job file (place names the step and key).");
-    errors.DatabaseError = NewError(module, "DatabaseError", errors.Error, "The unit database failed or went away.");
-    errors.Cancelled = NewError(module, "Cancelled", errors.Error, "cancel() stopped the operation.");
+    Errors.FileError =
+        NewError(module, "FileError", Errors.Error, "An image that cannot be read or does not fit its region.");
+    Errors.JobError = NewError(module, "JobError", Errors.Error, "A bad job file (place names the step and key).");
+    Errors.DatabaseError = NewError(module, "DatabaseError", Errors.Error, "The unit database failed or went away.");
+    Errors.Cancelled = NewError(module, "Cancelled", Errors.Error, "cancel() stopped the operation.");
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown)
@@ -433,16 +436,14 @@ PYBIND11_MODULE(_lindprog, module)
         py::arg("path"), "Reads a job file and its images; raises JobError naming the step and key.");
 
     py::class_<TPySession> session(module, "Session", "One adapter on one port; a context manager that closes it.");
-    session
-        .def_property_readonly("port", [](const TPySession& self) { return self.Session().PortName(); })
+    session.def_property_readonly("port", [](const TPySession& self) { return self.Session().PortName(); })
         .def_property_readonly("identity", [](const TPySession& self) { return self.Session().Identity(); })
         .def_property_readonly("firmware_version",
                                [](const TPySession& self) { return self.Session().FirmwareVersion(); })
         .def_property_readonly("key", [](TPySession& self) { return self.Run([&] { return self.Session().Key(); }); })
         .def_property_readonly("devices",
                                [deviceType, regionType](TPySession& self) {
-                                   const TAdapterReport* report =
-                                       self.Run([&] { return &self.Session().Report(); });
+                                   const TAdapterReport* report = self.Run([&] { return &self.Session().Report(); });
                                    return DevicesOf(*report, deviceType, regionType);
                                })
         .def_property_readonly("closed", [](const TPySession& self) { return self.Session().Closed(); })

@@ -126,8 +126,8 @@ TScriptSession::TScriptSession(const std::string& port, const TScriptOptions& op
     : Hooks(std::move(hooks)), Names(TPortNames::DefaultAssignmentsFile())
 {
     if (options.JtagDelay < TSettings::MinJtagDelay || options.JtagDelay > TSettings::MaxJtagDelay)
-        throw std::invalid_argument(Format("jtag_delay must be %d to %d", TSettings::MinJtagDelay,
-                                           TSettings::MaxJtagDelay));
+        throw std::invalid_argument(
+            Format("jtag_delay must be %d to %d", TSettings::MinJtagDelay, TSettings::MaxJtagDelay));
     const TPortSelection selection =
         SelectPorts(port.empty() ? std::vector<std::string>{} : std::vector<std::string>{port}, Names);
     if (!selection.Error.empty())
@@ -138,8 +138,8 @@ TScriptSession::TScriptSession(const std::string& port, const TScriptOptions& op
     Settings.TurnOffPower = options.PowerOff;
     Settings.JtagDelay = options.JtagDelay;
     IgnoreReadErrors = options.IgnoreReadErrors;
-    Session = std::make_unique<TAdapterSession>(Names, Dispatcher, Settings,
-                                                TSessionFaces{*this, Answers, *this, *this});
+    Session =
+        std::make_unique<TAdapterSession>(Names, Dispatcher, Settings, TSessionFaces{*this, Answers, *this, *this});
     // A failure names the port as it was given, not by a number.
     Answers.Quiet = true;
     const TConnectResult connected = Session->Connect(Choice.Number);
@@ -389,8 +389,8 @@ TScriptSession::TUnitResult TScriptSession::RunJob(const TScriptJob& job, const 
     TUnitDatabase& database = Database(where.empty() ? JobDatabasePath(job.Job) : where);
     const TJobSettings settings(Settings, Answers, job.Job, IgnoreReadErrors);
     TUnitLog events(*this);
-    TStation unit(*Session,
-                  {job.Job, job.Images, &database, UnitNumbers, station, Choice.Name, Choice.Text(), true}, events);
+    TStation unit(*Session, {job.Job, job.Images, &database, UnitNumbers, station, Choice.Name, Choice.Text(), true},
+                  events);
     if (const std::optional<TSessionFailure> refused = unit.Place()) {
         TScriptFailure failure(refused->ExitCode == ExitCode::NoAdapter ? TFailureKind::Port : TFailureKind::Job,
                                refused->Message, refused->Status, refused->ExitCode);

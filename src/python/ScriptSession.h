@@ -152,8 +152,8 @@ private:
     TRunPacing Pacing();
     TResolvedTarget Resolve(const TScriptRequest& request);
     std::vector<std::uint8_t> Buffer(const TScriptRequest& request, const TResolvedTarget& target);
-    TScriptResult Outcome(const TScriptRequest& request, const TPlanOutcome& outcome,
-                          std::vector<std::uint8_t> buffer, std::span<const std::uint8_t> expected);
+    TScriptResult Outcome(const TScriptRequest& request, const TPlanOutcome& outcome, std::vector<std::uint8_t> buffer,
+                          std::span<const std::uint8_t> expected);
     TUnitDatabase& Database(const std::string& where);
 
     mutable std::mutex Busy;

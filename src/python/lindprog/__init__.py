@@ -30,6 +30,7 @@ from lindprog._lindprog import (
     Result,
     Session,
     TargetError,
+    __version__,
     load_job,
     open,
     ports,

@@ -1,6 +1,8 @@
 import os
 from typing import Any, Callable, NamedTuple, Optional, Union
 
+__version__: str
+
 Data = Union[str, os.PathLike[str], bytes, bytearray, memoryview]
 Entry = Union[str, int, None]
 ProgressCallback = Callable[[str, int, int, float], None]
