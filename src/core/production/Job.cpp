@@ -1,5 +1,6 @@
 #include "core/production/Job.h"
 
+#include "core/base/Suggestion.h"
 #include "core/buffer/FileAccess.h"
 #include "core/ops/Operation.h"
 #include "core/production/UnitDatabase.h"
@@ -8,6 +9,7 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <filesystem>
 #include <limits>
@@ -20,13 +22,25 @@ namespace {
 constexpr std::uint64_t MaxJobFileSize = 1024 * 1024;
 constexpr std::int64_t Unbounded = std::numeric_limits<std::int64_t>::max();
 
-// The keys of one table, each read once, with errors that name the file and
-// the key's place ("step[2].image"). Keys never read are unknown ones.
+constexpr std::array<std::string_view, 8> TopLevelKeys{
+    "name", "device", "voltage", "jtag_delay", "power_off", "ignore_read_errors", "step", "serial"};
+constexpr std::array<std::string_view, 7> StepKeys{"region", "operation",  "image",    "base",
+                                                   "pad",    "expect_crc", "preverify"};
+constexpr std::array<std::string_view, 6> SerialKeys{"region", "offset", "format", "start", "step", "db"};
+
+// The keys of one table, with errors that name the file and the key's place
+// ("step[2].image"). A key the table does not know is refused before any is
+// read: "fromat" is then named as the typo it is, with the key it stands
+// for, rather than "format" as missing.
 class TFields {
 public:
-    TFields(const toml::table& table, const std::string& file, std::string prefix)
+    TFields(const toml::table& table, const std::string& file, std::string prefix,
+            std::span<const std::string_view> keys)
         : Table(table), File(file), Prefix(std::move(prefix))
     {
+        for (const auto& [key, node] : Table)
+            if (std::find(keys.begin(), keys.end(), key.str()) == keys.end())
+                Fail(key.str(), "unknown key" + DidYouMean(key.str(), keys));
     }
 
     std::string Place(std::string_view key) const { return Prefix + std::string(key); }
@@ -35,11 +49,7 @@ public:
         throw TJobError(File, Place(key), problem);
     }
 
-    const toml::node* Take(std::string_view key)
-    {
-        Read.emplace_back(key);
-        return Table.get(key);
-    }
+    const toml::node* Take(std::string_view key) { return Table.get(key); }
     bool Has(std::string_view key) const { return Table.contains(key); }
 
     std::optional<std::string> Text(std::string_view key)
@@ -88,18 +98,10 @@ public:
         return TEntryChoice{node->as_string()->get(), std::nullopt};
     }
 
-    void RejectUnknown() const
-    {
-        for (const auto& [key, node] : Table)
-            if (std::find(Read.begin(), Read.end(), key.str()) == Read.end())
-                Fail(key.str(), "unknown key");
-    }
-
 private:
     const toml::table& Table;
     const std::string& File;
     const std::string Prefix;
-    std::vector<std::string> Read;
 };
 
 std::filesystem::path Folder(const std::string& jobPath)
@@ -177,7 +179,7 @@ void ReadStepImage(TFields& fields, TJobStep& step, const std::string& jobPath)
 
 TJobStep ReadStep(const toml::table& table, std::size_t number, const std::string& jobPath)
 {
-    TFields fields(table, jobPath, "step[" + std::to_string(number) + "].");
+    TFields fields(table, jobPath, "step[" + std::to_string(number) + "].", StepKeys);
     TJobStep step;
     step.Number = number;
     const auto region = fields.Entry("region");
@@ -186,13 +188,12 @@ TJobStep ReadStep(const toml::table& table, std::size_t number, const std::strin
     step.Region = *region;
     ReadStepOperation(fields, step);
     ReadStepImage(fields, step, jobPath);
-    fields.RejectUnknown();
     return step;
 }
 
 TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
 {
-    TFields fields(table, jobPath, "serial.");
+    TFields fields(table, jobPath, "serial.", SerialKeys);
     TSerialRule rule;
     const auto region = fields.Entry("region");
     const auto offset = fields.Integer("offset", 0, std::numeric_limits<std::uint32_t>::max());
@@ -213,7 +214,6 @@ TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
         fields.Fail("start", "does not fit " + rule.Format.Text());
     if (const auto database = fields.Text("db"))
         rule.Database = IsServerDatabase(*database) ? *database : PathBeside(jobPath, *database);
-    fields.RejectUnknown();
     return rule;
 }
 
@@ -288,7 +288,7 @@ TJob ParseJob(std::string_view text, const std::string& path)
         throw TJobError(job.Path, "line " + std::to_string(error.source().begin.line),
                         std::string(error.description()));
     }
-    TFields fields(document, job.Path, "");
+    TFields fields(document, job.Path, "", TopLevelKeys);
     ReadTopLevel(fields, job);
     ReadSteps(fields, job);
     if (const toml::node* serial = fields.Take("serial")) {
@@ -296,7 +296,6 @@ TJob ParseJob(std::string_view text, const std::string& path)
             fields.Fail("serial", "expected a [serial] table");
         job.Serial = ReadSerial(*serial->as_table(), job.Path);
     }
-    fields.RejectUnknown();
     return job;
 }
 

@@ -52,6 +52,9 @@ TEST(Job, ErrorsNameTheFileTheStepAndTheKey)
          "[[step]]\nregion = 0\noperation = \"erase\"\n[[step]]\nregion = 0\noperation = "
          "\"erase\"\nimgae = \"a.hex\"\n",
          "step[2].imgae: unknown key"},
+        {"mistyped key, named before the key it stands for is missed",
+         "[[step]]\nregion = 0\noperation = \"erase\"\n[serial]\nregion = 0\noffset = 16\nfromat = \"u32le\"\n",
+         "serial.fromat: unknown key; did you mean 'format'?"},
         {"missing image", "[[step]]\nregion = \"Code\"\noperation = \"program\"\nimage = \"none.hex\"\n",
          "step[1].image: "},
         {"image outside the region",
