@@ -1,11 +1,14 @@
 #include "cli/CliOptions.h"
 
 #include "cli/CliCompletion.h"
+#include "core/base/Suggestion.h"
 #include "core/ops/ExitCode.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <string_view>
 #include <utility>
 
 namespace lindprog::cli {
@@ -434,6 +437,20 @@ std::string CommandHelp(TCliCommand command)
 
 namespace {
 
+// What a first word may be: a command, a group of commands ("job", "db"),
+// or one of the options that stand alone.
+std::vector<std::string_view> FirstWords()
+{
+    std::vector<std::string_view> words{"--help", "--version"};
+    for (const auto& entry : Commands) {
+        const std::string_view name = entry.Name;
+        const std::string_view word = name.substr(0, name.find(' '));
+        if (std::find(words.begin(), words.end(), word) == words.end())
+            words.push_back(word);
+    }
+    return words;
+}
+
 // The commands of a group ("job check", "db export"), one line each; empty
 // when `word` names no group.
 std::string GroupCommands(const std::string& word)
@@ -464,7 +481,7 @@ TParsedCommandLine ParseCommandLine(std::span<const std::string> args)
     if (entry == nullptr) {
         const std::string group = GroupCommands(first);
         if (group.empty())
-            return UsageError("unknown command '" + first + "'");
+            return UsageError("unknown command '" + first + "'" + DidYouMean(first, FirstWords()));
         if (args.size() > 1 && (args[1] == "--help" || args[1] == "-h"))
             return {std::nullopt, "usage:\n" + group + "\nTry 'lindprog-cli " + first + " COMMAND --help'.\n",
                     ExitCode::Ok};

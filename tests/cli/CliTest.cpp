@@ -274,6 +274,8 @@ TEST_F(CliTest, WrongInputIsRefusedBeforeAnOperationStarts)
               1);
     EXPECT_NE(Err().find("would both read into"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"frobnicate"}), 1);
+    EXPECT_EQ(Cli({"programm", "x.hex"}), 1);
+    EXPECT_NE(Err().find("unknown command 'programm'; did you mean 'program'?"), std::string::npos) << Err();
     EXPECT_EQ(Cli({"job", "--help"}), 0) << "a group's help lists its commands";
     EXPECT_NE(Out().find("lindprog-cli job check"), std::string::npos) << Out();
     EXPECT_EQ(Cli({"db"}), 1);
