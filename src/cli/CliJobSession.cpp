@@ -29,9 +29,13 @@ nlohmann::ordered_json UnitJson(const TUnitOutcome& outcome, int unit, const std
     return object;
 }
 
+// A unit's verdict goes to stdout with every other unit's, PASS or FAIL, and
+// with the loop's counters after it, so the units read in order in one
+// place; the exit code tells a script that one failed.
 TResult UnitResult(const TUnitOutcome& outcome, int number)
 {
     TResult result;
+    result.Reported = true;
     result.Ok = outcome.Passed;
     result.ExitCode = outcome.ExitCode;
     result.Seconds = outcome.Seconds;
@@ -146,7 +150,9 @@ TResult TJobSession::RunLoop()
     }
     if (StopRequested())
         return FailedResult(ExitCode::Interrupted, "cancelled after " + Station.Counters()->Text());
+    // The counters were printed with the last unit's verdict.
     LoopResult.Message = Station.Counters()->Text();
+    LoopResult.Reported = true;
     return LoopResult;
 }
 

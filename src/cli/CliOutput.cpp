@@ -296,7 +296,7 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
         WriteJson(object);
         return;
     }
-    if (!result.Ok)
+    if (!result.Ok && !result.Reported)
         WriteLine(Streams.Err, "lindprog-cli: " + (port.empty() ? "" : port + ": ") + result.Message);
     DrawProgress();
 }

@@ -48,6 +48,9 @@ struct TResult {
     std::uint32_t BlocksWritten = 0;
     std::uint32_t BlocksBlank = 0;
     bool Unchanged = false; // --preverify found the region equal to the image
+    // The message was printed already as the command's own output (a unit's
+    // verdict on stdout): a failure is not told a second time on stderr.
+    bool Reported = false;
 };
 
 class TCliOutput {

@@ -140,6 +140,18 @@ TEST_F(CliJobTest, TwoProcessesShareTheDatabaseAndAKilledUnitsSerialComesBack)
     EXPECT_NE(Last->Out().find("PASS unit 1 COM1 serial 1020 "), std::string::npos) << Last->Out();
 }
 
+// A failed unit's verdict is the run's output, on stdout as a passed one's:
+// stderr does not tell it again.
+TEST_F(CliJobTest, AFailedUnitsVerdictIsPrintedOnce)
+{
+    auto scenario = TwoRegions();
+    scenario["devices"][0]["regions"][1]["contents"][0]["hex"] = "CA1B0002";
+    TSimPty sim(scenario, 1);
+    EXPECT_EQ(Cli({"run", (Dir.Path / "job.toml").string(), "-p", "COM1"}), 4);
+    EXPECT_NE(Last->Out().find("FAIL unit 1 COM1 step 2 verify: "), std::string::npos) << Last->Out();
+    EXPECT_EQ(Last->Err(), "");
+}
+
 // Each error names the job file's place, and no operation reaches the adapter.
 TEST_F(CliJobTest, JobErrorsNameThePlaceAndStartNothing)
 {
