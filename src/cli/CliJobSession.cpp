@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+
 namespace lindprog::cli {
 
 namespace {
@@ -38,7 +40,6 @@ TResult UnitResult(const TUnitOutcome& outcome, int number)
     result.Reported = true;
     result.Ok = outcome.Passed;
     result.ExitCode = outcome.ExitCode;
-    result.Seconds = outcome.Seconds;
     result.Message = outcome.VerdictLine(number);
     if (outcome.FailedStep)
         result.Status = outcome.Steps[*outcome.FailedStep].Status;
@@ -103,11 +104,16 @@ TResult TJobSession::Check(std::string& text)
 
 TResult TJobSession::Run()
 {
+    const auto started = std::chrono::steady_clock::now();
     TResult result = Start();
     if (result.Ok)
         result = Options.Job.Loop ? RunLoop() : OneUnit();
     result.Command = CommandName(Options.Command);
     Finish();
+    // What the port did in all, the loop's waits for boards included: a
+    // unit's own bytes and seconds are in its verdict.
+    result.Bytes = BytesWritten;
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;
 }
 
@@ -161,6 +167,7 @@ void TJobSession::UnitEnded(const TUnitOutcome& outcome, int)
     for (const TStepResult& step : outcome.Steps)
         for (const std::string& line : step.Report)
             Output.Log(PortChoice.Name, line);
+    BytesWritten += outcome.BytesWritten;
     LoopResult.Ok = LoopResult.Ok && outcome.Passed;
     LoopResult.ExitCode = std::max(LoopResult.ExitCode, outcome.ExitCode);
 }

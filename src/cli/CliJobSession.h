@@ -63,6 +63,7 @@ private:
     TAdapterSession Session;
     TStation Station;
     TResult LoopResult;
+    std::uint64_t BytesWritten = 0; // by every unit of this port
 };
 
 } // namespace lindprog::cli

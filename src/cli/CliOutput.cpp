@@ -335,8 +335,9 @@ void TCliOutput::Summary(const std::vector<std::pair<std::string, TResult>>& row
                   "exit", "bytes", "seconds", "reason");
     table += line;
     for (const auto& [port, result] : rows) {
-        std::snprintf(line, sizeof line, "%-*s  %-7s  %4d  %10u  %8.2f", static_cast<int>(width), port.c_str(),
-                      result.Ok ? "ok" : "FAILED", result.ExitCode, result.Bytes, result.Seconds);
+        std::snprintf(line, sizeof line, "%-*s  %-7s  %4d  %10llu  %8.2f", static_cast<int>(width), port.c_str(),
+                      result.Ok ? "ok" : "FAILED", result.ExitCode, static_cast<unsigned long long>(result.Bytes),
+                      result.Seconds);
         table += line + (result.Ok ? std::string() : "  " + result.Message) + "\n";
     }
     table.pop_back();

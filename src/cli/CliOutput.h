@@ -40,8 +40,10 @@ struct TResult {
     std::string Message;
     bool HasCrc = false;
     std::uint32_t Crc = 0;
-    std::uint32_t Bytes = 0;
-    double Seconds = 0.0;
+    // What the command moved: written by write, program and a job's units
+    // (a loop's in all), else read, compared or checked.
+    std::uint64_t Bytes = 0;
+    double Seconds = 0.0; // from the port's connect to its close
     // write/program of only the blocks holding data: how many were written,
     // and how many were left out and proven blank.
     bool Sparse = false;

@@ -88,6 +88,7 @@ TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TS
 
 TResult TCliSession::Run()
 {
+    const double started = Now();
     TResult result;
     switch (Options.Command) {
     case TCliCommand::Info: result = RunInfo(); break;
@@ -99,6 +100,9 @@ TResult TCliSession::Run()
     result.Command = CommandName(Options.Command);
     Port.Close();
     Dispatcher.RunPending();
+    // The time the port took in all: a connect that waited out a silent
+    // adapter is time spent too.
+    result.Seconds = Now() - started;
     return result;
 }
 
@@ -216,9 +220,11 @@ TResult TCliSession::RunOperation()
         return Failure(ExitCode::Interrupted, "cancelled");
 
     const TRunPacing pacing = CommandLinePacing(Dispatcher, Options.Pause);
-    const double started = Now();
     const TPlanOutcome& outcome = Session.Run(PlanOfCommand(), pacing);
-    TResult result = OutcomeResult(outcome.Last(), Now() - started);
+    TResult result = OutcomeResult(outcome.Last());
+    if (const TOperation operation = OperationOf(Options.Command);
+        operation == TOperation::Program || operation == TOperation::Write)
+        result.Bytes = outcome.BytesWritten();
     if (result.Ok && outcome.LeftUnchanged(0)) {
         AddLogLine("The region already equals " + Input.FileName + ": left unchanged");
         result.Message = "unchanged";
@@ -279,10 +285,9 @@ void TCliSession::ReportDifferences(const TPlanOutcome& outcome)
     Output.Event(DifferenceJson(PortChoice.Name, outcome.Compared.back(), Expected, Buffer));
 }
 
-TResult TCliSession::OutcomeResult(const TStageOutcome& outcome, double seconds)
+TResult TCliSession::OutcomeResult(const TStageOutcome& outcome)
 {
     TResult result;
-    result.Seconds = seconds;
     result.Bytes = outcome.Bytes;
     result.Message = WithHexOffset(outcome.Line);
     result.Status = outcome.Status;
@@ -410,10 +415,8 @@ TResult TCliSession::RunDetect()
 {
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
-    const double started = Now();
     const TReply<TJtagScanReply> scan = Port.JtagScan();
     TResult result;
-    result.Seconds = Now() - started;
     result.Status = scan.Status;
     result.Ok = scan.Ok();
     result.ExitCode = result.Ok ? ExitCode::Ok : ExitCodeForStatus(scan.Status);
@@ -446,7 +449,6 @@ TResult TCliSession::RunUpdate()
         return connected;
     const int pages = TFirmwareImage::PageCountOf(Input.FileBytes.size());
     TUpdateOutput view(Output, PortChoice.Name, pages);
-    const double started = Now();
     bool done = false;
     bool succeeded = false;
     // The adapter restarts into its bootloader: its port going away is part
@@ -471,8 +473,7 @@ TResult TCliSession::RunUpdate()
     }
     Output.EndProgress(PortChoice.Name);
     TResult result;
-    result.Seconds = Now() - started;
-    result.Bytes = static_cast<std::uint32_t>(Input.FileBytes.size());
+    result.Bytes = Input.FileBytes.size();
     result.Ok = succeeded;
     result.Status = succeeded ? 0 : Port.Status();
     // A port that went away is a lost adapter, as for every other command.

@@ -59,7 +59,7 @@ private:
     // The blocks sent and proven blank, and the result line of a Program or Write.
     void CountBlocks(const TPlanOutcome& outcome, TResult& result) const;
     void ReportDifferences(const TPlanOutcome& outcome);
-    TResult OutcomeResult(const TStageOutcome& outcome, double seconds);
+    TResult OutcomeResult(const TStageOutcome& outcome);
     TResult SaveRead(TResult result);
     // read -: the region to stdout, raw or as the records --format names.
     TResult WriteReadToStdout(TResult result);

@@ -121,6 +121,7 @@ TEST_F(CliImageTest, ProgrammingAnImageSendsOnlyItsBlocksAndProvesTheRestBlank)
         const bool program = c.Args[0] == "program";
         EXPECT_EQ(writes, c.Writes) << c.Args[1];
         EXPECT_EQ(result.value("blocks_written", writes), writes);
+        EXPECT_EQ(result["bytes"], writes * 512) << "what was written, not what the last stage checked";
         EXPECT_EQ(writes + blank, 1024) << "every block is written or proven blank";
         EXPECT_EQ(sim.Sim.RequestCount(Cmd::VerifyBlock), program ? writes : 0);
         EXPECT_EQ(sim.Sim.RequestCount(Cmd::BlankCheckBlock), (program ? 1024 : 0) + blank);

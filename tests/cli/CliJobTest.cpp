@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <regex>
 #include <thread>
 #include <tuple>
 
@@ -85,6 +86,9 @@ TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
         hand.join();
     EXPECT_EQ(run.Wait(), 3) << run.Err();
     EXPECT_NE(run.Out().find("FAIL unit "), std::string::npos) << run.Out();
+    // The summary: each port's bytes written, a block a unit, and the time its loop took.
+    for (const char* row : {"COM1  ok +0 +2560", "COM2  FAILED +3 +2048", "COM3  ok +0 +2560"})
+        EXPECT_TRUE(std::regex_search(run.Out(), std::regex(std::string(row) + " +(?!0\\.00)[0-9.]+\\b"))) << run.Out();
 
     std::vector<std::uint64_t> serials;
     const auto units = Units();

@@ -93,6 +93,15 @@ const TStageOutcome& TPlanOutcome::Last() const
     return Stages.empty() ? none : Stages.back();
 }
 
+std::uint64_t TPlanOutcome::BytesWritten() const
+{
+    std::uint64_t bytes = 0;
+    for (const TStageOutcome& stage : Stages)
+        if (stage.Stage == TOperation::Write)
+            bytes += stage.Bytes;
+    return bytes;
+}
+
 TOperationRunner::TOperationRunner(TAdapter& port, TSettings& settings, TLogSink& log, TPrompts& prompts,
                                    TRunView& view, TOperationDriver::TTick tick)
     : Port(port), Settings(settings), Log(log), Prompts(prompts), View(view),

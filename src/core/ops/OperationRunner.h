@@ -18,6 +18,7 @@
 #include "core/ops/OperationDriver.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,6 +90,9 @@ struct TPlanOutcome {
     bool Cancelled() const { return !Stages.empty() && Stages.back().Cancelled; }
     // The stage that ended the plan; a default outcome when none started.
     const TStageOutcome& Last() const;
+    // What its Write stages sent: what the plan wrote, which its last stage
+    // (a verify, a blank check of the erased blocks) does not tell.
+    std::uint64_t BytesWritten() const;
 };
 
 // How a caller without a window paces Run. Each may be empty.

@@ -75,6 +75,7 @@ TUnitOutcome TJobUnit::Run(const TRunPacing& pacing, const TStarted& onStart)
     TUnitOutcome outcome;
     const TPlanOutcome& plan = Runner.Run(Job.Plan(), pacing);
     outcome.Steps = Job.Results(plan);
+    outcome.BytesWritten = plan.BytesWritten();
     outcome.Serial = lease ? std::optional(lease->Number) : std::nullopt;
     for (std::size_t k = 0; k < outcome.Steps.size() && !outcome.FailedStep; ++k)
         if (!outcome.Steps[k].Passed)

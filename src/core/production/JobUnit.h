@@ -9,6 +9,7 @@
 #include "core/production/JobPlan.h"
 #include "core/production/UnitDatabase.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,6 +42,7 @@ struct TUnitOutcome {
     std::optional<std::uint64_t> Serial;
     std::vector<TStepResult> Steps;
     std::optional<std::size_t> FailedStep; // index into Steps
+    std::uint64_t BytesWritten = 0;        // by every step, to the board
     double Seconds = 0.0;
     TUnitRecord Record; // as written to the database (Id 0 without one)
 

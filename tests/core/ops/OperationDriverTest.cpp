@@ -689,6 +689,7 @@ TEST(OperationRunner, SkippingErasedBlocksSendsOnlyTheDataAndProvesTheRestBlank)
         EXPECT_EQ(rig.StartedOperations(), c.Stages);
         EXPECT_EQ(rig.Link.Sim.RegionContents(0, Big), image);
         EXPECT_EQ(rig.Count(Cmd::WriteBlock), c.Writes);
+        EXPECT_EQ(outcome.BytesWritten(), c.Writes * 512u) << "the blank check's bytes are no writes";
         EXPECT_EQ(rig.Count(Cmd::VerifyBlock), c.Verifies);
         EXPECT_EQ(rig.Count(Cmd::BlankCheckBlock), c.BlankChecks);
         EXPECT_EQ(rig.LogCount("Blank check OK, 0 bytes checked, speed 0.0 kB/s"), 0);
