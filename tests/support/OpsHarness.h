@@ -100,9 +100,9 @@ public:
 
 class TOpsRig {
 public:
-    // Every step is taken this long after the one before, on the driver's own
-    // clock, so the speeds in the log are known in advance.
-    static constexpr std::uint32_t StepMs = 10;
+    // Every step is taken this many microseconds after the one before, on the
+    // driver's own clock, so the speeds in the log are known in advance.
+    std::uint64_t StepMicros = 10'000;
 
     explicit TOpsRig(const nlohmann::json& scenario = BaseScenario())
         : Link(scenario),
@@ -116,7 +116,7 @@ public:
     void Connect() { Connection.Connect(Link.Number); }
 
     // One click on an operation item and every stage of its plan, one step
-    // every StepMs on the rig's clock. cancelWhen is asked before each step
+    // every StepMicros on the rig's clock. cancelWhen is asked before each step
     // with the stage's name and the count of its steps taken so far; true
     // cancels the stage there.
     const TPlanOutcome& Click(TOperation operation, const std::function<bool(const std::string&, int)>& cancelWhen = {})
@@ -130,7 +130,7 @@ public:
         TRunPacing pacing;
         pacing.Stop = [&] { return cancelWhen && cancelWhen(Runner.StageName(), steps); };
         pacing.AfterStep = [&](bool more) {
-            Now += StepMs;
+            Now += StepMicros;
             steps = more ? steps + 1 : 0;
         };
         return Runner.Run(std::move(plan), pacing);
@@ -166,7 +166,7 @@ public:
     TSimLink Link;
     TSettings Settings;
     TOpsView View;
-    std::uint32_t Now = 1000;
+    std::uint64_t Now = 1'000'000;
     TAdapterSession Session;
     TDevicePort& Port = Session.Port();
     TOperationRunner& Runner = Session.Runner();

@@ -14,12 +14,13 @@ namespace lindprog {
 
 namespace {
 
-constexpr std::uint32_t SpeedUpdateMs = 500;
+constexpr std::uint64_t SpeedUpdateMicros = 500'000;
+constexpr double MicrosPerSecond = 1'000'000.0;
 
-std::uint32_t SteadyTick()
+std::uint64_t SteadyTick()
 {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 } // namespace
@@ -89,7 +90,7 @@ TOperationDriver::TOperationDriver(TAdapter& port, TSettings& settings, TLogSink
 
 double TOperationDriver::SecondsRunning() const
 {
-    return (Tick() - StartTick) / 1000.0;
+    return static_cast<double>(Tick() - StartTick) / MicrosPerSecond;
 }
 
 bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, TBlockChoice blocks)
@@ -278,20 +279,20 @@ bool TOperationDriver::Advance(int& percent)
 
 void TOperationDriver::UpdateSpeed()
 {
-    const std::uint32_t now = Tick();
-    if (now - LastTick <= SpeedUpdateMs)
+    const std::uint64_t now = Tick();
+    if (now - LastTick <= SpeedUpdateMicros)
         return;
     LastTick = now;
     if ((Operation == TOperation::Read || Operation == TOperation::Write) && LastTick != StartTick)
-        View.ShowSpeed(static_cast<std::uint32_t>(std::uint64_t{Handled} * 1000 / (LastTick - StartTick)));
+        View.ShowSpeed(static_cast<std::uint32_t>(std::uint64_t{Handled} * 1'000'000 / (LastTick - StartTick)));
 }
 
 double TOperationDriver::Speed() const
 {
-    const std::uint32_t elapsed = LastTick - StartTick;
+    const std::uint64_t elapsed = LastTick - StartTick;
     if (elapsed == 0)
         return 0.0;
-    return static_cast<double>(Handled) * 1000.0 / (static_cast<double>(elapsed) * 1024.0);
+    return static_cast<double>(Handled) * MicrosPerSecond / (static_cast<double>(elapsed) * 1024.0);
 }
 
 const TStageOutcome& TOperationDriver::Finish(bool cancelled)
@@ -310,7 +311,7 @@ const TStageOutcome& TOperationDriver::Finish(bool cancelled)
     LastOutcome.Blocks = Blocks;
     LastOutcome.BlocksSent = BlocksSent;
     LastOutcome.BlocksSkipped = BlocksSkipped;
-    LastOutcome.Seconds = (LastTick - StartTick) / 1000.0;
+    LastOutcome.Seconds = static_cast<double>(LastTick - StartTick) / MicrosPerSecond;
     ReportResult(cancelled);
     return LastOutcome;
 }

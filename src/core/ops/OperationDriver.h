@@ -119,7 +119,9 @@ bool SendsAnyBlock(std::span<const std::uint8_t> buffer, TBlockChoice choice);
 
 class TOperationDriver {
 public:
-    using TTick = std::function<std::uint32_t()>;
+    // Microseconds on a steady clock: a block or two go in less than a
+    // millisecond over a fast link, and a stage that short still has a speed.
+    using TTick = std::function<std::uint64_t()>;
     static constexpr std::uint16_t FullBlock = 512;
     static constexpr std::uint16_t SmallBlock = 4;
     static constexpr int GoodReadsToRecover = 128;
@@ -178,8 +180,8 @@ private:
     std::uint32_t BlocksSent = 0;
     std::uint32_t BlocksSkipped = 0;
     std::uint32_t ReadCrc = 0;
-    std::uint32_t StartTick = 0;
-    std::uint32_t LastTick = 0;
+    std::uint64_t StartTick = 0;
+    std::uint64_t LastTick = 0;
     std::uint16_t BlockLen = FullBlock;
     std::int32_t BlockErrors = 0;
     std::int32_t GoodReads = 0;

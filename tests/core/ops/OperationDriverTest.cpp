@@ -366,6 +366,17 @@ TEST(OperationDriver, WriteErasesFirstAndRefusedQuestionsSendNothing)
     EXPECT_FALSE(rig.Runner.UnderWay());
 }
 
+// Four blocks in 0.4 ms: a stage shorter than a millisecond has its speed too.
+TEST(OperationDriver, TheSpeedCountsTimeBelowAMillisecond)
+{
+    TOpsRig rig(OperationsScenario());
+    Choose(rig, Flash);
+    rig.StepMicros = 100;
+    rig.View.Answers = {TAnswer::Yes};
+    rig.Click(TOperation::Write);
+    EXPECT_EQ(rig.LogCount("Programming OK, 2048 bytes written, speed 5000.0 kB/s"), 1);
+}
+
 // The adapter's information text is single-byte text in the Windows code
 // page: 0xE4 is "ä", 0x80 is "€", never a replacement character.
 TEST(OperationDriver, InfoTextBytesAbove0x7FAreWindows1252)
