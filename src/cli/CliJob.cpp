@@ -1,5 +1,6 @@
 #include "cli/CliJob.h"
 
+#include "cli/CliBackup.h"
 #include "cli/CliJobSession.h"
 #include "cli/CliSignals.h"
 #include "core/base/TextFormat.h"
@@ -184,6 +185,8 @@ bool IsProductionCommand(TCliCommand command)
 
 int RunProductionCommand(const TCliOptions& options, TCliOutput& output)
 {
+    if (IsBackupCommand(options.Command))
+        return RunBackupCommand(options, output);
     if (options.Command == TCliCommand::DbExport || options.Command == TCliCommand::DbStats ||
         options.Command == TCliCommand::DbImport)
         return Database(options, output);

@@ -22,7 +22,7 @@ struct TCommandEntry {
     const char* Summary;
 };
 
-constexpr std::array<TCommandEntry, 19> Commands{{
+constexpr std::array<TCommandEntry, 21> Commands{{
     {TCliCommand::Ports, "ports", "[--json]", "list the serial ports, numbered as the window numbers them"},
     {TCliCommand::Info, "info", "[PORT OPTIONS] [--json]",
      "identity, firmware, mode, key, and every device and region the adapter offers"},
@@ -50,6 +50,10 @@ constexpr std::array<TCommandEntry, 19> Commands{{
      "units, passes, failures by step and units per hour; per station and for the line"},
     {TCliCommand::DbImport, "db import", "--from FILE --db URI",
      "add a station's SQLite records to a line's shared database (twice adds nothing)"},
+    {TCliCommand::Backup, "backup", "[PORT OPTIONS] [-d DEVICE] [--ignore-read-errors] DIR",
+     "read every readable region of the device into DIR, with a manifest to restore it from"},
+    {TCliCommand::Restore, "restore", "DIR/manifest.toml [PORT OPTIONS] [--yes]",
+     "check a backup's files, then program the writable regions that differ from it and verify the others"},
 }};
 
 constexpr const char* PortOptionsHelp = R"(PORT OPTIONS
@@ -88,6 +92,17 @@ FILE  Intel HEX, S-record and ELF files are read by their content, anything else
       raw bytes; read writes Intel HEX for .hex/.ihex, S-record for .srec .s19 .s28
       .s37 .mot, else raw bytes. FILE - is standard input, for read standard output
       (the log then goes to stderr).
+)";
+
+constexpr const char* BackupOptionsHelp = R"(BACKUP OPTIONS
+  --ignore-read-errors  backup: skip blocks that fail to read; the manifest lists
+                        them and restore leaves their regions out
+  --yes                 restore: erase and program without asking
+
+backup writes DIR/<region>.bin for every readable region and DIR/manifest.toml
+last (none when a read fails); it never overwrites a file. The manifest is a
+job file. restore checks every file's CRC-32 and SHA-256 before it touches the
+adapter and refuses a device whose name or regions differ from the backup's.
 )";
 
 constexpr const char* ExitCodesHelp = R"(EXIT CODES
@@ -250,6 +265,8 @@ private:
             std::string error = Value(arg, [&job](const std::string& v) { job.ByStation = v == "station"; });
             return error.empty() && !job.ByStation ? "--by takes station, not '" + Args[Index] + "'" : error;
         }
+        if (arg == "--yes" && command == TCliCommand::Restore)
+            return (job.Yes = true), std::string();
         if (arg == "--csv" && command == TCliCommand::DbExport)
             return (job.Csv = true), std::string();
         if (arg == "--loop" && run)
@@ -376,7 +393,9 @@ bool TakesFile(TCliCommand command)
     case TCliCommand::Compare:
     case TCliCommand::UpdateFirmware:
     case TCliCommand::Run:
-    case TCliCommand::JobCheck: return true;
+    case TCliCommand::JobCheck:
+    case TCliCommand::Backup:
+    case TCliCommand::Restore: return true;
     default: return false;
     }
 }
@@ -392,7 +411,9 @@ bool NeedsTarget(TCliCommand command)
     case TCliCommand::Erase:
     case TCliCommand::BlankCheck:
     case TCliCommand::Unlock:
-    case TCliCommand::Run: return true;
+    case TCliCommand::Run:
+    case TCliCommand::Backup:
+    case TCliCommand::Restore: return true;
     default: return false;
     }
 }
@@ -416,7 +437,7 @@ std::string MainHelp()
         text += "  " + name + entry.Summary + "\n";
     }
     return text + "\n" + PortOptionsHelp + "\n" + TargetOptionsHelp + "\n" + WriteOptionsHelp + "\n" + JobOptionsHelp +
-           "\n" + ExitCodesHelp;
+           "\n" + BackupOptionsHelp + "\n" + ExitCodesHelp;
 }
 
 std::string CommandHelp(TCliCommand command)
@@ -428,7 +449,9 @@ std::string CommandHelp(TCliCommand command)
         text += std::string("\n") + PortOptionsHelp;
     if (NeedsTarget(command))
         text += std::string("\n") + TargetOptionsHelp;
-    if (IsProduction(command))
+    if (command == TCliCommand::Backup || command == TCliCommand::Restore)
+        text += std::string("\n") + BackupOptionsHelp;
+    else if (IsProduction(command))
         text += std::string("\n") + JobOptionsHelp;
     if (Writes(command))
         text += std::string("\n") + WriteOptionsHelp;

@@ -35,7 +35,10 @@ enum class TCliCommand {
     JobCheck,
     DbExport,
     DbStats,
-    DbImport
+    DbImport,
+    // A whole device into a folder and back (CliBackup)
+    Backup,
+    Restore
 };
 
 // The production commands' own options; the file's values give way to the
@@ -54,6 +57,7 @@ struct TJobOptions {
     std::optional<std::int64_t> MaxFailures;
     bool JtagDelayGiven = false;
     bool PowerOffGiven = false;
+    bool Yes = false; // restore: erase without asking
 };
 
 struct TCliOptions {

@@ -117,6 +117,7 @@ bool TOperationDriver::Begin(TOperation stage, const TOperationTarget& target, T
     StartTick = LastTick = Tick();
     BlockLen = FullBlock;
     BlockErrors = 0;
+    FailedReads.clear();
     GoodReads = 0;
     NoAnswersInARow = 0;
     LastStatus = PortStatus::Ok;
@@ -226,6 +227,7 @@ void TOperationDriver::SkipFailedBlock()
     Port.ClearStatus();
     LastStatus = PortStatus::Ok;
     ++BlockErrors;
+    FailedReads.push_back({Offset, BlockLen});
 }
 
 bool TOperationDriver::StepTransfer(int& percent)
@@ -311,6 +313,7 @@ const TStageOutcome& TOperationDriver::Finish(bool cancelled)
     LastOutcome.Blocks = Blocks;
     LastOutcome.BlocksSent = BlocksSent;
     LastOutcome.BlocksSkipped = BlocksSkipped;
+    LastOutcome.FailedReads = FailedReads;
     LastOutcome.Seconds = static_cast<double>(LastTick - StartTick) / MicrosPerSecond;
     ReportResult(cancelled);
     return LastOutcome;

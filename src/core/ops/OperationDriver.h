@@ -14,6 +14,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace lindprog {
 
@@ -38,6 +39,14 @@ struct TByteMismatch {
     std::uint8_t Read = 0;
 };
 
+// A read block that failed and was skipped after "Yes, ignore": its bytes
+// in the buffer are the fill, not the region's.
+struct TFailedRead {
+    std::uint32_t Offset = 0;
+    std::uint32_t Length = 0;
+    bool operator==(const TFailedRead&) const = default;
+};
+
 // How one stage went: what the runner records and the command line reports.
 struct TStageOutcome {
     TOperation Stage = TOperation::Read;
@@ -48,8 +57,9 @@ struct TStageOutcome {
     std::uint32_t Bytes = 0;              // handled before it ended
     std::uint32_t Crc = 0;                // of the bytes read (Read only)
     TBlockChoice Blocks = TBlockChoice::All;
-    std::uint32_t BlocksSent = 0;    // with a choice of blocks: those sent
-    std::uint32_t BlocksSkipped = 0; // and those left out
+    std::uint32_t BlocksSent = 0;         // with a choice of blocks: those sent
+    std::uint32_t BlocksSkipped = 0;      // and those left out
+    std::vector<TFailedRead> FailedReads; // a Read: the blocks skipped after read errors
     double Seconds = 0.0;
     std::string Line;          // the result line as logged
     TByteMismatch Mismatch;    // a failed Verify: its block read back
@@ -184,6 +194,7 @@ private:
     std::uint64_t LastTick = 0;
     std::uint16_t BlockLen = FullBlock;
     std::int32_t BlockErrors = 0;
+    std::vector<TFailedRead> FailedReads;
     std::int32_t GoodReads = 0;
     std::int32_t NoAnswersInARow = 0;
     // The user chose to go on after a read error: the rest of this stage

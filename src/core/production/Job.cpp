@@ -22,11 +22,15 @@ namespace {
 constexpr std::uint64_t MaxJobFileSize = 1024 * 1024;
 constexpr std::int64_t Unbounded = std::numeric_limits<std::int64_t>::max();
 
-constexpr std::array<std::string_view, 8> TopLevelKeys{
-    "name", "device", "voltage", "jtag_delay", "power_off", "ignore_read_errors", "step", "serial"};
+constexpr std::array<std::string_view, 9> TopLevelKeys{
+    "name", "device", "voltage", "jtag_delay", "power_off", "ignore_read_errors", "step", "serial", "backup"};
 constexpr std::array<std::string_view, 7> StepKeys{"region", "operation",  "image",    "base",
                                                    "pad",    "expect_crc", "preverify"};
 constexpr std::array<std::string_view, 6> SerialKeys{"region", "offset", "format", "start", "step", "db"};
+constexpr std::array<std::string_view, 7> BackupKeys{"device", "adapter", "firmware", "key",
+                                                     "date",   "regions", "region"};
+constexpr std::array<std::string_view, 8> BackupRegionKeys{"name", "index", "size",   "flags",
+                                                           "file", "crc32", "sha256", "failed_reads"};
 
 // The keys of one table, with errors that name the file and the key's place
 // ("step[2].image"). A key the table does not know is refused before any is
@@ -116,13 +120,13 @@ std::string PathBeside(const std::string& jobPath, const std::string& name)
 
 // "1A2B3C4D" or 0x1A2B3C4D: the log prints CRCs as eight hex digits, so a job
 // may quote them as they were read off a log.
-std::uint32_t ExpectedCrc(TFields& fields)
+std::uint32_t ExpectedCrc(TFields& fields, std::string_view key = "expect_crc")
 {
-    const toml::node* node = fields.Take("expect_crc");
+    const toml::node* node = fields.Take(key);
     if (node->is_integer()) {
         const std::int64_t value = node->as_integer()->get();
         if (value < 0 || value > 0xFFFFFFFF)
-            fields.Fail("expect_crc", "out of range for a CRC-32");
+            fields.Fail(key, "out of range for a CRC-32");
         return static_cast<std::uint32_t>(value);
     }
     std::string_view digits = node->is_string() ? std::string_view(node->as_string()->get()) : std::string_view();
@@ -131,7 +135,7 @@ std::uint32_t ExpectedCrc(TFields& fields)
     std::uint32_t crc = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), crc, 16);
     if (digits.empty() || digits.size() > 8 || error != std::errc() || end != digits.data() + digits.size())
-        fields.Fail("expect_crc", "expected a CRC-32: an integer or up to 8 hex digits");
+        fields.Fail(key, "expected a CRC-32: an integer or up to 8 hex digits");
     return crc;
 }
 
@@ -217,6 +221,83 @@ TSerialRule ReadSerial(const toml::table& table, const std::string& jobPath)
     return rule;
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> ReadFailedReads(TFields& fields)
+{
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> blocks;
+    const toml::node* node = fields.Take("failed_reads");
+    if (node == nullptr)
+        return blocks;
+    const toml::array* list = node->as_array();
+    if (list == nullptr)
+        fields.Fail("failed_reads", "expected a list of [offset, length] pairs");
+    for (const toml::node& item : *list) {
+        const toml::array* pair = item.as_array();
+        const auto offset = pair && pair->size() == 2 ? (*pair)[0].value<std::int64_t>() : std::nullopt;
+        const auto length = pair && pair->size() == 2 ? (*pair)[1].value<std::int64_t>() : std::nullopt;
+        if (!offset || !length || *offset < 0 || *length <= 0 || *offset > 0xFFFFFFFF || *length > 0xFFFFFFFF)
+            fields.Fail("failed_reads", "expected a list of [offset, length] pairs");
+        blocks.emplace_back(static_cast<std::uint32_t>(*offset), static_cast<std::uint32_t>(*length));
+    }
+    return blocks;
+}
+
+TBackupRegion ReadBackupRegion(const toml::table& table, std::size_t number, const std::string& jobPath)
+{
+    TFields fields(table, jobPath, "backup.region[" + std::to_string(number) + "].", BackupRegionKeys);
+    TBackupRegion region;
+    const auto name = fields.Text("name");
+    const auto index = fields.Integer("index", 0, 255);
+    const auto size = fields.Integer("size", 0, std::numeric_limits<std::uint32_t>::max());
+    const auto flags = fields.Integer("flags", 0, std::numeric_limits<std::uint32_t>::max());
+    const auto file = fields.Text("file");
+    const auto sha = fields.Text("sha256");
+    if (!name || !index || !size || !flags || !file || !sha || !fields.Has("crc32"))
+        fields.Fail(!name    ? "name"
+                    : !index ? "index"
+                    : !size  ? "size"
+                    : !flags ? "flags"
+                    : !file  ? "file"
+                    : !sha   ? "sha256"
+                             : "crc32",
+                    "missing");
+    if (sha->size() != 64 || sha->find_first_not_of("0123456789abcdef") != std::string::npos)
+        fields.Fail("sha256", "expected 64 lowercase hex digits");
+    region.Name = *name;
+    region.Index = static_cast<std::size_t>(*index);
+    region.Size = static_cast<std::uint32_t>(*size);
+    region.Flags = static_cast<std::uint32_t>(*flags);
+    region.File = PathBeside(jobPath, *file);
+    region.Crc = ExpectedCrc(fields, "crc32");
+    region.Sha256 = *sha;
+    region.FailedReads = ReadFailedReads(fields);
+    return region;
+}
+
+TBackupInfo ReadBackup(const toml::table& table, const std::string& jobPath)
+{
+    TFields fields(table, jobPath, "backup.", BackupKeys);
+    TBackupInfo backup;
+    const auto device = fields.Text("device");
+    if (!device)
+        fields.Fail("device", "missing: the name of the device backed up");
+    backup.Device = *device;
+    backup.Adapter = fields.Text("adapter").value_or("");
+    backup.Firmware = fields.Text("firmware").value_or("");
+    backup.Key = fields.Text("key").value_or("");
+    backup.Date = fields.Text("date").value_or("");
+    const auto count = fields.Integer("regions", 0, 255);
+    if (!count)
+        fields.Fail("regions", "missing: the device's region count");
+    backup.RegionCount = static_cast<std::size_t>(*count);
+    const toml::node* regions = fields.Take("region");
+    if (regions == nullptr || !regions->is_array_of_tables())
+        fields.Fail("region", "a backup needs its [[backup.region]] tables");
+    std::size_t number = 0;
+    for (const auto& region : *regions->as_array())
+        backup.Regions.push_back(ReadBackupRegion(*region.as_table(), ++number, jobPath));
+    return backup;
+}
+
 std::optional<std::string> ReadVoltage(TFields& fields)
 {
     const toml::node* node = fields.Take("voltage");
@@ -295,6 +376,11 @@ TJob ParseJob(std::string_view text, const std::string& path)
         if (!serial->is_table())
             fields.Fail("serial", "expected a [serial] table");
         job.Serial = ReadSerial(*serial->as_table(), job.Path);
+    }
+    if (const toml::node* backup = fields.Take("backup")) {
+        if (!backup->is_table())
+            fields.Fail("backup", "expected a [backup] table");
+        job.Backup = ReadBackup(*backup->as_table(), job.Path);
     }
     return job;
 }

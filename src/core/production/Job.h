@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lindprog {
@@ -60,6 +61,33 @@ struct TSerialRule {
     std::string Database; // absolute path, or a server's URI; empty: JobDatabasePath's default
 };
 
+// A region as a backup saved it: where it was, its file beside the
+// manifest and the checksums of that file. FailedReads: blocks that could
+// not be read (a backup made ignoring read errors); such a region is not
+// restored.
+struct TBackupRegion {
+    std::string Name;
+    std::size_t Index = 0;
+    std::uint32_t Size = 0;
+    std::uint32_t Flags = 0;
+    std::string File; // absolute
+    std::uint32_t Crc = 0;
+    std::string Sha256;                                               // 64 lowercase hex digits
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> FailedReads; // offset, length
+};
+
+// A backup's manifest is a job that puts the device back (its [backup]
+// table says where the bytes came from).
+struct TBackupInfo {
+    std::string Device; // its name; the job's device is its index
+    std::string Adapter;
+    std::string Firmware;
+    std::string Key;
+    std::string Date;            // UTC
+    std::size_t RegionCount = 0; // of the device, readable or not
+    std::vector<TBackupRegion> Regions;
+};
+
 struct TJob {
     std::string Path;   // absolute
     std::string Source; // the file's text, for the records' hash
@@ -71,6 +99,7 @@ struct TJob {
     std::optional<bool> IgnoreReadErrors;
     std::vector<TJobStep> Steps;
     std::optional<TSerialRule> Serial;
+    std::optional<TBackupInfo> Backup; // a backup's manifest
 };
 
 // Whether a step of this operation sends the image (write, program), checks

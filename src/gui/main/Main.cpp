@@ -227,6 +227,11 @@ void TMainForm::CreateMenus()
     cmFileOpenJob->setObjectName("cmFileOpenJob");
     connect(
         cmFileOpenJob, &QAction::triggered, this, [this] { OpenJob(QString()); }, Qt::QueuedConnection);
+    cmFileRestore = file->addAction("Restore backup...");
+    cmFileRestore->setObjectName("cmFileRestore");
+    cmFileRestore->setEnabled(false);
+    connect(
+        cmFileRestore, &QAction::triggered, this, [this] { RestoreBackup(QString()); }, Qt::QueuedConnection);
     file->addSeparator();
     cmFileExit = file->addAction("E&xit", this, &QWidget::close);
 
@@ -256,6 +261,12 @@ void TMainForm::CreateMenus()
     cmDeviceCompare->setToolTip("Read the region and mark where it differs from the buffer (F8: next difference)");
     device->addSeparator();
     cmDeviceUnlock = device->addAction("&Unlock");
+    device->addSeparator();
+    cmDeviceBackup = device->addAction("Back&up device...");
+    cmDeviceBackup->setObjectName("cmDeviceBackup");
+    cmDeviceBackup->setEnabled(false);
+    connect(
+        cmDeviceBackup, &QAction::triggered, this, [this] { BackupDevice(QString()); }, Qt::QueuedConnection);
 
     CreateJobMenu();
 
@@ -717,11 +728,20 @@ void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
     WorkBuffer.assign(MainBuffer.Bytes().begin(), MainBuffer.Bytes().end());
     for (TPlanStage& stage : plan.Stages)
         stage.Buffer = WorkBuffer;
+    RunUnderDialog([this, plan = std::move(plan)](const TRunPacing& pacing) mutable {
+        Session->Runner().Run(std::move(plan), pacing);
+    });
+    std::vector<std::uint8_t>().swap(WorkBuffer);
+    std::vector<std::uint8_t>().swap(Expected);
+}
+
+void TMainForm::RunUnderDialog(std::function<void(const TRunPacing& pacing)> work)
+{
     const std::chrono::milliseconds pause(CurrentSettings.BlockPause);
     TActionDialog dialog(this);
     connect(&dialog, &TActionDialog::CancelRequested, this, [this] { Worker->Cancel(); });
     const bool started = Worker->Start(
-        [this, plan = std::move(plan), pause]() mutable {
+        [this, work = std::move(work), pause] {
             TRunPacing pacing;
             pacing.Stop = [this] { return Worker->CancelRequested(); };
             if (pause.count() > 0) {
@@ -735,7 +755,7 @@ void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
                     Worker->Pause(std::max(pause, std::chrono::milliseconds(100)));
                 };
             }
-            Session->Runner().Run(std::move(plan), pacing);
+            work(pacing);
         },
         [&dialog] { dialog.Finish(); });
     if (!started)
@@ -743,8 +763,6 @@ void TMainForm::RunPlan(TPlan plan, bool intoBuffer)
     ActionDialog = &dialog;
     dialog.Run();
     ActionDialog = nullptr;
-    std::vector<std::uint8_t>().swap(WorkBuffer);
-    std::vector<std::uint8_t>().swap(Expected);
     if (CloseWhenDone)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -1023,6 +1041,10 @@ void TMainForm::ApplyActions(const TActionState& actions)
     for (const auto& [action, operation] : OperationActions())
         action->setEnabled(actions.Allows(operation));
     cmDeviceCompare->setEnabled(actions.Allows(TOperation::Read));
+    // The whole device, whichever region is chosen: an adapter that runs
+    // operations is enough.
+    cmDeviceBackup->setEnabled(actions.Detect);
+    cmFileRestore->setEnabled(actions.Detect);
 }
 
 void TMainForm::SetFirmwareUpdateEnabled(bool enabled)

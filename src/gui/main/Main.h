@@ -18,6 +18,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -78,6 +79,14 @@ public:
     void OpenJob(const QString& path);
     // Job > Close job: back to the hex view, unless a loop runs.
     void CloseJob();
+    // Device > Backup device...: every readable region of the selected
+    // device into the folder, with its manifest; an empty folder asks with
+    // a chooser.
+    void BackupDevice(const QString& folder);
+    // File > Restore backup...: the manifest's files checked, the question
+    // asked, then the backup put back on the adapter; an empty path asks
+    // with a chooser.
+    void RestoreBackup(const QString& manifestPath);
     TProductionView* Production() const { return ProductionView; }
     static constexpr const char* StopLoopQuestion =
         "A production loop is running. Stop it after the units under way and close the window?";
@@ -121,11 +130,11 @@ public:
     void SetFirmwareUpdateEnabled(bool enabled) override;
     void FocusLog() override;
 
-    QAction *cmFileOpen, *cmFileSave, *cmFileOpenJob, *cmFileExit, *cmLogSave;
+    QAction *cmFileOpen, *cmFileSave, *cmFileOpenJob, *cmFileRestore, *cmFileExit, *cmLogSave;
     QAction *cmJobStart, *cmJobStop, *cmJobExport, *cmJobClose;
     QMenu *mnRecent, *mnEdit;
     QAction *cmBufferSwap, *cmBufferFill;
-    QAction* cmDeviceCompare;
+    QAction *cmDeviceCompare, *cmDeviceBackup;
     QAction *cmDeviceDetect, *cmDeviceProgram, *cmDeviceRead, *cmDeviceWrite, *cmDeviceVerify, *cmDeviceErase,
         *cmDeviceBlankCheck, *cmDeviceUnlock;
     QAction *cmOptionsPort, *cmSettings, *cmFirmwareUpdate, *cmHelpAbout;
@@ -158,9 +167,12 @@ private:
     TRegionPlace SelectedPlace() const;
     // Runs the plan on the worker under the progress dialog, on a copy of
     // the buffer that the worker hands back at every BufferReplaced.
-    // Runs the plan on a copy of the buffer; intoBuffer: the copy becomes the
-    // buffer as it changes (Read), else the buffer stays as it is (Compare).
+    // intoBuffer: the copy becomes the buffer as it changes (Read), else the
+    // buffer stays as it is (Compare).
     void RunPlan(TPlan plan, bool intoBuffer = true);
+    // Runs work on the worker under the progress dialog, with the window's
+    // pacing (its stop, the pause between blocks); returns when it ended.
+    void RunUnderDialog(std::function<void(const TRunPacing& pacing)> work);
     // After a plan: a verify that found a byte shows it; a compare marks
     // every differing byte.
     void ShowWhereItDiffers();

@@ -268,3 +268,33 @@ TEST(JtagScan, DetectRunsTheScanIntoTheLog)
 
 } // namespace
 } // namespace lindprog
+
+namespace lindprog {
+namespace {
+
+TEST(Operations, BackupAndRestoreRunOnTheWorkerAndLeaveTheBufferAlone)
+{
+    TMainHarness harness(OperationsScenario());
+    TMainForm& form = harness.Start();
+    FillPattern(form);
+    const std::vector<std::uint8_t> buffer(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end());
+    const auto folder = harness.Dir.Path / "backup";
+    harness.Prompts.Answers = {TAnswer::Yes}; // ignore Read1024's read error
+    ASSERT_TRUE(form.cmDeviceBackup->isEnabled());
+    form.BackupDevice(QString::fromStdString(folder.string()));
+    ASSERT_TRUE(std::filesystem::exists(folder / "manifest.toml")) << testing::PrintToString(LogLines(form));
+    EXPECT_EQ(CountLines(form, "Reading device..."), 3) << "the three readable regions, one plan";
+    EXPECT_EQ(harness.Sim.RequestCount(175), 1);
+
+    const auto flash = harness.Sim.RegionContents(0, Flash);
+    ASSERT_TRUE(harness.Sim.SetRegionContents(0, Flash, std::vector<std::uint8_t>{1, 2, 3}));
+    harness.Prompts.Answers = {TAnswer::Yes}; // the restore's question
+    form.RestoreBackup(QString::fromStdString((folder / "manifest.toml").string()));
+    EXPECT_EQ(harness.Sim.RegionContents(0, Flash), flash);
+    ASSERT_FALSE(harness.Prompts.Seen.empty());
+    EXPECT_EQ(harness.Prompts.Seen.back().Text.rfind("Restored SPC560B50", 0), 0u) << harness.Prompts.Seen.back().Text;
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), form.Buffer().Bytes().begin()));
+}
+
+} // namespace
+} // namespace lindprog
