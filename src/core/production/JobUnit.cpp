@@ -2,7 +2,7 @@
 
 #include "core/base/Stm32Crc.h"
 #include "core/base/TextFormat.h"
-#include "core/link/DevicePort.h"
+#include "core/link/Adapter.h"
 #include "core/ops/ExitCode.h"
 #include "core/ops/OperationRunner.h"
 
@@ -53,7 +53,7 @@ int ExitCodeOfStep(const TStepResult& step)
     return step.Cancelled ? ExitCode::Interrupted : ExitCodeForStatus(step.Status);
 }
 
-TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName)
+TStationInfo StationOf(const TAdapter& port, std::string station, std::string portName)
 {
     return {std::move(station), std::move(portName), port.Identity(),
             Format("%d.%d", port.VersionMajor(), port.VersionMinor()), port.KeyText()};

@@ -17,7 +17,7 @@
 
 namespace lindprog {
 
-class TDevicePort;
+class TAdapter;
 class TOperationRunner;
 
 // What the records say about where the unit ran.
@@ -34,7 +34,7 @@ struct TStationInfo {
 int ExitCodeOfStep(const TStepResult& step);
 
 // The connected adapter as the records name it.
-TStationInfo StationOf(const TDevicePort& port, std::string station, std::string portName);
+TStationInfo StationOf(const TAdapter& port, std::string station, std::string portName);
 
 struct TUnitOutcome {
     bool Passed = false;
