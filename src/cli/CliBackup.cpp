@@ -41,7 +41,7 @@ public:
         Settings.TurnOffPower = Options.PowerOff;
         Settings.JtagDelay = Options.JtagDelay;
         if (Options.Verbose || !Options.LogFile.empty())
-            Session.Port().SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
+            Session.Port().SetTrace([this](const std::string& line) { ShowTrace(line); });
     }
     ~TBackupSession() override
     {
@@ -58,12 +58,14 @@ private:
     std::optional<TResult> Connect();
     bool Confirm(const TJob& manifest, const TDeviceTarget& device);
 
-    void AddLogLine(const std::string& text) override { Output.Log(PortChoice.Name, text); }
+    void AddLogLine(const std::string& text) override { ShowLogLine(text); }
+    void UnitStarted(std::optional<std::uint64_t>) override { PlanStarted(); }
     void UnitEnded(const TUnitOutcome& outcome, int) override
     {
         for (const TStepResult& step : outcome.Steps)
             for (const std::string& line : step.Report)
-                Output.Log(PortChoice.Name, line);
+                ShowLogLine(line);
+        FlushLog();
     }
 
     const TPortChoice PortChoice;
@@ -117,8 +119,8 @@ TResult TBackupSession::BackUp()
     const double started = Now();
     if (auto failed = Connect())
         return *failed;
-    const TBackupRequest request{
-        Options.Device ? TEntryChoice{*Options.Device, std::nullopt} : TEntryChoice{{}, 0}, Options.File};
+    const TBackupRequest request{Options.Device ? TEntryChoice{*Options.Device, std::nullopt} : TEntryChoice{{}, 0},
+                                 Options.File};
     // The session runs nothing but the backup: the option is its policy.
     Answers.IgnoreReadErrors = Options.IgnoreReadErrors;
     TBackupInfo backup;
@@ -130,16 +132,16 @@ TResult TBackupSession::BackUp()
     std::string text;
     TResult result;
     for (const TBackupRegion& region : backup.Regions) {
-        text += Format("%s: %u bytes, CRC32 = %08X -> %s%s\n", ShowControlCharacters(region.Name).c_str(),
-                       region.Size, region.Crc, region.File.c_str(),
-                       region.FailedReads.empty() ? ""
-                                                  : Format(" (%zu blocks unreadable: not restorable)",
-                                                           region.FailedReads.size())
-                                                        .c_str());
+        text += Format("%s: %u bytes, CRC32 = %08X -> %s%s\n", ShowControlCharacters(region.Name).c_str(), region.Size,
+                       region.Crc, region.File.c_str(),
+                       region.FailedReads.empty()
+                           ? ""
+                           : Format(" (%zu blocks unreadable: not restorable)", region.FailedReads.size()).c_str());
         result.Bytes += region.Size;
     }
     const std::string manifest = (std::filesystem::path(Options.File) / ManifestName).string();
     text += "manifest: " + manifest;
+    FlushLog();
     Output.Report(PortChoice.Name, text, BackupJson(PortChoice.Name, Options.File, backup));
     result.Ok = true;
     result.Seconds = Now() - started;
@@ -156,6 +158,7 @@ bool TBackupSession::Confirm(const TJob& manifest, const TDeviceTarget& device)
     std::size_t writable = 0;
     for (const TJobStep& step : manifest.Steps)
         writable += step.Operation == TOperation::Program ? 1 : 0;
+    FlushLog();
     std::fprintf(stderr,
                  "Restore %s on %s: of the backup's %zu regions, the %zu the adapter can erase are erased and "
                  "programmed where they differ from it, the others verified. Continue? [y/N] ",
@@ -200,6 +203,7 @@ TResult TBackupSession::Restore(const TJob& manifest, const TJobImages& images)
         object["port"] = PortChoice.Name;
         object["device"] = manifest.Backup->Device;
         object["manifest"] = manifest.Path;
+        FlushLog();
         Output.Report(PortChoice.Name, result.Message, object);
     }
     return result;
@@ -231,7 +235,8 @@ int Finish(const TPortChoice& port, TResult result, const TCliOptions& options, 
 int BackUp(const TCliOptions& options, TCliOutput& output)
 {
     if (options.Region)
-        return output.EarlyFailure("backup", ExitCode::Usage, "backup reads every region of the device; -r does not apply");
+        return output.EarlyFailure("backup", ExitCode::Usage,
+                                   "backup reads every region of the device; -r does not apply");
     int exitCode = ExitCode::Ok;
     const auto port = OnePort(options, output, exitCode);
     if (!port)
@@ -244,8 +249,9 @@ int BackUp(const TCliOptions& options, TCliOutput& output)
 int Restore(const TCliOptions& options, TCliOutput& output)
 {
     if (options.Device || options.Region)
-        return output.EarlyFailure("restore", ExitCode::Usage,
-                                   "restore puts back the device and regions its manifest names; -d and -r do not apply");
+        return output.EarlyFailure(
+            "restore", ExitCode::Usage,
+            "restore puts back the device and regions its manifest names; -d and -r do not apply");
     // The manifest and every file are checked before any adapter is touched.
     std::optional<TJob> manifest;
     TJobImages images;

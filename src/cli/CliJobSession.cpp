@@ -65,7 +65,7 @@ TJobSession::TJobSession(const TPortChoice& port, const TCliOptions& options, TJ
     Settings.JtagDelay = Input.Job.JtagDelay.value_or(Options.JtagDelay);
     Answers.IgnoreReadErrors = Input.Job.IgnoreReadErrors.value_or(Options.IgnoreReadErrors);
     if (Options.Verbose || !Options.LogFile.empty())
-        Session.Port().SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
+        Session.Port().SetTrace([this](const std::string& line) { ShowTrace(line); });
 }
 
 TResult TJobSession::Failure(const TSessionFailure& failure) const
@@ -110,6 +110,7 @@ TResult TJobSession::Run()
         result = Options.Job.Loop ? RunLoop() : OneUnit();
     result.Command = CommandName(Options.Command);
     Finish();
+    Finished(result);
     // What the port did in all, the loop's waits for boards included: a
     // unit's own bytes and seconds are in its verdict.
     result.Bytes = BytesWritten;
@@ -148,6 +149,7 @@ TResult TJobSession::RunLoop()
         return UnitResult(*last, Station.LastUnitNumber());
     }
     case TLoopEnd::FailuresInRow:
+        FlushLog();
         Output.Error(PortChoice.Name, Format("%lld failures in a row: the loop stops",
                                              static_cast<long long>(Station.Counters()->FailuresInRow())));
         break;
@@ -166,7 +168,9 @@ void TJobSession::UnitEnded(const TUnitOutcome& outcome, int)
 {
     for (const TStepResult& step : outcome.Steps)
         for (const std::string& line : step.Report)
-            Output.Log(PortChoice.Name, line);
+            ShowLogLine(line);
+    // The verdict follows the unit's lines.
+    FlushLog();
     BytesWritten += outcome.BytesWritten;
     LoopResult.Ok = LoopResult.Ok && outcome.Passed;
     LoopResult.ExitCode = std::max(LoopResult.ExitCode, outcome.ExitCode);
@@ -182,12 +186,13 @@ void TJobSession::Report(const TUnitOutcome& outcome, int number, const TLoopCou
     std::string text = outcome.VerdictLine(number);
     if (counters != nullptr)
         text += "\n" + counters->Text();
+    FlushLog();
     Output.Report(PortChoice.Name, text, UnitJson(outcome, number, counters ? counters->Text() : ""));
 }
 
 void TJobSession::AddLogLine(const std::string& text)
 {
-    Output.Log(PortChoice.Name, text);
+    ShowLogLine(text);
 }
 
 } // namespace lindprog::cli

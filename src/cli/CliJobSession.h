@@ -47,9 +47,14 @@ private:
     void Finish();
 
     void AddLogLine(const std::string& text) override;
+    void UnitStarted(std::optional<std::uint64_t>) override { PlanStarted(); }
     void UnitEnded(const TUnitOutcome& outcome, int number) override;
     void Counted(const TUnitOutcome& outcome, int number, const TLoopCounters& counters) override;
-    void DatabaseWaiting(const std::string& line) override { Output.Error(PortChoice.Name, line); }
+    void DatabaseWaiting(const std::string& line) override
+    {
+        FlushLog();
+        Output.Error(PortChoice.Name, line);
+    }
 
     const TPortChoice PortChoice;
     const TCliOptions& Options;

@@ -185,18 +185,23 @@ void TCliOutput::Event(const nlohmann::ordered_json& jsonObject)
 
 void TCliOutput::Log(const std::string& port, const std::string& text)
 {
-    const auto now = std::chrono::system_clock::now();
+    Log(port, text, false, std::chrono::system_clock::now());
+}
+
+void TCliOutput::Log(const std::string& port, const std::string& text, bool detail,
+                     std::chrono::system_clock::time_point when)
+{
     std::lock_guard lock(Mutex);
-    WriteLogFile(port, now, text);
+    WriteLogFile(port, when, text);
     if (JsonMode) {
         auto object = JsonEvent("log");
         object["port"] = port;
-        object["time"] = IsoTime(now);
+        object["time"] = IsoTime(when);
         object["text"] = text;
         WriteJson(object);
-    } else if (Verbosity != TVerbosity::Quiet) {
+    } else if (Verbosity == TVerbosity::Verbose || (Verbosity == TVerbosity::Normal && !detail)) {
         WriteLine(Streams.Out,
-                  Prefix(port) + LogLineTime(now, Streams.OutIsTerminal) + " " + ShowControlCharacters(text));
+                  Prefix(port) + LogLineTime(when, Streams.OutIsTerminal) + " " + ShowControlCharacters(text));
     }
     DrawProgress();
 }
@@ -298,6 +303,9 @@ void TCliOutput::Result(const std::string& port, const TResult& result)
     }
     if (!result.Ok && !result.Reported)
         WriteLine(Streams.Err, "lindprog-cli: " + (port.empty() ? "" : port + ": ") + result.Message);
+    else if (result.Ok && result.Summarizes && Verbosity != TVerbosity::Quiet)
+        WriteLine(Streams.Out, Prefix(port) + LogLineTime(std::chrono::system_clock::now(), Streams.OutIsTerminal) +
+                                   " " + result.Message);
     DrawProgress();
 }
 

@@ -50,6 +50,10 @@ struct TResult {
     std::uint32_t BlocksWritten = 0;
     std::uint32_t BlocksBlank = 0;
     bool Unchanged = false; // --preverify found the region equal to the image
+    // The message says what no log line said (the blocks every stage of a
+    // Program or Write sent or proved blank): the default output ends with
+    // it on success too.
+    bool Summarizes = false;
     // The message was printed already as the command's own output (a unit's
     // verdict on stdout): a failure is not told a second time on stderr.
     bool Reported = false;
@@ -67,7 +71,10 @@ public:
 
     TCliOutput(bool json, TVerbosity verbosity, bool severalPorts, TStreams streams);
 
+    // A log line; a detail line reaches the screen only with -v (the log
+    // file and JSON get every line), with the time it was logged at.
     void Log(const std::string& port, const std::string& text);
+    void Log(const std::string& port, const std::string& text, bool detail, std::chrono::system_clock::time_point when);
     void Trace(const std::string& port, const std::string& text);
     void Error(const std::string& port, const std::string& text);
     void Progress(const std::string& port, const TProgress& progress);

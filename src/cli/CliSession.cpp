@@ -83,7 +83,7 @@ TCliSession::TCliSession(const TPortChoice& port, const TCliOptions& options, TS
     Settings.JtagDelay = Options.JtagDelay;
     Answers.IgnoreReadErrors = Options.IgnoreReadErrors;
     if (Options.Verbose || !Options.LogFile.empty())
-        Port.SetTrace([this](const std::string& line) { Output.Trace(PortChoice.Name, line); });
+        Port.SetTrace([this](const std::string& line) { ShowTrace(line); });
 }
 
 TResult TCliSession::Run()
@@ -103,6 +103,7 @@ TResult TCliSession::Run()
     // The time the port took in all: a connect that waited out a silent
     // adapter is time spent too.
     result.Seconds = Now() - started;
+    Finished(result);
     return result;
 }
 
@@ -220,6 +221,7 @@ TResult TCliSession::RunOperation()
         return Failure(ExitCode::Interrupted, "cancelled");
 
     const TRunPacing pacing = CommandLinePacing(Dispatcher, Options.Pause);
+    PlanStarted();
     const TPlanOutcome& outcome = Session.Run(PlanOfCommand(), pacing);
     TResult result = OutcomeResult(outcome.Last());
     if (const TOperation operation = OperationOf(Options.Command);
@@ -273,6 +275,7 @@ void TCliSession::CountBlocks(const TPlanOutcome& outcome, TResult& result) cons
         for (const TStageOutcome& stage : outcome.Stages)
             stages.push_back(&stage);
         result.Message = SentLine(operation, stages, result.Crc);
+        result.Summarizes = true;
     }
 }
 
@@ -282,6 +285,7 @@ void TCliSession::ReportDifferences(const TPlanOutcome& outcome)
         outcome.Stages.back().Cancelled)
         return;
     // The runner logged the report's lines; JSON gets them as one object too.
+    FlushLog();
     Output.Event(DifferenceJson(PortChoice.Name, outcome.Compared.back(), Expected, Buffer));
 }
 
@@ -353,6 +357,7 @@ TResult TCliSession::RunInfo()
     if (TResult connected = Connect(); !connected.Ok)
         return connected;
     const TAdapterReport report = Session.Report();
+    FlushLog();
     Output.Report(PortChoice.Name, AdapterReportText(report), InfoJson(report));
     TResult result;
     result.Ok = true;
@@ -404,6 +409,7 @@ TResult TCliSession::RunKey()
     auto object = JsonEvent("key");
     object["port"] = PortChoice.Name;
     object["key"] = Port.KeyText();
+    FlushLog();
     Output.Report(PortChoice.Name, Port.KeyText(), object);
     TResult result;
     result.Ok = true;
@@ -438,6 +444,7 @@ TResult TCliSession::RunDetect()
     object["count"] = scan.Value.DeviceCount;
     object["ir_length"] = scan.Value.IrLength;
     object["ids"] = std::move(ids);
+    FlushLog();
     Output.Event(object);
     result.Message = "JTAG scan OK";
     return result;
@@ -449,6 +456,8 @@ TResult TCliSession::RunUpdate()
         return connected;
     const int pages = TFirmwareImage::PageCountOf(Input.FileBytes.size());
     TUpdateOutput view(Output, PortChoice.Name, pages);
+    // The update's lines are no plan's and go out as they come.
+    FlushLog();
     bool done = false;
     bool succeeded = false;
     // The adapter restarts into its bootloader: its port going away is part
@@ -484,7 +493,7 @@ TResult TCliSession::RunUpdate()
 
 void TCliSession::AddLogLine(const std::string& text)
 {
-    Output.Log(PortChoice.Name, text);
+    ShowLogLine(text);
 }
 
 } // namespace lindprog::cli

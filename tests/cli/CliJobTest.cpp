@@ -86,6 +86,12 @@ TEST_F(CliJobTest, ThreePortsLoopFiveUnitsEachAndAFailedUnitsSerialIsReused)
         hand.join();
     EXPECT_EQ(run.Wait(), 3) << run.Err();
     EXPECT_NE(run.Out().find("FAIL unit "), std::string::npos) << run.Out();
+    // Each port tells its connection once, not at each stage of each board.
+    std::size_t connections = 0;
+    for (std::size_t at = run.Out().find("Starting operation"); at != std::string::npos;
+         at = run.Out().find("Starting operation", at + 1))
+        ++connections;
+    EXPECT_EQ(connections, 3u) << run.Out();
     // The summary: each port's bytes written, a block a unit, and the time its loop took.
     for (const char* row : {"COM1  ok +0 +2560", "COM2  FAILED +3 +2048", "COM3  ok +0 +2560"})
         EXPECT_TRUE(std::regex_search(run.Out(), std::regex(std::string(row) + " +(?!0\\.00)[0-9.]+\\b"))) << run.Out();

@@ -1,5 +1,7 @@
-// The command line's pure rules as tables: ports, offsets, the progress block.
+// The command line's pure rules as tables: ports, offsets, the progress block,
+// the log lines the default output leaves to -v.
 
+#include "cli/CliLogDetail.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPorts.h"
 #include "cli/CliSession.h"
@@ -65,6 +67,78 @@ TEST(CliRulesTest, TheProgressBlockIsRedrawnInPlaceAndCutToTheTerminal)
     };
     for (const auto& [shown, lines, columns, text] : cases)
         EXPECT_EQ(RedrawProgress(shown, lines, columns), text) << shown << " " << columns;
+}
+
+// Runs a port's log through the rules: "[plan]", "[start]", "[end]" (a
+// stage that sent every block), "[end sparse]" (one that chose its blocks),
+// "[end failed sparse]", "[refused]" and "[result TEXT]" are the events,
+// anything else a log line. Gives the lines the default output shows.
+std::vector<std::string> ShownLines(const std::vector<std::string>& script)
+{
+    std::vector<std::string> shown;
+    std::size_t emitted = 0, logged = 0;
+    {
+        TLogDetail lines([&](const std::string& text, auto, bool detail) {
+            ++emitted;
+            if (!detail)
+                shown.push_back(text);
+        });
+        for (const std::string& step : script) {
+            TStageOutcome outcome;
+            outcome.Started = step != "[refused]";
+            outcome.Blocks = step.ends_with("sparse]") ? TBlockChoice::Data : TBlockChoice::All;
+            outcome.Status = step.find("failed") != std::string::npos || !outcome.Started ? PortStatus::CompareError
+                                                                                          : PortStatus::Ok;
+            if (step == "[plan]") {
+                lines.PlanStarted();
+            } else if (step == "[start]") {
+                lines.StageStarted();
+            } else if (step.starts_with("[end") || step == "[refused]") {
+                lines.StageEnded(outcome);
+            } else if (step.starts_with("[result ")) {
+                lines.Finished(step.substr(8, step.size() - 9));
+            } else {
+                lines.Line(step);
+                ++logged;
+            }
+        }
+    }
+    EXPECT_EQ(emitted, logged) << "the log file and JSON get every line";
+    return shown;
+}
+
+TEST(CliRulesTest, TheDefaultOutputShowsTheConnectionOnceAndEachStagesResult)
+{
+    using TLines = std::vector<std::string>;
+    const std::tuple<const char*, TLines, TLines> cases[] = {
+        {"later stages repeat the connection, headings and block counts are detail",
+         {"Opening file", "[plan]", "Starting operation", "JTAG ID 1", "Erasing device...", "[start]", "Erase OK",
+          "[end]", "Starting operation", "JTAG ID 1", "Writing device...", "[start]", "Programming OK",
+          "1 blocks holding data", "[end sparse]", "Programming successfull",
+          "[result Programming successfull: 1 blocks written]"},
+         {"Opening file", "Starting operation", "JTAG ID 1", "Erase OK", "Programming OK"}},
+        {"what a later stage says differently is shown",
+         {"[plan]", "Starting operation", "Erasing device...", "[start]", "Erase OK", "[end]", "Starting operation",
+          "WARNING: device is locked!", "Writing device...", "[start]", "Programming OK", "[end]"},
+         {"Starting operation", "Erase OK", "WARNING: device is locked!", "Programming OK"}},
+        {"a failed stage keeps its last line, a result that extends nothing keeps the one before",
+         {"[plan]", "Starting operation", "Verifying device...", "[start]", "Verify failed at offset 0",
+          "Read back, the block at 0x00000000", "[end failed sparse]", "Saved 4 bytes", "[result Programming OK]"},
+         {"Starting operation", "Verify failed at offset 0", "Read back, the block at 0x00000000", "Saved 4 bytes"}},
+        {"a refused start is told every time, an accepted connection once",
+         {"[plan]", "Starting operation", "Reading device...", "[start]", "Successfully read", "[end]", "[plan]",
+          "Starting operation", "Error: Device not found", "[refused]", "[plan]", "Starting operation",
+          "Error: Device not found", "[refused]"},
+         {"Starting operation", "Successfully read", "Error: Device not found", "Error: Device not found"}},
+        {"the next board is compared with the one before",
+         {"[plan]", "JTAG ID 1", "Reading device...", "[start]", "[end]",
+          "[plan]", "JTAG ID 2", "Reading device...", "[start]", "[end]",
+          "[plan]", "JTAG ID 1", "Reading device...", "[start]", "[end]",
+          "[plan]", "JTAG ID 1", "Reading device...", "[start]", "[end]"},
+         {"JTAG ID 1", "JTAG ID 2", "JTAG ID 1"}},
+    };
+    for (const auto& [what, script, shown] : cases)
+        EXPECT_EQ(ShownLines(script), shown) << what;
 }
 
 } // namespace

@@ -370,6 +370,41 @@ TEST_F(CliTest, ImageFilesLandAtTheirBaseAndReadsWriteTheNamedFormat)
     EXPECT_TRUE(std::equal(data.begin(), data.end(), sim.Sim.RegionContents(0, 0).begin()));
 }
 
+// The default output tells the connection once and each stage's result, -v
+// every line as the window's log has it, the log file every line whatever
+// the screen shows.
+TEST_F(CliTest, EachLevelShowsItsShareOfTheLog)
+{
+    TSimPty sim(test::BaseScenario(), 1);
+    const std::string raw = WriteFile(Dir.Path / "data.bin", Pattern(512, 2));
+    const std::string hex = (Dir.Path / "image.hex").string();
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex " + raw + " " + hex).c_str()), 0);
+    const auto count = [](const std::string& text, const std::string& line) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+            ++found;
+        return found;
+    };
+    const fs::path log = Dir.Path / "run.log";
+    ASSERT_EQ(Cli({"program", hex, "--log", log.string()}), 0) << Err();
+    EXPECT_EQ(count(Out(), "Starting operation"), 1u) << Out();
+    EXPECT_EQ(count(Out(), " device..."), 0u) << Out();
+    EXPECT_EQ(count(Out(), "blocks left out"), 0u) << Out();
+    EXPECT_TRUE(std::regex_search(
+        Out(), std::regex(R"(Blank check OK, 7680 bytes checked.*\n.* Programming successfull: 1 blocks written, 1 )"
+                          R"(verified, 15 proven blank, CRC32 = [0-9A-F]{8}\n$)")))
+        << Out();
+    std::ifstream logFile(log);
+    const std::string logged{std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(count(logged, "Starting operation"), 5u) << logged;
+
+    ASSERT_EQ(Cli({"program", hex, "-v"}), 0) << Err();
+    EXPECT_EQ(count(Out(), "Starting operation"), 5u) << Out();
+    EXPECT_EQ(count(Out(), "erased blocks left out"), 2u) << Out();
+    ASSERT_EQ(Cli({"program", hex, "-q"}), 0) << Err();
+    EXPECT_EQ(Out(), "");
+}
+
 TEST_F(CliTest, ADashReadsToStdoutAndWritesFromStdin)
 {
     TSimPty sim(test::BaseScenario(), 1);
