@@ -1,7 +1,10 @@
 #pragma once
 // Completion scripts for bash, zsh and fish, made from the command table and
 // each command's help, so a new command or option completes without anyone
-// editing a script by hand.
+// editing a script by hand. An option's value completes by what the help
+// names it: -p to the ports there are, -d and -r to the names the adapter of
+// the -p given offers (asked with info --json when completing), FILE to
+// files, "scan|enter" to its choices.
 
 #include <optional>
 #include <string>

@@ -405,6 +405,36 @@ TEST_F(CliTest, EachLevelShowsItsShareOfTheLog)
     EXPECT_EQ(Out(), "");
 }
 
+// bash completes -d and -r to what the adapter of -p offers and -p to the
+// ports there are; without a port -r offers nothing, not the folder's files.
+TEST_F(CliTest, CompletionOffersTheAdaptersNames)
+{
+    json scenario = test::BaseScenario();
+    scenario["devices"].push_back(json::parse(R"({"name": "SECOND", "voltages": 1, "regions": [
+        {"name": "Code flash", "flags": 7, "size": 4096}, {"name": "Data flash", "flags": 7, "size": 1024}]})"));
+    TSimPty sim(scenario, 1);
+    ASSERT_EQ(Cli({"completion", "bash"}), 0);
+    const fs::path script = Dir.Path / "completion.bash", replies = Dir.Path / "replies.txt";
+    std::ofstream(script) << Out();
+    const auto complete = [&](const std::string& words) {
+        const std::string command = "cd " + Dir.Path.string() +
+                                    " && PATH=" + fs::path(LINDPROG_CLI_PATH).parent_path().string() +
+                                    ":$PATH XDG_CONFIG_HOME=" + Dir.Path.string() + " bash -c 'source " +
+                                    script.string() + "; COMP_WORDS=(lindprog-cli " + words +
+                                    "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lindprog_cli; printf \"%s\\n\" "
+                                    "\"${COMPREPLY[@]}\"' > " +
+                                    replies.string();
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        const auto bytes = ReadFile(replies);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(complete("read -p COM1 -r \"\""), "Flash\n");
+    EXPECT_EQ(complete("read -p COM1 -d 1 -r \"\""), "Code flash\nData flash\n");
+    EXPECT_EQ(complete("read -p COM1 -d S"), "SECOND\n");
+    EXPECT_EQ(complete("read -r \"\""), "\n");
+    EXPECT_NE(complete("read -p \"\"").find("COM1\n"), std::string::npos);
+}
+
 TEST_F(CliTest, ADashReadsToStdoutAndWritesFromStdin)
 {
     TSimPty sim(test::BaseScenario(), 1);
