@@ -19,13 +19,20 @@ CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL);
 CREATE TABLE IF NOT EXISTS units(
   id bigserial PRIMARY KEY, started text NOT NULL, ended text NOT NULL, station text, port text, adapter text,
   firmware text, adapter_key text, device text, job text, job_hash text, steps text, serial bigint,
-  image_crc bigint, result text NOT NULL, exit_code integer, failed_step text, message text,
-  seconds double precision);
+  image_crc text CONSTRAINT units_image_crc_hex CHECK (image_crc ~ '^[0-9A-F]{8}$'), result text NOT NULL,
+  exit_code integer, failed_step text, message text, seconds double precision);
 CREATE INDEX IF NOT EXISTS units_started ON units(started);
 CREATE TABLE IF NOT EXISTS serials(
   series text NOT NULL, number bigint NOT NULL, state text NOT NULL, lease integer, PRIMARY KEY(series, number));
 CREATE SEQUENCE IF NOT EXISTS serial_leases AS integer CYCLE;
 )";
+
+// Version 1 kept image_crc as a bigint. The check refuses the decimal that
+// a station of that version, connected before the change, would still send
+// for all but a few CRCs; it refuses the schema when it connects again.
+constexpr const char* ImageCrcAsHex =
+    "ALTER TABLE units ALTER COLUMN image_crc TYPE text USING lpad(upper(to_hex(image_crc)), 8, '0'), "
+    "ADD CONSTRAINT units_image_crc_hex CHECK (image_crc ~ '^[0-9A-F]{8}$')";
 
 // A reservation is alive while its holder's session holds its lock.
 const std::string LeaseHeld = std::string("EXISTS (SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' AND "
@@ -43,7 +50,7 @@ std::string UnitValues()
     std::string values;
     for (int k = 1; k <= UnitColumnCount; ++k) {
         values += (k > 1 ? ", $" : "$") + std::to_string(k);
-        if (k == 12 || k == 13)
+        if (k == 12)
             values += "::bigint";
         else if (k == 15)
             values += "::integer";
@@ -84,6 +91,9 @@ void TPgUnitDatabase::CreateSchema()
         throw TDatabaseError(Connection.Where() + ": the unit database has schema version " + *found +
                              "; this program knows version " + std::to_string(SchemaVersion) +
                              " and older: use a newer lindprog on this line");
+    } else if (std::stoi(*found) < SchemaVersion) {
+        Connection.Execute(ImageCrcAsHex);
+        Connection.Execute("UPDATE schema_version SET version = $1", {std::to_string(SchemaVersion)});
     }
     transaction.Commit();
 }

@@ -22,7 +22,9 @@ namespace lindprog {
 class TPgUnitDatabase final : public TUnitDatabase {
 public:
     // The schema this program writes; a database with a newer one is refused.
-    static constexpr int SchemaVersion = 1;
+    // Version 2 keeps image_crc as the hex text export shows (1, a bigint,
+    // is migrated when a station connects).
+    static constexpr int SchemaVersion = 2;
 
     // Connects, and creates the tables where they are missing.
     explicit TPgUnitDatabase(const std::string& uri);

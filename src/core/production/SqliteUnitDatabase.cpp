@@ -10,16 +10,56 @@ namespace lindprog {
 
 namespace {
 
-constexpr const char* Schema = R"(
-CREATE TABLE IF NOT EXISTS units(
+// The units table under a name. image_crc is TEXT, the hex that export
+// shows: with INTEGER's affinity a CRC such as 00001234 would be kept as the
+// number 1234. The check keeps out any other text, such as the decimal an
+// earlier version of the program writes for all but a few CRCs.
+std::string UnitsTable(const std::string& name)
+{
+    return "CREATE TABLE IF NOT EXISTS " + name +
+           R"((
   id INTEGER PRIMARY KEY, started TEXT NOT NULL, ended TEXT NOT NULL, station TEXT, port TEXT, adapter TEXT,
   firmware TEXT, adapter_key TEXT, device TEXT, job TEXT, job_hash TEXT, steps TEXT, serial INTEGER,
-  image_crc INTEGER, result TEXT NOT NULL, exit_code INTEGER, failed_step TEXT, message TEXT, seconds REAL);
+  image_crc TEXT CHECK (image_crc IS NULL OR (length(image_crc) = 8 AND image_crc NOT GLOB '*[^0-9A-F]*')),
+  result TEXT NOT NULL, exit_code INTEGER, failed_step TEXT, message TEXT, seconds REAL);
+)";
+}
+
+constexpr const char* OtherTables = R"(
 CREATE INDEX IF NOT EXISTS units_started ON units(started);
 CREATE TABLE IF NOT EXISTS serials(
   series TEXT NOT NULL, number INTEGER NOT NULL, state TEXT NOT NULL,
   owner_pid INTEGER, owner_start TEXT, owner_boot TEXT, PRIMARY KEY(series, number));
 )";
+
+// Files of earlier versions (user_version 0) keep image_crc in an INTEGER
+// column. SQLite changes no column's type in place, so the table is made
+// anew with every CRC as its hex text; ids stay, so nothing that names a
+// unit by its id changes.
+void MigrateImageCrc(TSqlite& db)
+{
+    const std::string columns = UnitColumns;
+    const std::string crc = "image_crc";
+    std::string converted = columns;
+    converted.replace(converted.find(crc), crc.size(),
+                      "CASE typeof(image_crc) WHEN 'integer' THEN printf('%08X', image_crc) ELSE image_crc END");
+    db.Execute(UnitsTable("units_hex") + "INSERT INTO units_hex(id, " + columns + ") SELECT id, " + converted +
+               " FROM units; DROP TABLE units; ALTER TABLE units_hex RENAME TO units;");
+}
+
+bool HasUnitsTable(TSqlite& db)
+{
+    TStatement table(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'units'");
+    table.Step();
+    return table.Integer(0) > 0;
+}
+
+std::int64_t UserVersion(TSqlite& db)
+{
+    TStatement version(db, "PRAGMA user_version");
+    version.Step();
+    return version.Integer(0);
+}
 
 // SQLite's integers are signed 64 bits; serial numbers stay below that.
 constexpr std::uint64_t MaxStored = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
@@ -73,8 +113,17 @@ TSqliteUnitDatabase::TSqliteUnitDatabase(const std::string& path) : Db(path, Bus
 
 void TSqliteUnitDatabase::CreateTables()
 {
+    // Immediate: of several stations opening an old file at once, one
+    // migrates it and the others find it done.
     TTransaction transaction(Db);
-    Db.Execute(Schema);
+    const std::int64_t version = UserVersion(Db);
+    if (version > SchemaVersion)
+        throw TDatabaseError("the unit database has schema version " + std::to_string(version) +
+                             "; this program knows version " + std::to_string(SchemaVersion) +
+                             " and older: use a newer lindprog");
+    if (version < SchemaVersion && HasUnitsTable(Db))
+        MigrateImageCrc(Db);
+    Db.Execute(UnitsTable("units") + OtherTables + "PRAGMA user_version = " + std::to_string(SchemaVersion) + ";");
     transaction.Commit();
 }
 

@@ -22,6 +22,10 @@ class TSqliteUnitDatabase final : public TUnitDatabase {
 public:
     // How long a call waits for another process's transaction.
     static constexpr int BusyMs = 10000;
+    // The schema this program writes, as the file's user_version: 1 keeps
+    // image_crc as hex text (0, the earlier files, as an integer, which
+    // opening migrates). A file with a newer one is refused.
+    static constexpr int SchemaVersion = 1;
 
     // Opens or creates the file, and returns numbers whose owners are gone.
     explicit TSqliteUnitDatabase(const std::string& path);

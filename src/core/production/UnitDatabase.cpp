@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 
 namespace lindprog {
@@ -61,6 +62,20 @@ std::string StepsJson(const std::vector<TUnitStep>& steps)
     return list.dump();
 }
 
+std::string ImageCrcText(std::uint32_t crc)
+{
+    return Format("%08X", crc);
+}
+
+std::optional<std::uint32_t> ImageCrcOf(const std::string& text)
+{
+    std::uint32_t crc = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), crc, 16);
+    if (text.size() != 8 || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return crc;
+}
+
 std::vector<TUnitStep> StepsFromJson(const std::string& text)
 {
     std::vector<TUnitStep> steps;
@@ -92,7 +107,7 @@ TRowFields UnitRowOf(const TUnitRecord& record)
             record.JobHash,
             StepsJson(record.Steps),
             number(record.Serial),
-            number(record.ImageCrc),
+            record.ImageCrc ? std::optional<std::string>(ImageCrcText(*record.ImageCrc)) : std::nullopt,
             std::string(record.Passed ? "PASS" : "FAIL"),
             std::to_string(record.ExitCode),
             record.FailedStep,
@@ -111,8 +126,7 @@ TUnitRecord UnitFromRow(std::int64_t id, const std::function<std::optional<std::
         *texts[column] = text(column);
     record.Steps = StepsFromJson(text(10));
     record.Serial = UnsignedOf(field(11));
-    if (const auto crc = UnsignedOf(field(12)))
-        record.ImageCrc = static_cast<std::uint32_t>(*crc);
+    record.ImageCrc = ImageCrcOf(text(12));
     record.Passed = text(13) == "PASS";
     record.ExitCode = static_cast<int>(UnsignedOf(field(14)).value_or(0));
     record.FailedStep = text(15);

@@ -65,6 +65,12 @@ struct TUnitRecord {
 std::string StepsJson(const std::vector<TUnitStep>& steps);
 std::vector<TUnitStep> StepsFromJson(const std::string& text);
 
+// The image_crc column as the databases keep it and every export shows it:
+// eight upper-case hex digits, so a query in sqlite3 or psql reads as the
+// log, the verdict and the CSV do. Text that is no such CRC gives none.
+std::string ImageCrcText(std::uint32_t crc);
+std::optional<std::uint32_t> ImageCrcOf(const std::string& text);
+
 struct TUnitStats {
     std::int64_t Units = 0;
     std::int64_t Passed = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // A unit's row as both unit databases store it: the same columns, in this
-// order, each field as text (a number in decimal) or null. SQLite's column
-// types turn the numbers back into numbers; PostgreSQL casts them.
+// order, each field as text (a number in decimal, the image CRC as the hex
+// text export shows) or null. SQLite's column types turn the numbers back
+// into numbers; PostgreSQL casts them.
 
 #include "core/production/UnitDatabase.h"
 

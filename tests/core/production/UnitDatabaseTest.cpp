@@ -156,6 +156,47 @@ TEST_P(UnitDatabase, AKilledOwnersNumberIsReused)
     ::close(ready[1]);
 }
 
+// Earlier versions kept image_crc as a number; opened now, a file or a
+// server keeps it as the hex text that export shows, a CRC of decimal
+// digits too, and exports the old units as it did.
+TEST_P(UnitDatabase, AnOldDatabasesCrcsBecomeTheHexExportShows)
+{
+    const std::string oldUnits =
+        "CREATE TABLE units(id %s PRIMARY KEY, started text NOT NULL, ended text NOT NULL, station text, port text, "
+        "adapter text, firmware text, adapter_key text, device text, job text, job_hash text, steps text, serial "
+        "bigint, image_crc bigint, result text NOT NULL, exit_code integer, failed_step text, message text, seconds "
+        "double precision); INSERT INTO units(started, ended, image_crc, result) VALUES "
+        "('2026-12-08T10:00:00.000Z', '2026-12-08T10:00:01.000Z', 4660, 'PASS'), "
+        "('2026-12-08T10:00:02.000Z', '2026-12-08T10:00:03.000Z', 3830000000, 'PASS'), "
+        "('2026-12-08T10:00:04.000Z', '2026-12-08T10:00:05.000Z', NULL, 'FAIL');";
+    if (GetParam())
+        TPgConnection(Where).Execute("CREATE TABLE schema_version(version integer NOT NULL); INSERT INTO "
+                                     "schema_version VALUES (1); " +
+                                     Format(oldUnits.c_str(), "bigserial"));
+    else
+        TSqlite(Where, 1000).Execute(Format(oldUnits.c_str(), "INTEGER"));
+    {
+        const auto db = Open();
+        TUnitRecord unit = Unit({"board", 7}, true);
+        unit.ImageCrc = 0x00ABCDEF;
+        db->RecordUnit(unit, std::nullopt);
+        const std::string csv = UnitsCsv(db->Units());
+        for (const char* crc : {",00001234,PASS", ",E4492980,PASS", ",,FAIL", ",00ABCDEF,PASS"})
+            EXPECT_NE(csv.find(crc), std::string::npos) << crc << " in " << csv;
+    }
+    std::vector<std::string> stored;
+    if (GetParam()) {
+        const TPgResult rows = TPgConnection(Where).Execute("SELECT image_crc FROM units ORDER BY id");
+        for (int row = 0; row < rows.Rows(); ++row)
+            stored.push_back(rows.Field(row, 0).value_or("null"));
+    } else {
+        TSqlite file(Where, 1000);
+        for (TStatement rows(file, "SELECT image_crc FROM units ORDER BY id"); rows.Step();)
+            stored.push_back(rows.IsNull(0) ? "null" : rows.Text(0));
+    }
+    EXPECT_EQ(stored, (std::vector<std::string>{"00001234", "E4492980", "null", "00ABCDEF"}));
+}
+
 TEST(UnitDatabasePlace, APasswordIsNeverShown)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -198,12 +239,12 @@ TEST(UnitDatabaseServer, ANewerSchemaIsRefusedAndImportingTwiceAddsOnce)
         EXPECT_EQ(line.ReserveSerial("board", 1, 1, Largest).Number, 501u);
         EXPECT_EQ(line.ReserveSerial("board", 1, 1, Largest).Number, 503u);
     }
-    TPgConnection(uri).Execute("UPDATE schema_version SET version = 2");
+    TPgConnection(uri).Execute("UPDATE schema_version SET version = 3");
     try {
         TPgUnitDatabase newer(uri);
         ADD_FAILURE() << "a newer schema was taken";
     } catch (const TDatabaseError& error) {
-        EXPECT_NE(std::string(error.what()).find("schema version 2; this program knows version 1"), std::string::npos)
+        EXPECT_NE(std::string(error.what()).find("schema version 3; this program knows version 2"), std::string::npos)
             << error.what();
         EXPECT_FALSE(error.Lost());
     }
