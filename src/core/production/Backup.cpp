@@ -292,8 +292,9 @@ std::string LayoutRefusal(const TJob& manifest, const TDeviceTarget& device)
     const TBackupInfo& backup = *manifest.Backup;
     const std::string name = ShowControlCharacters(device.DeviceName);
     if (device.DeviceName != backup.Device)
-        return Format("the adapter's device %zu is '%s', the backup's '%s'", static_cast<std::size_t>(device.DeviceIndex),
-                      name.c_str(), ShowControlCharacters(backup.Device).c_str());
+        return Format("the adapter's device %zu is '%s', the backup's '%s'",
+                      static_cast<std::size_t>(device.DeviceIndex), name.c_str(),
+                      ShowControlCharacters(backup.Device).c_str());
     if (device.Regions.size() != backup.RegionCount)
         return Format("device '%s' has %zu regions, the backup's %zu: it is not the device the backup is of",
                       name.c_str(), device.Regions.size(), backup.RegionCount);

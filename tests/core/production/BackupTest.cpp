@@ -1,8 +1,9 @@
 // A backup's file names, its manifest read back as a job, and the SHA-256
 // the manifest trusts (sha256sum is the oracle for longer inputs).
 
-#include "core/base/Sha256.h"
 #include "core/production/Backup.h"
+
+#include "core/base/Sha256.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -58,12 +59,12 @@ TEST(Backup, TheManifestIsAJobThatPutsEveryRegionBack)
 {
     test::TScratchDir dir;
     TBackupInfo backup{"MPC \"5554\"\n", "Adapter", "1.18", "00ABCDEF", "2026-12-09T16:00:00.000Z", 3, {}};
-    backup.Regions.push_back({"Flash", 0, 16, 15, (dir.Path / "Flash.bin").string(), 0x1A2B3C4D,
-                              std::string(64, 'a'), {}});
-    backup.Regions.push_back({"Shadow", 2, 8, 3, (dir.Path / "Shadow.bin").string(), 0xFFFFFFFF,
-                              std::string(64, 'b'), {}});
-    backup.Regions.push_back({"Bad", 1, 8, 3, (dir.Path / "Bad.bin").string(), 0, std::string(64, 'c'),
-                              {{0, 4}, {6, 2}}});
+    backup.Regions.push_back(
+        {"Flash", 0, 16, 15, (dir.Path / "Flash.bin").string(), 0x1A2B3C4D, std::string(64, 'a'), {}});
+    backup.Regions.push_back(
+        {"Shadow", 2, 8, 3, (dir.Path / "Shadow.bin").string(), 0xFFFFFFFF, std::string(64, 'b'), {}});
+    backup.Regions.push_back(
+        {"Bad", 1, 8, 3, (dir.Path / "Bad.bin").string(), 0, std::string(64, 'c'), {{0, 4}, {6, 2}}});
     const std::string text = ManifestText(backup, 4);
     const TJob job = ParseJob(text, (dir.Path / ManifestName).string());
 
@@ -82,9 +83,8 @@ TEST(Backup, TheManifestIsAJobThatPutsEveryRegionBack)
     ASSERT_EQ(job.Backup->Regions.size(), 3u);
     const TBackupRegion& bad = job.Backup->Regions[2];
     EXPECT_EQ(std::tie(bad.Name, bad.Index, bad.Size, bad.Flags, bad.File, bad.Sha256, bad.FailedReads),
-              std::tie(backup.Regions[2].Name, backup.Regions[2].Index, backup.Regions[2].Size,
-                       backup.Regions[2].Flags, backup.Regions[2].File, backup.Regions[2].Sha256,
-                       backup.Regions[2].FailedReads));
+              std::tie(backup.Regions[2].Name, backup.Regions[2].Index, backup.Regions[2].Size, backup.Regions[2].Flags,
+                       backup.Regions[2].File, backup.Regions[2].Sha256, backup.Regions[2].FailedReads));
     EXPECT_EQ(job.Backup->Regions[1].Crc, 0xFFFFFFFFu);
     EXPECT_EQ(UnrestoredRegions(*job.Backup).size(), 1u);
 }
