@@ -26,6 +26,11 @@ public:
     {
         setObjectName("pbDump");
         setFocusPolicy(Qt::NoFocus);
+        // White where no line reaches (below the last, right of the columns):
+        // the cyan is the columns' own, so an empty view shows no data.
+        QPalette blank = palette();
+        blank.setColor(QPalette::Window, Qt::white);
+        setPalette(blank);
         setAutoFillBackground(true);
     }
 
@@ -472,10 +477,12 @@ void TDumpFrame::PaintSurface(QPainter& painter, const QRect& dirty) const
 }
 
 // Each piece fills its cell with its background and advances the drawing
-// position by its own width; the rest of the line is light cyan. A line past the
-// end of the data has no pieces and comes out blank. Neighbouring pieces of the
-// same colours go out as one run: shaping text costs far more per call than per
-// character, and a line's 34 pieces have only a few changes of colour.
+// position by its own width; the rest of the line is the surface's white, so
+// the cyan ends with the columns. A line past the end of the data has no
+// pieces and comes out white, as does a view without data. Neighbouring
+// pieces of the same colours go out as one run: shaping text costs far more
+// per call than per character, and a line's 34 pieces have only a few changes
+// of colour.
 void TDumpFrame::PaintLine(QPainter& painter, int row) const
 {
     const QFontMetrics metrics(painter.font());
@@ -503,7 +510,7 @@ void TDumpFrame::PaintLine(QPainter& painter, int row) const
     if (!run.empty())
         drawRun();
     if (x < pbDump->width())
-        painter.fillRect(x, y, pbDump->width() - x, height, ToColor(PlainColours.Background));
+        painter.fillRect(x, y, pbDump->width() - x, height, pbDump->palette().color(QPalette::Window));
 }
 
 void TDumpFrame::SurfaceMousePress(QMouseEvent* event)
