@@ -186,14 +186,14 @@ void TDumpFrame::CreateMenu()
 {
     pmDump = new QMenu(this);
     pmDump->setObjectName("pmDump");
-    cmFillSelected = AddMenuItem("cmFillSelected", "Fill selected...", &TDumpFrame::cmFillSelectedClick);
+    cmFillSelected = AddMenuItem("cmFillSelected", "&Fill selected...", &TDumpFrame::cmFillSelectedClick);
     pmDump->addSeparator();
-    cmRevertChanges = AddMenuItem("cmRevertChanges", "Revert changes", &TDumpFrame::cmRevertChangesClick);
-    cmUpdateChanges = AddMenuItem("cmUpdateChanges", "Update changes", &TDumpFrame::cmUpdateChangesClick);
+    cmRevertChanges = AddMenuItem("cmRevertChanges", "&Revert changes", &TDumpFrame::cmRevertChangesClick);
+    cmUpdateChanges = AddMenuItem("cmUpdateChanges", "&Update changes", &TDumpFrame::cmUpdateChangesClick);
     pmDump->addSeparator();
-    cmFont = AddMenuItem("cmFont", "Font...", &TDumpFrame::cmFontClick);
+    cmFont = AddMenuItem("cmFont", "F&ont...", &TDumpFrame::cmFontClick);
     pmDump->addSeparator();
-    cmFindString = AddMenuItem("cmFindString", "Find strings...", &TDumpFrame::cmFindStringClick);
+    cmFindString = AddMenuItem("cmFindString", "Find &strings...", &TDumpFrame::cmFindStringClick);
     connect(pmDump, &QMenu::aboutToShow, this, [this] { pmDumpPopup(); });
 }
 

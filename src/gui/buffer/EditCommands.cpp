@@ -30,7 +30,7 @@ TEditCommands::TEditCommands(QMenu* editMenu, TDumpFrame& dump, TEditCommandHook
     editMenu->addSeparator();
     cmEditNextDifference = AddItem(editMenu, "cmEditNextDifference", "Next &difference", {Qt::Key_F8},
                                    &TEditCommands::cmEditNextDifferenceClick);
-    cmEditPreviousDifference = AddItem(editMenu, "cmEditPreviousDifference", "Previous di&fference",
+    cmEditPreviousDifference = AddItem(editMenu, "cmEditPreviousDifference", "Pre&vious difference",
                                        {Qt::SHIFT | Qt::Key_F8}, &TEditCommands::cmEditPreviousDifferenceClick);
     editMenu->addSeparator();
     cmEditShowAddresses = editMenu->addAction("Show &target addresses");

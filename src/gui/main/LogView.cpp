@@ -38,7 +38,7 @@ TLogView::TLogView(QWidget* parent) : QTreeWidget(parent), pmLog(new QMenu(this)
 
     QAction* clear = pmLog->addAction("&Clear", this, &TLogView::cmClearClick);
     clear->setObjectName("cmClear");
-    QAction* copy = pmLog->addAction("&Copy", this, &TLogView::cmCopyClick);
+    QAction* copy = pmLog->addAction("C&opy", this, &TLogView::cmCopyClick);
     copy->setObjectName("cmCopy");
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,

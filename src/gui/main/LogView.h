@@ -1,6 +1,6 @@
 #pragma once
 // The message log: one time-stamped line per result, newest at the bottom,
-// with "&Clear" and "&Copy" in its context menu. It lives in memory until
+// with "&Clear" and "C&opy" in its context menu. It lives in memory until
 // Log > "Save as..." writes it out as UTF-8 text, each line with its date.
 
 #include "core/base/Prompts.h"

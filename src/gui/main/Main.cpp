@@ -214,20 +214,20 @@ void TMainForm::CreateMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     cmFileOpen = file->addAction("&Open...");
-    cmFileSave = file->addAction("Save...");
+    cmFileSave = file->addAction("&Save...");
     // Queued: a file error then reaches the application's handler from a
     // plain event rather than from the middle of a menu's or button's code.
     connect(cmFileOpen, &QAction::triggered, this, &TMainForm::cmFileOpenClick, Qt::QueuedConnection);
     connect(cmFileSave, &QAction::triggered, this, &TMainForm::cmFileSaveClick, Qt::QueuedConnection);
-    mnRecent = file->addMenu("Recent files");
+    mnRecent = file->addMenu("&Recent files");
     mnRecent->setObjectName("mnRecent");
     connect(mnRecent, &QMenu::aboutToShow, this, &TMainForm::FillRecentMenu);
     file->addSeparator();
-    cmFileOpenJob = file->addAction("Open job...");
+    cmFileOpenJob = file->addAction("Open &job...");
     cmFileOpenJob->setObjectName("cmFileOpenJob");
     connect(
         cmFileOpenJob, &QAction::triggered, this, [this] { OpenJob(QString()); }, Qt::QueuedConnection);
-    cmFileRestore = file->addAction("Restore backup...");
+    cmFileRestore = file->addAction("Restore &backup...");
     cmFileRestore->setObjectName("cmFileRestore");
     cmFileRestore->setEnabled(false);
     connect(
@@ -240,8 +240,8 @@ void TMainForm::CreateMenus()
     mnEdit->setObjectName("mnEdit");
 
     QMenu* buffer = menuBar()->addMenu("&Buffer");
-    cmBufferSwap = buffer->addAction("Swap bytes", this, &TMainForm::cmBufferSwapClick);
-    cmBufferFill = buffer->addAction("Fill", this, &TMainForm::cmBufferFillClick);
+    cmBufferSwap = buffer->addAction("&Swap bytes", this, &TMainForm::cmBufferSwapClick);
+    cmBufferFill = buffer->addAction("&Fill", this, &TMainForm::cmBufferFillClick);
 
     QMenu* device = menuBar()->addMenu("&Device");
     // Hidden for now; a hidden action also reads as disabled, so whether a
@@ -249,7 +249,7 @@ void TMainForm::CreateMenus()
     cmDeviceDetect = device->addAction("&Detect");
     cmDeviceDetect->setVisible(false);
     device->addSeparator()->setVisible(false);
-    cmDeviceProgram = device->addAction("Program");
+    cmDeviceProgram = device->addAction("&Program");
     device->addSeparator();
     cmDeviceRead = device->addAction("&Read");
     cmDeviceWrite = device->addAction("&Write");
@@ -262,7 +262,7 @@ void TMainForm::CreateMenus()
     device->addSeparator();
     cmDeviceUnlock = device->addAction("&Unlock");
     device->addSeparator();
-    cmDeviceBackup = device->addAction("Back&up device...");
+    cmDeviceBackup = device->addAction("B&ackup device...");
     cmDeviceBackup->setObjectName("cmDeviceBackup");
     cmDeviceBackup->setEnabled(false);
     connect(
@@ -272,8 +272,8 @@ void TMainForm::CreateMenus()
 
     QMenu* options = menuBar()->addMenu("&Options");
     cmOptionsPort = options->addAction("&Port...", this, &TMainForm::cmOptionsPortClick);
-    cmSettings = options->addAction("Settings...", this, &TMainForm::cmSettingsClick);
-    cmFirmwareUpdate = options->addAction("Firmware update...", this, [this] {
+    cmSettings = options->addAction("&Settings...", this, &TMainForm::cmSettingsClick);
+    cmFirmwareUpdate = options->addAction("&Firmware update...", this, [this] {
         AdapterSearch->Stop();
         Session->Connection().SetWatchPort(false);
         UpdatingFirmware = true;
@@ -290,11 +290,11 @@ void TMainForm::CreateMenus()
     cmFirmwareUpdate->setEnabled(false);
 
     QMenu* log = menuBar()->addMenu("&Log");
-    cmLogSave = log->addAction("Save as...");
+    cmLogSave = log->addAction("&Save as...");
     connect(cmLogSave, &QAction::triggered, this, &TMainForm::cmLogSaveClick, Qt::QueuedConnection);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    cmHelpAbout = help->addAction("About...", this, [this] { ShowAbout(this, Session->Port()); });
+    cmHelpAbout = help->addAction("&About...", this, [this] { ShowAbout(this, Session->Port()); });
 
     for (const auto& [action, operation] : OperationActions()) {
         action->setEnabled(false);
@@ -315,10 +315,16 @@ void TMainForm::CreateMenus()
     for (const auto& [action, name] : names)
         action->setObjectName(name);
     // Function keys for the device commands people repeat all day; none of
-    // them is one the hex view's find, go-to and undo keys use.
+    // them is one the hex view's find, go-to and undo keys use. A station's
+    // job opens, starts and stops from the keyboard too: F11 and Shift+F11 as
+    // a pair, the way debuggers start and stop, away from the operator's
+    // Space and Enter.
     const std::pair<QAction*, QKeySequence> keys[] = {{cmFileOpen, QKeySequence::Open},
                                                       {cmFileSave, QKeySequence::Save},
                                                       {cmFileExit, QKeySequence::Quit},
+                                                      {cmFileOpenJob, QKeySequence(Qt::CTRL | Qt::Key_J)},
+                                                      {cmJobStart, Qt::Key_F11},
+                                                      {cmJobStop, QKeySequence(Qt::SHIFT | Qt::Key_F11)},
                                                       {cmDeviceRead, Qt::Key_F5},
                                                       {cmDeviceVerify, Qt::Key_F6},
                                                       {cmDeviceProgram, Qt::Key_F7},
@@ -803,16 +809,16 @@ void TMainForm::CreateJobMenu()
 {
     QMenu* job = menuBar()->addMenu("&Job");
     job->setObjectName("mnJob");
-    cmJobStart = job->addAction("Start", this, [this] {
+    cmJobStart = job->addAction("&Start", this, [this] {
         if (ProductionView != nullptr)
             ProductionView->Start();
     });
-    cmJobStop = job->addAction("Stop", this, [this] {
+    cmJobStop = job->addAction("S&top", this, [this] {
         if (ProductionView != nullptr)
             ProductionView->Stop();
     });
     job->addSeparator();
-    cmJobExport = job->addAction("Export...");
+    cmJobExport = job->addAction("&Export...");
     connect(
         cmJobExport, &QAction::triggered, this,
         [this] {
@@ -821,7 +827,7 @@ void TMainForm::CreateJobMenu()
         },
         Qt::QueuedConnection);
     job->addSeparator();
-    cmJobClose = job->addAction("Close job", this, &TMainForm::CloseJob);
+    cmJobClose = job->addAction("&Close job", this, &TMainForm::CloseJob);
     const std::pair<QAction*, const char*> names[] = {
         {cmJobStart, "cmJobStart"}, {cmJobStop, "cmJobStop"}, {cmJobExport, "cmJobExport"}, {cmJobClose, "cmJobClose"}};
     for (const auto& [action, name] : names)

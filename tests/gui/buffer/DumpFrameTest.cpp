@@ -458,8 +458,8 @@ TEST_F(DumpFrameTest, PopupItemsAndEnabling)
     QStringList texts;
     for (const QAction* action : menu->actions())
         texts << (action->isSeparator() ? "-" : action->text());
-    EXPECT_EQ(texts, (QStringList{"Fill selected...", "-", "Revert changes", "Update changes", "-", "Font...", "-",
-                                  "Find strings..."}));
+    EXPECT_EQ(texts, (QStringList{"&Fill selected...", "-", "&Revert changes", "&Update changes", "-", "F&ont...", "-",
+                                  "Find &strings..."}));
     QAction* revert = OpenPopupAt(HexCol(0), 0, "cmRevertChanges");
     EXPECT_FALSE(revert->isEnabled());
     EXPECT_FALSE(menu->findChild<QAction*>("cmUpdateChanges")->isEnabled());

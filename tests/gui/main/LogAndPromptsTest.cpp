@@ -83,7 +83,7 @@ TEST(LogView, ClearEmptiesAndTheNextLineIsAtTheTop)
     const auto actions = log.ContextMenu()->actions();
     ASSERT_EQ(actions.size(), 2);
     EXPECT_EQ(actions[0]->text(), "&Clear");
-    EXPECT_EQ(actions[1]->text(), "&Copy");
+    EXPECT_EQ(actions[1]->text(), "C&opy");
 }
 
 TEST(PromptBox, KindsHaveTheirCaptionsAndButtons)

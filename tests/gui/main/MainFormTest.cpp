@@ -7,12 +7,16 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace lindprog {
 namespace {
@@ -326,6 +330,29 @@ TEST(MainForm, MenusHoldTheirItemsAndOperationCodes)
         {form.cmDeviceProgram, Program}};
     EXPECT_EQ(form.OperationActions(), operations);
     EXPECT_EQ(form.width(), TMainForm::ClientWidth);
+}
+
+// The keyboard reaches every item: each has an access letter no other item
+// of its menu has, and the production commands have keys.
+TEST(MainForm, EveryMenuItemHasAnAccessLetterOfItsOwn)
+{
+    TMainHarness harness;
+    TMainForm& form = harness.Start();
+    std::vector<QList<QAction*>> menus{form.menuBar()->actions(), form.Dump().PopupMenu()->actions(),
+                                       form.Log().ContextMenu()->actions()};
+    for (QAction* title : form.menuBar()->actions())
+        menus.push_back(title->menu()->actions());
+    for (const QList<QAction*>& items : menus) {
+        std::set<QChar> letters;
+        for (const QAction* item : items) {
+            if (item->isSeparator() || !item->isVisible())
+                continue;
+            const qsizetype at = item->text().indexOf('&');
+            ASSERT_TRUE(at >= 0 && at + 1 < item->text().size()) << item->text().toStdString();
+            EXPECT_TRUE(letters.insert(item->text()[at + 1].toLower()).second) << item->text().toStdString();
+        }
+    }
+    EXPECT_EQ(form.cmFileOpenJob->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_J));
 }
 
 TEST(MainForm, HexViewAndLogGrowWithTheWindowAndTheIdentityIsCutOnlyWhenNarrow)
