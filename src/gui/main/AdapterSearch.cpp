@@ -1,5 +1,6 @@
 #include "gui/main/AdapterSearch.h"
 
+#include "core/base/AdapterText.h"
 #include "core/base/TextFormat.h"
 #include "core/link/DevicePort.h"
 #include "core/link/PortNames.h"
@@ -57,6 +58,12 @@ void TAdapterSearch::Ended(TConnectResult result, bool quiet)
                        result == TConnectResult::UnknownMode;
     if (found) {
         NoAdapter.clear();
+        // The panels show the adapter only while it is there; the log keeps
+        // which one the window worked with, and from when.
+        const TDevicePort& port = Parts.Port;
+        Parts.Log.AddLogLine(Format("Connected to %s on COM%d, firmware v%d.%d",
+                                    ShowControlCharacters(port.Identity()).c_str(), LastPort, port.VersionMajor(),
+                                    port.VersionMinor()));
         return;
     }
     if (quiet && NoAdapter.isEmpty()) {

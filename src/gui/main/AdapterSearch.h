@@ -3,7 +3,8 @@
 // attempt runs on the window's worker, the window stays usable meanwhile.
 // The attempt at start, and each retry every RetryMs while no adapter
 // answers, is quiet: no error box, but "No adapter on COM1 — Options >
-// Port..." once in the log and in the identity panel. A port chosen in
+// Port..." once in the log and in the identity panel. An attempt that finds
+// the adapter logs which one it is, with its port and firmware. A port chosen in
 // Options > Port... is tried with the usual boxes. The simulated adapter of
 // the port list (TDemoAdapter) is started here and connected like a port.
 

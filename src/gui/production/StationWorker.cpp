@@ -1,6 +1,7 @@
 #include "gui/production/StationWorker.h"
 
 #include "core/base/AdapterText.h"
+#include "core/base/TextFormat.h"
 #include "core/link/PortNames.h"
 #include "core/settings/Settings.h"
 
@@ -161,6 +162,8 @@ std::string TStationWorker::RunUnits(TAdapterSession& session, TStation& station
     Tell([identity, plan = JobCheckText(Setup.Job, Setup.Images, &station.Job())](TStationView& view) {
         view.StationAdapter(identity, plan);
     });
+    AddLogLine(Format("Connected to %s, firmware v%d.%d", ShowControlCharacters(port.Identity()).c_str(),
+                      port.VersionMajor(), port.VersionMinor()));
     Resolved = &station.Job();
     TChainWait chain(
         session.Adapter(), PortDispatcher, [this] { return StopAsked(); },

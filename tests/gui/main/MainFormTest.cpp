@@ -49,6 +49,7 @@ TEST(MainForm, FirstStartConnectsOnCom1AndStoresTheDefaults)
     EXPECT_EQ(form.PanelText(0), "");
     EXPECT_EQ(form.PanelText(1), "Corvane JTAG");
     EXPECT_EQ(form.PanelText(2), "v1.18");
+    EXPECT_EQ(form.Log().MessageAt(0), "Connected to Corvane JTAG on COM1, firmware v1.18");
     EXPECT_EQ(form.cbDevice->count(), 2);
     EXPECT_EQ(form.cbDevice->currentText(), "SPC560B50");
     EXPECT_EQ(form.cbRegion->currentText(), "Code flash");

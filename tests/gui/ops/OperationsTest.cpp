@@ -261,8 +261,9 @@ TEST(JtagScan, DetectRunsTheScanIntoTheLog)
     TMainHarness harness(OperationsScenario());
     TMainForm& form = harness.Start();
     form.cmDeviceDetectClick();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.WorkerBusy() && LogLines(form).size() == 3; }, 5000));
-    EXPECT_EQ(LogLines(form), (std::vector<std::string>{"Device count: 2, total IR length: 10", "Device 1 ID: 12345678",
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.WorkerBusy() && LogLines(form).size() == 4; }, 5000));
+    EXPECT_EQ(LogLines(form), (std::vector<std::string>{"Connected to Corvane JTAG on COM1, firmware v1.18",
+                                                        "Device count: 2, total IR length: 10", "Device 1 ID: 12345678",
                                                         "Device 2 ID: 000FFFFF"}));
 }
 
