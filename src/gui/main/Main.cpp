@@ -2,6 +2,7 @@
 
 #include "core/base/AdapterText.h"
 #include "core/base/TextFormat.h"
+#include "core/link/AdapterCommands.h"
 #include "core/ops/JtagScan.h"
 #include "core/production/JobImages.h"
 #include "gui/buffer/DumpF.h"
@@ -180,6 +181,8 @@ void TMainForm::FormCreate()
     AdapterSearch->OnEnded = [this] {
         if (CloseWhenDone)
             close();
+        else
+            RestoreKeptRegion();
         return !CloseWhenDone;
     };
     Session->Port().SetOnVanished([this] { AdapterSearch->PortVanished(!UpdatingFirmware); });
@@ -895,7 +898,14 @@ void TMainForm::ProductionRunning(bool running)
     if (running) {
         // The loop opens the ports itself, the window's among them.
         AdapterSearch->Stop();
-        Session->Connection().Disconnect();
+        TConnection& connection = Session->Connection();
+        const int device = connection.SelectedDevice();
+        const int region = connection.SelectedRegion();
+        // A kept region whose adapter never came back is still the buffer's.
+        if (!KeptRegion && Session->Port().IsOpen() && device >= 0 && region >= 0 && connection.RegionRefusal().empty())
+            KeptRegion = TKeptRegion{device, region, connection.Devices()[static_cast<std::size_t>(device)].Name(),
+                                     connection.Regions()[static_cast<std::size_t>(region)].Name(), MainBuffer.Size()};
+        connection.Disconnect();
         LockedActions.clear();
         QList<QAction*> actions{cmFileOpen,         cmFileSave,      cmFileOpenJob,   mnRecent->menuAction(),
                                 cmBufferSwap,       cmBufferFill,    cmDeviceDetect,  cmDeviceProgram,
@@ -1033,8 +1043,44 @@ void TMainForm::ShowRegions(const std::vector<std::string>& names, int selected)
     cbRegion->setCurrentIndex(selected);
 }
 
+void TMainForm::RestoreKeptRegion()
+{
+    // Not before the adapter is back in application mode: until then the
+    // buffer waits, as it would for the next attempt.
+    if (!KeptRegion || !Session->Port().IsOpen() || Session->Port().Mode() != ModeApplication)
+        return;
+    const TKeptRegion kept = *KeptRegion;
+    TConnection& connection = Session->Connection();
+    const auto& devices = connection.Devices();
+    bool offered = kept.Device < static_cast<int>(devices.size()) &&
+                   devices[static_cast<std::size_t>(kept.Device)].Name() == kept.DeviceName;
+    if (offered) {
+        const auto& regions = connection.RegionsOf(static_cast<std::uint8_t>(kept.Device));
+        offered = kept.Region < static_cast<int>(regions.size()) &&
+                  regions[static_cast<std::size_t>(kept.Region)].Name() == kept.RegionName &&
+                  regions[static_cast<std::size_t>(kept.Region)].Size() == kept.Size;
+    }
+    if (offered) {
+        RestoringRegion = true;
+        if (connection.SelectedDevice() != kept.Device)
+            connection.SelectDevice(kept.Device);
+        connection.SelectRegion(kept.Region);
+        RestoringRegion = false;
+        cbDevice->setCurrentIndex(kept.Device);
+        cbRegion->setCurrentIndex(kept.Region);
+    }
+    KeptRegion.reset();
+    if (!offered && connection.SelectedRegion() >= 0)
+        connection.SelectRegion(connection.SelectedRegion());
+}
+
 bool TMainForm::ResizeBuffer(std::uint32_t size)
 {
+    // While the window connects after a production loop, and while it then
+    // chooses the buffer's region again, the buffer stays as it is.
+    if (KeptRegion && (Worker->Busy() || RestoringRegion))
+        return true;
+    KeptRegion.reset();
     const bool resized = lindprog::ResizeBuffer(MainBuffer, *DumpView, size);
     mBufferSize->setText(QString::fromStdString(MainBuffer.SizeCaption()));
     return resized;

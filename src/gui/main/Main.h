@@ -20,6 +20,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -182,6 +184,10 @@ private:
     // anything else: every command but the job's is disabled, and the
     // window's own port is given up to the loop.
     void ProductionRunning(bool running);
+    // After a connect: the kept region chosen again, buffer and all, if the
+    // adapter still offers it; else the region the connection chose gets a
+    // buffer of its own.
+    void RestoreKeptRegion();
     void EnableJobCommands();
     // The caption, the file's name and "*" while the buffer holds unsaved edits.
     void UpdateTitle();
@@ -217,6 +223,19 @@ private:
     QWidget* pStrip = nullptr;
     // What the production lock disabled, to be enabled again after it.
     std::vector<QAction*> LockedActions;
+    // The region the buffer belongs to while a production loop has the
+    // window's port. The connect after the loop chooses the catalogue's
+    // first region; the buffer waits for this one instead, so its bytes and
+    // edits are there again when the job closes.
+    struct TKeptRegion {
+        int Device = -1;
+        int Region = -1;
+        std::string DeviceName;
+        std::string RegionName;
+        std::uint32_t Size = 0;
+    };
+    std::optional<TKeptRegion> KeptRegion;
+    bool RestoringRegion = false;
     QString Caption;  // the connection's part of the title
     QString FileName; // the file last opened or saved, for the title
 };

@@ -7,6 +7,7 @@
 
 #include "core/production/SqliteUnitDatabase.h"
 #include "core/production/UnitReport.h"
+#include "gui/buffer/DumpF.h"
 #include "gui/production/StationColumn.h"
 #include "support/CliProcess.h"
 #include "support/JobFixture.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolButton>
 
 #include <fstream>
 #include <iterator>
@@ -143,6 +145,47 @@ TEST(Production, TheWindowAndTheCommandLineSendAndRecordTheSame)
             step.Line = std::regex_replace(step.Line, std::regex(", speed [0-9.]+ kB/s"), "");
     }
     EXPECT_EQ(UnitsJsonLines(window), UnitsJsonLines(cli));
+}
+
+// Read, edited, then a loop run from the keyboard took the window's port:
+// once the job is closed the buffer is the region's again, edits and all.
+TEST(Production, AJobRunFromTheKeyboardAndClosedLeavesTheBufferAsItWas)
+{
+    test::TMainHarness harness(test::TwoRegions());
+    TMainForm& form = harness.Start();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.cbRegion->setCurrentIndex(1);
+    emit form.cbRegion->activated(1);
+    form.btnRead->click();
+    // Typed over the first byte once the progress dialog has given the window back.
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.Dump().setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Dump().hasFocus(); }, 5000));
+    QTest::keyClicks(&form.Dump(), "5a");
+    ASSERT_TRUE(form.Dump().Modified());
+    const std::vector<std::uint8_t> before(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end());
+    ASSERT_EQ(before.size(), 256u);
+
+    test::WriteJobFiles(harness.Dir.Path);
+    form.OpenJob(QString::fromStdString((harness.Dir.Path / "job.toml").string()));
+    ASSERT_NE(form.Production(), nullptr);
+    TProductionView& view = *form.Production();
+    view.cbTrigger->setCurrentIndex(1); // the operator's key: no unit starts
+    QTest::keyClick(&form, Qt::Key_F11);
+    ASSERT_EQ(view.Columns().size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.Columns()[0]->Verdict() == "WAITING FOR BOARD"; }, 20000));
+    QTest::keyClick(&form, Qt::Key_F11, Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Running(); }, 10000));
+    // The window has its adapter again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.WorkerBusy() && form.cmDeviceRead->isEnabled(); }, 20000));
+    form.cmJobClose->trigger();
+    ASSERT_EQ(form.Production(), nullptr);
+    EXPECT_EQ(form.cbRegion->currentText().toStdString(), "Data");
+    EXPECT_EQ(std::vector<std::uint8_t>(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end()), before);
+    EXPECT_TRUE(form.Dump().Modified());
 }
 
 TEST(Production, AJobWithAnErrorNamesItsPlaceAndOpensNothing)
