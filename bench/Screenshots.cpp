@@ -3,9 +3,11 @@
 // compare view with its marks, and the production view of a job on two
 // adapters during a run and after one of them failed. Each is the widget's own rendering, so the
 // same picture comes out with or without a display; QT_SCALE_FACTOR=2 gives
-// the high-density ones.
+// the high-density ones. The production view is taken at the window's first
+// size, the one a new user meets; SIZE (WIDTHxHEIGHT, or "minimum") takes it
+// at another, to see how it holds up there.
 //
-//   lindprog-screenshots FOLDER SUFFIX   (e.g. docs "" or docs "@2x")
+//   lindprog-screenshots FOLDER SUFFIX [SIZE]   (e.g. docs "" or docs "@2x")
 
 #include "SimProcess.h"
 #include "WindowRig.h"
@@ -21,6 +23,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -92,13 +95,14 @@ bool Save(QWidget& widget, const QString& path)
 }
 
 // Two columns on the operator's key: one unit each, the second adapter's refused.
-bool ShootProduction(TMainForm& form, const QString& folder, const QString& suffix)
+bool ShootProduction(TMainForm& form, const QString& folder, const QString& suffix, const QSize& size)
 {
     const QTemporaryDir jobFolder;
     WriteDemoJob(jobFolder.path());
     bench::TSimProcess refusing(RefusingDemoScenario(), {"--pace"});
     ::setenv(("LINDPROG_COM" + std::to_string(PortNumber + 1)).c_str(), refusing.SlavePath().c_str(), 1);
-    form.resize(900, 760);
+    // The job opens in the window's first size, as it does for a new user.
+    form.resize(TMainForm::ClientWidth, TMainForm::ClientHeight + form.menuBar()->sizeHint().height());
     form.OpenJob(jobFolder.path() + "/job.toml");
     TProductionView* view = form.Production();
     if (view == nullptr)
@@ -106,6 +110,7 @@ bool ShootProduction(TMainForm& form, const QString& folder, const QString& suff
     view->edStation->setText("Line 3");
     view->edPorts->setText(QString("COM%1, COM%2").arg(PortNumber).arg(PortNumber + 1));
     view->cbTrigger->setCurrentIndex(1);
+    form.resize(size.expandedTo(form.minimumSize()));
     if (!view->Start())
         return false;
     const auto& columns = view->Columns();
@@ -131,6 +136,7 @@ int main(int argc, char** argv)
     TApplication application(argc, argv);
     const QString folder = argc > 1 ? argv[1] : "docs";
     const QString suffix = argc > 2 ? argv[2] : "";
+    const QString sizeText = argc > 3 ? argv[3] : "";
     const QTemporaryDir settingsFolder;
     bench::UseSettingsIn(settingsFolder, PortNumber);
 
@@ -169,5 +175,12 @@ int main(int argc, char** argv)
     form.cmDeviceCompare->trigger();
     QCoreApplication::processEvents();
     saved &= Save(form, folder + "/compare-view" + suffix + ".png");
-    return saved && ShootProduction(form, folder, suffix) ? 0 : 1;
+    // The window's first size; "minimum" is brought up to the window's
+    // minimum once the job is open.
+    QSize productionSize(TMainForm::ClientWidth, TMainForm::ClientHeight + form.menuBar()->sizeHint().height());
+    if (sizeText == "minimum")
+        productionSize = QSize(0, 0);
+    else if (const QStringList parts = sizeText.split('x'); parts.size() == 2)
+        productionSize = QSize(parts[0].toInt(), parts[1].toInt());
+    return saved && ShootProduction(form, folder, suffix, productionSize) ? 0 : 1;
 }

@@ -120,10 +120,12 @@ void TMainForm::FormCreate()
     auto* column = new QVBoxLayout(client);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(CreateToolBar());
+    pToolBar = CreateToolBar();
+    column->addWidget(pToolBar);
     pStrip = CreateSelectionStrip();
     column->addWidget(pStrip);
-    column->addWidget(HorizontalRule(client));
+    pStripRule = HorizontalRule(client);
+    column->addWidget(pStripRule);
     // The hex view and the log share what the window has below the strip;
     // the splitter between them moves the line, and both grow with the window.
     spLog = new QSplitter(Qt::Vertical, client);
@@ -156,8 +158,7 @@ void TMainForm::FormCreate()
     column->addWidget(spLog, 1);
     setCentralWidget(client);
     CreateStatusBar();
-    setMinimumSize(ClientWidth * 3 / 4, MinimumDumpHeight + MinimumLogHeight + ToolBarHeight + StripHeight +
-                                            StatusBarHeight + menuBar()->sizeHint().height());
+    FitMinimumSize();
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 
     qApp->installEventFilter(this); // hints follow the mouse over every control
@@ -189,6 +190,23 @@ void TMainForm::FormCreate()
     // The window comes up at once; the adapter is looked for behind it.
     AdapterSearch->Connect(CurrentSettings.SerialPort, true);
     RestorePlacement();
+}
+
+void TMainForm::FitMinimumSize()
+{
+    const int menu = menuBar()->sizeHint().height();
+    int width = ClientWidth * 3 / 4;
+    int height = MinimumDumpHeight + MinimumLogHeight + ToolBarHeight + StripHeight + StatusBarHeight + menu;
+    // A job's view needs more than the hex view, and more as its columns
+    // narrow and their lines wrap: the window never gets smaller than the
+    // view can be read in.
+    if (ProductionView != nullptr) {
+        const QSize view = ProductionView->minimumSizeHint();
+        width = std::max(width, view.width());
+        height = std::max(height, menu + view.height() + spLog->handleWidth() + MinimumLogHeight + StatusBarHeight);
+    }
+    if (minimumSize() != QSize(width, height))
+        setMinimumSize(width, height);
 }
 
 void TMainForm::FormDestroy()
@@ -502,6 +520,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Resize && Panels[0] != nullptr && watched == Panels[0]->parent())
         FitStatusPanels();
+    // The view's layout changed: its columns came or went, or a line wrapped.
+    if (event->type() == QEvent::LayoutRequest && ProductionView != nullptr && watched == ProductionView)
+        FitMinimumSize();
     if (watched == pDump && event->type() == QEvent::Wheel) {
         DumpView->WheelFromParent(static_cast<QWheelEvent*>(event));
         return true;
@@ -877,9 +898,22 @@ void TMainForm::OpenJob(const QString& path)
                          AdapterSearch->LastPortNumber()};
     ProductionView = new TProductionView(std::move(job), std::move(images), std::move(host), spLog);
     ProductionView->OnRunningChanged = [this](bool running) { ProductionRunning(running); };
+    // The tool bar and the device strip work on the buffer, which the job's
+    // view takes the place of: they give their height to the operator's view.
+    HexSplit = spLog->saveState();
+    pToolBar->hide();
+    pStrip->hide();
+    pStripRule->hide();
     spLog->insertWidget(0, ProductionView);
     spLog->setStretchFactor(0, 3);
     pDump->hide();
+    // The view gets what it needs, the log what is left of its usual height
+    // and at least its minimum; the window grows with the view's share.
+    layout()->activate();
+    const int room = spLog->height() - spLog->handleWidth();
+    const int log = std::clamp(room - ProductionView->minimumSizeHint().height(), MinimumLogHeight, LogHeight);
+    spLog->setSizes({room - log, 0, log}); // the view, the hidden hex view, the log
+    FitMinimumSize();
     EnableJobCommands();
 }
 
@@ -889,7 +923,12 @@ void TMainForm::CloseJob()
         return;
     delete ProductionView;
     ProductionView = nullptr;
+    pToolBar->show();
+    pStrip->show();
+    pStripRule->show();
     pDump->show();
+    spLog->restoreState(HexSplit);
+    FitMinimumSize();
     EnableJobCommands();
 }
 

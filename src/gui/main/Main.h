@@ -161,6 +161,8 @@ private:
     QWidget* CreateToolBar();
     QWidget* CreateSelectionStrip();
     void CreateStatusBar();
+    // The hex view's minimum, or the job's view's while a job is open.
+    void FitMinimumSize();
     void FitStatusPanels();
     void ShowPointerHint(const QPoint& globalPosition);
     void ApplicationHint(const QString& hint);
@@ -220,7 +222,10 @@ private:
     bool CloseWhenDone = false;
     TAdapterSearch* AdapterSearch = nullptr;
     TProductionView* ProductionView = nullptr;
+    QWidget* pToolBar = nullptr;
     QWidget* pStrip = nullptr;
+    QWidget* pStripRule = nullptr;
+    QByteArray HexSplit; // the hex view's and the log's heights while a job is shown
     // What the production lock disabled, to be enabled again after it.
     std::vector<QAction*> LockedActions;
     // The region the buffer belongs to while a production loop has the

@@ -6,22 +6,27 @@
 #include "core/settings/Settings.h"
 #include "gui/main/WindowStore.h"
 #include "gui/production/StationColumn.h"
+#include "gui/production/WrapLabel.h"
 
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSysInfo>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -34,6 +39,7 @@ namespace lindprog {
 namespace {
 
 constexpr int ShownUnits = 50;
+constexpr int ShownRows = 5; // of the units table, at the least
 constexpr const char* StationKey = "Production/Station";
 constexpr const char* PortsKey = "Production/Ports";
 constexpr const char* TriggerKey = "Production/Trigger";
@@ -43,6 +49,39 @@ QString LocalTime(const std::string& utc)
     const QDateTime time = QDateTime::fromString(QString::fromStdString(utc), Qt::ISODateWithMs);
     return time.isValid() ? time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss") : QString::fromStdString(utc);
 }
+
+// Line breaking may split a word after a "/" or a "-", and so cut a path
+// in two at the end of a line. A word joiner between the characters of every
+// word leaves the spaces as the only places a line may break; a word longer
+// than the line still breaks where it must. They are taken out again when
+// the text is copied.
+constexpr QChar WordJoiner(0x2060);
+
+QString JoinedWords(const QString& text)
+{
+    QString joined;
+    joined.reserve(text.size() * 2);
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        joined += text[k];
+        if (k + 1 < text.size() && !text[k].isSpace() && !text[k + 1].isSpace())
+            joined += WordJoiner;
+    }
+    return joined;
+}
+
+// The plan as the view shows it, copied as the plan's own text.
+class TPlanText final : public QPlainTextEdit {
+public:
+    explicit TPlanText(QWidget* parent) : QPlainTextEdit(parent) {}
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override
+    {
+        auto* data = new QMimeData;
+        data->setText(textCursor().selectedText().remove(WordJoiner).replace(QChar::ParagraphSeparator, '\n'));
+        return data;
+    }
+};
 
 QLabel* Caption(const QString& text, QWidget* parent)
 {
@@ -77,8 +116,12 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
     : QWidget(parent), JobFile(std::move(job)), Images(std::move(images)), Host(std::move(host))
 {
     setObjectName("ProductionView");
+    // The view shares the window's default size with the log: every pixel
+    // of margin is a line of text less.
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel(this);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(4);
+    auto* title = new TWrapLabel(1, this);
     title->setObjectName("mJob");
     title->setText(QString("Job <b>%1</b> &nbsp; %2")
                        .arg(QString::fromStdString(JobFile.Name).toHtmlEscaped(),
@@ -86,65 +129,100 @@ TProductionView::TProductionView(TJob job, TJobImages images, TProductionHost ho
     title->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(title);
 
-    auto* controls = new QHBoxLayout;
-    controls->addWidget(Caption("Station", this));
+    // Two rows, so that every caption and choice shows whole in the
+    // window's narrowest width: the station and its ports, then how a unit
+    // starts and the buttons that start and stop the loop.
+    auto* controls = new QGridLayout;
+    controls->setHorizontalSpacing(6);
+    controls->setVerticalSpacing(4);
     // A station runs the same ports and trigger every shift: the last ones
     // started come back.
     const auto store = OpenWindowStore();
     edStation = new QLineEdit(store->value(StationKey, QSysInfo::machineHostName()).toString(), this);
     edStation->setObjectName("edStation");
-    controls->addWidget(edStation, 1);
-    controls->addWidget(Caption("Ports", this));
     edPorts = new QLineEdit(store->value(PortsKey, QString("COM%1").arg(Host.DefaultPort)).toString(), this);
     edPorts->setObjectName("edPorts");
     edPorts->setToolTip("The adapters' ports, one column each: COM1, COM2");
-    controls->addWidget(edPorts, 1);
-    controls->addWidget(Caption("Start a unit", this));
+    for (QLineEdit* edit : {edStation, edPorts})
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("COM10, COM11"));
     cbTrigger = new QComboBox(this);
     cbTrigger->setObjectName("cbTrigger");
     cbTrigger->addItems({"when a board is detected", "on Space or Enter"});
     cbTrigger->setCurrentIndex(store->value(TriggerKey, 0).toInt() == 1 ? 1 : 0);
-    controls->addWidget(cbTrigger);
     btnStart = new QPushButton("Start", this);
     btnStart->setObjectName("btnStart");
     btnStop = new QPushButton("Stop", this);
     btnStop->setObjectName("btnStop");
     btnExport = new QPushButton("Export...", this);
     btnExport->setObjectName("btnExport");
-    for (QPushButton* button : {btnStart, btnStop, btnExport})
-        controls->addWidget(button);
+    controls->addWidget(Caption("Station", this), 0, 0);
+    controls->addWidget(edStation, 0, 1);
+    controls->addWidget(Caption("Ports", this), 0, 2);
+    controls->addWidget(edPorts, 0, 3);
+    controls->addWidget(Caption("Start a unit", this), 1, 0);
+    controls->addWidget(cbTrigger, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnStart);
+    buttons->addWidget(btnStop);
+    controls->addLayout(buttons, 1, 2, 1, 2);
+    controls->setColumnStretch(1, 1);
+    controls->setColumnStretch(3, 1);
     layout->addLayout(controls);
     connect(btnStart, &QPushButton::clicked, this, [this] { Start(); });
     connect(btnStop, &QPushButton::clicked, this, &TProductionView::Stop);
     connect(btnExport, &QPushButton::clicked, this, &TProductionView::cmExportClick, Qt::QueuedConnection);
 
-    mPlan = new QPlainTextEdit(this);
+    mPlan = new TPlanText(this);
     mPlan->setObjectName("mPlan");
     mPlan->setReadOnly(true);
-    mPlan->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    mPlan->setPlainText(QString::fromStdString(JobCheckText(JobFile, Images)));
-    mPlan->setMaximumHeight(mPlan->fontMetrics().lineSpacing() * 8);
-    layout->addWidget(mPlan);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(font().pointSizeF());
+    mPlan->setFont(fixed);
+    ShowPlan(JobCheckText(JobFile, Images));
+    // Three lines at least, the rest scrolls; never more than eight, the
+    // columns and the units need the height more.
+    const auto planHeight = [this](int lines) {
+        return lines * mPlan->fontMetrics().lineSpacing() + 2 * mPlan->frameWidth() +
+               2 * static_cast<int>(mPlan->document()->documentMargin());
+    };
+    mPlan->setMinimumHeight(planHeight(3));
+    mPlan->setMaximumHeight(planHeight(8));
+    layout->addWidget(mPlan, 1);
 
     pColumns = new QWidget(this);
     ColumnLayout = new QHBoxLayout(pColumns);
     ColumnLayout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(pColumns, 2);
+    ColumnLayout->setSpacing(4);
+    // No height of its own until Start gives it columns: until then the plan
+    // and the units have it.
+    layout->addWidget(pColumns, 0);
     mCounters = new QLabel(this);
     mCounters->setObjectName("mCounters");
     QFont bold = mCounters->font();
     bold.setBold(true);
     mCounters->setFont(bold);
-    layout->addWidget(mCounters);
+    // The units' export beside the counters, above the units it writes.
+    auto* totals = new QHBoxLayout;
+    totals->addWidget(mCounters, 1);
+    totals->addWidget(btnExport);
+    layout->addLayout(totals);
 
     tbUnits = new QTableWidget(0, 6, this);
     tbUnits->setObjectName("tbUnits");
     tbUnits->setHorizontalHeaderLabels({"Time", "Port", "Serial", "Result", "Failed step", "Seconds"});
     tbUnits->horizontalHeader()->setStretchLastSection(true);
     tbUnits->verticalHeader()->hide();
+    // Rows as tall as their text, and never fewer than five in sight, also
+    // when a narrow window gives the table its horizontal scroll bar.
+    const int rowHeight = tbUnits->fontMetrics().height() + 6;
+    tbUnits->verticalHeader()->setMinimumSectionSize(rowHeight);
+    tbUnits->verticalHeader()->setDefaultSectionSize(rowHeight);
+    tbUnits->setMinimumHeight(tbUnits->horizontalHeader()->sizeHint().height() + ShownRows * rowHeight +
+                              tbUnits->horizontalScrollBar()->sizeHint().height() + 2 * tbUnits->frameWidth());
     tbUnits->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tbUnits->setSelectionBehavior(QAbstractItemView::SelectRows);
-    layout->addWidget(tbUnits, 1);
+    layout->addWidget(tbUnits, 2);
 
     // The foot switch types Enter; Space is the key under the operator's hand.
     for (const QKeySequence& key :
@@ -254,10 +332,12 @@ bool TProductionView::Start()
         };
         column->OnEnded = [this] { ColumnEnded(); };
         // Placed against the adapter's regions, the plan shows the CRCs.
-        column->OnPlan = [this](const std::string& plan) { mPlan->setPlainText(QString::fromStdString(plan)); };
+        column->OnPlan = [this](const std::string& plan) { ShowPlan(plan); };
         ColumnLayout->addWidget(column, 1);
         StationColumns.push_back(column);
     }
+    // The verdict panels take most of what the window has to spare.
+    static_cast<QBoxLayout*>(layout())->setStretchFactor(pColumns, 3);
     Started = std::chrono::steady_clock::now();
     Host.Log("Job " + JobFile.Name + " started on " + edPorts->text().toStdString());
     EnableControls(true);
@@ -322,6 +402,11 @@ QString TProductionView::CountersText() const
     return CountersLine(passed, failed, hours > 0 ? static_cast<double>(passed + failed) / hours : 0.0);
 }
 
+void TProductionView::ShowPlan(const std::string& plan)
+{
+    mPlan->setPlainText(JoinedWords(QString::fromStdString(plan)));
+}
+
 void TProductionView::ShowCounters()
 {
     mCounters->setText(CountersText());
@@ -330,9 +415,8 @@ void TProductionView::ShowCounters()
 void TProductionView::ShowUnits()
 {
     tbUnits->setRowCount(0);
-    if (!Database)
-        return;
-    const auto units = Database->LastUnits(ShownUnits);
+    // Without units yet the columns fit their captions.
+    const auto units = Database ? Database->LastUnits(ShownUnits) : std::vector<TUnitRecord>();
     tbUnits->setRowCount(static_cast<int>(units.size()));
     for (int row = 0; row < static_cast<int>(units.size()); ++row) {
         const TUnitRecord& unit = units[static_cast<std::size_t>(row)];
@@ -350,6 +434,10 @@ void TProductionView::ShowUnits()
         }
     }
     tbUnits->resizeColumnsToContents();
+    // Fitted to its contents, the last column no longer reaches the right
+    // edge until the table is resized; stretched again, it does at once.
+    tbUnits->horizontalHeader()->setStretchLastSection(false);
+    tbUnits->horizontalHeader()->setStretchLastSection(true);
 }
 
 void TProductionView::ExportUnits(const QString& path)

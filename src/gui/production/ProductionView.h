@@ -4,6 +4,12 @@
 // panel, the counters of every port together, and the last 50 units of the
 // unit database. Start runs the core's unit loop on each port, on a worker
 // of its own; Stop ends each loop between units.
+//
+// It has to read well in the window's first size, beside the log: the plan
+// keeps three lines and scrolls, the units table five rows, and the columns
+// take most of what is left, their verdict panels the most of it. Its
+// minimum follows what its wrapped lines need at the width it has, and the
+// window keeps to that minimum.
 
 #include "core/base/Prompts.h"
 #include "core/production/Job.h"
@@ -97,6 +103,8 @@ private:
     void ColumnEnded();
     void ShowUnits();
     void ShowCounters();
+    // The job's plan, broken only at spaces where it wraps.
+    void ShowPlan(const std::string& plan);
     void EnableControls(bool running);
     // Opens (and creates) the database; false, with the error shown, when it cannot.
     bool OpenDatabase(bool create);

@@ -4,6 +4,10 @@
 // PASS in green, FAIL in red with the failed step), the serial number of the
 // unit under way and of the last one, and the port's counters. The loop
 // itself runs on the column's worker.
+//
+// The verdict panel takes the height the column is given and its text
+// grows or shrinks to fill it; the lines around it keep the height their
+// text needs at the column's width, so nothing is drawn over anything else.
 
 #include "gui/production/StationWorker.h"
 
@@ -16,6 +20,8 @@
 class QLabel;
 
 namespace lindprog {
+
+class TVerdictLabel;
 
 // "Passed 5   Failed 1   Yield 83.3%   212.4 units/h", with the yield and the
 // rate as "-" until they say something: a rate needs two units.
@@ -66,8 +72,8 @@ private:
     const QString Port;
     const bool ScanTrigger;
     TPanel Shown = TPanel::Idle;
-    QLabel* mAdapter;
-    QLabel* mVerdict;
+    QLabel* mAdapter; // the port in bold, then the adapter once it answered
+    TVerdictLabel* mVerdict;
     QLabel* mDetail;
     QLabel* mSerial;
     QLabel* mCounters;

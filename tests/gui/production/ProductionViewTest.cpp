@@ -13,12 +13,22 @@
 #include "support/JobFixture.h"
 #include "support/MainHarness.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -80,6 +90,22 @@ TEST(Production, TwoPortsLoopThreeUnitsEachAndTheViewShowsWhatTheDatabaseHolds)
     EXPECT_EQ(recorded["COM2"], view.Columns()[1]->ShownSerials());
     EXPECT_EQ(recorded["COM1"].size() + recorded["COM2"].size(), 6u);
     EXPECT_EQ(view.tbUnits->rowCount(), 6);
+
+    // At the window's smallest every line, the failure's too, is whole and
+    // five units are in sight.
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.resize(1, 1);
+    const auto whole = [&] {
+        for (const QLabel* label : view.findChildren<QLabel*>()) {
+            const int needed = label->wordWrap() && label->hasHeightForWidth() ? label->heightForWidth(label->width())
+                                                                               : label->minimumSizeHint().height();
+            if (label->isVisible() && label->height() < needed)
+                return false;
+        }
+        return view.tbUnits->viewport()->height() >= 5 * view.tbUnits->verticalHeader()->defaultSectionSize();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(whole, 5000)) << form.width() << "x" << form.height();
 
     // Closing asks first, then ends the loops between units.
     harness.Prompts.Answers = {TAnswer::Yes};
@@ -186,6 +212,40 @@ TEST(Production, AJobRunFromTheKeyboardAndClosedLeavesTheBufferAsItWas)
     EXPECT_EQ(form.cbRegion->currentText().toStdString(), "Data");
     EXPECT_EQ(std::vector<std::uint8_t>(form.Buffer().Bytes().begin(), form.Buffer().Bytes().end()), before);
     EXPECT_TRUE(form.Dump().Modified());
+}
+
+// Where the plan wraps, it wraps at a space; copied, it is the plan's text.
+TEST(Production, ThePlanBreaksOnlyAtSpacesAndCopiesAsItIs)
+{
+    test::TMainHarness harness;
+    TProductionView& view = OpenJob(harness);
+    harness.Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(harness.Form.get()));
+    QPlainTextEdit& plan = *view.mPlan;
+    const QString path = QString::fromStdString(view.Job().Path);
+    int longest = 0;
+    for (const QString& word : plan.toPlainText().remove(QChar(0x2060)).split(QRegularExpression("\\s+")))
+        longest = std::max(longest, plan.fontMetrics().horizontalAdvance(word));
+    int wrapped = 0;
+    // Narrow, so that lines wrap, and never narrower than its longest word.
+    for (int extra = 0; extra < 120; extra += 24) {
+        plan.setFixedWidth(longest + 40 + extra);
+        QCoreApplication::processEvents();
+        for (QTextBlock block = plan.document()->begin(); block.isValid(); block = block.next()) {
+            plan.document()->documentLayout()->blockBoundingRect(block);
+            const QTextLayout* layout = block.layout();
+            for (int line = 1; line < layout->lineCount(); ++line, ++wrapped) {
+                const int start = layout->lineAt(line).textStart();
+                EXPECT_TRUE(block.text()[start - 1].isSpace()) << block.text().left(start).toStdString();
+            }
+        }
+    }
+    EXPECT_GT(wrapped, 0);
+    plan.selectAll();
+    plan.copy();
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.startsWith("Job 'line' (" + path + "), hash ")) << copied.toStdString();
+    EXPECT_FALSE(copied.contains(QChar(0x2060)));
 }
 
 TEST(Production, AJobWithAnErrorNamesItsPlaceAndOpensNothing)
