@@ -48,6 +48,10 @@ public:
     // The window's first size; it can be resized from there.
     static constexpr int ClientWidth = 610;
     static constexpr int ClientHeight = 536;
+    // The log's first height, and the least it keeps beside the hex view or
+    // a job's view.
+    static constexpr int LogHeight = 108;
+    static constexpr int MinimumLogHeight = 48;
 
     // prompts: where questions go; the window's own message boxes when null.
     explicit TMainForm(TPrompts* prompts = nullptr, QWidget* parent = nullptr);
