@@ -103,6 +103,7 @@ bool ShootProduction(TMainForm& form, const QString& folder, const QString& suff
     ::setenv(("LINDPROG_COM" + std::to_string(PortNumber + 1)).c_str(), refusing.SlavePath().c_str(), 1);
     // The job opens in the window's first size, as it does for a new user.
     form.resize(TMainForm::ClientWidth, TMainForm::ClientHeight + form.menuBar()->sizeHint().height());
+    QCoreApplication::processEvents(); // laid out in that size, as the user has it
     form.OpenJob(jobFolder.path() + "/job.toml");
     TProductionView* view = form.Production();
     if (view == nullptr)
