@@ -96,8 +96,7 @@ void TMainForm::RestoreBackup(const QString& manifestPath)
     for (const std::string& line : UnrestoredRegions(*manifest->Backup))
         AddLogLine(line);
     if (!ActivePrompts->AskConfirm("Restore " + ShowControlCharacters(manifest->Backup->Device) + " from " +
-                                   manifest->Path +
-                                   "? Regions that differ from the backup are erased and programmed."))
+                                   manifest->Path + "? Regions that differ from the backup are erased and programmed."))
         return;
     std::optional<TUnitOutcome> outcome;
     std::string failure;
