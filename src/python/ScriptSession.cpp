@@ -52,20 +52,11 @@ bool TakesData(const TScriptRequest& request)
 }
 
 // A unit's step lines go to the script's log, as the command line prints
-// them.
-class TUnitLog final : public TStationEvents {
+// them, and so do the database's waits.
+class TUnitLog final : public TStepReportLog {
 public:
-    explicit TUnitLog(TLogSink& log) : Log(log) {}
-    void UnitEnded(const TUnitOutcome& outcome, int) override
-    {
-        for (const TStepResult& step : outcome.Steps)
-            for (const std::string& line : step.Report)
-                Log.AddLogLine(line);
-    }
+    using TStepReportLog::TStepReportLog;
     void DatabaseWaiting(const std::string& line) override { Log.AddLogLine(line); }
-
-private:
-    TLogSink& Log;
 };
 
 // The settings a job brings hold for its unit only; the session's own

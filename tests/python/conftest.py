@@ -39,10 +39,10 @@ def flash_contents():
 class Sim:
     """One lindprog-sim process; `port` is its pseudo-terminal."""
 
-    def __init__(self, folder, name, spec, pace=False):
+    def __init__(self, folder, name, described, pace=False):
         self.transcript = folder / f"{name}.transcript"
         path = folder / f"{name}.json"
-        path.write_text(json.dumps(spec))
+        path.write_text(json.dumps(described))
         command = [SIM, "--scenario", str(path), "--quiet", "--transcript", str(self.transcript)]
         if pace:
             command.append("--pace")
@@ -69,8 +69,8 @@ class Sim:
 def start_sim(tmp_path):
     sims = []
 
-    def start(spec=None, name="sim", pace=False):
-        sim = Sim(tmp_path, name, spec or scenario(), pace)
+    def start(described=None, name="sim", pace=False):
+        sim = Sim(tmp_path, name, described or scenario(), pace)
         sims.append(sim)
         return sim
 

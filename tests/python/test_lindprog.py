@@ -102,9 +102,9 @@ def test_a_vanished_port_raises_port_error_without_waiting_for_an_answer(start_s
 
 
 def test_ctrl_c_stops_at_the_next_block_and_powers_off(start_sim):
-    spec = scenario()
-    spec["devices"][0]["regions"].append({"name": "Big", "flags": 15, "size": 512 * 1024})
-    sim = start_sim(spec, pace=True)
+    big = scenario()
+    big["devices"][0]["regions"].append({"name": "Big", "flags": 15, "size": 512 * 1024})
+    sim = start_sim(big, pace=True)
     with lindprog.open(sim.port) as session:
         # The signal comes while the core waits on the adapter, no Python
         # code running: the module must look for it itself.

@@ -47,6 +47,22 @@ public:
     virtual void DatabaseWaiting(const std::string& /*line*/) {}
 };
 
+// Station events that write each unit's step reports to a log, as a
+// restore in the window and a Python session's job unit show them.
+class TStepReportLog : public TStationEvents {
+public:
+    explicit TStepReportLog(TLogSink& log) : Log(log) {}
+    void UnitEnded(const TUnitOutcome& outcome, int) override
+    {
+        for (const TStepResult& step : outcome.Steps)
+            for (const std::string& line : step.Report)
+                Log.AddLogLine(line);
+    }
+
+protected:
+    TLogSink& Log;
+};
+
 class TStation final : private TLoopEvents {
 public:
     TStation(TAdapterSession& session, TStationJob job, TStationEvents& events);

@@ -14,25 +14,6 @@
 
 namespace lindprog {
 
-namespace {
-
-// A restore's step lines go to the log, as a production column writes them.
-class TStepLog final : public TStationEvents {
-public:
-    explicit TStepLog(TLogSink& log) : Log(log) {}
-    void UnitEnded(const TUnitOutcome& outcome, int) override
-    {
-        for (const TStepResult& step : outcome.Steps)
-            for (const std::string& line : step.Report)
-                Log.AddLogLine(line);
-    }
-
-private:
-    TLogSink& Log;
-};
-
-} // namespace
-
 void TMainForm::BackupDevice(const QString& folder)
 {
     if (Worker->Busy())
@@ -100,7 +81,8 @@ void TMainForm::RestoreBackup(const QString& manifestPath)
         return;
     std::optional<TUnitOutcome> outcome;
     std::string failure;
-    TStepLog steps(*Worker);
+    // The steps' lines go to the log, as a production column writes them.
+    TStepReportLog steps(*Worker);
     WorkIntoBuffer = false;
     RunUnderDialog([&](const TRunPacing& pacing) {
         try {
